@@ -1,0 +1,56 @@
+# Windows images built from resource scripts by mingw-w64 (windres and g++), used by the tests
+# and the demo. quelvar_add_sample(NAME ARCH RC [LINK_FLAGS ...]) builds
+# ${QUELVAR_SAMPLE_DIR}/NAME.exe for ARCH i686 (PE32) or x86_64 (PE32+) and adds it to the
+# target quelvar_samples. By default the image is stripped and linked without a relocation
+# section, so that its resource section is the last one.
+set(QUELVAR_SAMPLE_DIR ${CMAKE_BINARY_DIR}/samples)
+set(QUELVAR_SAMPLE_STUB ${CMAKE_SOURCE_DIR}/tests/samples/stub.cpp)
+option(QUELVAR_REQUIRE_SAMPLES "Fail when mingw-w64 is missing" OFF)
+
+find_program(QUELVAR_WINDRES_I686 i686-w64-mingw32-windres)
+find_program(QUELVAR_WINDRES_X86_64 x86_64-w64-mingw32-windres)
+find_program(QUELVAR_GXX_I686 NAMES i686-w64-mingw32-g++-posix i686-w64-mingw32-g++)
+find_program(QUELVAR_GXX_X86_64 NAMES x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-g++)
+
+if(QUELVAR_WINDRES_I686 AND QUELVAR_WINDRES_X86_64 AND QUELVAR_GXX_I686 AND QUELVAR_GXX_X86_64)
+    set(QUELVAR_HAVE_SAMPLES ON)
+else()
+    set(QUELVAR_HAVE_SAMPLES OFF)
+    if(QUELVAR_REQUIRE_SAMPLES)
+        message(FATAL_ERROR "mingw-w64 (windres, g++) is needed to build the sample images")
+    endif()
+    message(WARNING "mingw-w64 not found: tests on images built by windres are skipped")
+endif()
+
+add_custom_target(quelvar_samples)
+file(MAKE_DIRECTORY ${QUELVAR_SAMPLE_DIR})
+
+function(quelvar_add_sample NAME ARCH RC)
+    if(NOT QUELVAR_HAVE_SAMPLES)
+        return()
+    endif()
+    cmake_parse_arguments(SAMPLE "" "" "LINK_FLAGS" ${ARGN})
+    if(NOT SAMPLE_LINK_FLAGS)
+        set(SAMPLE_LINK_FLAGS -s -Wl,--disable-dynamicbase,--disable-reloc-section)
+    endif()
+    if(ARCH STREQUAL "i686")
+        set(windres ${QUELVAR_WINDRES_I686})
+        set(gxx ${QUELVAR_GXX_I686})
+    else()
+        set(windres ${QUELVAR_WINDRES_X86_64})
+        set(gxx ${QUELVAR_GXX_X86_64})
+    endif()
+    set(res ${QUELVAR_SAMPLE_DIR}/${NAME}.res)
+    set(exe ${QUELVAR_SAMPLE_DIR}/${NAME}.exe)
+    get_filename_component(rc_dir ${RC} DIRECTORY)
+    add_custom_command(
+        OUTPUT ${exe}
+        COMMAND ${windres} -c 65001 -I ${rc_dir} -O coff -i ${RC} -o ${res}
+        COMMAND ${gxx} -O2 -static -mwindows ${QUELVAR_SAMPLE_STUB} ${res} -o ${exe}
+                ${SAMPLE_LINK_FLAGS}
+        DEPENDS ${RC} ${QUELVAR_SAMPLE_STUB}
+        COMMENT "Building sample image ${NAME}.exe"
+        VERBATIM)
+    add_custom_target(quelvar_sample_${NAME} DEPENDS ${exe})
+    add_dependencies(quelvar_samples quelvar_sample_${NAME})
+endfunction()

@@ -1,0 +1,236 @@
+#include "language/language_file.h"
+
+#include <algorithm>
+
+#include "core/bytes.h"
+#include "platform/platform.h"
+
+namespace quelvar {
+
+namespace {
+
+constexpr char16_t kByteOrderMark = 0xFEFF;
+constexpr char16_t kTableEnd = 0xFFFF;
+constexpr size_t kFlushThreshold = 64 * 1024;
+
+void AppendUnitsLE(std::vector<uint8_t>& out, std::u16string_view units) {
+    size_t at = out.size();
+    out.resize(at + 2 * units.size());
+    for (char16_t u : units) {
+        Store16(out.data() + at, u);
+        at += 2;
+    }
+}
+
+// Writes `units` at the output cursor as little-endian units.
+void OutputUnits(WalkContext& ctx, std::u16string_view units) {
+    size_t at = OutputAppendZeros(ctx, 2 * units.size());
+    uint8_t* p = ctx.output->data() + at;
+    for (char16_t u : units) {
+        Store16(p, u);
+        p += 2;
+    }
+}
+
+}  // namespace
+
+void AppendDecimal(std::u16string& out, int64_t value) {
+    char16_t digits[24];
+    size_t n = 0;
+    uint64_t v = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    do {
+        digits[n++] = static_cast<char16_t>(u'0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    if (value < 0)
+        out.push_back(u'-');
+    while (n > 0)
+        out.push_back(digits[--n]);
+}
+
+void AppendItemKey(std::u16string& out, ItemKey key) {
+    if (key.text.empty())
+        AppendDecimal(out, key.number);
+    else
+        out.append(key.text);
+}
+
+bool ReadWholeFile(const std::filesystem::path& path, std::vector<uint8_t>& buffer,
+                   uint64_t& length) {
+    platform::File file;
+    if (platform::OpenForReading(path, file) != kSuccess)
+        return false;
+    uint64_t size = 0;
+    if (platform::GetSize(file, size) != kSuccess)
+        size = 0;
+    if (size > length)
+        size = length;
+    if (size > SIZE_MAX - 16)
+        return false;
+    try {
+        buffer.assign(static_cast<size_t>(size) + 2, 0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    size_t got = 0;
+    if (platform::ReadBytes(file, buffer.data(), static_cast<size_t>(size), got) != kSuccess)
+        got = 0;
+    buffer.resize(got + 2);
+    buffer[got] = 0;
+    buffer[got + 1] = 0;
+    length = got;
+    return true;
+}
+
+bool ParseLanguageFile(const uint8_t* bytes, size_t length, LanguageTable& table) {
+    if (length < 2 || Load16(bytes) != kByteOrderMark)
+        return false;
+    size_t count = length / 2;  // an odd last byte is not part of any unit
+    table.units.resize(count - 1);
+    for (size_t i = 1; i < count; ++i)
+        table.units[i - 1] = static_cast<char16_t>(Load16(bytes + 2 * i));
+    table.index.clear();
+
+    // A line runs up to its LF; a last line without LF is not part of the table. A line whose
+    // first unit is 0xFFFF ends the table. Within a line, the text ends at the first CR or
+    // zero unit, so a value never runs into the next line.
+    std::u16string_view all(table.units);
+    size_t start = 0;
+    while (start < all.size()) {
+        size_t lf = all.find(u'\n', start);
+        if (lf == std::u16string_view::npos)
+            break;
+        std::u16string_view line = all.substr(start, lf - start);
+        start = lf + 1;
+        if (!line.empty() && line[0] == kTableEnd)
+            break;
+        size_t end = line.find_first_of(std::u16string_view(u"\r\0", 2));
+        if (end != std::u16string_view::npos)
+            line = line.substr(0, end);
+        // Every "=" of the line ends a key that the line answers: the key is what stands
+        // before it, the value what follows it.
+        for (size_t eq = line.find(u'='); eq != std::u16string_view::npos;
+             eq = line.find(u'=', eq + 1)) {
+            table.index.emplace(line.substr(0, eq), line.substr(eq + 1));
+        }
+    }
+    return true;
+}
+
+bool LoadLanguageFile(const std::filesystem::path& path, LanguageTable& table) {
+    std::vector<uint8_t> buffer;
+    uint64_t length = UINT64_MAX;
+    if (!ReadWholeFile(path, buffer, length))
+        return false;
+    try {
+        return ParseLanguageFile(buffer.data(), static_cast<size_t>(length), table);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+std::optional<std::u16string_view> FindValue(const LanguageTable& table,
+                                             std::u16string_view fullKey) {
+    auto it = table.index.find(fullKey);
+    if (it == table.index.end())
+        return std::nullopt;
+    return it->second;
+}
+
+void AppendEscaped(std::u16string& out, char16_t unit) {
+    switch (unit) {
+        case u'\\':
+            out.append(u"\\\\");
+            break;
+        case u'\r':
+            out.append(u"\\r");
+            break;
+        case u'\n':
+            out.append(u"\\n");
+            break;
+        default:
+            out.push_back(unit);
+    }
+}
+
+std::u16string DecodeValue(std::u16string_view value) {
+    std::u16string out;
+    out.reserve(value.size());
+    for (size_t i = 0; i < value.size(); ++i) {
+        char16_t u = value[i];
+        if (u == u'\\' && i + 1 < value.size()) {
+            char16_t next = value[++i];
+            out.push_back(next == u'r' ? u'\r' : next == u'n' ? u'\n' : next);
+        } else {
+            out.push_back(u);  // a lone backslash at the end stays a backslash
+        }
+    }
+    return out;
+}
+
+Result FlushLanguageFile(WalkContext& ctx) {
+    if (ctx.pendingLines.empty() || ctx.languageFile == nullptr)
+        return ctx.failure;
+    if (ctx.failure == kSuccess) {
+        if (platform::WriteBytes(*ctx.languageFile, ctx.pendingLines.data(),
+                                 ctx.pendingLines.size()) != kSuccess)
+            ctx.failure = kErrorWriteFault;
+    }
+    ctx.pendingLines.clear();
+    return ctx.failure;
+}
+
+void EmitEntry(WalkContext& ctx, ItemKey key, const uint8_t* text, size_t available,
+               int32_t count) {
+    std::u16string& line = ctx.scratch;
+    line.assign(ctx.keyPath);
+    AppendItemKey(line, key);
+    line.push_back(u'=');
+    size_t valueStart = line.size();
+    size_t limit = count < 0 ? available : std::min(available, static_cast<size_t>(count));
+    for (size_t i = 0; i < limit; ++i) {
+        char16_t u = static_cast<char16_t>(Load16(text + 2 * i));
+        if (u == 0)
+            break;
+        AppendEscaped(line, u);
+    }
+    if (line.size() == valueStart)
+        return;
+    line.append(u"\r\n");
+    AppendUnitsLE(ctx.pendingLines, line);
+    if (ctx.pendingLines.size() >= kFlushThreshold)
+        FlushLanguageFile(ctx);
+}
+
+int32_t SubstituteText(WalkContext& ctx, ItemKey key, const uint8_t* defaultText, size_t available,
+                       int32_t count) {
+    std::u16string& fullKey = ctx.scratch;
+    fullKey.assign(ctx.keyPath);
+    AppendItemKey(fullKey, key);
+    if (ctx.languageTable != nullptr) {
+        if (auto value = FindValue(*ctx.languageTable, fullKey)) {
+            std::u16string decoded = DecodeValue(*value);
+            decoded.push_back(0);
+            OutputUnits(ctx, decoded);
+            return static_cast<int32_t>(decoded.size());
+        }
+    }
+    size_t units;
+    if (count >= 0) {
+        units = std::min(available, static_cast<size_t>(count));
+    } else {
+        units = 0;
+        while (units < available && Load16(defaultText + 2 * units) != 0)
+            ++units;
+        if (units < available)
+            ++units;  // the terminating zero
+    }
+    OutputAppend(ctx, defaultText, 2 * units);
+    if (count < 0 && (units == 0 || Load16(defaultText + 2 * (units - 1)) != 0)) {
+        OutputAppend16(ctx, 0);  // the source text ran out before its zero
+        ++units;
+    }
+    return static_cast<int32_t>(units);
+}
+
+}  // namespace quelvar

@@ -1,0 +1,203 @@
+// POSIX implementation of the platform layer: file descriptors and mmap.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <ctime>
+
+#include "platform/platform.h"
+
+namespace quelvar::platform {
+
+namespace {
+
+uint64_t writeLimit = UINT64_MAX;
+
+Result FromErrno(int error, Result fallback) {
+    switch (error) {
+        case ENOENT:
+            return kErrorFileNotFound;
+        case ENOTDIR:
+            return kErrorPathNotFound;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case EISDIR:
+            return kErrorAccessDenied;
+        case ENOSPC:
+        case EDQUOT:
+            return kErrorDiskFull;
+        case ENOMEM:
+            return kErrorOutOfMemory;
+        case ENAMETOOLONG:
+            return kErrorFilenameExcedRange;
+        case EEXIST:
+            return kErrorFileExists;
+        default:
+            return fallback;
+    }
+}
+
+}  // namespace
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        if (handle != -1)
+            close(static_cast<int>(handle));
+        handle = other.handle;
+        other.handle = -1;
+    }
+    return *this;
+}
+
+File::~File() {
+    if (handle != -1)
+        close(static_cast<int>(handle));
+}
+
+FileView::~FileView() {
+    if (data != nullptr)
+        munmap(const_cast<uint8_t*>(data), static_cast<size_t>(size));
+}
+
+Result OpenForReading(const std::filesystem::path& path, File& file) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return FromErrno(errno, kErrorOpenFailed);
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        close(fd);
+        return kErrorAccessDenied;
+    }
+    file = File();
+    file.handle = fd;
+    return kSuccess;
+}
+
+Result CreateForWriting(const std::filesystem::path& path, File& file) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return FromErrno(errno, kErrorOpenFailed);
+    file = File();
+    file.handle = fd;
+    return kSuccess;
+}
+
+Result GetSize(const File& file, uint64_t& size) {
+    struct stat st {};
+    if (fstat(static_cast<int>(file.handle), &st) != 0)
+        return FromErrno(errno, kErrorReadFault);
+    size = static_cast<uint64_t>(st.st_size);
+    return kSuccess;
+}
+
+Result ReadBytes(File& file, void* buffer, size_t length, size_t& bytesRead) {
+    bytesRead = 0;
+    auto* out = static_cast<uint8_t*>(buffer);
+    while (bytesRead < length) {
+        ssize_t r = read(static_cast<int>(file.handle), out + bytesRead, length - bytesRead);
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            return FromErrno(errno, kErrorReadFault);
+        }
+        if (r == 0)
+            break;
+        bytesRead += static_cast<size_t>(r);
+    }
+    return kSuccess;
+}
+
+Result WriteBytes(File& file, const void* bytes, size_t length) {
+    const auto* in = static_cast<const uint8_t*>(bytes);
+    size_t done = 0;
+    while (done < length) {
+        size_t chunk = length - done;
+        if (writeLimit != UINT64_MAX) {
+            if (writeLimit == 0)
+                return kErrorDiskFull;
+            if (chunk > writeLimit)
+                chunk = static_cast<size_t>(writeLimit);
+        }
+        if (chunk > static_cast<size_t>(SSIZE_MAX))
+            chunk = static_cast<size_t>(SSIZE_MAX);
+        ssize_t w = write(static_cast<int>(file.handle), in + done, chunk);
+        if (w < 0) {
+            if (errno == EINTR)
+                continue;
+            return FromErrno(errno, kErrorWriteFault);
+        }
+        if (w == 0)
+            return kErrorWriteFault;
+        done += static_cast<size_t>(w);
+        if (writeLimit != UINT64_MAX)
+            writeLimit -= static_cast<uint64_t>(w);
+    }
+    return kSuccess;
+}
+
+Result SeekTo(File& file, uint64_t offset) {
+    if (offset > static_cast<uint64_t>(INT64_MAX))
+        return kErrorInvalidParameter;
+    if (lseek(static_cast<int>(file.handle), static_cast<off_t>(offset), SEEK_SET) < 0)
+        return FromErrno(errno, kErrorWriteFault);
+    return kSuccess;
+}
+
+Result MapWholeFile(const std::filesystem::path& path, FileView& view) {
+    File file;
+    if (Result r = OpenForReading(path, file); r != kSuccess)
+        return r;
+    uint64_t size = 0;
+    if (Result r = GetSize(file, size); r != kSuccess)
+        return r;
+    if (size == 0)
+        return kErrorFileNotFound;
+    if (size > SIZE_MAX)
+        return kErrorOutOfMemory;
+    void* p = mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE,
+                   static_cast<int>(file.handle), 0);
+    if (p == MAP_FAILED)
+        return FromErrno(errno, kErrorFileNotFound);
+    view.data = static_cast<const uint8_t*>(p);
+    view.size = size;
+    view.file = std::move(file);
+    return kSuccess;
+}
+
+Result OwnExecutablePath(std::filesystem::path& path) {
+    std::error_code ec;
+    auto p = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec)
+        return FromErrno(ec.value(), kErrorFileNotFound);
+    path = p;
+    return kSuccess;
+}
+
+Result DeletePath(const std::filesystem::path& path) {
+    if (unlink(path.c_str()) != 0)
+        return FromErrno(errno, kErrorAccessDenied);
+    return kSuccess;
+}
+
+Result ReplacePath(const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (rename(from.c_str(), to.c_str()) != 0)
+        return FromErrno(errno, kErrorAccessDenied);
+    return kSuccess;
+}
+
+void SleepMilliseconds(uint32_t milliseconds) {
+    timespec ts{static_cast<time_t>(milliseconds / 1000),
+                static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+void SetWriteLimitForTesting(uint64_t bytes) {
+    writeLimit = bytes;
+}
+
+}  // namespace quelvar::platform

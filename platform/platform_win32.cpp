@@ -1,0 +1,188 @@
+// Win32 implementation of the platform layer: file handles and file mappings.
+#include <windows.h>
+
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace quelvar::platform {
+
+namespace {
+
+uint64_t writeLimit = UINT64_MAX;
+
+HANDLE AsHandle(intptr_t h) {
+    return reinterpret_cast<HANDLE>(h);
+}
+intptr_t FromHandle(HANDLE h) {
+    return h == INVALID_HANDLE_VALUE || h == nullptr ? -1 : reinterpret_cast<intptr_t>(h);
+}
+
+Result LastError(Result fallback) {
+    DWORD e = GetLastError();
+    return e != 0 ? static_cast<Result>(e) : fallback;
+}
+
+}  // namespace
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        if (handle != -1)
+            CloseHandle(AsHandle(handle));
+        handle = other.handle;
+        other.handle = -1;
+    }
+    return *this;
+}
+
+File::~File() {
+    if (handle != -1)
+        CloseHandle(AsHandle(handle));
+}
+
+FileView::~FileView() {
+    if (data != nullptr)
+        UnmapViewOfFile(data);
+    if (mapping != -1)
+        CloseHandle(AsHandle(mapping));
+}
+
+Result OpenForReading(const std::filesystem::path& path, File& file) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (FromHandle(h) == -1)
+        return LastError(kErrorOpenFailed);
+    file = File();
+    file.handle = FromHandle(h);
+    return kSuccess;
+}
+
+Result CreateForWriting(const std::filesystem::path& path, File& file) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0,
+                           nullptr);
+    if (FromHandle(h) == -1)
+        return LastError(kErrorOpenFailed);
+    file = File();
+    file.handle = FromHandle(h);
+    return kSuccess;
+}
+
+Result GetSize(const File& file, uint64_t& size) {
+    LARGE_INTEGER li{};
+    if (!GetFileSizeEx(AsHandle(file.handle), &li))
+        return LastError(kErrorReadFault);
+    size = static_cast<uint64_t>(li.QuadPart);
+    return kSuccess;
+}
+
+Result ReadBytes(File& file, void* buffer, size_t length, size_t& bytesRead) {
+    bytesRead = 0;
+    auto* out = static_cast<uint8_t*>(buffer);
+    while (bytesRead < length) {
+        size_t rest = length - bytesRead;
+        DWORD chunk = rest > 0x40000000u ? 0x40000000u : static_cast<DWORD>(rest);
+        DWORD got = 0;
+        if (!ReadFile(AsHandle(file.handle), out + bytesRead, chunk, &got, nullptr))
+            return LastError(kErrorReadFault);
+        if (got == 0)
+            break;
+        bytesRead += got;
+    }
+    return kSuccess;
+}
+
+Result WriteBytes(File& file, const void* bytes, size_t length) {
+    const auto* in = static_cast<const uint8_t*>(bytes);
+    size_t done = 0;
+    while (done < length) {
+        size_t rest = length - done;
+        if (writeLimit != UINT64_MAX) {
+            if (writeLimit == 0)
+                return kErrorDiskFull;
+            if (rest > writeLimit)
+                rest = static_cast<size_t>(writeLimit);
+        }
+        DWORD chunk = rest > 0x40000000u ? 0x40000000u : static_cast<DWORD>(rest);
+        DWORD written = 0;
+        if (!WriteFile(AsHandle(file.handle), in + done, chunk, &written, nullptr))
+            return LastError(kErrorWriteFault);
+        if (written == 0)
+            return kErrorWriteFault;
+        done += written;
+        if (writeLimit != UINT64_MAX)
+            writeLimit -= written;
+    }
+    return kSuccess;
+}
+
+Result SeekTo(File& file, uint64_t offset) {
+    LARGE_INTEGER li{};
+    li.QuadPart = static_cast<LONGLONG>(offset);
+    if (!SetFilePointerEx(AsHandle(file.handle), li, nullptr, FILE_BEGIN))
+        return LastError(kErrorWriteFault);
+    return kSuccess;
+}
+
+Result MapWholeFile(const std::filesystem::path& path, FileView& view) {
+    File file;
+    if (OpenForReading(path, file) != kSuccess)
+        return kErrorFileNotFound;
+    uint64_t size = 0;
+    if (GetSize(file, size) != kSuccess || size == 0)
+        return kErrorFileNotFound;
+    if (size > SIZE_MAX)
+        return kErrorOutOfMemory;
+    HANDLE mapping =
+        CreateFileMappingW(AsHandle(file.handle), nullptr, PAGE_READONLY,
+                           static_cast<DWORD>(size >> 32), static_cast<DWORD>(size), nullptr);
+    if (mapping == nullptr)
+        return kErrorFileNotFound;
+    const void* p = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, static_cast<SIZE_T>(size));
+    if (p == nullptr) {
+        CloseHandle(mapping);
+        return kErrorFileNotFound;
+    }
+    view.mapping = reinterpret_cast<intptr_t>(mapping);
+    view.data = static_cast<const uint8_t*>(p);
+    view.size = size;
+    view.file = std::move(file);
+    return kSuccess;
+}
+
+Result OwnExecutablePath(std::filesystem::path& path) {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0)
+            return LastError(kErrorFileNotFound);
+        if (n < buffer.size()) {
+            path = std::filesystem::path(std::wstring(buffer.data(), n));
+            return kSuccess;
+        }
+        if (buffer.size() >= 32768)
+            return kErrorFilenameExcedRange;
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+Result DeletePath(const std::filesystem::path& path) {
+    if (!DeleteFileW(path.c_str()))
+        return LastError(kErrorAccessDenied);
+    return kSuccess;
+}
+
+Result ReplacePath(const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return LastError(kErrorAccessDenied);
+    return kSuccess;
+}
+
+void SleepMilliseconds(uint32_t milliseconds) {
+    Sleep(milliseconds);
+}
+
+void SetWriteLimitForTesting(uint64_t bytes) {
+    writeLimit = bytes;
+}
+
+}  // namespace quelvar::platform

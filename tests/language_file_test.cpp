@@ -1,0 +1,222 @@
+// The language file: escapes, exact matching, first line wins, the byte-order mark rule, and
+// files that are damaged or written by hand.
+#include <gtest/gtest.h>
+
+#include "language/language_file.h"
+#include "pe_builder.h"
+
+namespace quelvar {
+namespace {
+
+using test::Bytes;
+using test::LanguageFile;
+using test::Utf16;
+
+LanguageTable Parse(std::u16string_view text) {
+    Bytes file = LanguageFile(text);
+    LanguageTable table;
+    EXPECT_TRUE(ParseLanguageFile(file.data(), file.size(), table));
+    return table;
+}
+
+std::u16string Find(const LanguageTable& t, std::u16string_view key) {
+    auto v = FindValue(t, key);
+    return v ? std::u16string(*v) : u"<none>";
+}
+
+// Export of one text under key path "6.1." into an in-memory line buffer.
+std::u16string Emit(std::u16string_view text, int32_t count, ItemKey key = NumberKey(0)) {
+    WalkContext ctx;
+    ctx.keyPath = u"6.1.";
+    Bytes units = Utf16(text);
+    EmitEntry(ctx, key, units.data(), text.size(), count);
+    std::u16string out;
+    for (size_t i = 0; i + 1 < ctx.pendingLines.size(); i += 2)
+        out.push_back(static_cast<char16_t>(test::Get16(ctx.pendingLines, i)));
+    return out;
+}
+
+struct Substituted {
+    int32_t result;
+    std::u16string units;
+};
+
+Substituted Substitute(const LanguageTable* table, std::u16string_view source, int32_t count,
+                       size_t available) {
+    WalkContext ctx;
+    std::vector<uint8_t> out(4);
+    ctx.output = &out;
+    ctx.outputCursor = 0;
+    ctx.keyPath = u"6.32.";
+    ctx.languageTable = table;
+    Bytes units = Utf16(source);
+    int32_t r = SubstituteText(ctx, NumberKey(500), units.data(), available, count);
+    Substituted s{r, {}};
+    for (size_t i = 0; i + 1 < ctx.outputCursor; i += 2)
+        s.units.push_back(static_cast<char16_t>(test::Get16(out, i)));
+    return s;
+}
+
+TEST(LanguageFile, EscapesRoundTrip) {
+    std::u16string text = u"a\\b\r\nc";
+    std::u16string line = Emit(text, -1);
+    EXPECT_EQ(line, u"6.1.0=a\\\\b\\r\\nc\r\n");
+
+    LanguageTable table = Parse(u"6.32.500=a\\\\b\\r\\nc\r\n");
+    Substituted s = Substitute(&table, u"x", -1, 2);
+    EXPECT_EQ(s.result, 7);
+    EXPECT_EQ(s.units, std::u16string(u"a\\b\r\nc") + u'\0');
+
+    EXPECT_EQ(DecodeValue(u"\\t\\N\\\\\\R"), u"tN\\R");
+    // A value that ends in a lone backslash keeps it.
+    EXPECT_EQ(DecodeValue(u"path\\"), u"path\\");
+    // Other units, "=" and TAB among them, are written as they are.
+    EXPECT_EQ(Emit(u"x=y\tz", -1), u"6.1.0=x=y\tz\r\n");
+}
+
+TEST(LanguageFile, EmitRespectsCountsAndZeros) {
+    EXPECT_EQ(Emit(u"", -1), u"");
+    EXPECT_EQ(Emit(std::u16string(u"\0abc", 4), -1), u"");
+    EXPECT_EQ(Emit(u"abc", 0), u"");
+    EXPECT_EQ(Emit(u"abc", 2), u"6.1.0=ab\r\n");
+    EXPECT_EQ(Emit(std::u16string(u"abc\0", 4), 4), u"6.1.0=abc\r\n");
+    EXPECT_EQ(Emit(std::u16string(u"abc\0def", 7), 7), u"6.1.0=abc\r\n");
+    EXPECT_EQ(Emit(u"Hi", -1, TextKey(u"HEAD")), u"6.1.HEAD=Hi\r\n");
+    EXPECT_EQ(Emit(u"Hi", -1, NumberKey(65535)), u"6.1.65535=Hi\r\n");
+}
+
+TEST(LanguageFile, LinesLongerThanTheKeyPathBufferAreWrittenWhole) {
+    std::u16string text(5000, u'\\');
+    std::u16string line = Emit(text, -1);
+    EXPECT_EQ(line.size(), 6 + 10000 + 2u);
+}
+
+TEST(LanguageFile, SubstituteFallsBackToTheSourceText) {
+    LanguageTable empty = Parse(u"");
+    Substituted open = Substitute(&empty, std::u16string(u"Open\0", 5), -1, 5);
+    EXPECT_EQ(open.result, 5);
+    EXPECT_EQ(open.units, std::u16string(u"Open\0", 5));
+
+    Substituted counted = Substitute(&empty, u"abc", 3, 3);
+    EXPECT_EQ(counted.result, 3);
+    EXPECT_EQ(counted.units, u"abc");
+
+    // A zero-terminated source that runs out before its zero still gets one.
+    Substituted cut = Substitute(&empty, u"ab", -1, 2);
+    EXPECT_EQ(cut.result, 3);
+    EXPECT_EQ(cut.units, std::u16string(u"ab\0", 3));
+
+    LanguageTable emptyValue = Parse(u"6.32.500=\r\n");
+    Substituted e = Substitute(&emptyValue, u"abc", 3, 3);
+    EXPECT_EQ(e.result, 1);
+    EXPECT_EQ(e.units, std::u16string(1, u'\0'));
+}
+
+TEST(LanguageFile, MatchingIsExact) {
+    LanguageTable t =
+        Parse(u"6.32.500 =space\r\n6.32.5000=longer\r\n6.32.50=shorter\r\n5.200.head=lower\r\n");
+    EXPECT_EQ(Find(t, u"6.32.500"), u"<none>");
+    EXPECT_EQ(Find(t, u"5.200.HEAD"), u"<none>");
+    EXPECT_EQ(Find(t, u"6.32.5000"), u"longer");
+    EXPECT_EQ(Find(t, u"6.32.50"), u"shorter");
+}
+
+TEST(LanguageFile, FirstLineWins) {
+    LanguageTable t = Parse(u"6.1.0=first\r\n6.1.0=second\r\n");
+    EXPECT_EQ(Find(t, u"6.1.0"), u"first");
+}
+
+TEST(LanguageFile, KeysMayHoldEqualsSigns) {
+    // A resource named "a=b" gives keys with "=": the line answers both readings of it.
+    LanguageTable t = Parse(u"5.a=b.HEAD=Title\r\n");
+    EXPECT_EQ(Find(t, u"5.a=b.HEAD"), u"Title");
+    EXPECT_EQ(Find(t, u"5.a"), u"b.HEAD=Title");
+}
+
+TEST(LanguageFile, ByteOrderMarkIsRequired) {
+    LanguageTable t;
+    const uint8_t none[] = {0};
+    EXPECT_FALSE(ParseLanguageFile(none, 0, t));
+    const uint8_t bigEndian[] = {0xFE, 0xFF, 0, 'L'};
+    EXPECT_FALSE(ParseLanguageFile(bigEndian, 4, t));
+    const uint8_t utf8[] = {0xEF, 0xBB, 0xBF, 'L', '='};
+    EXPECT_FALSE(ParseLanguageFile(utf8, 5, t));
+    const uint8_t markOnly[] = {0xFF, 0xFE};
+    ASSERT_TRUE(ParseLanguageFile(markOnly, 2, t));
+    EXPECT_TRUE(t.index.empty());
+}
+
+TEST(LanguageFile, DamagedAndHandWrittenFiles) {
+    // The last line without a line end is not read; LF alone ends a line and its value; a raw
+    // CR ends the value; blank lines and lines without "=" are ignored.
+    LanguageTable t = Parse(u"\r\nnoequals\r\na=1\nb=2\rjunk\r\nc=3");
+    EXPECT_EQ(Find(t, u"a"), u"1");
+    EXPECT_EQ(Find(t, u"b"), u"2");
+    EXPECT_EQ(Find(t, u"c"), u"<none>");
+
+    // A line that begins with 0xFFFF ends the table.
+    std::u16string text = u"a=1\r\n";
+    text += char16_t{0xFFFF};
+    text += u"x\r\nb=2\r\n";
+    LanguageTable end = Parse(text);
+    EXPECT_EQ(Find(end, u"a"), u"1");
+    EXPECT_EQ(Find(end, u"b"), u"<none>");
+
+    // An odd last byte is no unit.
+    Bytes odd = LanguageFile(u"a=1\r\n");
+    odd.push_back('x');
+    LanguageTable oddTable;
+    ASSERT_TRUE(ParseLanguageFile(odd.data(), odd.size(), oddTable));
+    EXPECT_EQ(Find(oddTable, u"a"), u"1");
+}
+
+TEST(LanguageFile, LinesLongerThan65535UnitsAreReadWhole) {
+    std::u16string value(70000, u'x');
+    value += u"end";
+    LanguageTable t = Parse(u"6.1.0=" + value + u"\r\n6.1.1=next\r\n");
+    EXPECT_EQ(Find(t, u"6.1.0"), value);
+    EXPECT_EQ(Find(t, u"6.1.1"), u"next");
+}
+
+TEST(LanguageFile, ReadWholeFile) {
+    test::TempDir dir;
+    test::WriteFileBytes(dir / "empty", {});
+    std::vector<uint8_t> buffer;
+    uint64_t length = UINT64_MAX;
+    ASSERT_TRUE(ReadWholeFile(dir / "empty", buffer, length));
+    EXPECT_EQ(length, 0u);
+    EXPECT_EQ(buffer, (Bytes{0, 0}));
+
+    test::WriteFileBytes(dir / "abc", {'a', 'b', 'c'});
+    length = 2;
+    ASSERT_TRUE(ReadWholeFile(dir / "abc", buffer, length));
+    EXPECT_EQ(length, 2u);
+    EXPECT_EQ(buffer, (Bytes{'a', 'b', 0, 0}));
+
+    length = UINT64_MAX;
+    EXPECT_FALSE(ReadWholeFile(dir / "missing", buffer, length));
+    LanguageTable t;
+    EXPECT_FALSE(LoadLanguageFile(dir / "missing", t));
+}
+
+TEST(LanguageFile, LargeFilesIndexInLinearTime) {
+    // 100,000 lines: a lookup per line must stay cheap (an index, not a scan per lookup).
+    std::u16string text;
+    for (int i = 0; i < 100000; ++i) {
+        text += u"6.1.";
+        AppendDecimal(text, i);
+        text += u"=v\r\n";
+    }
+    LanguageTable t = Parse(text);
+    size_t found = 0;
+    std::u16string key;
+    for (int i = 0; i < 100000; ++i) {
+        key = u"6.1.";
+        AppendDecimal(key, i);
+        found += FindValue(t, key).has_value();
+    }
+    EXPECT_EQ(found, 100000u);
+}
+
+}  // namespace
+}  // namespace quelvar
