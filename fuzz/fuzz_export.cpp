@@ -1,0 +1,13 @@
+// Export of an arbitrary image: any bytes either export or fail with a code, and a language
+// file written by a successful export loads again.
+#include "core/image.h"
+#include "fuzz_support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace quelvar;
+    const fuzz::Scratch& s = fuzz::GetScratch();
+    fuzz::WriteFile(s.image, data, size);
+    if (ProcessImage(s.image, s.exported, nullptr) == kSuccess)
+        fuzz::CheckExported(s.exported);
+    return 0;
+}

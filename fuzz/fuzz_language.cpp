@@ -1,0 +1,50 @@
+// The language file loader and lookup on arbitrary bytes: every indexed key is found again,
+// keys and values lie inside the loaded text and hold no line break, the same bytes loaded
+// from a file index the same way, and escaping then decoding a value gives it back.
+#include <string>
+
+#include "fuzz_support.h"
+#include "language/language_file.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace quelvar;
+    LanguageTable table;
+    bool parsed = ParseLanguageFile(data, size, table);
+    if (parsed != (size >= 2 && data[0] == 0xFF && data[1] == 0xFE))
+        fuzz::Fail("the byte-order mark decides whether a file loads");
+    if (!parsed)
+        return 0;
+
+    const char16_t* begin = table.units.data();
+    const char16_t* end = begin + table.units.size();
+    auto inside = [&](std::u16string_view v) {
+        return v.empty() || (v.data() >= begin && v.data() + v.size() <= end);
+    };
+    for (const auto& [key, value] : table.index) {
+        if (!inside(key) || !inside(value))
+            fuzz::Fail("an index entry points outside the loaded text");
+        for (std::u16string_view part : {key, value})
+            if (part.find_first_of(std::u16string_view(u"\r\n\0", 3)) != part.npos)
+                fuzz::Fail("a key or value holds a line break or a zero unit");
+        auto found = FindValue(table, key);
+        if (!found || found->data() != value.data() || found->size() != value.size())
+            fuzz::Fail("an indexed key is not found again");
+
+        std::u16string decoded = DecodeValue(value);
+        std::u16string escaped;
+        for (char16_t u : decoded)
+            AppendEscaped(escaped, u);
+        if (DecodeValue(escaped) != decoded)
+            fuzz::Fail("escaping a decoded value does not decode back to it");
+    }
+    // A key made of the input's first units, whatever they are, is looked up safely.
+    FindValue(table, std::u16string_view(table.units).substr(0, 8));
+
+    const fuzz::Scratch& s = fuzz::GetScratch();
+    fuzz::WriteFile(s.language, data, size);
+    LanguageTable loaded;
+    if (!LoadLanguageFile(s.language, loaded) || loaded.index.size() != table.index.size() ||
+        loaded.units != table.units)
+        fuzz::Fail("the same bytes load differently from a file");
+    return 0;
+}
