@@ -3,11 +3,13 @@
 // the image file. Each time is the median of several runs; export and import are also given
 // as multiples of the copy. Three sizes (half, full, double) show how the cost grows.
 //
-// usage: quelvar-bench [RUNS]     (RUNS: runs per measurement, default 7)
+// usage: quelvar-bench [RUNS [SIZE]]   (RUNS: runs per measurement, default 7; SIZE: half,
+//                                       full or double to run that size alone)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -135,17 +137,34 @@ Generated Generate(const Workload& w) {
     return g;
 }
 
+// One measurement: the wall-clock time and the processor time of the process (user and
+// system), in milliseconds. The processor time is what a busy machine disturbs least.
+struct Time {
+    double wall = 0;
+    double cpu = 0;
+};
+
 template <typename Step>
-double MedianMilliseconds(int runs, Step step) {
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        auto start = std::chrono::steady_clock::now();
-        step();
-        auto end = std::chrono::steady_clock::now();
-        times.push_back(std::chrono::duration<double, std::milli>(end - start).count());
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+Time Measure(Step step) {
+    auto wallStart = std::chrono::steady_clock::now();
+    std::clock_t cpuStart = std::clock();
+    step();
+    std::clock_t cpuEnd = std::clock();
+    auto wallEnd = std::chrono::steady_clock::now();
+    return Time{std::chrono::duration<double, std::milli>(wallEnd - wallStart).count(),
+                1000.0 * static_cast<double>(cpuEnd - cpuStart) / CLOCKS_PER_SEC};
+}
+
+Time Median(std::vector<Time> times) {
+    size_t mid = times.size() / 2;
+    Time median;
+    std::nth_element(times.begin(), times.begin() + mid, times.end(),
+                     [](const Time& a, const Time& b) { return a.wall < b.wall; });
+    median.wall = times[mid].wall;
+    std::nth_element(times.begin(), times.begin() + mid, times.end(),
+                     [](const Time& a, const Time& b) { return a.cpu < b.cpu; });
+    median.cpu = times[mid].cpu;
+    return median;
 }
 
 void Check(quelvar::Result r, const char* what) {
@@ -171,51 +190,72 @@ void CopyFile(const std::filesystem::path& from, const std::filesystem::path& to
 }
 
 struct Timings {
-    double copy, exportMs, importMs;
+    Time copy, exported, imported;
 };
+
+// Runs copy, export and import in turn, `runs` times, so that a change in the machine's load
+// touches all three alike.
+Timings TimeWorkload(const Generated& g, const std::filesystem::path& dir, int runs) {
+    auto image = dir / "image.exe";
+    auto exported = dir / "exported.lng";
+    auto translated = dir / "translated.lng";
+    auto updated = dir / "image.exe.QN";
+    quelvar::test::WriteFileBytes(image, g.image);
+    quelvar::test::WriteFileBytes(translated, g.language);
+    std::vector<Time> copy, exports, imports;
+    for (int i = 0; i < runs; ++i) {
+        copy.push_back(Measure([&] { CopyFile(image, dir / "copy.exe"); }));
+        exports.push_back(
+            Measure([&] { Check(quelvar::ProcessImage(image, exported, nullptr), "export"); }));
+        imports.push_back(
+            Measure([&] { Check(quelvar::ProcessImage(image, translated, &updated), "import"); }));
+    }
+    return Timings{Median(copy), Median(exports), Median(imports)};
+}
+
+void PrintRow(const char* clock, double copy, double exported, double imported) {
+    std::printf("  %-5s %9.2f %9.1f %7.1fx %9.1f %7.1fx\n", clock, copy, exported, exported / copy,
+                imported, imported / copy);
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     int runs = argc > 1 ? std::atoi(argv[1]) : 7;
-    if (runs < 1) {
-        std::fprintf(stderr, "usage: quelvar-bench [RUNS]\n");
+    const char* only = argc > 2 ? argv[2] : nullptr;
+    if (runs < 1 || argc > 3) {
+        std::fprintf(stderr, "usage: quelvar-bench [RUNS [half|full|double]]\n");
         return 2;
     }
     quelvar::test::TempDir dir;
-    std::printf("median of %d runs; export and import also as multiples of the copy\n\n", runs);
-    std::printf("%-7s %7s %8s %9s %9s %9s %18s %18s\n", "size", "blocks", "strings", "image MB",
-                "lang MB", "copy ms", "export ms", "import ms");
+    std::printf(
+        "medians of %d runs, in milliseconds; export and import also as multiples of the "
+        "copy\n",
+        runs);
     std::vector<Timings> all;
     for (const Workload& w : kWorkloads) {
+        if (only != nullptr && std::string(only) != w.label)
+            continue;
         Generated g = Generate(w);
-        auto image = dir / "image.exe";
-        auto exported = dir / "exported.lng";
-        auto translated = dir / "translated.lng";
-        auto updated = dir / "image.exe.QN";
-        quelvar::test::WriteFileBytes(image, g.image);
-        quelvar::test::WriteFileBytes(translated, g.language);
-
-        Timings t;
-        t.copy = MedianMilliseconds(runs, [&] { CopyFile(image, dir / "copy.exe"); });
-        t.exportMs = MedianMilliseconds(
-            runs, [&] { Check(quelvar::ProcessImage(image, exported, nullptr), "export"); });
-        t.importMs = MedianMilliseconds(
-            runs, [&] { Check(quelvar::ProcessImage(image, translated, &updated), "import"); });
+        std::printf("\n%s: %u blocks, %zu strings, image %.1f MB, language file %.1f MB\n", w.label,
+                    w.blocks * w.languages, g.strings, g.image.size() / 1e6,
+                    g.language.size() / 1e6);
+        std::printf("  %-5s %9s %9s %8s %9s %8s\n", "", "copy", "export", "", "import", "");
+        Timings t = TimeWorkload(g, dir.path, runs);
+        PrintRow("wall", t.copy.wall, t.exported.wall, t.imported.wall);
+        PrintRow("cpu", t.copy.cpu, t.exported.cpu, t.imported.cpu);
         all.push_back(t);
-
-        char exportText[32], importText[32];
-        std::snprintf(exportText, sizeof exportText, "%.1f (%.1fx)", t.exportMs,
-                      t.exportMs / t.copy);
-        std::snprintf(importText, sizeof importText, "%.1f (%.1fx)", t.importMs,
-                      t.importMs / t.copy);
-        std::printf("%-7s %7u %8zu %9.1f %9.1f %9.2f %18s %18s\n", w.label, w.blocks * w.languages,
-                    g.strings, g.image.size() / 1e6, g.language.size() / 1e6, t.copy, exportText,
-                    importText);
     }
-    std::printf("\ngrowth, full / half:   export %.2fx, import %.2fx\n",
-                all[1].exportMs / all[0].exportMs, all[1].importMs / all[0].importMs);
-    std::printf("growth, double / full: export %.2fx, import %.2fx\n",
-                all[2].exportMs / all[1].exportMs, all[2].importMs / all[1].importMs);
+    if (all.size() != std::size(kWorkloads))
+        return 0;
+    std::printf("\ngrowth of the processor time (wall clock in brackets)\n");
+    const char* steps[] = {"full / half", "double / full"};
+    for (size_t i = 0; i < 2; ++i) {
+        const Timings& a = all[i];
+        const Timings& b = all[i + 1];
+        std::printf("  %-13s export %.2fx (%.2fx), import %.2fx (%.2fx)\n", steps[i],
+                    b.exported.cpu / a.exported.cpu, b.exported.wall / a.exported.wall,
+                    b.imported.cpu / a.imported.cpu, b.imported.wall / a.imported.wall);
+    }
     return 0;
 }
