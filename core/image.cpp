@@ -5,6 +5,7 @@
 
 #include "core/bytes.h"
 #include "core/walk.h"
+#include "language/language_file.h"
 #include "platform/platform.h"
 
 namespace quelvar {
@@ -14,6 +15,7 @@ namespace {
 constexpr uint64_t kMinimumImageSize = 512;
 constexpr uint32_t kSectionHeaderSize = 40;
 constexpr size_t kMaxPathUnits = 260;
+constexpr uint32_t kMaxSectionAlignment = 0x100000;
 
 // Sections of the image other than the resource section must all lie before it, in the file
 // and in the address space, and the resource directory must open the section: the rebuilt
@@ -21,9 +23,17 @@ constexpr size_t kMaxPathUnits = 260;
 Result CheckImportLayout(const uint8_t* image, const ImageLayout& layout) {
     if (layout.magic != kMagicPe32)
         return kErrorBadFormat;
-    if (layout.sectionAlignment == 0)
+    // The new section is padded to SectionAlignment: an alignment that is no power of two
+    // or larger than any loader uses would make a small image write gigabytes.
+    if (layout.sectionAlignment == 0 || layout.sectionAlignment > kMaxSectionAlignment ||
+        (layout.sectionAlignment & (layout.sectionAlignment - 1)) != 0)
         return kErrorBadFormat;
     if (layout.resourceRva != layout.sectionRva)
+        return kErrorBadFormat;
+    // The headers are copied before the new section and patched there: section data that
+    // starts inside them would be written over them.
+    if (layout.pointerToRawData < uint64_t{layout.sectionTableOffset} +
+                                      uint64_t{layout.numberOfSections} * kSectionHeaderSize)
         return kErrorBadFormat;
     for (uint32_t i = 0; i < layout.numberOfSections; ++i) {
         uint32_t header = layout.sectionTableOffset + i * kSectionHeaderSize;
@@ -185,7 +195,8 @@ Result ProcessImage(const std::filesystem::path& imagePath,
 
     // Writing the language file or the update copy over the image would destroy the bytes
     // being read.
-    if (SameFile(imagePath, import ? *outputPath : languagePath))
+    if (SameFile(imagePath, import ? *outputPath : languagePath) ||
+        (!import && SameFile(imagePath, ExportPaths(languagePath).draft)))
         return kErrorSharingViolation;
 
     std::vector<uint8_t> output;
@@ -208,12 +219,7 @@ Result ProcessImage(const std::filesystem::path& imagePath,
     } catch (const std::bad_alloc&) {
         walked = kErrorOutOfMemory;
     }
-    if (!import) {
-        if (walked == kErrorWriteFault)
-            platform::DeletePath(languagePath);
-        return walked;
-    }
-    if (walked != kSuccess)
+    if (!import || walked != kSuccess)
         return walked;
 
     // The section is padded with 1 to SectionAlignment zero bytes.

@@ -1,6 +1,7 @@
 #include "core/walk.h"
 
 #include <algorithm>
+#include <new>
 
 #include "core/bytes.h"
 #include "formats/formats.h"
@@ -207,6 +208,7 @@ Result WalkResourceTree(WalkContext& ctx, const uint8_t* sectionBase, size_t sec
 
     LanguageTable table;
     platform::File file;
+    LanguageFilePaths exportPaths;
     if (output != nullptr) {
         if (!LoadLanguageFile(languagePath, table))
             return kErrorOpenFailed;
@@ -219,22 +221,30 @@ Result WalkResourceTree(WalkContext& ctx, const uint8_t* sectionBase, size_t sec
             }
         }
     } else {
-        if (platform::CreateForWriting(languagePath, file) != kSuccess)
+        exportPaths = ExportPaths(languagePath);
+        if (platform::CreateForWriting(exportPaths.draft, file) != kSuccess)
             return kErrorOpenFailed;
         ctx.languageFile = &file;
         static constexpr uint8_t kMark[2] = {0xFF, 0xFE};
         ctx.pendingLines.assign(kMark, kMark + 2);
     }
 
-    WalkDirectory(ctx, 0);
-
     Result result = kSuccess;
+    try {
+        WalkDirectory(ctx, 0);
+    } catch (const std::bad_alloc&) {
+        result = kErrorOutOfMemory;
+    }
+
     if (output != nullptr) {
         sectionLength = ctx.outputCursor;
         ctx.languageTable = nullptr;
     } else {
-        result = FlushLanguageFile(ctx);
+        if (result == kSuccess)
+            result = FlushLanguageFile(ctx);
         ctx.languageFile = nullptr;
+        file = platform::File();  // closed before it is moved or removed
+        result = PutLanguageFileInPlace(exportPaths, result);
     }
     return result;
 }

@@ -15,14 +15,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!parsed)
         return 0;
 
-    const char16_t* begin = table.units.data();
-    const char16_t* end = begin + table.units.size();
-    auto inside = [&](std::u16string_view v) {
-        return v.empty() || (v.data() >= begin && v.data() + v.size() <= end);
-    };
-    for (const auto& [key, value] : table.index) {
-        if (!inside(key) || !inside(value))
+    std::u16string_view units(table.units);
+    size_t used = 0;
+    for (const LanguageSlot& slot : table.slots) {
+        if (slot.valueStart == 0)
+            continue;
+        ++used;
+        if (slot.keyLength >= slot.valueStart ||
+            uint64_t{slot.valueStart} + slot.valueLength > units.size())
             fuzz::Fail("an index entry points outside the loaded text");
+        std::u16string_view key =
+            units.substr(slot.valueStart - 1 - slot.keyLength, slot.keyLength);
+        std::u16string_view value = units.substr(slot.valueStart, slot.valueLength);
+        if (units[slot.valueStart - 1] != u'=')
+            fuzz::Fail("a key does not end at an equals sign");
         for (std::u16string_view part : {key, value})
             if (part.find_first_of(std::u16string_view(u"\r\n\0", 3)) != part.npos)
                 fuzz::Fail("a key or value holds a line break or a zero unit");
@@ -37,13 +43,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (DecodeValue(escaped) != decoded)
             fuzz::Fail("escaping a decoded value does not decode back to it");
     }
+    if (used != table.entries)
+        fuzz::Fail("the entry count does not match the index");
     // A key made of the input's first units, whatever they are, is looked up safely.
     FindValue(table, std::u16string_view(table.units).substr(0, 8));
 
     const fuzz::Scratch& s = fuzz::GetScratch();
     fuzz::WriteFile(s.language, data, size);
     LanguageTable loaded;
-    if (!LoadLanguageFile(s.language, loaded) || loaded.index.size() != table.index.size() ||
+    if (!LoadLanguageFile(s.language, loaded) || loaded.entries != table.entries ||
         loaded.units != table.units)
         fuzz::Fail("the same bytes load differently from a file");
     return 0;

@@ -209,6 +209,40 @@ std::u16string DecodeValue(std::u16string_view value) {
     return out;
 }
 
+LanguageFilePaths ExportPaths(const std::filesystem::path& languagePath) {
+    using std::filesystem::file_type;
+    std::error_code ec;
+    LanguageFilePaths paths{languagePath, {}};
+    if (std::filesystem::is_symlink(languagePath, ec)) {
+        std::filesystem::path resolved = std::filesystem::weakly_canonical(languagePath, ec);
+        if (!ec)
+            paths.file = resolved;
+    }
+    file_type type = std::filesystem::status(paths.file, ec).type();
+    paths.draft = paths.file;
+    if (type != file_type::block && type != file_type::character && type != file_type::fifo &&
+        type != file_type::socket)
+        paths.draft += ".QN";
+    return paths;
+}
+
+Result PutLanguageFileInPlace(const LanguageFilePaths& paths, Result written) {
+    if (paths.draft == paths.file)
+        return written;  // written directly: nothing to move, and a device is never removed
+    if (written == kSuccess) {
+        // The finished file keeps the permissions of the one it replaces.
+        std::error_code ec;
+        auto perms = std::filesystem::status(paths.file, ec).permissions();
+        if (!ec)
+            std::filesystem::permissions(paths.draft, perms, ec);
+        if (platform::ReplacePath(paths.draft, paths.file) == kSuccess)
+            return kSuccess;
+        written = kErrorOpenFailed;
+    }
+    platform::DeletePath(paths.draft);
+    return written;
+}
+
 Result FlushLanguageFile(WalkContext& ctx) {
     if (ctx.pendingLines.empty() || ctx.languageFile == nullptr)
         return ctx.failure;

@@ -81,6 +81,21 @@ void EmitEntry(WalkContext& ctx, ItemKey key, const uint8_t* text, size_t availa
 int32_t SubstituteText(WalkContext& ctx, ItemKey key, const uint8_t* defaultText, size_t available,
                        int32_t count);
 
+// Where export writes a language file. The file is written under a temporary name beside
+// the file the path names ("<name>.QN"; a symbolic link is followed) and put in its place only
+// once complete, so that a failed export leaves an earlier language file as it was. A path
+// that names an existing file other than a regular one (a device, a pipe) is written directly.
+struct LanguageFilePaths {
+    std::filesystem::path file;   // where the finished file goes
+    std::filesystem::path draft;  // where it is written; `file` itself when written directly
+};
+LanguageFilePaths ExportPaths(const std::filesystem::path& languagePath);
+
+// Ends an export whose draft has been written and closed, `written` being 0 or the first
+// failure: a complete draft replaces the language file; after any failure the draft is
+// removed. Returns 0, `written`, or 110 when the draft cannot take the file's place.
+Result PutLanguageFileInPlace(const LanguageFilePaths& paths, Result written);
+
 // Writes the export lines still held in memory. Returns 0 or the write's failure.
 Result FlushLanguageFile(WalkContext& ctx);
 

@@ -183,6 +183,32 @@ TEST_F(Driver, ImportRefusesLayoutsItCannotRewrite) {
     EXPECT_FALSE(std::filesystem::exists(copy));
 }
 
+// Found by fuzzing: layouts that import accepted and turned into a broken or huge update copy.
+TEST_F(Driver, ImportRefusesLayoutsThatWouldBreakTheCopy) {
+    Bytes img = test::BuildImage(SomeResources());
+    // Resource data that starts inside the headers would be written over them: here an
+    // empty resource directory in the DOS stub, before the NT headers.
+    Bytes b = img;
+    std::fill(b.begin() + 0x40, b.begin() + 0x80, uint8_t{0});
+    test::Put32(b, kRsrcHeader + 20, 0x40);
+    test::Put32(b, kRsrcHeader + 16, 0x40);
+    EXPECT_EQ(Import(b), kErrorBadFormat);
+    EXPECT_FALSE(std::filesystem::exists(copy));
+    EXPECT_EQ(Export(b), kSuccess);  // reading such an image is harmless
+    // A section alignment that is no power of two, or so large that a small image would
+    // write gigabytes of padding.
+    for (uint32_t alignment : {0x1001u, 0x200000u, 0x80000000u}) {
+        Bytes b = img;
+        test::Put32(b, kOptional + 32, alignment);
+        EXPECT_EQ(Import(b), kErrorBadFormat) << alignment;
+        EXPECT_FALSE(std::filesystem::exists(copy)) << alignment;
+    }
+    Bytes large = img;
+    test::Put32(large, kOptional + 32, 0x10000);
+    ASSERT_EQ(Import(large), kSuccess);
+    EXPECT_EQ(Get32(test::ReadFileBytes(copy), kRsrcHeader + 16), 0x10000u);
+}
+
 TEST_F(Driver, LanguageFileProblems) {
     Bytes img = test::BuildImage(SomeResources());
     test::WriteFileBytes(image, img);
@@ -221,11 +247,13 @@ TEST_F(Driver, WriteFailuresLeaveNothingBehind) {
         EXPECT_FALSE(std::filesystem::exists(copy)) << limit;
     }
     EXPECT_EQ(test::ReadFileBytes(image), img);
-    // The disk fills up while the language file is written.
+    // The disk fills up while the language file is written: the earlier one stays.
+    Bytes earlier = test::ReadFileBytes(language);
     platform::SetWriteLimitForTesting(1);
     EXPECT_EQ(ProcessImage(image, language, nullptr), kErrorWriteFault);
     platform::SetWriteLimitForTesting(UINT64_MAX);
-    EXPECT_FALSE(std::filesystem::exists(language));
+    EXPECT_EQ(test::ReadFileBytes(language), earlier);
+    EXPECT_FALSE(std::filesystem::exists(dir / "app.lng.QN"));
 }
 
 TEST_F(Driver, NeverWritesOverTheImage) {
