@@ -1,0 +1,305 @@
+// Faults while writing: a read-only directory, a disk that fills up (the platform layer's write
+// limit at every byte, a real small filesystem), a language file that cannot be created or
+// written, a target that cannot be replaced. Whatever fails, the result names the failure,
+// the image is byte-identical and no partial update copy or language file is left.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+
+#include "core/image.h"
+#include "pe_builder.h"
+#include "platform/platform.h"
+
+namespace quelvar {
+namespace {
+
+using test::Bytes;
+using test::Id;
+using test::Resource;
+
+constexpr uid_t kNobody = 65534;
+
+Bytes StringBlock(size_t unitsPerString, char16_t first) {
+    Bytes b;
+    for (int i = 0; i < 16; ++i) {
+        test::Put16(b, b.size(), static_cast<uint16_t>(unitsPerString));
+        for (size_t u = 0; u < unitsPerString; ++u)
+            test::Put16(b, b.size(), static_cast<uint16_t>(first + (i + u) % 26));
+    }
+    return b;
+}
+
+Bytes Dialog() {
+    Bytes b;
+    test::Put32(b, 0, 0x80C80040);  // DS_SETFONT
+    test::Put32(b, 4, 0);
+    test::Put16(b, 8, 1);   // one control
+    test::Put16(b, 18, 0);  // no menu
+    test::Put16(b, 20, 0);  // standard class
+    Bytes caption = test::Utf16(u"Caption");
+    b.insert(b.end(), caption.begin(), caption.end());
+    test::Put16(b, b.size(), 0);
+    test::Put16(b, b.size(), 8);
+    Bytes face = test::Utf16(u"Tahoma");
+    b.insert(b.end(), face.begin(), face.end());
+    test::Put16(b, b.size(), 0);
+    b.resize((b.size() + 3) & ~size_t{3});
+    size_t control = b.size();
+    test::Put32(b, control, 0x50000000);
+    test::Put32(b, control + 4, 0);
+    test::Put16(b, control + 16, 100);
+    test::Put16(b, control + 18, 0xFFFF);
+    test::Put16(b, control + 20, 0x0080);  // a button
+    Bytes title = test::Utf16(u"OK");
+    b.insert(b.end(), title.begin(), title.end());
+    test::Put16(b, b.size(), 0);
+    test::Put16(b, b.size(), 0);  // no creation data
+    return b;
+}
+
+// An image with texts of every kind; `unitsPerString` sets the size of its string tables.
+Bytes TextImage(size_t unitsPerString = 20) {
+    Bytes menu = {0, 0, 0, 0, 0x90, 0};  // header, then one popup that ends the menu
+    Bytes text = test::Utf16(u"&File");
+    menu.insert(menu.end(), text.begin(), text.end());
+    menu.insert(menu.end(), {0, 0});
+    return test::BuildImage({{Id(6), Id(1), 1033, StringBlock(unitsPerString, u'a')},
+                             {Id(6), Id(2), 1033, StringBlock(unitsPerString, u'A')},
+                             {Id(4), Id(1), 1033, menu},
+                             {Id(5), Id(100), 1033, Dialog()}});
+}
+
+std::set<std::string> Listing(const std::filesystem::path& dir) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+// Sets the platform layer's write limit for one scope.
+struct WriteLimit {
+    explicit WriteLimit(uint64_t bytes) { platform::SetWriteLimitForTesting(bytes); }
+    ~WriteLimit() { platform::SetWriteLimitForTesting(UINT64_MAX); }
+};
+
+// Runs part of a test as an ordinary user, so that permissions apply although the tests may
+// run as root (who may write into a read-only directory). Without root nothing changes.
+struct AsOrdinaryUser {
+    bool switched = false;
+    AsOrdinaryUser() {
+        if (geteuid() == 0)
+            switched = setegid(kNobody) == 0 && seteuid(kNobody) == 0;
+    }
+    ~AsOrdinaryUser() {
+        if (switched) {
+            EXPECT_EQ(seteuid(0), 0);
+            EXPECT_EQ(setegid(0), 0);
+        }
+    }
+    bool Works() const { return geteuid() != 0; }
+};
+
+struct Faults : ::testing::Test {
+    test::TempDir dir;
+    std::filesystem::path image = dir / "app.exe";
+    std::filesystem::path language = dir / "app.lng";
+    std::filesystem::path translation = dir / "de.lng";
+    std::filesystem::path copy = dir / "app.exe.QN";
+    Bytes img = TextImage();
+    Bytes earlier = test::LanguageFile(u"6.1.0=keep me\r\n");
+
+    void SetUp() override {
+        test::WriteFileBytes(image, img);
+        test::WriteFileBytes(language, earlier);
+        test::WriteFileBytes(translation,
+                             test::LanguageFile(u"6.1.0=Hallo\r\n5.100.HEAD=Titel\r\n"));
+    }
+    // Nothing but the files the test wrote, unchanged.
+    void ExpectUntouched() {
+        EXPECT_EQ(test::ReadFileBytes(image), img);
+        EXPECT_EQ(test::ReadFileBytes(language), earlier);
+        EXPECT_EQ(Listing(dir.path), (std::set<std::string>{"app.exe", "app.lng", "de.lng"}));
+    }
+};
+
+TEST_F(Faults, ReadOnlyDirectory) {
+    std::filesystem::permissions(
+        dir.path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec |
+                      std::filesystem::perms::others_read | std::filesystem::perms::others_exec);
+    {
+        AsOrdinaryUser user;
+        if (!user.Works())
+            GTEST_SKIP() << "cannot leave root";
+        // The update copy cannot be created.
+        EXPECT_EQ(ProcessImage(image, translation, &copy), kErrorWriteFault);
+        // The language file can be neither replaced nor created.
+        EXPECT_EQ(ProcessImage(image, language, nullptr), kErrorOpenFailed);
+        EXPECT_EQ(ProcessImage(image, dir / "new.lng", nullptr), kErrorOpenFailed);
+    }
+    std::filesystem::permissions(dir.path, std::filesystem::perms::owner_all);
+    ExpectUntouched();
+}
+
+TEST_F(Faults, NamesTakenByDirectories) {
+    // The update copy's name and the language file's temporary name are taken.
+    std::filesystem::create_directory(copy);
+    EXPECT_EQ(ProcessImage(image, translation, &copy), kErrorWriteFault);
+    std::filesystem::remove(copy);
+    std::filesystem::create_directory(dir / "app.lng.QN");
+    EXPECT_EQ(ProcessImage(image, language, nullptr), kErrorOpenFailed);
+    std::filesystem::remove(dir / "app.lng.QN");
+    // The language file itself is a directory: it cannot be replaced.
+    std::filesystem::create_directory(dir / "dir.lng");
+    EXPECT_EQ(ProcessImage(image, dir / "dir.lng", nullptr), kErrorOpenFailed);
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "dir.lng"));
+    std::filesystem::remove(dir / "dir.lng");
+    ExpectUntouched();
+}
+
+// The limit counts every byte written, the header patches included: below the first limit
+// that lets an operation through, every one must fail and leave nothing behind.
+TEST_F(Faults, DiskFillsUpAtEveryByte) {
+    ASSERT_EQ(ProcessImage(image, translation, &copy), kSuccess);
+    Bytes full = test::ReadFileBytes(copy);
+    std::filesystem::remove(copy);
+    uint64_t limit = 0;
+    for (;; ++limit) {
+        WriteLimit disk(limit);
+        Result r = ProcessImage(image, translation, &copy);
+        if (r == kSuccess)
+            break;
+        ASSERT_EQ(r, kErrorWriteFault) << limit;
+        ASSERT_FALSE(std::filesystem::exists(copy)) << limit;
+    }
+    EXPECT_GE(limit, full.size());
+    EXPECT_EQ(test::ReadFileBytes(copy), full);
+    std::filesystem::remove(copy);
+    ExpectUntouched();
+
+    ASSERT_EQ(ProcessImage(image, dir / "fresh.lng", nullptr), kSuccess);
+    Bytes exported = test::ReadFileBytes(dir / "fresh.lng");
+    std::filesystem::remove(dir / "fresh.lng");
+    for (limit = 0; limit < exported.size(); ++limit) {
+        WriteLimit disk(limit);
+        ASSERT_EQ(ProcessImage(image, language, nullptr), kErrorWriteFault) << limit;
+        ASSERT_EQ(test::ReadFileBytes(language), earlier) << limit;
+    }
+    ExpectUntouched();
+    {
+        WriteLimit disk(exported.size());
+        ASSERT_EQ(ProcessImage(image, language, nullptr), kSuccess);
+    }
+    EXPECT_EQ(test::ReadFileBytes(language), exported);
+}
+
+TEST_F(Faults, RealFullDisk) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "mounting a small filesystem needs root";
+    std::filesystem::path small = dir / "small";
+    std::filesystem::create_directory(small);
+    // Four pages: the image takes two, the earlier language file one.
+    if (mount("quelvar-test", small.c_str(), "tmpfs", MS_NOSUID | MS_NODEV | MS_NOEXEC,
+              "size=16k") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    struct Unmount {
+        std::filesystem::path at;
+        ~Unmount() { umount2(at.c_str(), MNT_DETACH); }
+    } unmount{small};
+
+    Bytes big = TextImage(80);
+    ASSERT_GT(big.size(), 4096u);
+    ASSERT_LE(big.size(), 8192u);
+    std::filesystem::path smallImage = small / "app.exe";
+    std::filesystem::path smallLanguage = small / "app.lng";
+    test::WriteFileBytes(smallImage, big);
+    test::WriteFileBytes(smallLanguage, earlier);
+
+    EXPECT_EQ(ProcessImage(smallImage, translation, &copy), kSuccess);  // elsewhere: fine
+    std::filesystem::path smallCopy = small / "app.exe.QN";
+    EXPECT_EQ(ProcessImage(smallImage, translation, &smallCopy), kErrorWriteFault);
+    EXPECT_EQ(ProcessImage(smallImage, smallLanguage, nullptr), kErrorWriteFault);
+    EXPECT_EQ(test::ReadFileBytes(smallImage), big);
+    EXPECT_EQ(test::ReadFileBytes(smallLanguage), earlier);
+    EXPECT_EQ(Listing(small), (std::set<std::string>{"app.exe", "app.lng"}));
+}
+
+TEST_F(Faults, LanguageFileOnAFullDevice) {
+    if (!std::filesystem::is_character_file("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
+    // A device is written directly; it fails as a full disk does, and is not removed.
+    EXPECT_EQ(ProcessImage(image, "/dev/full", nullptr), kErrorWriteFault);
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+    ExpectUntouched();
+}
+
+TEST_F(Faults, LanguageFileBehindALink) {
+    // Export writes the file the link names, beside it, and keeps the link.
+    std::filesystem::path link = dir / "link.lng";
+    std::filesystem::create_symlink("app.lng", link);
+    {
+        WriteLimit disk(10);
+        EXPECT_EQ(ProcessImage(image, link, nullptr), kErrorWriteFault);
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    std::filesystem::remove(link);
+    ExpectUntouched();
+
+    std::filesystem::create_symlink("app.lng", link);
+    ASSERT_EQ(ProcessImage(image, link, nullptr), kSuccess);
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_NE(test::ReadFileBytes(language), earlier);
+    EXPECT_EQ(Listing(dir.path),
+              (std::set<std::string>{"app.exe", "app.lng", "de.lng", "link.lng"}));
+}
+
+// quelvar-cli writes the update copy and then cannot put it in the image's place: the image
+// belongs to another user in a directory with the sticky bit, like /tmp.
+TEST_F(Faults, TargetThatCannotBeReplaced) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to run quelvar-cli as another user";
+    std::filesystem::permissions(dir.path,
+                                 std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
+    std::filesystem::path err = dir / "stderr.txt";
+    int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(errFd, 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (chdir(dir.path.c_str()) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)
+            _exit(99);
+        dup2(errFd, 2);
+        execl(QUELVAR_CLI, QUELVAR_CLI, "import", "app.exe", "de.lng", static_cast<char*>(nullptr));
+        _exit(98);
+    }
+    close(errFd);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 99)
+        GTEST_SKIP() << "cannot switch to another user";
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    Bytes e = test::ReadFileBytes(err);
+    std::string message(e.begin(), e.end());
+    EXPECT_NE(message.find("replacing the image failed: access is denied (error 5)"),
+              std::string::npos)
+        << message;
+    std::filesystem::remove(err);
+    std::filesystem::permissions(dir.path, std::filesystem::perms::owner_all);
+
+    // The image is as it was; the translated image is complete where the message says.
+    EXPECT_EQ(test::ReadFileBytes(image), img);
+    EXPECT_NE(message.find("stays at app.exe.QN"), std::string::npos) << message;
+    std::filesystem::path expected = dir / "expected.QN";
+    ASSERT_EQ(ProcessImage(image, translation, &expected), kSuccess);
+    EXPECT_EQ(test::ReadFileBytes(copy), test::ReadFileBytes(expected));
+}
+
+}  // namespace
+}  // namespace quelvar
