@@ -50,6 +50,17 @@ Result CheckImportLayout(const uint8_t* image, const ImageLayout& layout) {
     return kSuccess;
 }
 
+// Removes what a failed write left of the update copy: the file, or the file a symbolic link
+// names. A device or a pipe that was written to is left alone.
+void RemovePartialCopy(const std::filesystem::path& path) {
+    std::error_code ec;
+    std::filesystem::path file = path;
+    if (std::filesystem::is_symlink(path, ec))
+        file = std::filesystem::weakly_canonical(path, ec);
+    if (!ec && std::filesystem::is_regular_file(file, ec))
+        platform::DeletePath(file);
+}
+
 Result WriteUpdateCopy(const std::filesystem::path& outputPath, const uint8_t* image,
                        uint64_t imageSize, const ImageLayout& layout,
                        const std::vector<uint8_t>& section, uint32_t newLength,
@@ -83,7 +94,7 @@ Result WriteUpdateCopy(const std::filesystem::path& outputPath, const uint8_t* i
 
     if (r != kSuccess) {
         out = platform::File();
-        platform::DeletePath(outputPath);
+        RemovePartialCopy(outputPath);
         return kErrorWriteFault;
     }
     return kSuccess;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -236,6 +237,28 @@ TEST_F(Faults, LanguageFileOnAFullDevice) {
     // A device is written directly; it fails as a full disk does, and is not removed.
     EXPECT_EQ(ProcessImage(image, "/dev/full", nullptr), kErrorWriteFault);
     EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+    ExpectUntouched();
+}
+
+TEST_F(Faults, UpdateCopyOnAFullDevice) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "making a device needs root";
+    // A device like /dev/full, in the test's directory.
+    std::filesystem::path full = dir / "full";
+    if (mknod(full.c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0)
+        GTEST_SKIP() << "cannot make a device here";
+    EXPECT_EQ(ProcessImage(image, translation, &full), kErrorWriteFault);
+    EXPECT_TRUE(std::filesystem::is_character_file(full));
+    std::filesystem::remove(full);
+    // Through a link, the partial file that the link names is removed; the link stays.
+    std::filesystem::path link = dir / "link.exe";
+    std::filesystem::create_symlink("target.exe", link);
+    {
+        WriteLimit disk(100);
+        EXPECT_EQ(ProcessImage(image, translation, &link), kErrorWriteFault);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "target.exe"));
+    std::filesystem::remove(link);
     ExpectUntouched();
 }
 
