@@ -251,5 +251,31 @@ TEST(Wine, TranslatedProgramRuns) {
     EXPECT_EQ(output, Utf8(string) + "\n" + Utf8(edits[u"5.100.HEAD"]) + "\n");
 }
 
+// Wine's reg.exe, translated with every English string prefixed, prints its usage text, a
+// string of its string table, translated.
+TEST(Wine, TranslatedWineProgramRuns) {
+    SKIP_WITHOUT_WINE();
+    std::filesystem::path reg = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/reg.exe";
+    if (!std::filesystem::exists(reg))
+        GTEST_SKIP() << "Wine's reg.exe is not installed";
+    test::TempDir dir;
+    std::filesystem::path exported = dir / "reg.lng";
+    std::filesystem::path edited = dir / "reg-de.lng";
+    ASSERT_EQ(ProcessImage(reg, exported, nullptr, 1033), kSuccess);
+    std::u16string text;
+    for (auto& [key, value] : Lines(test::ReadFileBytes(exported)))
+        text += key + u"=[de] " + value + u"\r\n";
+    ASSERT_FALSE(text.empty());
+    test::WriteFileBytes(edited, test::LanguageFile(text));
+    // Under another name than reg.exe, so that Wine runs this file and not its own program.
+    std::filesystem::path translated = dir / "reg-de.exe";
+    ASSERT_EQ(ProcessImage(reg, edited, &translated, 1033), kSuccess);
+
+    std::string original, output;
+    ASSERT_EQ(RunWine(Windows(reg) + " /?", "en_US.UTF-8", dir.path, &original), 0);
+    ASSERT_EQ(RunWine(Windows(translated) + " /?", "en_US.UTF-8", dir.path, &output), 0);
+    EXPECT_EQ(output, "[de] " + original);
+}
+
 }  // namespace
 }  // namespace quelvar
