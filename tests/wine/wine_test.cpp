@@ -233,22 +233,54 @@ TEST(Loader, WineNotepad) {
               Show(LoaderTexts(dir / "notepad.exe", 1033, dir.path)));
 }
 
-// A translated 64-bit program, its relocations, debug sections and symbol table moved behind
-// the grown resource section, still starts and finds its translated resources.
+uint16_t SectionCount(const std::filesystem::path& image) {
+    Bytes b = test::ReadFileBytes(image);
+    return test::Get16(b, test::Get32(b, 60) + 6);
+}
+
+// The image with the section after ".reloc" (the first debug section, whose long name the
+// header holds as an offset into the symbol table's strings) no longer discardable, so that
+// it has to stay where it is: import then adds a new resource section after the last one.
+std::filesystem::path WithPinnedDebugSection(const std::filesystem::path& image,
+                                             const std::filesystem::path& copy) {
+    Bytes b = test::ReadFileBytes(image);
+    size_t nt = test::Get32(b, 60);
+    size_t table = nt + 24 + test::Get16(b, nt + 20);
+    for (size_t i = 0; i + 1 < test::Get16(b, nt + 6); ++i) {
+        size_t header = table + 40 * i;
+        if (std::string(b.begin() + header, b.begin() + header + 7) == std::string(".reloc\0", 7)) {
+            size_t next = header + 40;
+            test::Put32(b, next + 36, test::Get32(b, next + 36) & ~0x02000000u);
+            break;
+        }
+    }
+    test::WriteFileBytes(copy, b);
+    return copy;
+}
+
+// A translated 64-bit program still starts and finds its translated resources: with its
+// relocations, debug sections and symbol table moved behind the grown resource section, or
+// with a new resource section after them all.
 TEST(Wine, TranslatedProgramRuns) {
     SKIP_WITHOUT_WINE();
     test::TempDir dir;
-    std::filesystem::path program = Sample("show_texts64.exe");
-    std::string output;
-    ASSERT_EQ(RunWine(Windows(program), "en_US.UTF-8", dir.path, &output), 0);
-    EXPECT_EQ(output, "Hello\nSample\n");
+    std::filesystem::path moved = Sample("show_texts64.exe");
+    std::filesystem::path pinned = WithPinnedDebugSection(moved, dir / "pinned.exe");
+    for (const auto& program : {moved, pinned}) {
+        SCOPED_TRACE(program.filename().string());
+        std::string output;
+        ASSERT_EQ(RunWine(Windows(program), "en_US.UTF-8", dir.path, &output), 0);
+        EXPECT_EQ(output, "Hello\nSample\n");
 
-    std::filesystem::path translated = dir / "show.exe";
-    Texts edits = Translate(program, 1033, translated, dir.path);
-    ASSERT_EQ(edits.count(u"5.100.HEAD"), 1u);
-    std::u16string string = edits.count(u"6.1.1") ? edits[u"6.1.1"] : u"Hello";
-    ASSERT_EQ(RunWine(Windows(translated), "en_US.UTF-8", dir.path, &output), 0);
-    EXPECT_EQ(output, Utf8(string) + "\n" + Utf8(edits[u"5.100.HEAD"]) + "\n");
+        std::filesystem::path translated = dir / "show.exe";
+        Texts edits = Translate(program, 1033, translated, dir.path);
+        ASSERT_EQ(edits.count(u"5.100.HEAD"), 1u);
+        EXPECT_EQ(SectionCount(translated), SectionCount(program) + (program == pinned ? 1 : 0));
+        std::u16string string = edits.count(u"6.1.1") ? edits[u"6.1.1"] : u"Hello";
+        ASSERT_EQ(RunWine(Windows(translated), "en_US.UTF-8", dir.path, &output), 0);
+        EXPECT_EQ(output, Utf8(string) + "\n" + Utf8(edits[u"5.100.HEAD"]) + "\n");
+        EXPECT_GT(CheckTranslation(program, 1033, dir), 0u);
+    }
 }
 
 // Wine's reg.exe, translated with every English string prefixed, prints its usage text, a
