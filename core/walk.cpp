@@ -238,8 +238,8 @@ Result WalkResourceTree(WalkContext& ctx, const uint8_t* sectionBase, size_t sec
         }
     } else {
         exportPaths = ExportPaths(languagePath);
-        if (platform::CreateForWriting(exportPaths.draft, file) != kSuccess)
-            return kErrorOpenFailed;
+        if (Result r = CreateLanguageFileDraft(exportPaths, file); r != kSuccess)
+            return r;
         ctx.languageFile = &file;
         static constexpr uint8_t kMark[2] = {0xFF, 0xFE};
         ctx.pendingLines.assign(kMark, kMark + 2);

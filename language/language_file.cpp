@@ -226,6 +226,20 @@ LanguageFilePaths ExportPaths(const std::filesystem::path& languagePath) {
     return paths;
 }
 
+Result CreateLanguageFileDraft(const LanguageFilePaths& paths, platform::File& file) {
+    using std::filesystem::perms;
+    std::error_code ec;
+    // A renamed draft would replace a read-only file all the same: refuse it as a write
+    // into it would be refused.
+    perms mode = std::filesystem::status(paths.file, ec).permissions();
+    if (!ec && mode != perms::unknown &&
+        (mode & (perms::owner_write | perms::group_write | perms::others_write)) == perms::none)
+        return kErrorOpenFailed;
+    if (platform::CreateForWriting(paths.draft, file) != kSuccess)
+        return kErrorOpenFailed;
+    return kSuccess;
+}
+
 Result PutLanguageFileInPlace(const LanguageFilePaths& paths, Result written) {
     if (paths.draft == paths.file)
         return written;  // written directly: nothing to move, and a device is never removed

@@ -91,6 +91,10 @@ struct LanguageFilePaths {
 };
 LanguageFilePaths ExportPaths(const std::filesystem::path& languagePath);
 
+// Creates the draft an export writes. Returns 0, or 110 when it cannot be created or the
+// language file it would replace is read-only (no write permission for anyone).
+Result CreateLanguageFileDraft(const LanguageFilePaths& paths, platform::File& file);
+
 // Ends an export whose draft has been written and closed, `written` being 0 or the first
 // failure: a complete draft replaces the language file; after any failure the draft is
 // removed. Returns 0, `written`, or 110 when the draft cannot take the file's place.

@@ -231,6 +231,16 @@ TEST_F(Faults, RealFullDisk) {
     EXPECT_EQ(Listing(small), (std::set<std::string>{"app.exe", "app.lng"}));
 }
 
+TEST_F(Faults, ReadOnlyLanguageFile) {
+    // In a writable directory the new file could take the old one's place; a read-only file
+    // is refused as a write into it would be, for root too.
+    std::filesystem::permissions(language, std::filesystem::perms::owner_read |
+                                               std::filesystem::perms::group_read |
+                                               std::filesystem::perms::others_read);
+    EXPECT_EQ(ProcessImage(image, language, nullptr), kErrorOpenFailed);
+    ExpectUntouched();
+}
+
 TEST_F(Faults, LanguageFileOnAFullDevice) {
     if (!std::filesystem::is_character_file("/dev/full"))
         GTEST_SKIP() << "no /dev/full";
