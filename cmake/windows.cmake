@@ -27,7 +27,7 @@ if(QUELVAR_HAVE_WINDOWS_BUILDS)
         set(QUELVAR_WINDOWS_DIR_${arch} ${dir})
         # Only the 64-bit test suite can run here (wine64); the 32-bit build stops at programs.
         if(arch STREQUAL "x86_64")
-            set(tests OFF)
+            set(tests ${QUELVAR_TESTS})
         else()
             set(tests OFF)
         endif()

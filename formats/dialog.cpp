@@ -1,13 +1,308 @@
+// Dialog templates, standard (DLGTEMPLATE with DLGITEMTEMPLATE controls) and extended
+// (DLGTEMPLATEEX with DLGITEMTEMPLATEEX controls). Their texts are the caption ("HEAD"), the
+// font ("FONT", typeface and point size as "<typeface>,<size>") and every control title given
+// as text, keyed by the control id or, for id 0xFFFF, by "S0", "S1", ... in control order.
+//
+// A template is measured whole before anything is emitted or written: one whose counts,
+// terminators or creation data run past its data is no template, is copied unchanged on
+// import and yields no lines on export.
+#include <string>
+#include <vector>
+
+#include "core/bytes.h"
 #include "formats/formats.h"
+#include "language/language_file.h"
 
 namespace quelvar {
 
+namespace {
+
+constexpr uint32_t kDsSetFont = 0x40;  // DS_SHELLFONT includes this bit
+constexpr uint16_t kOrdinalMark = 0xFFFF;
+constexpr uint16_t kNoControlId = 0xFFFF;
+// A point size of 0x7FFF asks for the message box font: the system reads no further font
+// fields (no weight, italic, charset or typeface) from such a template.
+constexpr uint16_t kMessageBoxFont = 0x7FFF;
+
+// Where the fields of one of the two layouts lie.
+struct TemplateShape {
+    size_t styleOffset;   // u32 style of the dialog
+    size_t countOffset;   // u16 number of controls
+    size_t menuOffset;    // first variable field, after the fixed header
+    size_t fontFixed;     // bytes of the font block before the typeface
+    size_t controlFixed;  // fixed part of a control
+    size_t idOffset;      // control id (only its low 16 bits are used)
+    bool countedExtra;    // creation data: 2 + count bytes (else the count includes itself)
+};
+
+constexpr TemplateShape kStandard{0, 8, 18, 2, 18, 16, false};
+constexpr TemplateShape kExtended{12, 16, 26, 6, 24, 20, true};
+
+struct ControlLayout {
+    size_t start;       // the fixed part
+    size_t titleStart;  // after the class field
+    size_t titleEnd;    // after the title: its ordinal or its zero unit
+    size_t end;         // after the creation data
+    uint16_t id;
+    bool titleIsText;
+};
+
+struct DialogLayout {
+    size_t captionStart;
+    size_t captionEnd;     // after the caption's zero unit
+    bool hasTypeface;      // DS_SETFONT and a point size other than 0x7FFF
+    size_t typefaceStart;  // after the fixed font bytes
+    size_t headerEnd;
+    std::vector<ControlLayout> controls;
+};
+
+// Steps over a text and its zero unit. False when the text runs past the data.
+bool SkipText(const uint8_t* data, size_t size, size_t& pos) {
+    for (;;) {
+        if (!InBounds(size, pos, 2))
+            return false;
+        uint16_t unit = Load16(data + pos);
+        pos += 2;
+        if (unit == 0)
+            return true;
+    }
+}
+
+// Steps over an ordinal (0xFFFF and a 16-bit number) or a text.
+bool SkipOrdinalOrText(const uint8_t* data, size_t size, size_t& pos) {
+    if (!InBounds(size, pos, 2))
+        return false;
+    if (Load16(data + pos) == kOrdinalMark) {
+        if (!InBounds(size, pos, 4))
+            return false;
+        pos += 4;
+        return true;
+    }
+    return SkipText(data, size, pos);
+}
+
+// Moves `pos` up to the next 4-byte boundary of the image: the template's data lies in the
+// resource section, whose start is aligned at least that much.
+size_t AlignInSection(const WalkContext& ctx, const uint8_t* data, size_t pos) {
+    uint64_t phase = ctx.sectionRva;
+    if (ctx.sectionBase != nullptr)
+        phase += static_cast<uint64_t>(data - ctx.sectionBase);
+    uint64_t at = phase + pos;
+    return pos + static_cast<size_t>((4 - at % 4) % 4);
+}
+
+bool MeasureDialog(const WalkContext& ctx, const uint8_t* data, size_t size,
+                   const TemplateShape& shape, DialogLayout& layout) {
+    if (size < shape.menuOffset)
+        return false;
+    uint32_t style = Load32(data + shape.styleOffset);
+    size_t count = Load16(data + shape.countOffset);
+
+    size_t pos = shape.menuOffset;
+    if (!SkipOrdinalOrText(data, size, pos) || !SkipOrdinalOrText(data, size, pos))
+        return false;
+    layout.captionStart = pos;
+    if (!SkipText(data, size, pos))
+        return false;
+    layout.captionEnd = pos;
+    layout.hasTypeface = false;
+    layout.typefaceStart = pos;
+    if (style & kDsSetFont) {
+        if (!InBounds(size, pos, 2))
+            return false;
+        if (Load16(data + pos) == kMessageBoxFont) {
+            pos += 2;
+        } else {
+            if (!InBounds(size, pos, shape.fontFixed))
+                return false;
+            pos += shape.fontFixed;
+            layout.hasTypeface = true;
+            layout.typefaceStart = pos;
+            if (!SkipText(data, size, pos))
+                return false;
+        }
+    }
+    layout.headerEnd = pos;
+
+    layout.controls.clear();
+    for (size_t i = 0; i < count; ++i) {
+        ControlLayout control{};
+        control.start = AlignInSection(ctx, data, pos);
+        if (!InBounds(size, control.start, shape.controlFixed))
+            return false;
+        control.id = Load16(data + control.start + shape.idOffset);
+        pos = control.start + shape.controlFixed;
+        if (!SkipOrdinalOrText(data, size, pos))
+            return false;
+        control.titleStart = pos;
+        if (!InBounds(size, pos, 2))
+            return false;
+        control.titleIsText = Load16(data + pos) != kOrdinalMark;
+        if (!SkipOrdinalOrText(data, size, pos))
+            return false;
+        control.titleEnd = pos;
+        if (!InBounds(size, pos, 2))
+            return false;
+        size_t extra = Load16(data + pos);
+        // Standard: the size counts its own word, and 0 (or a size too small to hold the
+        // word) means the word alone. Extended: the count of bytes after the word.
+        size_t length = shape.countedExtra ? 2 + extra : (extra < 2 ? 2 : extra);
+        if (!InBounds(size, pos, length))
+            return false;
+        pos += length;
+        control.end = pos;
+        layout.controls.push_back(control);
+    }
+    return true;
+}
+
+size_t UnitsFrom(size_t size, size_t pos) {
+    return (size - pos) / 2;
+}
+
+std::u16string ReadText(const uint8_t* data, size_t size, size_t pos) {
+    std::u16string text;
+    for (; InBounds(size, pos, 2) && Load16(data + pos) != 0; pos += 2)
+        text.push_back(static_cast<char16_t>(Load16(data + pos)));
+    return text;
+}
+
+// The font as one text: the typeface, a comma and the point size in decimal.
+std::u16string FontValue(const uint8_t* data, size_t size, const DialogLayout& layout) {
+    std::u16string value = ReadText(data, size, layout.typefaceStart);
+    value.push_back(u',');
+    AppendDecimal(value, Load16(data + layout.captionEnd));
+    return value;
+}
+
+// The item key of a control title given as text: its id, or the next S key for 0xFFFF.
+ItemKey ControlKey(const ControlLayout& control, uint32_t& sCounter, std::u16string& sKey) {
+    if (control.id != kNoControlId)
+        return NumberKey(control.id);
+    sKey.clear();
+    sKey.push_back(u'S');
+    AppendDecimal(sKey, sCounter++);
+    return TextKey(sKey);
+}
+
+void ExportDialog(WalkContext& ctx, const uint8_t* data, size_t size, const DialogLayout& layout) {
+    EmitEntry(ctx, TextKey(u"HEAD"), data + layout.captionStart,
+              UnitsFrom(size, layout.captionStart), -1);
+    if (layout.hasTypeface) {
+        std::u16string value = FontValue(data, size, layout);
+        std::vector<uint8_t> bytes(2 * value.size());
+        for (size_t i = 0; i < value.size(); ++i)
+            Store16(bytes.data() + 2 * i, value[i]);
+        EmitEntry(ctx, TextKey(u"FONT"), bytes.data(), value.size(), -1);
+    }
+    uint32_t sCounter = 0;
+    std::u16string sKey;
+    for (const ControlLayout& control : layout.controls) {
+        if (!control.titleIsText)
+            continue;
+        ItemKey key = ControlKey(control, sCounter, sKey);
+        EmitEntry(ctx, key, data + control.titleStart, UnitsFrom(size, control.titleStart), -1);
+    }
+}
+
+// Reads a point size as a signed decimal number after optional blanks, up to the first unit
+// that is not part of it (no number reads as 0), and keeps its low 16 bits.
+uint16_t ParsePointSize(std::u16string_view text) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == u' ' || text[i] == u'\t'))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'-' || text[i] == u'+'))
+        negative = text[i++] == u'-';
+    uint32_t value = 0;  // arithmetic modulo 2^32 keeps the low 16 bits exact
+    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i)
+        value = value * 10 + static_cast<uint32_t>(text[i] - u'0');
+    if (negative)
+        value = 0 - value;
+    return static_cast<uint16_t>(value);
+}
+
+void OutputText(WalkContext& ctx, std::u16string_view text) {
+    for (char16_t unit : text)
+        OutputAppend16(ctx, unit);
+    OutputAppend16(ctx, 0);
+}
+
+// Writes the font block. Without a "FONT" line, or with the very value that export writes for
+// this template, the block stays as it was (so a typeface that itself holds a comma survives).
+// Otherwise the value is split at its first comma into the typeface and the point size; a
+// value without a comma sets the typeface alone. Weight, italic and charset are kept.
+void RebuildFont(WalkContext& ctx, const uint8_t* data, size_t size, const TemplateShape& shape,
+                 const DialogLayout& layout) {
+    size_t pointSizeAt = OutputAppend(ctx, data + layout.captionEnd, shape.fontFixed);
+    std::u16string fullKey = ctx.keyPath + u"FONT";
+    std::optional<std::u16string_view> found;
+    if (ctx.languageTable != nullptr)
+        found = FindValue(*ctx.languageTable, fullKey);
+    std::u16string value;
+    if (found)
+        value = DecodeValue(*found);
+    if (!found || value == FontValue(data, size, layout)) {
+        OutputAppend(ctx, data + layout.typefaceStart, layout.headerEnd - layout.typefaceStart);
+        return;
+    }
+    size_t comma = value.find(u',');
+    if (comma == std::u16string::npos) {
+        OutputText(ctx, value);
+        return;
+    }
+    OutputPatch16(ctx, pointSizeAt, ParsePointSize(std::u16string_view(value).substr(comma + 1)));
+    OutputText(ctx, std::u16string_view(value).substr(0, comma));
+}
+
+void RebuildDialog(WalkContext& ctx, const uint8_t* data, size_t size, const TemplateShape& shape,
+                   const DialogLayout& layout) {
+    OutputAppend(ctx, data, layout.captionStart);
+    SubstituteText(ctx, TextKey(u"HEAD"), data + layout.captionStart,
+                   UnitsFrom(size, layout.captionStart), -1);
+    if (layout.hasTypeface)
+        RebuildFont(ctx, data, size, shape, layout);
+    else
+        OutputAppend(ctx, data + layout.captionEnd, layout.headerEnd - layout.captionEnd);
+
+    uint32_t sCounter = 0;
+    std::u16string sKey;
+    for (const ControlLayout& control : layout.controls) {
+        // Every control starts on a 4-byte boundary of the new section.
+        OutputAppendZeros(ctx, (4 - ctx.outputCursor % 4) % 4);
+        OutputAppend(ctx, data + control.start, control.titleStart - control.start);
+        if (control.titleIsText) {
+            ItemKey key = ControlKey(control, sCounter, sKey);
+            SubstituteText(ctx, key, data + control.titleStart, UnitsFrom(size, control.titleStart),
+                           -1);
+        } else {
+            OutputAppend(ctx, data + control.titleStart, control.titleEnd - control.titleStart);
+        }
+        OutputAppend(ctx, data + control.titleEnd, control.end - control.titleEnd);
+    }
+}
+
+void ProcessTemplate(WalkContext& ctx, const uint8_t* data, size_t size,
+                     const TemplateShape& shape) {
+    DialogLayout layout;
+    if (!MeasureDialog(ctx, data, size, shape, layout)) {
+        CopyResourceData(ctx, data, size);
+        return;
+    }
+    if (IsImport(ctx))
+        RebuildDialog(ctx, data, size, shape, layout);
+    else
+        ExportDialog(ctx, data, size, layout);
+}
+
+}  // namespace
+
 void ProcessDialog(WalkContext& ctx, const uint8_t* data, size_t size) {
-    CopyResourceData(ctx, data, size);
+    ProcessTemplate(ctx, data, size, kStandard);
 }
 
 void ProcessDialogEx(WalkContext& ctx, const uint8_t* data, size_t size) {
-    CopyResourceData(ctx, data, size);
+    ProcessTemplate(ctx, data, size, kExtended);
 }
 
 }  // namespace quelvar

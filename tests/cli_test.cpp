@@ -1,0 +1,97 @@
+// quelvar-cli as a user runs it: exit statuses, the one-line failure message, default paths,
+// and the replacement of the image.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include "pe_builder.h"
+
+namespace quelvar {
+namespace {
+
+using test::Bytes;
+
+struct CliRun {
+    int status;
+    std::string err;
+};
+
+CliRun Cli(const std::string& args, const test::TempDir& dir) {
+    std::string errFile = (dir / "stderr.txt").string();
+    std::string command = std::string("cd '") + dir.path.string() + "' && '" + QUELVAR_CLI + "' " +
+                          args + " >/dev/null 2>'" + errFile + "'";
+    int raw = std::system(command.c_str());
+    CliRun r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ""};
+    Bytes e = test::ReadFileBytes(errFile);
+    r.err.assign(e.begin(), e.end());
+    return r;
+}
+
+Bytes SampleImage() {
+    return test::BuildImage({{test::Id(10), test::Id(1), 1033, Bytes(33, 7)}});
+}
+
+TEST(Cli, Usage) {
+    test::TempDir dir;
+    EXPECT_EQ(Cli("--version", dir).status, 0);
+    EXPECT_EQ(Cli("--help", dir).status, 0);
+    EXPECT_EQ(Cli("", dir).status, 2);
+    EXPECT_EQ(Cli("translate a.exe", dir).status, 2);
+    EXPECT_EQ(Cli("export", dir).status, 2);
+    EXPECT_EQ(Cli("export a b c", dir).status, 2);
+    EXPECT_EQ(Cli("import a.exe", dir).status, 2);
+    EXPECT_EQ(Cli("import a.exe a.lng -o", dir).status, 2);
+    EXPECT_EQ(Cli("export a.exe -o b", dir).status, 2);
+    EXPECT_EQ(Cli("export --bogus a.exe", dir).status, 2);
+}
+
+TEST(Cli, FailuresPrintOneLineWithTheCode) {
+    test::TempDir dir;
+    test::WriteFileBytes(dir / "bad.exe", Bytes(600, 0));
+    CliRun r = Cli("import bad.exe x.lng", dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "quelvar-cli: import failed: the image is not a valid program image (error 11)\n");
+    r = Cli("export missing.exe", dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("(error 2)"), std::string::npos);
+}
+
+TEST(Cli, ExportDefaultsToTheImageNameWithLng) {
+    test::TempDir dir;
+    std::filesystem::create_directories(dir / "v1.2");
+    test::WriteFileBytes(dir / "v1.2" / "app.exe", SampleImage());
+    test::WriteFileBytes(dir / "v1.2" / "tool", SampleImage());
+    ASSERT_EQ(Cli("export v1.2/app.exe", dir).status, 0);
+    EXPECT_TRUE(std::filesystem::exists(dir / "v1.2" / "app.lng"));
+    // A name without extension gets ".lng" appended, in its own directory.
+    ASSERT_EQ(Cli("export v1.2/tool", dir).status, 0);
+    EXPECT_TRUE(std::filesystem::exists(dir / "v1.2" / "tool.lng"));
+}
+
+TEST(Cli, ImportReplacesTheImageOrWritesTheOutput) {
+    test::TempDir dir;
+    Bytes img = SampleImage();
+    test::WriteFileBytes(dir / "app.exe", img);
+    test::WriteFileBytes(dir / "app.lng", test::LanguageFile(u"LANG=2052\r\n"));
+
+    ASSERT_EQ(Cli("import app.exe app.lng -o out.exe", dir).status, 0);
+    EXPECT_EQ(test::ReadFileBytes(dir / "app.exe"), img);
+    EXPECT_EQ(test::ReadResources(test::ReadFileBytes(dir / "out.exe"))[0].language, u"2052");
+
+    ASSERT_EQ(Cli("import app.exe app.lng", dir).status, 0);
+    EXPECT_FALSE(std::filesystem::exists(dir / "app.exe.QN"));
+    EXPECT_EQ(test::ReadFileBytes(dir / "app.exe"), test::ReadFileBytes(dir / "out.exe"));
+
+    // A failed import leaves the image as it was and no update copy.
+    Bytes translated = test::ReadFileBytes(dir / "app.exe");
+    test::WriteFileBytes(dir / "app.lng", {'n', 'o'});
+    EXPECT_EQ(Cli("import app.exe app.lng", dir).status, 1);
+    EXPECT_EQ(test::ReadFileBytes(dir / "app.exe"), translated);
+    EXPECT_FALSE(std::filesystem::exists(dir / "app.exe.QN"));
+}
+
+}  // namespace
+}  // namespace quelvar
