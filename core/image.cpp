@@ -191,7 +191,9 @@ Result ProcessImage(const std::filesystem::path& imagePath,
     std::vector<uint8_t> output;
     if (import) {
         try {
-            output.resize((size_t{layout.sizeOfRawData} + 2560) * 4);
+            // Room for the usual growth (translations a quarter longer than the texts they
+            // replace); the buffer grows if they need more.
+            output.reserve(size_t{layout.sizeOfRawData} + layout.sizeOfRawData / 4 + 65536);
         } catch (const std::bad_alloc&) {
             return kErrorOutOfMemory;
         }

@@ -21,10 +21,8 @@ size_t EntryCount(const uint8_t* directory) {
 
 uint8_t* Reserve(WalkContext& ctx, size_t length) {
     std::vector<uint8_t>& out = *ctx.output;
-    if (length > out.size() - ctx.outputCursor) {
-        size_t needed = ctx.outputCursor + length;
-        out.resize(std::max(needed, out.size() * 2));
-    }
+    if (length > out.size() - ctx.outputCursor)
+        out.resize(ctx.outputCursor + length);  // beyond the capacity, the vector doubles
     uint8_t* p = out.data() + ctx.outputCursor;
     ctx.outputCursor += length;
     return p;

@@ -74,8 +74,8 @@ Result CheckResourceTree(const uint8_t* sectionBase, size_t sectionSize, uint32_
 
 // Runs one walk over a tree that CheckResourceTree accepted. `output` null selects export:
 // the language file at `languagePath` is created. Otherwise the language file is loaded and
-// the new section is written into `output` (which must hold at least one byte per byte of
-// the source section; it grows if needed), its length returned in `sectionLength`.
+// the new section is written into `output` (it grows as needed; reserve room to spare
+// reallocations), its length returned in `sectionLength`.
 // Returns 0, 110 when the language file cannot be loaded or created, 13 for a "LANG" value
 // that is no language id, 29 when the language file cannot be written.
 Result WalkResourceTree(WalkContext& ctx, const uint8_t* sectionBase, size_t sectionSize,

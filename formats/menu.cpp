@@ -1,13 +1,189 @@
+// Menu templates (resource type 4), standard and extended. Both are visited as one flat run of
+// items in template order up to the end of the data: the nesting of popups and the flag that
+// ends a level play no part. Every item carries one text; on import everything but the texts
+// is copied unchanged.
+//
+// Items without a usable id are keyed "P0", "P1", ... by a counter that runs through the whole
+// template: in a standard template every popup and every item whose id is 0 or 0xFFFF, in an
+// extended one every item whose 32-bit id is exactly 0 or exactly 0xFFFF. Other items are keyed
+// by their id (in an extended template, its low 16 bits).
+//
+// An item whose fixed part or text runs past the end of the data is no item: it yields no line,
+// and import copies the rest of the data, from where that item starts, unchanged.
+#include <string>
+
+#include "core/bytes.h"
 #include "formats/formats.h"
+#include "language/language_file.h"
 
 namespace quelvar {
 
-void ProcessMenu(WalkContext& ctx, const uint8_t* data, size_t size) {
+namespace {
+
+// Standard item: mtOption (u16), mtID (u16, absent in popups), text.
+constexpr uint16_t kStandardPopup = 0x10;  // MF_POPUP
+// Extended item, on a 4-byte boundary: dwType (u32), dwState (u32), menuId (u32 at 8),
+// bResInfo (u16 at 12), text from 14; a popup's text is followed by a u32 help id on the next
+// 4-byte boundary.
+constexpr uint16_t kExtendedPopup = 0x01;
+constexpr size_t kExtendedIdOffset = 8;
+constexpr size_t kExtendedFlagsOffset = 12;
+constexpr size_t kExtendedFixedSize = 14;
+constexpr size_t kHelpIdSize = 4;
+
+// The counter of the "P%d" keys of one template.
+struct PKeys {
+    unsigned next = 0;
+    std::u16string text;
+};
+
+ItemKey NextPKey(PKeys& keys) {
+    keys.text.clear();
+    keys.text.push_back(u'P');
+    AppendDecimal(keys.text, keys.next++);
+    return TextKey(keys.text);
+}
+
+size_t AlignUp4(size_t offset) {
+    return (offset + 3) & ~size_t{3};
+}
+
+// The offset just past the zero unit that ends the text at `at`, or 0 when the data ends
+// before that unit.
+size_t TextEnd(const uint8_t* data, size_t size, size_t at) {
+    for (size_t p = at; p <= size && size - p >= 2; p += 2) {
+        if (Load16(data + p) == 0)
+            return p + 2;
+    }
+    return 0;
+}
+
+// Import: copies the bytes [from, to) of the template unchanged.
+void CopyRange(WalkContext& ctx, const uint8_t* data, size_t from, size_t to) {
+    if (IsImport(ctx) && to > from)
+        OutputAppend(ctx, data + from, to - from);
+}
+
+// Export writes the text's line; import writes its translation, or the text itself, at the
+// output. The text at `at` is known to end inside the data.
+void ProcessItemText(WalkContext& ctx, ItemKey key, const uint8_t* data, size_t size, size_t at) {
+    size_t available = (size - at) / 2;
+    if (IsImport(ctx))
+        SubstituteText(ctx, key, data + at, available, -1);
+    else
+        EmitEntry(ctx, key, data + at, available, -1);
+}
+
+// Import, extended template: brings the output to the next 4-byte boundary counted from the
+// template's start (`outputTemplate`). The source's fill bytes are reused as far as they go,
+// zeros after them; a text of another length can need more or fewer fill bytes than the source.
+void AlignOutput(WalkContext& ctx, size_t outputTemplate, const uint8_t* fill, size_t fillLength) {
+    if (!IsImport(ctx))
+        return;
+    size_t written = ctx.outputCursor - outputTemplate;
+    size_t needed = AlignUp4(written) - written;
+    for (size_t i = 0; i < needed; ++i) {
+        uint8_t byte = i < fillLength ? fill[i] : 0;
+        OutputAppend(ctx, &byte, 1);
+    }
+}
+
+// Both headers hold at offset 2 the number of bytes between their first 4 bytes and the first
+// item. Copies the data up to the first item and tells where it starts; for data that ends
+// before any item, copies all of it and returns false.
+bool StartItems(WalkContext& ctx, const uint8_t* data, size_t size, size_t& first) {
+    if (size >= 4) {
+        first = 4 + size_t{Load16(data + 2)};
+        if (first < size) {
+            CopyRange(ctx, data, 0, first);
+            return true;
+        }
+    }
     CopyResourceData(ctx, data, size);
+    return false;
+}
+
+}  // namespace
+
+void ProcessMenu(WalkContext& ctx, const uint8_t* data, size_t size) {
+    // Header: versionNumber, offset.
+    size_t first = 0;
+    if (!StartItems(ctx, data, size, first))
+        return;
+
+    PKeys keys;
+    size_t at = first;
+    while (at < size) {
+        if (size - at < 2)
+            break;
+        uint16_t option = Load16(data + at);
+        bool popup = (option & kStandardPopup) != 0;
+        size_t textAt = at + (popup ? 2 : 4);
+        if (textAt > size)
+            break;
+        size_t next = TextEnd(data, size, textAt);
+        if (next == 0)
+            break;
+        ItemKey key;
+        if (popup) {
+            key = NextPKey(keys);
+        } else {
+            uint16_t id = Load16(data + at + 2);
+            key = id == 0 || id == 0xFFFF ? NextPKey(keys) : NumberKey(id);
+        }
+        CopyRange(ctx, data, at, textAt);
+        ProcessItemText(ctx, key, data, size, textAt);
+        at = next;
+    }
+    // An item cut short by the end of the data.
+    CopyRange(ctx, data, at, size);
 }
 
 void ProcessMenuEx(WalkContext& ctx, const uint8_t* data, size_t size) {
-    CopyResourceData(ctx, data, size);
+    // Header: wVersion, wOffset, dwHelpId.
+    size_t outputTemplate = ctx.outputCursor;
+    size_t first = 0;
+    if (!StartItems(ctx, data, size, first))
+        return;
+
+    PKeys keys;
+    size_t at = first;
+    while (at < size) {
+        if (size - at < kExtendedFixedSize)
+            break;
+        uint32_t id = Load32(data + at + kExtendedIdOffset);
+        bool popup = (Load16(data + at + kExtendedFlagsOffset) & kExtendedPopup) != 0;
+        size_t textAt = at + kExtendedFixedSize;
+        size_t textEnd = TextEnd(data, size, textAt);
+        if (textEnd == 0)
+            break;
+        size_t itemEnd = textEnd;
+        size_t helpAt = 0;
+        if (popup) {
+            helpAt = AlignUp4(textEnd);
+            if (helpAt > size || size - helpAt < kHelpIdSize)
+                break;
+            itemEnd = helpAt + kHelpIdSize;
+        }
+        ItemKey key = id == 0 || id == 0xFFFF ? NextPKey(keys) : NumberKey(id & 0xFFFF);
+
+        CopyRange(ctx, data, at, textAt);
+        ProcessItemText(ctx, key, data, size, textAt);
+        if (popup) {
+            AlignOutput(ctx, outputTemplate, data + textEnd, helpAt - textEnd);
+            CopyRange(ctx, data, helpAt, itemEnd);
+        }
+        // The next item starts on the next 4-byte boundary. Data that ends before that
+        // boundary ends with the last item: its remaining bytes are copied as they are.
+        size_t next = AlignUp4(itemEnd);
+        if (next <= size)
+            AlignOutput(ctx, outputTemplate, data + itemEnd, next - itemEnd);
+        else
+            CopyRange(ctx, data, itemEnd, size);
+        at = next;
+    }
+    // An item cut short by the end of the data.
+    CopyRange(ctx, data, at, size);
 }
 
 }  // namespace quelvar

@@ -22,16 +22,6 @@ void AppendUnitsLE(std::vector<uint8_t>& out, std::u16string_view units) {
     }
 }
 
-// Writes `units` at the output cursor as little-endian units.
-void OutputUnits(WalkContext& ctx, std::u16string_view units) {
-    size_t at = OutputAppendZeros(ctx, 2 * units.size());
-    uint8_t* p = ctx.output->data() + at;
-    for (char16_t u : units) {
-        Store16(p, u);
-        p += 2;
-    }
-}
-
 }  // namespace
 
 void AppendDecimal(std::u16string& out, int64_t value) {
@@ -82,14 +72,57 @@ bool ReadWholeFile(const std::filesystem::path& path, std::vector<uint8_t>& buff
     return true;
 }
 
+namespace {
+
+uint32_t HashKey(std::u16string_view key) {
+    return static_cast<uint32_t>(std::hash<std::u16string_view>{}(key));
+}
+
+std::u16string_view SlotKey(const LanguageTable& table, const LanguageSlot& slot) {
+    return std::u16string_view(table.units)
+        .substr(slot.valueStart - 1 - slot.keyLength, slot.keyLength);
+}
+
+// Adds a key unless an earlier line already gave it: the first line wins.
+// `keyEnd` is the position of the "=" that ends the key.
+void AddEntry(LanguageTable& table, size_t keyStart, size_t keyEnd, size_t valueLength) {
+    std::u16string_view key = std::u16string_view(table.units).substr(keyStart, keyEnd - keyStart);
+    uint32_t hash = HashKey(key);
+    size_t mask = table.slots.size() - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+        LanguageSlot& slot = table.slots[i];
+        if (slot.valueStart == 0) {
+            slot = LanguageSlot{hash, static_cast<uint32_t>(keyEnd + 1),
+                                static_cast<uint32_t>(keyEnd - keyStart),
+                                static_cast<uint32_t>(valueLength)};
+            ++table.entries;
+            return;
+        }
+        if (slot.hash == hash && SlotKey(table, slot) == key)
+            return;
+    }
+}
+
+}  // namespace
+
 bool ParseLanguageFile(const uint8_t* bytes, size_t length, LanguageTable& table) {
     if (length < 2 || Load16(bytes) != kByteOrderMark)
         return false;
     size_t count = length / 2;  // an odd last byte is not part of any unit
+    if (count > UINT32_MAX)
+        return false;  // positions are kept in 32 bits: 8 GB of text is no language file
     table.units.resize(count - 1);
     for (size_t i = 1; i < count; ++i)
         table.units[i - 1] = static_cast<char16_t>(Load16(bytes + 2 * i));
-    table.index.clear();
+
+    // Every "=" can end a key, so their number bounds the entries; the table is kept at most
+    // half full.
+    size_t bound = static_cast<size_t>(std::count(table.units.begin(), table.units.end(), u'='));
+    size_t capacity = 16;
+    while (capacity < 2 * bound)
+        capacity *= 2;
+    table.slots.assign(capacity, LanguageSlot{});
+    table.entries = 0;
 
     // A line runs up to its LF; a last line without LF is not part of the table. A line whose
     // first unit is 0xFFFF ends the table. Within a line, the text ends at the first CR or
@@ -101,6 +134,7 @@ bool ParseLanguageFile(const uint8_t* bytes, size_t length, LanguageTable& table
         if (lf == std::u16string_view::npos)
             break;
         std::u16string_view line = all.substr(start, lf - start);
+        size_t lineStart = start;
         start = lf + 1;
         if (!line.empty() && line[0] == kTableEnd)
             break;
@@ -111,19 +145,19 @@ bool ParseLanguageFile(const uint8_t* bytes, size_t length, LanguageTable& table
         // before it, the value what follows it.
         for (size_t eq = line.find(u'='); eq != std::u16string_view::npos;
              eq = line.find(u'=', eq + 1)) {
-            table.index.emplace(line.substr(0, eq), line.substr(eq + 1));
+            AddEntry(table, lineStart, lineStart + eq, line.size() - eq - 1);
         }
     }
     return true;
 }
 
 bool LoadLanguageFile(const std::filesystem::path& path, LanguageTable& table) {
-    std::vector<uint8_t> buffer;
-    uint64_t length = UINT64_MAX;
-    if (!ReadWholeFile(path, buffer, length))
-        return false;
+    // Mapped rather than read: the units are converted straight from the file's pages.
+    platform::FileView view;
+    if (platform::MapWholeFile(path, view) != kSuccess || view.size > SIZE_MAX)
+        return false;  // an empty file, which has no byte-order mark, lands here too
     try {
-        return ParseLanguageFile(buffer.data(), static_cast<size_t>(length), table);
+        return ParseLanguageFile(view.data, static_cast<size_t>(view.size), table);
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -131,10 +165,17 @@ bool LoadLanguageFile(const std::filesystem::path& path, LanguageTable& table) {
 
 std::optional<std::u16string_view> FindValue(const LanguageTable& table,
                                              std::u16string_view fullKey) {
-    auto it = table.index.find(fullKey);
-    if (it == table.index.end())
+    if (table.entries == 0)
         return std::nullopt;
-    return it->second;
+    uint32_t hash = HashKey(fullKey);
+    size_t mask = table.slots.size() - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+        const LanguageSlot& slot = table.slots[i];
+        if (slot.valueStart == 0)
+            return std::nullopt;
+        if (slot.hash == hash && SlotKey(table, slot) == fullKey)
+            return std::u16string_view(table.units).substr(slot.valueStart, slot.valueLength);
+    }
 }
 
 void AppendEscaped(std::u16string& out, char16_t unit) {
@@ -209,10 +250,23 @@ int32_t SubstituteText(WalkContext& ctx, ItemKey key, const uint8_t* defaultText
     AppendItemKey(fullKey, key);
     if (ctx.languageTable != nullptr) {
         if (auto value = FindValue(*ctx.languageTable, fullKey)) {
-            std::u16string decoded = DecodeValue(*value);
-            decoded.push_back(0);
-            OutputUnits(ctx, decoded);
-            return static_cast<int32_t>(decoded.size());
+            // The decoded text is never longer than its escaped form: write into room for that
+            // and give back what the escapes saved.
+            size_t at = OutputAppendZeros(ctx, 2 * (value->size() + 1));
+            uint8_t* p = ctx.output->data() + at;
+            size_t units = 0;
+            for (size_t i = 0; i < value->size(); ++i, ++units) {
+                char16_t u = (*value)[i];
+                if (u == u'\\' && i + 1 < value->size()) {
+                    char16_t next = (*value)[++i];
+                    u = next == u'r' ? u'\r' : next == u'n' ? u'\n' : next;
+                }
+                Store16(p + 2 * units, u);
+            }
+            Store16(p + 2 * units, 0);
+            ++units;
+            ctx.outputCursor = at + 2 * units;
+            return static_cast<int32_t>(units);
         }
     }
     size_t units;

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 #include "core/result.h"
 #include "core/walk.h"
@@ -32,11 +32,21 @@ inline ItemKey TextKey(std::u16string_view text) {
 void AppendItemKey(std::u16string& out, ItemKey key);
 void AppendDecimal(std::u16string& out, int64_t value);
 
+// One key of a loaded language file and its value, as positions in the file's units.
+struct LanguageSlot {
+    uint32_t hash = 0;
+    uint32_t valueStart = 0;  // the key ends at the "=" just before; 0 for a free slot
+    uint32_t keyLength = 0;
+    uint32_t valueLength = 0;
+};
+
 // A loaded language file, indexed once: every full key maps to the value of the first line
-// that carries it.
+// that carries it. The index is an open-addressing hash table (linear probing, at most half
+// full) kept in one array, so that a lookup touches few cache lines even for a large file.
 struct LanguageTable {
     std::u16string units;  // the file's units after the byte-order mark
-    std::unordered_map<std::u16string_view, std::u16string_view> index;
+    std::vector<LanguageSlot> slots;
+    size_t entries = 0;
 };
 
 // Reads a whole file: at most `length` bytes on entry, the number read on return. The buffer

@@ -1,0 +1,261 @@
+// quelvar-bench: builds large synthetic images full of string tables, with a language file
+// that translates every string, and times export, import and, for reference, a plain copy of
+// the image file. Each time is the median of several runs; export and import are also given
+// as multiples of the copy. Three sizes (half, full, double) show how the cost grows.
+//
+// usage: quelvar-bench [RUNS [SIZE]]   (RUNS: runs per measurement, default 7; SIZE: half,
+//                                       full or double to run that size alone)
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/image.h"
+#include "pe_builder.h"
+#include "platform/platform.h"
+
+namespace {
+
+using quelvar::test::Bytes;
+using quelvar::test::Id;
+using quelvar::test::Resource;
+
+struct Workload {
+    const char* label;
+    uint32_t blocks;     // string table blocks 1..blocks
+    uint32_t languages;  // each block is present in this many languages
+};
+
+// Full size: every id of every block, 4096 blocks of 16 strings, in one language. Block
+// numbers end at 4096, so the double size carries each block in a second language.
+constexpr Workload kWorkloads[] = {
+    {"half", 2048, 1},
+    {"full", 4096, 1},
+    {"double", 4096, 2},
+};
+
+constexpr uint32_t kLanguages[] = {1033, 2052};
+
+// Non-text resources (bitmaps, icons, data) that import copies: 64 KiB per 256 blocks.
+constexpr size_t kOpaqueResourceSize = 64 * 1024;
+
+// Lengths of user interface texts: mostly labels, some sentences, a few paragraphs.
+size_t TextLength(std::mt19937& rng) {
+    uint32_t kind = rng() % 100;
+    if (kind < 70)
+        return 3 + rng() % 28;
+    if (kind < 95)
+        return 30 + rng() % 91;
+    return 120 + rng() % 281;
+}
+
+std::u16string Text(std::mt19937& rng, size_t length, bool cjk) {
+    static constexpr char16_t kLatin[] =
+        u"abcdefghijklmnopqrstuvwxyz      ,.:&%ABCDEFGHIJ\u00E9\u00FC";
+    std::u16string text;
+    text.reserve(length);
+    for (size_t i = 0; i < length; ++i) {
+        uint32_t r = rng() % 1000;
+        if (r < 4)
+            text.push_back(u'\n');
+        else if (r < 6)
+            text.push_back(u'\\');
+        else if (cjk)
+            text.push_back(static_cast<char16_t>(0x4E00 + rng() % 0x5000));
+        else
+            text.push_back(kLatin[rng() % (std::size(kLatin) - 1)]);
+    }
+    return text;
+}
+
+void AppendUnits(Bytes& out, std::u16string_view units) {
+    for (char16_t u : units) {
+        out.push_back(static_cast<uint8_t>(u));
+        out.push_back(static_cast<uint8_t>(u >> 8));
+    }
+}
+
+void AppendAscii(Bytes& out, const std::string& text) {
+    for (char c : text) {
+        out.push_back(static_cast<uint8_t>(c));
+        out.push_back(0);
+    }
+}
+
+struct Generated {
+    Bytes image;
+    Bytes language;  // a translation of every string
+    size_t strings = 0;
+};
+
+Generated Generate(const Workload& w) {
+    std::mt19937 rng(20240607);
+    Generated g;
+    g.language = {0xFF, 0xFE};
+    std::vector<Resource> resources;
+    for (uint32_t l = 0; l < w.languages; ++l) {
+        for (uint32_t b = 1; b <= w.blocks; ++b) {
+            Bytes block;
+            for (uint32_t k = 0; k < 16; ++k) {
+                // Half of the strings count a terminating zero, as some compilers store them.
+                std::u16string text = Text(rng, TextLength(rng), l != 0);
+                if (rng() % 2)
+                    text.push_back(0);
+                quelvar::test::Put16(block, block.size(), static_cast<uint16_t>(text.size()));
+                AppendUnits(block, text);
+                ++g.strings;
+
+                std::u16string translation = Text(rng, TextLength(rng), l == 0);
+                AppendAscii(g.language, "6." + std::to_string(b) + "." +
+                                            std::to_string((b - 1) * 16 + k) + "=");
+                for (char16_t u : translation) {
+                    if (u == u'\n')
+                        AppendAscii(g.language, "\\n");
+                    else if (u == u'\\')
+                        AppendAscii(g.language, "\\\\");
+                    else
+                        AppendUnits(g.language, std::u16string_view(&u, 1));
+                }
+                AppendAscii(g.language, "\r\n");
+            }
+            resources.push_back(Resource{Id(6), Id(b), kLanguages[l], std::move(block), 0});
+        }
+    }
+    uint32_t opaque = w.blocks * w.languages / 256;
+    for (uint32_t i = 0; i < opaque; ++i) {
+        Bytes data(kOpaqueResourceSize);
+        for (uint8_t& byte : data)
+            byte = static_cast<uint8_t>(rng());
+        resources.push_back(Resource{Id(10), Id(100 + i), 1033, std::move(data), 0});
+    }
+    g.image = quelvar::test::BuildImage(resources);
+    return g;
+}
+
+// One measurement: the wall-clock time and the processor time of the process (user and
+// system), in milliseconds. The processor time is what a busy machine disturbs least.
+struct Time {
+    double wall = 0;
+    double cpu = 0;
+};
+
+template <typename Step>
+Time Measure(Step step) {
+    auto wallStart = std::chrono::steady_clock::now();
+    std::clock_t cpuStart = std::clock();
+    step();
+    std::clock_t cpuEnd = std::clock();
+    auto wallEnd = std::chrono::steady_clock::now();
+    return Time{std::chrono::duration<double, std::milli>(wallEnd - wallStart).count(),
+                1000.0 * static_cast<double>(cpuEnd - cpuStart) / CLOCKS_PER_SEC};
+}
+
+Time Median(std::vector<Time> times) {
+    size_t mid = times.size() / 2;
+    Time median;
+    std::nth_element(times.begin(), times.begin() + mid, times.end(),
+                     [](const Time& a, const Time& b) { return a.wall < b.wall; });
+    median.wall = times[mid].wall;
+    std::nth_element(times.begin(), times.begin() + mid, times.end(),
+                     [](const Time& a, const Time& b) { return a.cpu < b.cpu; });
+    median.cpu = times[mid].cpu;
+    return median;
+}
+
+void Check(quelvar::Result r, const char* what) {
+    if (r != quelvar::kSuccess) {
+        std::fprintf(stderr, "quelvar-bench: %s failed with error %u\n", what,
+                     static_cast<unsigned>(r));
+        std::exit(1);
+    }
+}
+
+// The reference: the image file read whole and written to a new file.
+void CopyFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+    quelvar::platform::File in;
+    Check(quelvar::platform::OpenForReading(from, in), "opening the image");
+    uint64_t size = 0;
+    Check(quelvar::platform::GetSize(in, size), "reading the image's size");
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    size_t got = 0;
+    Check(quelvar::platform::ReadBytes(in, bytes.data(), bytes.size(), got), "reading the image");
+    quelvar::platform::File out;
+    Check(quelvar::platform::CreateForWriting(to, out), "creating the copy");
+    Check(quelvar::platform::WriteBytes(out, bytes.data(), got), "writing the copy");
+}
+
+struct Timings {
+    Time copy, exported, imported;
+};
+
+// Runs copy, export and import in turn, `runs` times, so that a change in the machine's load
+// touches all three alike.
+Timings TimeWorkload(const Generated& g, const std::filesystem::path& dir, int runs) {
+    auto image = dir / "image.exe";
+    auto exported = dir / "exported.lng";
+    auto translated = dir / "translated.lng";
+    auto updated = dir / "image.exe.QN";
+    quelvar::test::WriteFileBytes(image, g.image);
+    quelvar::test::WriteFileBytes(translated, g.language);
+    std::vector<Time> copy, exports, imports;
+    for (int i = 0; i < runs; ++i) {
+        copy.push_back(Measure([&] { CopyFile(image, dir / "copy.exe"); }));
+        exports.push_back(
+            Measure([&] { Check(quelvar::ProcessImage(image, exported, nullptr), "export"); }));
+        imports.push_back(
+            Measure([&] { Check(quelvar::ProcessImage(image, translated, &updated), "import"); }));
+    }
+    return Timings{Median(copy), Median(exports), Median(imports)};
+}
+
+void PrintRow(const char* clock, double copy, double exported, double imported) {
+    std::printf("  %-5s %9.2f %9.1f %7.1fx %9.1f %7.1fx\n", clock, copy, exported, exported / copy,
+                imported, imported / copy);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int runs = argc > 1 ? std::atoi(argv[1]) : 7;
+    const char* only = argc > 2 ? argv[2] : nullptr;
+    if (runs < 1 || argc > 3) {
+        std::fprintf(stderr, "usage: quelvar-bench [RUNS [half|full|double]]\n");
+        return 2;
+    }
+    quelvar::test::TempDir dir;
+    std::printf(
+        "medians of %d runs, in milliseconds; export and import also as multiples of the "
+        "copy\n",
+        runs);
+    std::vector<Timings> all;
+    for (const Workload& w : kWorkloads) {
+        if (only != nullptr && std::string(only) != w.label)
+            continue;
+        Generated g = Generate(w);
+        std::printf("\n%s: %u blocks, %zu strings, image %.1f MB, language file %.1f MB\n", w.label,
+                    w.blocks * w.languages, g.strings, g.image.size() / 1e6,
+                    g.language.size() / 1e6);
+        std::printf("  %-5s %9s %9s %8s %9s %8s\n", "", "copy", "export", "", "import", "");
+        Timings t = TimeWorkload(g, dir.path, runs);
+        PrintRow("wall", t.copy.wall, t.exported.wall, t.imported.wall);
+        PrintRow("cpu", t.copy.cpu, t.exported.cpu, t.imported.cpu);
+        all.push_back(t);
+    }
+    if (all.size() != std::size(kWorkloads))
+        return 0;
+    std::printf("\ngrowth of the processor time (wall clock in brackets)\n");
+    const char* steps[] = {"full / half", "double / full"};
+    for (size_t i = 0; i < 2; ++i) {
+        const Timings& a = all[i];
+        const Timings& b = all[i + 1];
+        std::printf("  %-13s export %.2fx (%.2fx), import %.2fx (%.2fx)\n", steps[i],
+                    b.exported.cpu / a.exported.cpu, b.exported.wall / a.exported.wall,
+                    b.imported.cpu / a.imported.cpu, b.imported.wall / a.imported.wall);
+    }
+    return 0;
+}
