@@ -70,8 +70,8 @@ TEST(Program, ReplaceWithRetries) {
     // A target held open without delete sharing cannot be replaced: every attempt fails, each
     // is followed by its pause, and the target stays whole.
     test::WriteFileBytes(source, {4, 5});
-    HANDLE held = CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    HANDLE held = CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(ReplaceWithRetries(source, target, 5, 20));
