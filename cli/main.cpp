@@ -19,8 +19,8 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
 const char* kUsage =
-    "usage: quelvar-cli export IMAGE [LANGFILE]\n"
-    "       quelvar-cli import IMAGE LANGFILE [-o OUTPUT]\n"
+    "usage: quelvar-cli export IMAGE [LANGFILE] [--language ID]\n"
+    "       quelvar-cli import IMAGE LANGFILE [-o OUTPUT] [--language ID]\n"
     "       quelvar-cli --help | --version\n"
     "\n"
     "export  writes every text of the image's string tables, menus and dialogs into a\n"
@@ -28,7 +28,10 @@ const char* kUsage =
     "        the image's path with the extension .lng.\n"
     "import  rebuilds the image's resources with the values of LANGFILE. Without -o the\n"
     "        new image is written to IMAGE.QN, which then takes the place of IMAGE; with\n"
-    "        -o it is written to OUTPUT and IMAGE is left as it is.\n";
+    "        -o it is written to OUTPUT and IMAGE is left as it is.\n"
+    "--language ID  export only the texts of resources in language ID (decimal, such as\n"
+    "        1033, or hexadecimal with 0x, such as 0x409); import translates only those\n"
+    "        resources and copies the other languages unchanged.\n";
 
 const char* ErrorText(Result code) {
     switch (code) {
@@ -91,30 +94,58 @@ std::filesystem::path DefaultLanguagePath(const std::filesystem::path& image) {
     return result.replace_extension(".lng");
 }
 
-int RunExport(const std::vector<std::filesystem::path>& args) {
+// A language id: decimal digits, or hexadecimal digits after "0x"; at most 0xFFFF.
+bool ParseLanguageId(const std::string& text, uint32_t& id) {
+    bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    std::string_view digits(text);
+    if (hex)
+        digits.remove_prefix(2);
+    if (digits.empty() || digits.size() > 5)
+        return false;
+    uint32_t value = 0;
+    for (char c : digits) {
+        uint32_t d;
+        if (c >= '0' && c <= '9')
+            d = static_cast<uint32_t>(c - '0');
+        else if (hex && c >= 'a' && c <= 'f')
+            d = static_cast<uint32_t>(c - 'a' + 10);
+        else if (hex && c >= 'A' && c <= 'F')
+            d = static_cast<uint32_t>(c - 'A' + 10);
+        else
+            return false;
+        value = value * (hex ? 16 : 10) + d;
+    }
+    if (value > 0xFFFF)
+        return false;
+    id = value;
+    return true;
+}
+
+int RunExport(const std::vector<std::filesystem::path>& args, uint32_t languageFilter) {
     if (args.empty() || args.size() > 2)
         return Usage("export takes IMAGE and an optional LANGFILE");
     std::filesystem::path language = args.size() == 2 ? args[1] : DefaultLanguagePath(args[0]);
-    Result r = quelvar::ProcessImage(args[0], language, nullptr);
+    Result r = quelvar::ProcessImage(args[0], language, nullptr, languageFilter);
     if (r != quelvar::kSuccess)
         return Fail("export", r);
     std::printf("exported %s to %s\n", Show(args[0]).c_str(), Show(language).c_str());
     return kExitOk;
 }
 
-int RunImport(const std::vector<std::filesystem::path>& args, const std::filesystem::path* output) {
+int RunImport(const std::vector<std::filesystem::path>& args, const std::filesystem::path* output,
+              uint32_t languageFilter) {
     if (args.size() != 2)
         return Usage("import takes IMAGE and LANGFILE");
     const std::filesystem::path& image = args[0];
     if (output != nullptr) {
-        Result r = quelvar::ProcessImage(image, args[1], output);
+        Result r = quelvar::ProcessImage(image, args[1], output, languageFilter);
         if (r != quelvar::kSuccess)
             return Fail("import", r);
         std::printf("imported %s into %s\n", Show(args[1]).c_str(), Show(*output).c_str());
         return kExitOk;
     }
     std::filesystem::path copy = quelvar::UpdateCopyPath(image);
-    Result r = quelvar::ProcessImage(image, args[1], &copy);
+    Result r = quelvar::ProcessImage(image, args[1], &copy, languageFilter);
     if (r != quelvar::kSuccess)
         return Fail("import", r);
     // The update copy takes the image's permissions, then its place.
@@ -146,6 +177,7 @@ int Run(const std::vector<std::string>& argv) {
     std::vector<std::filesystem::path> paths;
     std::filesystem::path output;
     bool haveOutput = false;
+    uint32_t languageFilter = quelvar::kAllLanguages;
     for (size_t i = 1; i < argv.size(); ++i) {
         const std::string& a = argv[i];
         if (a == "-o") {
@@ -155,6 +187,11 @@ int Run(const std::vector<std::string>& argv) {
                 return Usage("-o takes one OUTPUT path");
             output = ToPath(argv[++i]);
             haveOutput = true;
+        } else if (a == "--language") {
+            if (languageFilter != quelvar::kAllLanguages || i + 1 >= argv.size())
+                return Usage("--language takes one ID");
+            if (!ParseLanguageId(argv[++i], languageFilter))
+                return Usage(("not a language id: " + argv[i]).c_str());
         } else if (a == "--") {
             for (++i; i < argv.size(); ++i)
                 paths.push_back(ToPath(argv[i]));
@@ -165,9 +202,9 @@ int Run(const std::vector<std::string>& argv) {
         }
     }
     if (command == "export")
-        return RunExport(paths);
+        return RunExport(paths, languageFilter);
     if (command == "import")
-        return RunImport(paths, haveOutput ? &output : nullptr);
+        return RunImport(paths, haveOutput ? &output : nullptr, languageFilter);
     return Usage(("unknown command " + command).c_str());
 }
 

@@ -1,8 +1,9 @@
 # Windows images built from resource scripts by mingw-w64 (windres and g++), used by the tests
-# and the demo. quelvar_add_sample(NAME ARCH RC [LINK_FLAGS ...]) builds
-# ${QUELVAR_SAMPLE_DIR}/NAME.exe for ARCH i686 (PE32) or x86_64 (PE32+) and adds it to the
-# target quelvar_samples. By default the image is stripped and linked without a relocation
-# section, so that its resource section is the last one.
+# and the demo. quelvar_add_sample(NAME ARCH RC [SOURCE FILE] [CONSOLE] [LINK_FLAGS ...])
+# builds ${QUELVAR_SAMPLE_DIR}/NAME.exe for ARCH i686 (PE32) or x86_64 (PE32+) and adds it to
+# the target quelvar_samples. The program is SOURCE (by default a stub that only returns), a
+# GUI program unless CONSOLE is given. By default the image is stripped and linked without a
+# relocation section, so that its resource section is the last one.
 set(QUELVAR_SAMPLE_DIR ${CMAKE_BINARY_DIR}/samples)
 set(QUELVAR_SAMPLE_STUB ${CMAKE_SOURCE_DIR}/tests/samples/stub.cpp)
 option(QUELVAR_REQUIRE_SAMPLES "Fail when mingw-w64 is missing" OFF)
@@ -29,7 +30,15 @@ function(quelvar_add_sample NAME ARCH RC)
     if(NOT QUELVAR_HAVE_SAMPLES)
         return()
     endif()
-    cmake_parse_arguments(SAMPLE "" "" "LINK_FLAGS" ${ARGN})
+    cmake_parse_arguments(SAMPLE "CONSOLE" "SOURCE" "LINK_FLAGS" ${ARGN})
+    if(NOT SAMPLE_SOURCE)
+        set(SAMPLE_SOURCE ${QUELVAR_SAMPLE_STUB})
+    endif()
+    if(SAMPLE_CONSOLE)
+        set(subsystem -mconsole)
+    else()
+        set(subsystem -mwindows)
+    endif()
     if(NOT SAMPLE_LINK_FLAGS)
         set(SAMPLE_LINK_FLAGS -s -Wl,--disable-dynamicbase,--disable-reloc-section)
     endif()
@@ -46,9 +55,9 @@ function(quelvar_add_sample NAME ARCH RC)
     add_custom_command(
         OUTPUT ${exe}
         COMMAND ${windres} -c 65001 -I ${rc_dir} -O coff -i ${RC} -o ${res}
-        COMMAND ${gxx} -O2 -static -mwindows ${QUELVAR_SAMPLE_STUB} ${res} -o ${exe}
+        COMMAND ${gxx} -O2 -static ${subsystem} ${SAMPLE_SOURCE} ${res} -o ${exe}
                 ${SAMPLE_LINK_FLAGS}
-        DEPENDS ${RC} ${QUELVAR_SAMPLE_STUB}
+        DEPENDS ${RC} ${SAMPLE_SOURCE}
         COMMENT "Building sample image ${NAME}.exe"
         VERBATIM)
     add_custom_target(quelvar_sample_${NAME} DEPENDS ${exe})

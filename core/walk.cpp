@@ -1,6 +1,7 @@
 #include "core/walk.h"
 
 #include <algorithm>
+#include <array>
 
 #include "core/bytes.h"
 #include "formats/formats.h"
@@ -115,6 +116,21 @@ void ProcessResourceData(WalkContext& ctx, const uint8_t* data, size_t size) {
     } else {
         CopyResourceData(ctx, data, size);
     }
+}
+
+// Puts the numeric entries of a directory table already written to the output in ascending
+// id order, keeping the order of equal ids and the named entries in front.
+void SortIdEntries(WalkContext& ctx, size_t table) {
+    uint8_t* directory = ctx.output->data() + table;
+    uint8_t* ids = directory + kDirectoryHeaderSize + kEntrySize * size_t{Load16(directory + 12)};
+    std::vector<std::array<uint8_t, kEntrySize>> entries(Load16(directory + 14));
+    for (size_t i = 0; i < entries.size(); ++i)
+        std::copy(ids + i * kEntrySize, ids + (i + 1) * kEntrySize, entries[i].begin());
+    std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+        return Load32(a.data()) < Load32(b.data());
+    });
+    for (size_t i = 0; i < entries.size(); ++i)
+        std::copy(entries[i].begin(), entries[i].end(), ids + i * kEntrySize);
 }
 
 // Converts a "LANG" value: an optional sign and decimal digits, up to the first other unit;
@@ -250,6 +266,11 @@ void WalkDirectory(WalkContext& ctx, size_t directoryOffset) {
         size_t entry = directoryOffset + kDirectoryHeaderSize + i * kEntrySize;
         WalkEntry(ctx, entry, copy + kDirectoryHeaderSize + i * kEntrySize);
     }
+    // A language id given to one language only can put the ids out of the ascending order
+    // in which the loader searches them.
+    if (IsImport(ctx) && ctx.languageFilter != kAllLanguages &&
+        ctx.languageOverride != kNoLanguageOverride)
+        SortIdEntries(ctx, copy);
 }
 
 void WalkEntry(WalkContext& ctx, size_t entryOffset, size_t outputEntry) {
@@ -294,12 +315,15 @@ void WalkDataEntry(WalkContext& ctx, size_t entryOffset, size_t outputEntry) {
         return;  // refused by the check
     const uint8_t* data = ctx.sectionBase + dataOffset;
 
+    // The entry that leads to the data names the resource's language.
+    uint32_t name = Load32(entry);
+    bool selected =
+        ctx.languageFilter == kAllLanguages || (!(name & kHighBit) && name == ctx.languageFilter);
     size_t copy = 0;
     size_t dataStart = 0;
     if (IsImport(ctx)) {
         OutputPatch32(ctx, outputEntry + 4, static_cast<uint32_t>(ctx.outputCursor));
-        uint32_t name = Load32(entry);
-        if (!(name & kHighBit) && ctx.languageOverride != kNoLanguageOverride)
+        if (selected && !(name & kHighBit) && ctx.languageOverride != kNoLanguageOverride)
             OutputPatch32(ctx, outputEntry, ctx.languageOverride);
         copy = OutputAppend(ctx, dataEntry, kDataEntrySize);
         // The data starts at the next multiple of 16 strictly past the data entry.
@@ -308,10 +332,14 @@ void WalkDataEntry(WalkContext& ctx, size_t entryOffset, size_t outputEntry) {
         dataStart = ctx.outputCursor;
     }
 
-    ProcessResourceData(ctx, data, dataSize);
+    if (selected)
+        ProcessResourceData(ctx, data, dataSize);
+    else
+        CopyResourceData(ctx, data, dataSize);
 
     if (IsImport(ctx)) {
-        OutputPatch32(ctx, copy, ctx.sectionRva + static_cast<uint32_t>(dataStart));
+        uint32_t rva = ctx.targetRva.value_or(ctx.sectionRva);
+        OutputPatch32(ctx, copy, rva + static_cast<uint32_t>(dataStart));
         OutputPatch32(ctx, copy + 4, static_cast<uint32_t>(ctx.outputCursor - dataStart));
     }
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,8 @@ namespace quelvar {
 struct LanguageTable;
 
 constexpr uint32_t kNoLanguageOverride = 0xFFFFFFFF;
+// A language filter that selects every resource.
+constexpr uint32_t kAllLanguages = 0xFFFFFFFF;
 
 // Deepest directory nesting accepted (a real tree has type, name and language levels).
 constexpr unsigned kMaxTreeDepth = 8;
@@ -27,8 +30,14 @@ struct WalkContext {
     // Import: the language id that every numeric language entry receives, or
     // kNoLanguageOverride to keep them.
     uint32_t languageOverride = kNoLanguageOverride;
-    // Relative virtual address of the resource section; the same in the new image.
+    // Relative virtual address of the source resource section.
     uint32_t sectionRva = 0;
+    // Import: the relative virtual address that the new section will have, when it differs
+    // from sectionRva (the driver moved it); the data entries point there.
+    std::optional<uint32_t> targetRva;
+    // The language whose resources are exported or translated; the others are skipped on
+    // export and copied unchanged on import. kAllLanguages selects every resource.
+    uint32_t languageFilter = kAllLanguages;
     // The resource section's raw data inside the mapped image, and its length.
     const uint8_t* sectionBase = nullptr;
     size_t sectionSize = 0;

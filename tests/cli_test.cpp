@@ -93,5 +93,24 @@ TEST(Cli, ImportReplacesTheImageOrWritesTheOutput) {
     EXPECT_FALSE(std::filesystem::exists(dir / "app.exe.QN"));
 }
 
+TEST(Cli, LanguageOption) {
+    test::TempDir dir;
+    test::WriteFileBytes(dir / "app.exe",
+                         test::BuildImage({{test::Id(10), test::Id(1), 1033, Bytes(5, 1)},
+                                           {test::Id(10), test::Id(1), 1031, Bytes(5, 2)}}));
+    test::WriteFileBytes(dir / "app.lng", test::LanguageFile(u"LANG=2052\r\n"));
+    for (const char* bad : {"x", "0x", "65536", "0x10000", "-1", "12a"})
+        EXPECT_EQ(Cli(std::string("export app.exe --language ") + bad, dir).status, 2) << bad;
+    EXPECT_EQ(Cli("export app.exe --language", dir).status, 2);
+    EXPECT_EQ(Cli("export app.exe --language 1 --language 2", dir).status, 2);
+    // Only the resources of the chosen language take the new id.
+    ASSERT_EQ(Cli("import app.exe app.lng -o out.exe --language 0x409", dir).status, 0);
+    auto out = test::ReadResources(test::ReadFileBytes(dir / "out.exe"));
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[0].language, u"1031");
+    EXPECT_EQ(out[1].language, u"2052");
+    EXPECT_EQ(out[1].data, Bytes(5, 1));
+}
+
 }  // namespace
 }  // namespace quelvar

@@ -1,0 +1,369 @@
+// Import into images as linkers lay them out: 64-bit headers, sections after the resource
+// section, data after the last section with header fields pointing into it, checksums, and
+// resources of several languages.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/image.h"
+#include "pe_builder.h"
+
+namespace quelvar {
+namespace {
+
+using test::Bytes;
+using test::Get16;
+using test::Get32;
+using test::Id;
+using test::ImageOptions;
+using test::Put32;
+using test::Resource;
+
+constexpr size_t kNt = test::kNtOffset;
+constexpr size_t kOptional = kNt + 24;
+
+// Where the headers of an image lie.
+struct Headers {
+    size_t directories;  // data directory 0
+    size_t sections;     // first section header
+};
+
+Headers Of(const Bytes& img) {
+    size_t nt = Get32(img, 60);
+    size_t optional = nt + 24;
+    bool plus = Get16(img, optional) == 0x20B;
+    return {optional + (plus ? 112 : 96), optional + Get16(img, nt + 20)};
+}
+
+struct Section {
+    std::string name;
+    uint32_t virtualSize, rva, rawSize, rawPointer, characteristics;
+};
+
+std::vector<Section> Sections(const Bytes& img) {
+    size_t nt = Get32(img, 60);
+    std::vector<Section> out;
+    for (size_t i = 0; i < Get16(img, nt + 6); ++i) {
+        size_t h = Of(img).sections + 40 * i;
+        std::string name(img.begin() + h, img.begin() + h + 8);
+        name.resize(name.find('\0') == std::string::npos ? 8 : name.find('\0'));
+        out.push_back({name, Get32(img, h + 8), Get32(img, h + 12), Get32(img, h + 16),
+                       Get32(img, h + 20), Get32(img, h + 36)});
+    }
+    return out;
+}
+
+Bytes RawData(const Bytes& img, const Section& s) {
+    return Bytes(img.begin() + s.rawPointer, img.begin() + s.rawPointer + s.rawSize);
+}
+
+uint32_t AlignPage(uint32_t v) {
+    return (v + 0xFFF) & ~0xFFFu;
+}
+
+// A standard dialog template without font or controls: only its caption is translatable.
+Bytes Dialog(std::u16string_view caption) {
+    Bytes b(22, 0);
+    Put32(b, 0, 0x80C00000);  // WS_POPUP | WS_CAPTION
+    Bytes text = test::Utf16(caption);
+    b.insert(b.end(), text.begin(), text.end());
+    b.insert(b.end(), {0, 0});
+    return b;
+}
+
+std::u16string DialogCaption(const Bytes& data) {
+    std::u16string s;
+    for (size_t at = 22; at + 1 < data.size() && Get16(data, at) != 0; at += 2)
+        s.push_back(static_cast<char16_t>(Get16(data, at)));
+    return s;
+}
+
+std::vector<Resource> OneDialog(std::u16string_view caption = u"Sample") {
+    return {{Id(5), Id(1), 1033, Dialog(caption)}, {Id(10), Id(7), 1033, Bytes(300, 0x42)}};
+}
+
+// A caption long enough to take the resource section past one more page.
+const std::u16string kLongCaption(3000, u'L');
+
+// An image whose ".reloc" section follows ".rsrc" and holds one block of base relocations,
+// for the code page.
+Bytes MovableImage(uint16_t magic, const std::vector<Resource>& resources = OneDialog(),
+                   Bytes overlay = {}) {
+    ImageOptions o;
+    o.magic = magic;
+    o.sectionAfterResources = true;
+    o.overlay = std::move(overlay);
+    Bytes img = test::BuildImage(resources, o);
+    uint32_t relocRaw = Sections(img)[2].rawPointer;
+    Put32(img, relocRaw, 0x1000);
+    Put32(img, relocRaw + 4, 8);
+    return img;
+}
+
+// The standard PE checksum, written out from its definition.
+uint32_t Checksum(const Bytes& b) {
+    size_t field = Get32(b, 60) + 24 + 64;
+    uint64_t sum = 0;
+    for (size_t i = 0; i < b.size(); i += 2) {
+        uint32_t word = b[i] | (i + 1 < b.size() ? b[i + 1] << 8 : 0);
+        if (i == field || i == field + 2)
+            word = 0;
+        sum += word;
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    return static_cast<uint32_t>(sum + b.size());
+}
+
+struct Layout : ::testing::Test {
+    test::TempDir dir;
+    std::filesystem::path image = dir / "app.exe";
+    std::filesystem::path language = dir / "app.lng";
+    std::filesystem::path copy = dir / "app.exe.QN";
+
+    Result Import(const Bytes& img, std::u16string_view lang, uint32_t filter = kAllLanguages) {
+        test::WriteFileBytes(image, img);
+        test::WriteFileBytes(language, test::LanguageFile(lang));
+        return ProcessImage(image, language, &copy, filter);
+    }
+    Bytes Translated(const Bytes& img, std::u16string_view lang, uint32_t filter = kAllLanguages) {
+        EXPECT_EQ(Import(img, lang, filter), kSuccess);
+        return std::filesystem::exists(copy) ? test::ReadFileBytes(copy) : Bytes();
+    }
+    std::u16string Export(const Bytes& img, uint32_t filter = kAllLanguages) {
+        test::WriteFileBytes(image, img);
+        EXPECT_EQ(ProcessImage(image, language, nullptr, filter), kSuccess);
+        return test::LanguageText(test::ReadFileBytes(language));
+    }
+};
+
+TEST_F(Layout, Pe32PlusHeaders) {
+    ImageOptions o;
+    o.magic = 0x20B;
+    o.overlay = Bytes(100, 0x77);
+    Bytes img = test::BuildImage(OneDialog(), o);
+    EXPECT_EQ(Export(img), u"5.1.HEAD=Sample\r\n");
+    Bytes out = Translated(img, u"5.1.HEAD=" + kLongCaption + u"\r\n");
+    ASSERT_FALSE(out.empty());
+    Section rsrc = Sections(out)[1];
+    EXPECT_EQ(rsrc.rva, test::kResourceRva);
+    EXPECT_EQ(Get32(out, kOptional + 56), test::kResourceRva + rsrc.rawSize);
+    EXPECT_EQ(Get32(out, Of(out).directories + 16), test::kResourceRva);
+    auto resources = test::ReadResources(out);
+    EXPECT_EQ(DialogCaption(resources[0].data), kLongCaption);
+    EXPECT_EQ(Bytes(out.end() - 100, out.end()), Bytes(100, 0x77));
+}
+
+// The relocation section after the resources moves behind the rebuilt section, in the file
+// and in the address space, whether the section grows or shrinks.
+TEST_F(Layout, FollowingSectionsMoveBehindTheResources) {
+    for (uint16_t magic : {uint16_t{0x10B}, uint16_t{0x20B}}) {
+        for (bool grow : {true, false}) {
+            SCOPED_TRACE(testing::Message() << "magic " << magic << " grow " << grow);
+            Bytes img = MovableImage(magic, OneDialog(grow ? u"Sample" : kLongCaption));
+            Bytes out =
+                Translated(img, grow ? u"5.1.HEAD=" + kLongCaption + u"\r\n" : u"5.1.HEAD=S\r\n");
+            ASSERT_FALSE(out.empty());
+            auto before = Sections(img);
+            auto after = Sections(out);
+            ASSERT_EQ(after.size(), 3u);
+            EXPECT_EQ(after[1].rva, before[1].rva);
+            EXPECT_EQ(after[1].rawPointer, before[1].rawPointer);
+            EXPECT_EQ(after[1].rawSize % 0x200, 0u);
+            EXPECT_NE(after[1].rawSize, before[1].rawSize);
+            // .reloc: right behind the new section, same bytes, same size.
+            EXPECT_EQ(after[2].rva, after[1].rva + AlignPage(after[1].virtualSize));
+            EXPECT_EQ(after[2].rawPointer, after[1].rawPointer + after[1].rawSize);
+            EXPECT_EQ(after[2].virtualSize, before[2].virtualSize);
+            EXPECT_EQ(RawData(out, after[2]), RawData(img, before[2]));
+            EXPECT_EQ(Get32(out, Of(out).directories + 40), after[2].rva);
+            EXPECT_EQ(Get32(out, Of(out).directories + 44), 8u);
+            EXPECT_EQ(Get32(out, Of(out).directories + 20), after[1].virtualSize);
+            EXPECT_EQ(Get32(out, kOptional + 56), after[2].rva + 0x1000);
+            EXPECT_EQ(out.size(), after[2].rawPointer + after[2].rawSize);
+            auto resources = test::ReadResources(out);
+            EXPECT_EQ(DialogCaption(resources[0].data), grow ? kLongCaption : u"S");
+            EXPECT_EQ(resources[1].data, Bytes(300, 0x42));
+        }
+    }
+}
+
+// The certificate table (a file offset) and the COFF symbol table move with the data after
+// the last section, which is kept byte for byte.
+TEST_F(Layout, FileOffsetsIntoTheOverlayMove) {
+    Bytes overlay(0x300);
+    for (size_t i = 0; i < overlay.size(); ++i)
+        overlay[i] = static_cast<uint8_t>(i * 7);
+    for (bool movable : {false, true}) {
+        SCOPED_TRACE(movable ? "relocations after the resources" : "resources last");
+        ImageOptions o;
+        o.overlay = overlay;
+        Bytes img =
+            movable ? MovableImage(0x10B, OneDialog(), overlay) : test::BuildImage(OneDialog(), o);
+        uint32_t overlayAt = static_cast<uint32_t>(img.size() - overlay.size());
+        Put32(img, Of(img).directories + 32, overlayAt);  // certificate table
+        Put32(img, Of(img).directories + 36, 0x100);
+        Put32(img, kNt + 12, overlayAt + 0x100);  // PointerToSymbolTable
+        Put32(img, kNt + 16, 3);
+        Bytes out = Translated(img, u"5.1.HEAD=" + kLongCaption + u"\r\n");
+        ASSERT_GT(out.size(), img.size());
+        uint32_t delta = static_cast<uint32_t>(out.size() - img.size());
+        EXPECT_EQ(Bytes(out.end() - 0x300, out.end()), overlay);
+        EXPECT_EQ(Get32(out, Of(out).directories + 32), overlayAt + delta);
+        EXPECT_EQ(Get32(out, Of(out).directories + 36), 0x100u);
+        EXPECT_EQ(Get32(out, kNt + 12), overlayAt + 0x100 + delta);
+        EXPECT_EQ(Get32(out, kNt + 16), 3u);
+    }
+}
+
+// A section after the resources that the program itself may address stays where it is: a
+// new resource section is added behind the last one and the old bytes stay as they were.
+TEST_F(Layout, AddsASectionWhenTheFollowingOnesMustStay) {
+    for (uint16_t magic : {uint16_t{0x10B}, uint16_t{0x20B}}) {
+        SCOPED_TRACE(magic);
+        Bytes img = MovableImage(magic, OneDialog(), Bytes(40, 0x99));
+        // Two section headers leave room for a third within the 0x200 bytes of headers.
+        size_t table = Of(img).sections;
+        std::copy(img.begin() + table + 40, img.begin() + table + 120, img.begin() + table);
+        std::fill(img.begin() + table + 80, img.begin() + table + 120, uint8_t{0});
+        test::Put16(img, kNt + 6, 2);
+        Put32(img, table + 40 + 36, 0xC0000040);  // writable data, not discardable
+        Put32(img, Of(img).directories + 40, 0);
+        Put32(img, Of(img).directories + 44, 0);
+        auto before = Sections(img);
+        Bytes out = Translated(img, u"5.1.HEAD=Neu\r\n");
+        ASSERT_FALSE(out.empty());
+        auto after = Sections(out);
+        ASSERT_EQ(after.size(), 3u);
+        for (size_t i = 0; i < 2; ++i)
+            EXPECT_EQ(RawData(out, after[i]), RawData(img, before[i])) << i;
+        EXPECT_EQ(after[0].rawSize, before[0].rawSize);
+        const Section& added = after[2];
+        EXPECT_EQ(added.name, ".rsrc");
+        EXPECT_EQ(added.rva, before[1].rva + 0x1000);
+        EXPECT_EQ(added.rawPointer, before[1].rawPointer + before[1].rawSize);
+        EXPECT_EQ(added.characteristics, 0x40000040u);
+        EXPECT_EQ(Get32(out, Of(out).directories + 16), added.rva);
+        EXPECT_EQ(Get32(out, Of(out).directories + 20), added.virtualSize);
+        EXPECT_EQ(Get32(out, kOptional + 56), added.rva + AlignPage(added.virtualSize));
+        EXPECT_EQ(Bytes(out.end() - 40, out.end()), Bytes(40, 0x99));
+        auto resources = test::ReadResources(out);
+        EXPECT_EQ(DialogCaption(resources[0].data), u"Neu");
+        EXPECT_GE(resources[0].dataRva, added.rva);
+
+        // Without a free slot after the section table there is nowhere to add it.
+        std::filesystem::remove(copy);
+        Bytes full = img;
+        full[table + 80 + 8] = 1;
+        EXPECT_EQ(Import(full, u"5.1.HEAD=Neu\r\n"), kErrorBadFormat);
+        EXPECT_FALSE(std::filesystem::exists(copy));
+        Bytes tight = img;  // SizeOfHeaders ends at the section table
+        Put32(tight, kOptional + 60, static_cast<uint32_t>(table + 80));
+        EXPECT_EQ(Import(tight, u"5.1.HEAD=Neu\r\n"), kErrorBadFormat);
+        EXPECT_FALSE(std::filesystem::exists(copy));
+    }
+}
+
+TEST_F(Layout, CheckSum) {
+    ImageOptions o;
+    o.checkSum = 0x1234;
+    Bytes img = test::BuildImage(OneDialog(), o);
+    Bytes out = Translated(img, u"5.1.HEAD=Neu\r\n");
+    EXPECT_EQ(Get32(out, kOptional + 64), Checksum(out));
+    EXPECT_NE(Get32(out, kOptional + 64), 0x1234u);
+    Bytes moved = Translated(MovableImage(0x20B), u"5.1.HEAD=" + kLongCaption + u"\r\n");
+    EXPECT_EQ(Get32(moved, kOptional + 64), 0u);  // no checksum stays without one
+    Put32(img, kOptional + 64, 0);
+    EXPECT_EQ(Get32(Translated(img, u""), kOptional + 64), 0u);
+}
+
+// The linker of mingw-w64 writes checksums; ours must agree with its.
+TEST_F(Layout, ChecksumAgreesWithALinker) {
+    std::filesystem::path samples = test::SampleImageDir();
+    if (samples.empty())
+        GTEST_SKIP() << "built without mingw-w64";
+    for (const char* name : {"basic32.exe", "basic64debug.exe"}) {
+        Bytes img = test::ReadFileBytes(samples / name);
+        size_t field = Get32(img, 60) + 24 + 64;
+        ASSERT_NE(Get32(img, field), 0u) << name;
+        EXPECT_EQ(ImageChecksum(img.data(), img.size(), field), Get32(img, field)) << name;
+        EXPECT_EQ(Checksum(img), Get32(img, field)) << name;
+    }
+}
+
+TEST_F(Layout, OneLanguage) {
+    std::vector<Resource> resources = {{Id(5), Id(1), 1033, Dialog(u"English")},
+                                       {Id(5), Id(1), 1031, Dialog(u"Deutsch")},
+                                       {Id(5), Id(2), 1031, Dialog(u"Zwei")}};
+    Bytes img = MovableImage(0x20B, resources);
+    EXPECT_EQ(Export(img, 1031), u"5.1.HEAD=Deutsch\r\n5.2.HEAD=Zwei\r\n");
+    EXPECT_EQ(Export(img, 1033), u"5.1.HEAD=English\r\n");
+    EXPECT_EQ(Export(img, 2052), u"");
+
+    auto captions = [](const Bytes& out) {
+        std::vector<std::u16string> c;
+        for (const auto& r : test::ReadResources(out))
+            c.push_back(r.name + u"/" + r.language + u"/" + DialogCaption(r.data));
+        return c;
+    };
+    using V = std::vector<std::u16string>;
+    EXPECT_EQ(captions(Translated(img, u"5.1.HEAD=Neu\r\n5.2.HEAD=Zwo\r\n", 1031)),
+              (V{u"1/1033/English", u"1/1031/Neu", u"2/1031/Zwo"}));
+    EXPECT_EQ(captions(Translated(img, u"5.1.HEAD=Neu\r\n")),
+              (V{u"1/1033/Neu", u"1/1031/Neu", u"2/1031/Zwei"}));
+    // A new language id for one language only: the ids stay in ascending order.
+    EXPECT_EQ(captions(Translated(img, u"LANG=2052\r\n5.1.HEAD=Neu\r\n", 1033)),
+              (V{u"1/1031/Deutsch", u"1/2052/Neu", u"2/1031/Zwei"}));
+}
+
+// Images that mingw-w64 links with a relocation section and debug sections after the
+// resources, with and without a COFF symbol table.
+TEST_F(Layout, RealImages) {
+    std::filesystem::path samples = test::SampleImageDir();
+    if (samples.empty())
+        GTEST_SKIP() << "built without mingw-w64";
+    for (const char* name :
+         {"basic32reloc.exe", "basic64reloc.exe", "basic32debug.exe", "basic64debug.exe"}) {
+        SCOPED_TRACE(name);
+        Bytes img = test::ReadFileBytes(samples / name);
+        auto before = Sections(img);
+        size_t rsrc = 0;
+        while (rsrc < before.size() && before[rsrc].name != ".rsrc")
+            ++rsrc;
+        ASSERT_LT(rsrc + 1, before.size()) << "the resources should not be last";
+        uint32_t symbols = Get32(img, Get32(img, 60) + 12);
+        bool debug = std::string(name).find("debug") != std::string::npos;
+        EXPECT_EQ(symbols != 0, debug);
+
+        Bytes out = Translated(img, u"5.100.HEAD=" + kLongCaption + u"\r\n");
+        ASSERT_FALSE(out.empty());
+        auto after = Sections(out);
+        ASSERT_EQ(after.size(), before.size());
+        for (size_t i = 0; i < before.size(); ++i) {
+            EXPECT_EQ(after[i].name, before[i].name);
+            if (i == rsrc)
+                continue;
+            EXPECT_EQ(RawData(out, after[i]), RawData(img, before[i])) << before[i].name;
+            if (i > rsrc) {
+                EXPECT_EQ(after[i].rva - before[i].rva, after[rsrc + 1].rva - before[rsrc + 1].rva);
+            }
+        }
+        EXPECT_EQ(Get32(out, Get32(out, 60) + 24 + 64), Checksum(out));
+        if (symbols != 0) {
+            uint32_t moved = Get32(out, Get32(out, 60) + 12);
+            EXPECT_EQ(Bytes(out.begin() + moved, out.end()),
+                      Bytes(img.begin() + symbols, img.end()));
+        }
+        auto was = test::ReadResources(img);
+        auto now = test::ReadResources(out);
+        ASSERT_EQ(now.size(), was.size());
+        for (size_t i = 0; i < was.size(); ++i) {
+            if (was[i].type == u"5" && was[i].name == u"100")
+                EXPECT_NE(now[i].data, was[i].data);
+            else
+                EXPECT_EQ(now[i].data, was[i].data) << i;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace quelvar

@@ -1,0 +1,313 @@
+// Translated images read back through the Windows resource loader under Wine: every text that
+// export found, edited, must come back from LoadStringW, LoadMenuIndirectW and the dialog
+// templates that FindResourceExW finds exactly as edited, and every other text as it was. A
+// translated program must still start and find its own resources.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/image.h"
+#include "pe_builder.h"
+
+namespace quelvar {
+namespace {
+
+using test::Bytes;
+using Texts = std::map<std::u16string, std::u16string>;
+
+#if defined(QUELVAR_WINE64) && defined(QUELVAR_LOADER_CHECK)
+constexpr const char* kWine = QUELVAR_WINE64;
+constexpr const char* kLoaderCheck = QUELVAR_LOADER_CHECK;
+#else
+constexpr const char* kWine = "";
+constexpr const char* kLoaderCheck = "";
+#endif
+
+#define SKIP_WITHOUT_WINE()         \
+    if (std::string(kWine).empty()) \
+    GTEST_SKIP() << "wine64 or mingw-w64 was not found at configure time"
+
+std::filesystem::path Sample(const char* name) {
+#ifdef QUELVAR_SAMPLE_DIR
+    return std::filesystem::path(QUELVAR_SAMPLE_DIR) / name;
+#else
+    return name;
+#endif
+}
+
+std::string Utf8(std::u16string_view text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t c = text[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size())
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+// The key=value lines of a language file, in file order, values as written (escapes kept).
+std::vector<std::pair<std::u16string, std::u16string>> Lines(const Bytes& file) {
+    std::u16string text = test::LanguageText(file);
+    std::vector<std::pair<std::u16string, std::u16string>> lines;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find(u"\r\n", start);
+        if (end == std::u16string::npos)
+            end = text.size();
+        std::u16string line = text.substr(start, end - start);
+        size_t eq = line.find(u'=');
+        if (eq != std::u16string::npos)
+            lines.emplace_back(line.substr(0, eq), line.substr(eq + 1));
+        start = end + 2;
+    }
+    return lines;
+}
+
+std::string Windows(const std::filesystem::path& path) {
+    return "'Z:" + path.string() + "'";
+}
+
+// Runs a Windows program under wine64 in the prefix of the build tree, with the user locale
+// `locale`; returns its exit status and its standard output.
+int RunWine(const std::string& arguments, const std::string& locale,
+            const std::filesystem::path& scratch, std::string* output = nullptr) {
+    std::filesystem::path out = scratch / "wine.out";
+    std::filesystem::path err = scratch / "wine.err";
+    std::string command = std::string("env WINEPREFIX='") + QUELVAR_WINE_PREFIX +
+                          "' WINEDEBUG=-all LC_ALL=" + locale + " '" + kWine + "' " + arguments +
+                          " >'" + out.string() + "' 2>'" + err.string() + "'";
+    int raw = std::system(command.c_str());
+    int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    if (output != nullptr) {
+        Bytes b = test::ReadFileBytes(out);
+        output->assign(b.begin(), b.end());
+    }
+    if (status != 0) {
+        Bytes e = test::ReadFileBytes(err);
+        ADD_FAILURE() << command << "\nexit " << status << ": " << std::string(e.begin(), e.end());
+    }
+    return status;
+}
+
+// The user locale that leads the loader to resources of `language` when a program asks for
+// no language: needed for ids with a neutral sublanguage, which no thread locale names.
+std::string LocaleFor(uint16_t language) {
+    switch (language & 0x3FF) {
+        case 0x04:
+            return "zh_CN.UTF-8";
+        case 0x07:
+            return "de_DE.UTF-8";
+        default:
+            return "en_US.UTF-8";
+    }
+}
+
+// The texts of one language of an image as the Windows resource loader reads them.
+Texts LoaderTexts(const std::filesystem::path& image, uint16_t language,
+                  const std::filesystem::path& scratch) {
+    std::filesystem::path out = scratch / "loaded.lng";
+    std::filesystem::remove(out);
+    if (RunWine(Windows(kLoaderCheck) + " " + Windows(image) + " " + std::to_string(language) +
+                    " " + Windows(out),
+                LocaleFor(language), scratch) != 0)
+        return {};
+    Texts texts;
+    for (auto& [key, value] : Lines(test::ReadFileBytes(out)))
+        texts[key] = value;
+    return texts;
+}
+
+std::string Show(const Texts& texts) {
+    std::string s;
+    for (const auto& [key, value] : texts)
+        s += Utf8(key) + "=" + Utf8(value) + "\n";
+    return s;
+}
+
+// Exports the texts of `language`, edits every one of them and imports the edited file into
+// `translated` for that language only. Returns the edited lines.
+Texts Translate(const std::filesystem::path& image, uint16_t language,
+                const std::filesystem::path& translated, const std::filesystem::path& scratch) {
+    std::filesystem::path exported = scratch / "exported.lng";
+    std::filesystem::path edited = scratch / "edited.lng";
+    EXPECT_EQ(ProcessImage(image, exported, nullptr, language), kSuccess);
+    Texts edits;
+    std::u16string text;
+    for (auto& [key, value] : Lines(test::ReadFileBytes(exported))) {
+        EXPECT_EQ(edits.count(key), 0u) << Utf8(key) << " exported twice";
+        bool font = key.size() > 5 && key.substr(key.size() - 5) == u".FONT";
+        edits[key] = font ? u"Tahoma,11" : u"«" + value + u"» ü";
+        text += key + u"=" + edits[key] + u"\r\n";
+    }
+    test::WriteFileBytes(edited, test::LanguageFile(text));
+    EXPECT_EQ(ProcessImage(image, edited, &translated, language), kSuccess);
+    return edits;
+}
+
+// Translates one language of an image and checks the result through the loader: the edited
+// texts come back as edited, every other text of that language as it was. Returns the number
+// of texts translated.
+size_t CheckTranslation(const std::filesystem::path& image, uint16_t language,
+                        const test::TempDir& dir) {
+    std::filesystem::path translated = dir / ("translated-" + std::to_string(language) + ".exe");
+    Texts edits = Translate(image, language, translated, dir.path);
+    Texts before = LoaderTexts(image, language, dir.path);
+    Texts after = LoaderTexts(translated, language, dir.path);
+    EXPECT_FALSE(before.empty());
+    // Export keys its texts as the loader finds them.
+    for (const auto& [key, value] : edits)
+        EXPECT_EQ(before.count(key), 1u) << Utf8(key) << " is not what the loader reads";
+    Texts expected = before;
+    for (const auto& [key, value] : edits)
+        expected[key] = value;
+    EXPECT_EQ(Show(after), Show(expected)) << "language " << language;
+    return edits.size();
+}
+
+// The numeric languages of an image's string tables, menus and dialogs.
+std::set<uint16_t> TextLanguages(const std::filesystem::path& image) {
+    std::set<uint16_t> languages;
+    for (const auto& r : test::ReadResources(test::ReadFileBytes(image)))
+        if (r.type == u"4" || r.type == u"5" || r.type == u"6")
+            languages.insert(static_cast<uint16_t>(std::stoul(Utf8(r.language))));
+    return languages;
+}
+
+TEST(Loader, SampleImagesReadBackTranslated) {
+    SKIP_WITHOUT_WINE();
+    test::TempDir dir;
+    for (const char* name :
+         {"basic32.exe", "basic64.exe", "basic32reloc.exe", "basic64reloc.exe", "basic32debug.exe",
+          "basic64debug.exe", "dialogs32.exe", "dialogs64.exe"}) {
+        SCOPED_TRACE(name);
+        size_t translated = 0;
+        for (uint16_t language : TextLanguages(Sample(name)))
+            translated += CheckTranslation(Sample(name), language, dir);
+        EXPECT_GT(translated, 0u);
+    }
+}
+
+// One language translated, the other read back exactly as before.
+TEST(Loader, OneLanguageOfSeveral) {
+    SKIP_WITHOUT_WINE();
+    test::TempDir dir;
+    for (const char* name : {"languages32.exe", "languages64.exe"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(TextLanguages(Sample(name)), (std::set<uint16_t>{1031, 1033}));
+        EXPECT_GT(CheckTranslation(Sample(name), 1031, dir), 0u);
+        EXPECT_EQ(Show(LoaderTexts(dir / "translated-1031.exe", 1033, dir.path)),
+                  Show(LoaderTexts(Sample(name), 1033, dir.path)));
+    }
+}
+
+// A program of a Debian package: Wine's own notepad, 64-bit, with its resources in some fifty
+// languages, followed by relocations, debug sections and a symbol table.
+TEST(Loader, WineNotepad) {
+    SKIP_WITHOUT_WINE();
+    std::filesystem::path notepad = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/notepad.exe";
+    if (!std::filesystem::exists(notepad))
+        GTEST_SKIP() << "Wine's notepad.exe is not installed";
+    test::TempDir dir;
+    std::filesystem::copy_file(notepad, dir / "notepad.exe");
+    EXPECT_GT(CheckTranslation(dir / "notepad.exe", 7, dir), 0u);  // German, neutral sublanguage
+    EXPECT_EQ(Show(LoaderTexts(dir / "translated-7.exe", 1033, dir.path)),
+              Show(LoaderTexts(dir / "notepad.exe", 1033, dir.path)));
+}
+
+uint16_t SectionCount(const std::filesystem::path& image) {
+    Bytes b = test::ReadFileBytes(image);
+    return test::Get16(b, test::Get32(b, 60) + 6);
+}
+
+// The image with the section after ".reloc" (the first debug section, whose long name the
+// header holds as an offset into the symbol table's strings) no longer discardable, so that
+// it has to stay where it is: import then adds a new resource section after the last one.
+std::filesystem::path WithPinnedDebugSection(const std::filesystem::path& image,
+                                             const std::filesystem::path& copy) {
+    Bytes b = test::ReadFileBytes(image);
+    size_t nt = test::Get32(b, 60);
+    size_t table = nt + 24 + test::Get16(b, nt + 20);
+    for (size_t i = 0; i + 1 < test::Get16(b, nt + 6); ++i) {
+        size_t header = table + 40 * i;
+        if (std::string(b.begin() + header, b.begin() + header + 7) == std::string(".reloc\0", 7)) {
+            size_t next = header + 40;
+            test::Put32(b, next + 36, test::Get32(b, next + 36) & ~0x02000000u);
+            break;
+        }
+    }
+    test::WriteFileBytes(copy, b);
+    return copy;
+}
+
+// A translated 64-bit program still starts and finds its translated resources: with its
+// relocations, debug sections and symbol table moved behind the grown resource section, or
+// with a new resource section after them all.
+TEST(Wine, TranslatedProgramRuns) {
+    SKIP_WITHOUT_WINE();
+    test::TempDir dir;
+    std::filesystem::path moved = Sample("show_texts64.exe");
+    std::filesystem::path pinned = WithPinnedDebugSection(moved, dir / "pinned.exe");
+    for (const auto& program : {moved, pinned}) {
+        SCOPED_TRACE(program.filename().string());
+        std::string output;
+        ASSERT_EQ(RunWine(Windows(program), "en_US.UTF-8", dir.path, &output), 0);
+        EXPECT_EQ(output, "Hello\nSample\n");
+
+        std::filesystem::path translated = dir / "show.exe";
+        Texts edits = Translate(program, 1033, translated, dir.path);
+        ASSERT_EQ(edits.count(u"5.100.HEAD"), 1u);
+        EXPECT_EQ(SectionCount(translated), SectionCount(program) + (program == pinned ? 1 : 0));
+        std::u16string string = edits.count(u"6.1.1") ? edits[u"6.1.1"] : u"Hello";
+        ASSERT_EQ(RunWine(Windows(translated), "en_US.UTF-8", dir.path, &output), 0);
+        EXPECT_EQ(output, Utf8(string) + "\n" + Utf8(edits[u"5.100.HEAD"]) + "\n");
+        EXPECT_GT(CheckTranslation(program, 1033, dir), 0u);
+    }
+}
+
+// Wine's reg.exe, translated with every English string prefixed, prints its usage text, a
+// string of its string table, translated.
+TEST(Wine, TranslatedWineProgramRuns) {
+    SKIP_WITHOUT_WINE();
+    std::filesystem::path reg = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/reg.exe";
+    if (!std::filesystem::exists(reg))
+        GTEST_SKIP() << "Wine's reg.exe is not installed";
+    test::TempDir dir;
+    std::filesystem::path exported = dir / "reg.lng";
+    std::filesystem::path edited = dir / "reg-de.lng";
+    ASSERT_EQ(ProcessImage(reg, exported, nullptr, 1033), kSuccess);
+    std::u16string text;
+    for (auto& [key, value] : Lines(test::ReadFileBytes(exported)))
+        text += key + u"=[de] " + value + u"\r\n";
+    ASSERT_FALSE(text.empty());
+    test::WriteFileBytes(edited, test::LanguageFile(text));
+    // Under another name than reg.exe, so that Wine runs this file and not its own program.
+    std::filesystem::path translated = dir / "reg-de.exe";
+    ASSERT_EQ(ProcessImage(reg, edited, &translated, 1033), kSuccess);
+
+    std::string original, output;
+    ASSERT_EQ(RunWine(Windows(reg) + " /?", "en_US.UTF-8", dir.path, &original), 0);
+    ASSERT_EQ(RunWine(Windows(translated) + " /?", "en_US.UTF-8", dir.path, &output), 0);
+    EXPECT_EQ(output, "[de] " + original);
+}
+
+}  // namespace
+}  // namespace quelvar
