@@ -615,6 +615,31 @@ TEST_F(DialogTest, UpdateCopyStartedByHandReplacesItsNamesake) {
     EXPECT_TRUE(std::filesystem::exists(dir.path / "lone.exe"));
 }
 
+TEST_F(DialogTest, FailedStartOfTheUpdateCopyIsReported) {
+    std::filesystem::path english = dir.path / "quelvar.en.lng";
+    std::filesystem::copy_file(FromBuild(QUELVAR_EXAMPLES_DIR) / "quelvar.en.lng", english);
+    Bytes original = test::ReadFileBytes(exe);
+    Program program;
+    Start(program, exe, L"\"" + exe.wstring() + L"\"");
+    ASSERT_NE(program.dialog, nullptr);
+    program.Type(kLanguagePath, english.wstring());
+    program.Click(kImport);
+    HWND box = program.WaitForBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(Lines(MessageOf(box)), kSelfTarget);
+    // The update copy spoilt while the notice is open: it cannot be started.
+    std::filesystem::path copy = dir.path / "quelvar.exe.QN";
+    test::WriteFileBytes(copy, Bytes(64, 'x'));
+    program.Dismiss(box);
+    std::wstring failure = program.Answer();
+    EXPECT_EQ(failure.rfind(Lines(kFailure), 0), 0u) << Narrow(failure);
+    // The dialog stays open, the program unchanged and the update copy beside it.
+    EXPECT_EQ(WaitForSingleObject(program.process.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_TRUE(IsWindowVisible(program.dialog));
+    EXPECT_EQ(test::ReadFileBytes(exe), original);
+    EXPECT_TRUE(std::filesystem::exists(copy));
+}
+
 // The program translates itself: its Chinese texts exported, the bundled English translation
 // imported into its own file, the hand-over to the update copy, and English at the next start.
 TEST_F(DialogTest, SelfTranslation) {
