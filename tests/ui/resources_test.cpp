@@ -1,0 +1,159 @@
+// The compiled resources of quelvar.exe, 64-bit and 32-bit, read back byte by byte with a
+// resource directory reader of the test's own: language 2052 everywhere, the string block with
+// its terminating zeros counted, the dialog template, the six icon images and the version.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "core/bytes.h"
+#include "tests/pe_builder.h"
+
+namespace quelvar {
+namespace {
+
+using test::Bytes;
+
+// Every resource of an image: (type, name, language) -> data, numeric ids only.
+struct Resources {
+    Bytes image;
+    std::map<std::vector<uint32_t>, Bytes> data;
+};
+
+uint32_t FileOffset(const Bytes& image, uint32_t sectionTable, uint16_t sections, uint32_t rva) {
+    for (uint16_t i = 0; i < sections; ++i) {
+        const uint8_t* h = image.data() + sectionTable + 40 * i;
+        uint32_t va = Load32(h + 12), raw = Load32(h + 16), pointer = Load32(h + 20);
+        if (rva >= va && rva - va < raw)
+            return pointer + (rva - va);
+    }
+    throw std::runtime_error("address outside the sections");
+}
+
+Resources ReadResources(const std::filesystem::path& path) {
+    Resources r{test::ReadFileBytes(path), {}};
+    const Bytes& d = r.image;
+    uint32_t nt = Load32(&d[0x3C]);
+    uint16_t sections = Load16(&d[nt + 6]);
+    uint16_t optionalSize = Load16(&d[nt + 20]);
+    uint16_t magic = Load16(&d[nt + 24]);
+    uint32_t directory = nt + 24 + (magic == 0x20B ? 112 : 96) + 2 * 8;
+    uint32_t table = nt + 24 + optionalSize;
+    uint32_t root = FileOffset(d, table, sections, Load32(&d[directory]));
+    std::function<void(uint32_t, std::vector<uint32_t>)> walk = [&](uint32_t at,
+                                                                    std::vector<uint32_t> ids) {
+        uint32_t count = Load16(&d[at + 12]) + Load16(&d[at + 14]);
+        for (uint32_t i = 0; i < count; ++i) {
+            uint32_t name = Load32(&d[at + 16 + 8 * i]), target = Load32(&d[at + 20 + 8 * i]);
+            std::vector<uint32_t> next = ids;
+            next.push_back(name);
+            if (target & 0x80000000u) {
+                walk(root + (target & 0x7FFFFFFF), next);
+            } else {
+                uint32_t entry = root + target;
+                uint32_t offset = FileOffset(d, table, sections, Load32(&d[entry]));
+                r.data[next] =
+                    Bytes(d.begin() + offset, d.begin() + offset + Load32(&d[entry + 4]));
+            }
+        }
+    };
+    walk(root, {});
+    return r;
+}
+
+std::u16string Units(const uint8_t* p, size_t count) {
+    std::u16string text;
+    for (size_t i = 0; i < count; ++i)
+        text += static_cast<char16_t>(Load16(p + 2 * i));
+    return text;
+}
+
+class ProgramResources : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ProgramResources, AreAsDesigned) {
+    Resources r = ReadResources(GetParam());
+    std::map<uint32_t, int> types;
+    for (const auto& [ids, bytes] : r.data) {
+        ASSERT_EQ(ids.size(), 3u);
+        EXPECT_EQ(ids[2], 2052u) << "type " << ids[0] << " name " << ids[1];
+        ++types[ids[0]];
+    }
+    // Dialog 200, string block 32, icon group 100 with six images, one version resource.
+    EXPECT_EQ(types, (std::map<uint32_t, int>{{3, 6}, {5, 1}, {6, 1}, {14, 1}, {16, 1}}));
+
+    // The string block: ids 496 to 511, texts at 500 to 505, each with its zero counted.
+    const Bytes& block = r.data.at({6, 32, 2052});
+    const std::u16string texts[16] = {u"",
+                                      u"",
+                                      u"",
+                                      u"",
+                                      u"Quelvar",
+                                      u"操作成功完成。",
+                                      u"操作失败。\n\n",
+                                      u"可执行文件 (*.exe;*.dll)|*.exe;*.dll|所有文件 (*.*)|*.*|",
+                                      u"当前目标文件就是本程序的可执行文件。\n\nQuelvar "
+                                      u"将自动退出当前程序，以便使新的程序文件生效。",
+                                      u"语言文件 (*.lng)|*.lng|所有文件 (*.*)|*.*|"};
+    const size_t stored[16] = {0, 0, 0, 0, 8, 8, 8, 48, 51, 35};
+    size_t at = 0;
+    for (int i = 0; i < 16; ++i) {
+        size_t n = Load16(&block[at]);
+        EXPECT_EQ(n, stored[i]) << "string " << 496 + i;
+        std::u16string expected = texts[i];
+        if (!expected.empty())
+            expected += u'\0';
+        EXPECT_EQ(Units(&block[at + 2], n), expected) << "string " << 496 + i;
+        at += 2 + 2 * n;
+    }
+    EXPECT_EQ(at, block.size());
+
+    // The dialog: a standard template with the styles, size, title and font as designed.
+    const Bytes& dialog = r.data.at({5, 200, 2052});
+    EXPECT_EQ(Load32(&dialog[0]), 0x90C80848u);
+    EXPECT_EQ(Load32(&dialog[4]), 0x00040410u);
+    EXPECT_EQ(Load16(&dialog[8]), 12);
+    EXPECT_EQ(Load16(&dialog[14]), 206);
+    EXPECT_EQ(Load16(&dialog[16]), 104);
+    EXPECT_EQ(Units(&dialog[18], 12), std::u16string(u"\0\0Quelvar\0\x9MS", 12));
+    // The first control: the icon, its class Static by number and its title icon 100.
+    const uint8_t* icon = &dialog[(18 + 2 * 24 + 3) & ~3u];
+    EXPECT_EQ(Load32(icon), 0x50000103u);
+    EXPECT_EQ(Load16(icon + 16), 321);
+    EXPECT_EQ(Units(icon + 18, 4), (std::u16string{0xFFFF, 0x0082, 0xFFFF, 100}));
+
+    // The icon group: 16, 32 and 48 pixels, each at 8 and at 32 bits per pixel.
+    const Bytes& group = r.data.at({14, 100, 2052});
+    ASSERT_EQ(Load16(&group[4]), 6);
+    std::multimap<int, int> images;
+    for (int i = 0; i < 6; ++i) {
+        const uint8_t* e = &group[6 + 14 * i];
+        images.emplace(e[0], Load16(e + 6));
+        const Bytes& image = r.data.at({3, Load16(e + 12), 2052});
+        EXPECT_EQ(Load32(e + 8), image.size());
+        EXPECT_EQ(Load32(&image[4]), e[0]);  // BITMAPINFOHEADER biWidth
+    }
+    EXPECT_EQ(images,
+              (std::multimap<int, int>{{16, 8}, {16, 32}, {32, 8}, {32, 32}, {48, 8}, {48, 32}}));
+
+    // The version: 1.2.148.520 as numbers and texts, translation language 0, code page 0.
+    const Bytes& version = r.data.at({16, 1, 2052});
+    std::u16string all = Units(version.data(), version.size() / 2);
+    const uint8_t* fixed = &version[40];  // VS_FIXEDFILEINFO after "VS_VERSION_INFO"
+    EXPECT_EQ(Load32(fixed), 0xFEEF04BDu);
+    EXPECT_EQ(Load32(fixed + 8), 0x00010002u);
+    EXPECT_EQ(Load32(fixed + 12), 0x00940208u);
+    EXPECT_EQ(Load32(fixed + 16), 0x00010002u);
+    EXPECT_EQ(Load32(fixed + 20), 0x00940208u);
+    for (std::u16string s :
+         {u"FileVersion", u"1.2.148.520 SP", u"ProductVersion", u"ProductName", u"Translation"})
+        EXPECT_NE(all.find(s), std::u16string::npos);
+    size_t translation = version.size() - 4;
+    EXPECT_EQ(Load32(&version[translation]), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, ProgramResources,
+                         ::testing::Values(QUELVAR_PROGRAM_X86_64, QUELVAR_PROGRAM_I686));
+
+}  // namespace
+}  // namespace quelvar

@@ -1,0 +1,83 @@
+// The dialog program: its entry, the self-replacement hand-over between two processes, and
+// the main dialog. Paths are UTF-16 texts of at most kPathUnits units with the terminator.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+namespace quelvar::ui {
+
+constexpr size_t kPathUnits = MAX_PATH;
+// Appended to a program's full path, extension included, to name its update copy.
+constexpr std::wstring_view kUpdateCopySuffix = L".QN";
+constexpr std::wstring_view kLanguageExtension = L".lng";
+constexpr const wchar_t* kMessageTitle = L"Quelvar";
+constexpr int kReplaceAttempts = 1000;
+constexpr DWORD kReplacePauseMs = 20;
+
+// The running program's instance, set once by the entry routine before anything else.
+extern HINSTANCE ProgramInstance;
+
+// Entry and self-replacement.
+
+// When the program runs as an update copy (its file name ends in ".QN"), puts itself in
+// place of its namesake without the suffix and returns 1, whether or not that succeeded;
+// returns 0 otherwise.
+int FinishSelfReplacement();
+// Starts the update copy of the program's own file with an empty command line. Returns 0
+// when it started, 1 when it did not (GetLastError then tells why, when the system knows).
+int StartUpdateCopy();
+// Moves `source` over `target` (replacing it in one step), trying up to `attempts` times with
+// a pause of `pauseMs` after each failed try. True when the move was made.
+bool ReplaceWithRetries(const std::wstring& source, const std::wstring& target, int attempts,
+                        DWORD pauseMs);
+// Turns the command line in place into the initial image path: a leading double quote is
+// dropped, and then a trailing one too. Returns the start of the path.
+wchar_t* NormaliseCommandLine(wchar_t* commandLine);
+// True when a full path names an update copy: it ends in ".QN", in any letter case.
+bool IsUpdateCopyPath(std::wstring_view path);
+
+// Main dialog.
+
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+// The WM_COMMAND handler: 1 for the ids the dialog knows, 0 for others.
+INT_PTR HandleCommand(HWND dialog, WPARAM wParam);
+// Lets the user pick an existing file for the field `fieldId`, offering the file types of
+// filter string `filterId`. Non-zero when a file was chosen.
+BOOL BrowseForFile(HWND dialog, int fieldId, UINT filterId);
+// The language file proposed for an image: the text from its last '.' on (wherever it
+// stands) replaced by ".lng", or ".lng" appended when it has no '.'. Empty for an empty path.
+std::wstring DeriveLanguagePath(std::wstring_view imagePath);
+// True when a path, with its terminator, fits a path buffer.
+inline bool FitsPathBuffer(std::wstring_view path) {
+    return path.size() < kPathUnits;
+}
+// The failure message: the start text, then the system's text for `code` (none for 0), all
+// within one path-sized buffer.
+std::wstring FailureMessage(std::wstring_view start, DWORD code);
+// The about box text: name and version, build date and time, credits.
+std::wstring AboutText();
+// The text of a string resource of the program, without the terminating zero it is stored
+// with.
+std::wstring ResourceText(UINT id);
+
+// The Smartphone shell's dialog set-up, which desktop Windows lacks; ui/shell_desktop.cpp
+// puts the least in its place that the dialog relies on.
+struct SHINITDLGINFO {
+    DWORD dwMask;
+    HWND hDlg;
+    DWORD dwFlags;
+};
+constexpr DWORD SHIDIM_FLAGS = 0x0001;
+constexpr DWORD SHIDIF_DONEBUTTON = 0x0001;
+constexpr DWORD SHIDIF_SIZEDLGFULLSCREEN = 0x0004;
+constexpr DWORD SHIDIF_EMPTYMENU = 0x0020;
+
+// SHIDIF_SIZEDLGFULLSCREEN: the dialog fills the screen's work area (so that WM_SIZE lays it
+// out). SHIDIF_DONEBUTTON: the caption's close button acts as Done and ends the dialog with
+// IDOK. There is no menu bar, so SHIDIF_EMPTYMENU needs nothing.
+BOOL SHInitDialog(SHINITDLGINFO* info);
+
+}  // namespace quelvar::ui

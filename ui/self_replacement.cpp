@@ -1,0 +1,96 @@
+// The two ends of the self-replacement hand-over. The program that imported into its own file
+// starts the update copy and ends; the copy moves itself over the old file, retrying while the
+// old process still holds it, and ends without a window. The two processes meet only through
+// the file system.
+#include <filesystem>
+
+#include "platform/platform.h"
+#include "ui/program.h"
+
+namespace quelvar::ui {
+
+HINSTANCE ProgramInstance = nullptr;
+
+namespace {
+
+// The own path, or an empty text (with the reason for GetLastError) when the system gives
+// none or it does not fit a path buffer whole.
+std::wstring OwnPath() {
+    wchar_t buffer[kPathUnits];
+    DWORD n = GetModuleFileNameW(ProgramInstance, buffer, kPathUnits);
+    if (n == 0)
+        return {};
+    if (n >= kPathUnits) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return {};
+    }
+    return std::wstring(buffer, n);
+}
+
+}  // namespace
+
+bool IsUpdateCopyPath(std::wstring_view path) {
+    if (path.size() < kUpdateCopySuffix.size())
+        return false;
+    std::wstring_view end = path.substr(path.size() - kUpdateCopySuffix.size());
+    for (size_t i = 0; i < end.size(); ++i) {
+        wchar_t a = end[i], b = kUpdateCopySuffix[i];
+        if (a >= L'a' && a <= L'z')
+            a = static_cast<wchar_t>(a - L'a' + L'A');
+        if (a != b)
+            return false;
+    }
+    return true;
+}
+
+wchar_t* NormaliseCommandLine(wchar_t* commandLine) {
+    if (commandLine[0] != L'"')
+        return commandLine;
+    size_t last = wcslen(commandLine) - 1;
+    if (commandLine[last] == L'"')
+        commandLine[last] = L'\0';
+    return commandLine + 1;
+}
+
+bool ReplaceWithRetries(const std::wstring& source, const std::wstring& target, int attempts,
+                        DWORD pauseMs) {
+    // One step: the old file stays in place until the new one takes its name.
+    for (int i = 0; i < attempts; ++i) {
+        if (platform::ReplacePath(source, target) == kSuccess)
+            return true;
+        Sleep(pauseMs);
+    }
+    return false;
+}
+
+int FinishSelfReplacement() {
+    std::wstring source = OwnPath();
+    if (!IsUpdateCopyPath(source))
+        return 0;
+    std::wstring target = source.substr(0, source.size() - kUpdateCopySuffix.size());
+    ReplaceWithRetries(source, target, kReplaceAttempts, kReplacePauseMs);
+    return 1;
+}
+
+int StartUpdateCopy() {
+    std::wstring copy = OwnPath();
+    if (copy.empty())
+        return 1;
+    copy += kUpdateCopySuffix;
+    if (!FitsPathBuffer(copy)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 1;
+    }
+    wchar_t commandLine[1] = {L'\0'};
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(copy.c_str(), commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return 1;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return 0;
+}
+
+}  // namespace quelvar::ui
