@@ -2,13 +2,15 @@
 // limit at every byte, a real small filesystem), a language file that cannot be created or
 // written, a target that cannot be replaced. Whatever fails, the result names the failure,
 // the image is byte-identical and no partial update copy or language file is left.
-#include <fcntl.h>
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <set>
@@ -24,8 +26,6 @@ namespace {
 using test::Bytes;
 using test::Id;
 using test::Resource;
-
-constexpr uid_t kNobody = 65534;
 
 Bytes StringBlock(size_t unitsPerString, char16_t first) {
     Bytes b;
@@ -90,23 +90,6 @@ struct WriteLimit {
     ~WriteLimit() { platform::SetWriteLimitForTesting(UINT64_MAX); }
 };
 
-// Runs part of a test as an ordinary user, so that permissions apply although the tests may
-// run as root (who may write into a read-only directory). Without root nothing changes.
-struct AsOrdinaryUser {
-    bool switched = false;
-    AsOrdinaryUser() {
-        if (geteuid() == 0)
-            switched = setegid(kNobody) == 0 && seteuid(kNobody) == 0;
-    }
-    ~AsOrdinaryUser() {
-        if (switched) {
-            EXPECT_EQ(seteuid(0), 0);
-            EXPECT_EQ(setegid(0), 0);
-        }
-    }
-    bool Works() const { return geteuid() != 0; }
-};
-
 struct Faults : ::testing::Test {
     test::TempDir dir;
     std::filesystem::path image = dir / "app.exe";
@@ -129,24 +112,6 @@ struct Faults : ::testing::Test {
         EXPECT_EQ(Listing(dir.path), (std::set<std::string>{"app.exe", "app.lng", "de.lng"}));
     }
 };
-
-TEST_F(Faults, ReadOnlyDirectory) {
-    std::filesystem::permissions(
-        dir.path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec |
-                      std::filesystem::perms::others_read | std::filesystem::perms::others_exec);
-    {
-        AsOrdinaryUser user;
-        if (!user.Works())
-            GTEST_SKIP() << "cannot leave root";
-        // The update copy cannot be created.
-        EXPECT_EQ(ProcessImage(image, translation, &copy), kErrorWriteFault);
-        // The language file can be neither replaced nor created.
-        EXPECT_EQ(ProcessImage(image, language, nullptr), kErrorOpenFailed);
-        EXPECT_EQ(ProcessImage(image, dir / "new.lng", nullptr), kErrorOpenFailed);
-    }
-    std::filesystem::permissions(dir.path, std::filesystem::perms::owner_all);
-    ExpectUntouched();
-}
 
 TEST_F(Faults, NamesTakenByDirectories) {
     // The update copy's name and the language file's temporary name are taken.
@@ -200,6 +165,56 @@ TEST_F(Faults, DiskFillsUpAtEveryByte) {
     EXPECT_EQ(test::ReadFileBytes(language), exported);
 }
 
+TEST_F(Faults, ReadOnlyLanguageFile) {
+    // In a writable directory the new file could take the old one's place; a read-only file
+    // is refused as a write into it would be, for root too.
+    std::filesystem::permissions(language, std::filesystem::perms::owner_read |
+                                               std::filesystem::perms::group_read |
+                                               std::filesystem::perms::others_read);
+    EXPECT_EQ(ProcessImage(image, language, nullptr), kErrorOpenFailed);
+    ExpectUntouched();
+}
+
+// What follows needs POSIX: other users, mounts, devices, links, a process of its own.
+#ifndef _WIN32
+
+constexpr uid_t kNobody = 65534;
+
+// Runs part of a test as an ordinary user, so that permissions apply although the tests may
+// run as root (who may write into a read-only directory). Without root nothing changes.
+struct AsOrdinaryUser {
+    bool switched = false;
+    AsOrdinaryUser() {
+        if (geteuid() == 0)
+            switched = setegid(kNobody) == 0 && seteuid(kNobody) == 0;
+    }
+    ~AsOrdinaryUser() {
+        if (switched) {
+            EXPECT_EQ(seteuid(0), 0);
+            EXPECT_EQ(setegid(0), 0);
+        }
+    }
+    bool Works() const { return geteuid() != 0; }
+};
+
+TEST_F(Faults, ReadOnlyDirectory) {
+    std::filesystem::permissions(
+        dir.path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec |
+                      std::filesystem::perms::others_read | std::filesystem::perms::others_exec);
+    {
+        AsOrdinaryUser user;
+        if (!user.Works())
+            GTEST_SKIP() << "cannot leave root";
+        // The update copy cannot be created.
+        EXPECT_EQ(ProcessImage(image, translation, &copy), kErrorWriteFault);
+        // The language file can be neither replaced nor created.
+        EXPECT_EQ(ProcessImage(image, language, nullptr), kErrorOpenFailed);
+        EXPECT_EQ(ProcessImage(image, dir / "new.lng", nullptr), kErrorOpenFailed);
+    }
+    std::filesystem::permissions(dir.path, std::filesystem::perms::owner_all);
+    ExpectUntouched();
+}
+
 TEST_F(Faults, RealFullDisk) {
     if (geteuid() != 0)
         GTEST_SKIP() << "mounting a small filesystem needs root";
@@ -229,16 +244,6 @@ TEST_F(Faults, RealFullDisk) {
     EXPECT_EQ(test::ReadFileBytes(smallImage), big);
     EXPECT_EQ(test::ReadFileBytes(smallLanguage), earlier);
     EXPECT_EQ(Listing(small), (std::set<std::string>{"app.exe", "app.lng"}));
-}
-
-TEST_F(Faults, ReadOnlyLanguageFile) {
-    // In a writable directory the new file could take the old one's place; a read-only file
-    // is refused as a write into it would be, for root too.
-    std::filesystem::permissions(language, std::filesystem::perms::owner_read |
-                                               std::filesystem::perms::group_read |
-                                               std::filesystem::perms::others_read);
-    EXPECT_EQ(ProcessImage(image, language, nullptr), kErrorOpenFailed);
-    ExpectUntouched();
 }
 
 TEST_F(Faults, LanguageFileOnAFullDevice) {
@@ -333,6 +338,8 @@ TEST_F(Faults, TargetThatCannotBeReplaced) {
     ASSERT_EQ(ProcessImage(image, translation, &expected), kSuccess);
     EXPECT_EQ(test::ReadFileBytes(copy), test::ReadFileBytes(expected));
 }
+
+#endif  // _WIN32
 
 }  // namespace
 }  // namespace quelvar

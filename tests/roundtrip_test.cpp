@@ -361,10 +361,14 @@ std::u16string NewValue(const std::u16string& key, size_t index, Random& rng) {
     std::u16string number;
     for (size_t n = index + 1; n != 0; n /= 10)
         number.insert(number.begin(), static_cast<char16_t>(u'0' + n % 10));
-    if (key.size() >= 5 && key.compare(key.size() - 5, 5, u".FONT") == 0)
-        return u"Face " + number + u"," +
-               std::u16string(1, static_cast<char16_t>(u'1' + index % 9));
-    return Escape(u"\u00AB" + RandomText(rng, 0, 10) + number + u"\u00BB");
+    std::u16string value;
+    if (key.size() >= 5 && key.compare(key.size() - 5, 5, u".FONT") == 0) {
+        value.append(u"Face ").append(number).append(u",");
+        value.push_back(static_cast<char16_t>(u'1' + index % 9));
+        return value;
+    }
+    value.append(u"\u00AB").append(RandomText(rng, 0, 10)).append(number).append(u"\u00BB");
+    return Escape(value);
 }
 
 struct RoundTrip : ::testing::Test {
