@@ -111,14 +111,16 @@ bool ParseLanguageFile(const uint8_t* bytes, size_t length, LanguageTable& table
     size_t count = length / 2;  // an odd last byte is not part of any unit
     if (count > UINT32_MAX)
         return false;  // positions are kept in 32 bits: 8 GB of text is no language file
+    // Every "=" can end a key, so their number bounds the entries; it is counted while the
+    // units are converted.
     table.units.resize(count - 1);
-    for (size_t i = 1; i < count; ++i)
-        table.units[i - 1] = static_cast<char16_t>(Load16(bytes + 2 * i));
-
-    // Every "=" can end a key, so their number bounds the entries; the table is kept at most
-    // half full.
-    size_t bound = static_cast<size_t>(std::count(table.units.begin(), table.units.end(), u'='));
-    size_t capacity = 16;
+    size_t bound = 0;
+    for (size_t i = 1; i < count; ++i) {
+        char16_t u = static_cast<char16_t>(Load16(bytes + 2 * i));
+        table.units[i - 1] = u;
+        bound += u == u'=';
+    }
+    size_t capacity = 16;  // the table is kept at most half full
     while (capacity < 2 * bound)
         capacity *= 2;
     table.slots.assign(capacity, LanguageSlot{});
@@ -126,27 +128,40 @@ bool ParseLanguageFile(const uint8_t* bytes, size_t length, LanguageTable& table
 
     // A line runs up to its LF; a last line without LF is not part of the table. A line whose
     // first unit is 0xFFFF ends the table. Within a line, the text ends at the first CR or
-    // zero unit, so a value never runs into the next line.
-    std::u16string_view all(table.units);
+    // zero unit, so a value never runs into the next line. Every "=" of the text ends a key
+    // that the line answers: the key is what stands before it, the value what follows it
+    // up to the end of the text. One pass over each line finds all of these.
+    const char16_t* units = table.units.data();
+    const size_t total = table.units.size();
+    std::vector<size_t> equals;
     size_t start = 0;
-    while (start < all.size()) {
-        size_t lf = all.find(u'\n', start);
-        if (lf == std::u16string_view::npos)
-            break;
-        std::u16string_view line = all.substr(start, lf - start);
-        size_t lineStart = start;
-        start = lf + 1;
-        if (!line.empty() && line[0] == kTableEnd)
-            break;
-        size_t end = line.find_first_of(std::u16string_view(u"\r\0", 2));
-        if (end != std::u16string_view::npos)
-            line = line.substr(0, end);
-        // Every "=" of the line ends a key that the line answers: the key is what stands
-        // before it, the value what follows it.
-        for (size_t eq = line.find(u'='); eq != std::u16string_view::npos;
-             eq = line.find(u'=', eq + 1)) {
-            AddEntry(table, lineStart, lineStart + eq, line.size() - eq - 1);
+    while (start < total) {
+        constexpr size_t kNone = SIZE_MAX;
+        size_t textEnd = kNone;
+        size_t i = start;
+        equals.clear();
+        for (; i < total; ++i) {
+            char16_t u = units[i];
+            if (u > u'=')
+                continue;
+            if (u == u'\n')
+                break;
+            if (textEnd != kNone)
+                continue;
+            if (u == u'=')
+                equals.push_back(i);
+            else if (u == u'\r' || u == 0)
+                textEnd = i;
         }
+        if (i == total)
+            break;  // the last line has no LF
+        size_t lineStart = start;
+        start = i + 1;
+        if (i > lineStart && units[lineStart] == kTableEnd)
+            break;
+        size_t end = textEnd == kNone ? i : textEnd;
+        for (size_t eq : equals)
+            AddEntry(table, lineStart, eq, end - eq - 1);
     }
     return true;
 }
