@@ -209,18 +209,24 @@ void AppendEscaped(std::u16string& out, char16_t unit) {
     }
 }
 
+namespace {
+
+// The unit of an escaped value that starts at `i`, which is moved past its escape.
+char16_t DecodeUnit(std::u16string_view value, size_t& i) {
+    char16_t u = value[i];
+    if (u != u'\\' || i + 1 == value.size())
+        return u;  // a lone backslash at the end stays a backslash
+    char16_t next = value[++i];
+    return next == u'r' ? u'\r' : next == u'n' ? u'\n' : next;
+}
+
+}  // namespace
+
 std::u16string DecodeValue(std::u16string_view value) {
     std::u16string out;
     out.reserve(value.size());
-    for (size_t i = 0; i < value.size(); ++i) {
-        char16_t u = value[i];
-        if (u == u'\\' && i + 1 < value.size()) {
-            char16_t next = value[++i];
-            out.push_back(next == u'r' ? u'\r' : next == u'n' ? u'\n' : next);
-        } else {
-            out.push_back(u);  // a lone backslash at the end stays a backslash
-        }
-    }
+    for (size_t i = 0; i < value.size(); ++i)
+        out.push_back(DecodeUnit(value, i));
     return out;
 }
 
@@ -318,14 +324,8 @@ int32_t SubstituteText(WalkContext& ctx, ItemKey key, const uint8_t* defaultText
             size_t at = OutputAppendZeros(ctx, 2 * (value->size() + 1));
             uint8_t* p = ctx.output->data() + at;
             size_t units = 0;
-            for (size_t i = 0; i < value->size(); ++i, ++units) {
-                char16_t u = (*value)[i];
-                if (u == u'\\' && i + 1 < value->size()) {
-                    char16_t next = (*value)[++i];
-                    u = next == u'r' ? u'\r' : next == u'n' ? u'\n' : next;
-                }
-                Store16(p + 2 * units, u);
-            }
+            for (size_t i = 0; i < value->size(); ++i, ++units)
+                Store16(p + 2 * units, DecodeUnit(*value, i));
             Store16(p + 2 * units, 0);
             ++units;
             ctx.outputCursor = at + 2 * units;
