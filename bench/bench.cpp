@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "core/image.h"
+#include "driver/driver.h"
 #include "pe_builder.h"
 #include "platform/platform.h"
 

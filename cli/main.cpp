@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/image.h"
-#include "platform/platform.h"
+#include "base/number.h"
+#include "driver/driver.h"
 
 namespace {
 
@@ -78,8 +78,6 @@ int Usage(const char* problem) {
     return kExitUsage;
 }
 
-// The language file proposed for an image: its file name's extension replaced by ".lng",
-// or ".lng" appended when the name has none.
 std::filesystem::path ToPath(const std::string& utf8) {
     return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
@@ -89,42 +87,11 @@ std::string Show(const std::filesystem::path& path) {
     return std::string(s.begin(), s.end());
 }
 
-std::filesystem::path DefaultLanguagePath(const std::filesystem::path& image) {
-    std::filesystem::path result = image;
-    return result.replace_extension(".lng");
-}
-
-// A language id: decimal digits, or hexadecimal digits after "0x"; at most 0xFFFF.
-bool ParseLanguageId(const std::string& text, uint32_t& id) {
-    bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    std::string_view digits(text);
-    if (hex)
-        digits.remove_prefix(2);
-    if (digits.empty() || digits.size() > 5)
-        return false;
-    uint32_t value = 0;
-    for (char c : digits) {
-        uint32_t d;
-        if (c >= '0' && c <= '9')
-            d = static_cast<uint32_t>(c - '0');
-        else if (hex && c >= 'a' && c <= 'f')
-            d = static_cast<uint32_t>(c - 'a' + 10);
-        else if (hex && c >= 'A' && c <= 'F')
-            d = static_cast<uint32_t>(c - 'A' + 10);
-        else
-            return false;
-        value = value * (hex ? 16 : 10) + d;
-    }
-    if (value > 0xFFFF)
-        return false;
-    id = value;
-    return true;
-}
-
 int RunExport(const std::vector<std::filesystem::path>& args, uint32_t languageFilter) {
     if (args.empty() || args.size() > 2)
         return Usage("export takes IMAGE and an optional LANGFILE");
-    std::filesystem::path language = args.size() == 2 ? args[1] : DefaultLanguagePath(args[0]);
+    std::filesystem::path language =
+        args.size() == 2 ? args[1] : quelvar::DefaultLanguagePath(args[0]);
     Result r = quelvar::ProcessImage(args[0], language, nullptr, languageFilter);
     if (r != quelvar::kSuccess)
         return Fail("export", r);
@@ -144,20 +111,14 @@ int RunImport(const std::vector<std::filesystem::path>& args, const std::filesys
         std::printf("imported %s into %s\n", Show(args[1]).c_str(), Show(*output).c_str());
         return kExitOk;
     }
-    std::filesystem::path copy = quelvar::UpdateCopyPath(image);
-    Result r = quelvar::ProcessImage(image, args[1], &copy, languageFilter);
-    if (r != quelvar::kSuccess)
-        return Fail("import", r);
-    // The update copy takes the image's permissions, then its place.
-    std::error_code ec;
-    auto perms = std::filesystem::status(image, ec).permissions();
-    if (!ec)
-        std::filesystem::permissions(copy, perms, ec);
-    r = quelvar::platform::ReplacePath(copy, image);
-    if (r != quelvar::kSuccess) {
-        std::fprintf(stderr, "quelvar-cli: the translated image stays at %s\n", Show(copy).c_str());
-        return Fail("replacing the image", r);
+    quelvar::InPlaceImport outcome = quelvar::ImportInPlace(image, args[1], languageFilter);
+    if (outcome.copyLeft) {
+        std::fprintf(stderr, "quelvar-cli: the translated image stays at %s\n",
+                     Show(quelvar::UpdateCopyPath(image)).c_str());
+        return Fail("replacing the image", outcome.result);
     }
+    if (outcome.result != quelvar::kSuccess)
+        return Fail("import", outcome.result);
     std::printf("imported %s into %s\n", Show(args[1]).c_str(), Show(image).c_str());
     return kExitOk;
 }
@@ -190,7 +151,7 @@ int Run(const std::vector<std::string>& argv) {
         } else if (a == "--language") {
             if (languageFilter != quelvar::kAllLanguages || i + 1 >= argv.size())
                 return Usage("--language takes one ID");
-            if (!ParseLanguageId(argv[++i], languageFilter))
+            if (!quelvar::ParseLanguageId(std::string_view(argv[++i]), languageFilter))
                 return Usage(("not a language id: " + argv[i]).c_str());
         } else if (a == "--") {
             for (++i; i < argv.size(); ++i)

@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "core/bytes.h"
-#include "formats/formats.h"
-#include "language/language_file.h"
+#include "base/bytes.h"
+#include "base/number.h"
+#include "base/utf16.h"
+#include "formats/handlers.h"
 
 namespace quelvar {
 
@@ -81,17 +82,7 @@ bool SkipOrdinalOrText(const uint8_t* data, size_t size, size_t& pos) {
     return SkipText(data, size, pos);
 }
 
-// Moves `pos` up to the next 4-byte boundary of the image: the template's data lies in the
-// resource section, whose start is aligned at least that much.
-size_t AlignInSection(const WalkContext& ctx, const uint8_t* data, size_t pos) {
-    uint64_t phase = ctx.sectionRva;
-    if (ctx.sectionBase != nullptr)
-        phase += static_cast<uint64_t>(data - ctx.sectionBase);
-    uint64_t at = phase + pos;
-    return pos + static_cast<size_t>((4 - at % 4) % 4);
-}
-
-bool MeasureDialog(const WalkContext& ctx, const uint8_t* data, size_t size,
+bool MeasureDialog(const ResourceContext& ctx, const uint8_t* data, size_t size,
                    const TemplateShape& shape, DialogLayout& layout) {
     if (size < shape.menuOffset)
         return false;
@@ -127,7 +118,7 @@ bool MeasureDialog(const WalkContext& ctx, const uint8_t* data, size_t size,
     layout.controls.clear();
     for (size_t i = 0; i < count; ++i) {
         ControlLayout control{};
-        control.start = AlignInSection(ctx, data, pos);
+        control.start = SourceAlign4(ctx, pos);
         if (!InBounds(size, control.start, shape.controlFixed))
             return false;
         control.id = Load16(data + control.start + shape.idOffset);
@@ -185,108 +176,94 @@ ItemKey ControlKey(const ControlLayout& control, uint32_t& sCounter, std::u16str
     return TextKey(sKey);
 }
 
-void ExportDialog(WalkContext& ctx, const uint8_t* data, size_t size, const DialogLayout& layout) {
-    EmitEntry(ctx, TextKey(u"HEAD"), data + layout.captionStart,
-              UnitsFrom(size, layout.captionStart), -1);
-    if (layout.hasTypeface) {
-        std::u16string value = FontValue(data, size, layout);
-        std::vector<uint8_t> bytes(2 * value.size());
-        for (size_t i = 0; i < value.size(); ++i)
-            Store16(bytes.data() + 2 * i, value[i]);
-        EmitEntry(ctx, TextKey(u"FONT"), bytes.data(), value.size(), -1);
-    }
+void ExportDialog(ResourceContext& ctx, const uint8_t* data, size_t size,
+                  const DialogLayout& layout) {
+    ExportText(ctx, TextKey(u"HEAD"), data + layout.captionStart,
+               UnitsFrom(size, layout.captionStart), -1);
+    if (layout.hasTypeface)
+        ExportText(ctx, TextKey(u"FONT"), FontValue(data, size, layout));
     uint32_t sCounter = 0;
     std::u16string sKey;
     for (const ControlLayout& control : layout.controls) {
         if (!control.titleIsText)
             continue;
         ItemKey key = ControlKey(control, sCounter, sKey);
-        EmitEntry(ctx, key, data + control.titleStart, UnitsFrom(size, control.titleStart), -1);
+        ExportText(ctx, key, data + control.titleStart, UnitsFrom(size, control.titleStart), -1);
     }
 }
 
 // Reads a point size as a signed decimal number after optional blanks, up to the first unit
 // that is not part of it (no number reads as 0), and keeps its low 16 bits.
 uint16_t ParsePointSize(std::u16string_view text) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == u' ' || text[i] == u'\t'))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == u'-' || text[i] == u'+'))
-        negative = text[i++] == u'-';
-    uint32_t value = 0;  // arithmetic modulo 2^32 keeps the low 16 bits exact
-    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i)
-        value = value * 10 + static_cast<uint32_t>(text[i] - u'0');
-    if (negative)
-        value = 0 - value;
+    ScannedInteger n = ScanInteger(text, IntegerSyntax{.blanks = true, .sign = true});
+    uint64_t value = n.negative ? 0 - n.magnitude : n.magnitude;
     return static_cast<uint16_t>(value);
 }
 
-void OutputText(WalkContext& ctx, std::u16string_view text) {
-    for (char16_t unit : text)
-        OutputAppend16(ctx, unit);
-    OutputAppend16(ctx, 0);
+void OutputText(ResourceContext& ctx, std::u16string_view text) {
+    AppendUnits(*ctx.writer, text);
+    Append16(*ctx.writer, 0);
 }
 
 // Writes the font block. Without a "FONT" line, or with the very value that export writes for
 // this template, the block stays as it was (so a typeface that itself holds a comma survives).
 // Otherwise the value is split at its first comma into the typeface and the point size; a
 // value without a comma sets the typeface alone. Weight, italic and charset are kept.
-void RebuildFont(WalkContext& ctx, const uint8_t* data, size_t size, const TemplateShape& shape,
+void RebuildFont(ResourceContext& ctx, const uint8_t* data, size_t size, const TemplateShape& shape,
                  const DialogLayout& layout) {
-    size_t pointSizeAt = OutputAppend(ctx, data + layout.captionEnd, shape.fontFixed);
-    std::u16string fullKey = ctx.keyPath + u"FONT";
-    std::optional<std::u16string_view> found;
-    if (ctx.languageTable != nullptr)
-        found = FindValue(*ctx.languageTable, fullKey);
-    std::u16string value;
-    if (found)
-        value = DecodeValue(*found);
-    if (!found || value == FontValue(data, size, layout)) {
-        OutputAppend(ctx, data + layout.typefaceStart, layout.headerEnd - layout.typefaceStart);
+    SectionWriter& out = *ctx.writer;
+    std::span<const uint8_t> fixed(data + layout.captionEnd, shape.fontFixed);
+    if (!LookUpText(ctx, TextKey(u"FONT")) || ctx.text == FontValue(data, size, layout)) {
+        Append(out, fixed);
+        Append(out, std::span(data + layout.typefaceStart, data + layout.headerEnd));
         return;
     }
+    std::u16string_view value = ctx.text;
     size_t comma = value.find(u',');
-    if (comma == std::u16string::npos) {
+    if (comma == std::u16string_view::npos) {
+        Append(out, fixed);
         OutputText(ctx, value);
         return;
     }
-    OutputPatch16(ctx, pointSizeAt, ParsePointSize(std::u16string_view(value).substr(comma + 1)));
-    OutputText(ctx, std::u16string_view(value).substr(0, comma));
+    Append16(out, ParsePointSize(value.substr(comma + 1)));
+    Append(out, fixed.subspan(2));
+    OutputText(ctx, value.substr(0, comma));
 }
 
-void RebuildDialog(WalkContext& ctx, const uint8_t* data, size_t size, const TemplateShape& shape,
-                   const DialogLayout& layout) {
-    OutputAppend(ctx, data, layout.captionStart);
-    SubstituteText(ctx, TextKey(u"HEAD"), data + layout.captionStart,
-                   UnitsFrom(size, layout.captionStart), -1);
+void RebuildDialog(ResourceContext& ctx, const uint8_t* data, size_t size,
+                   const TemplateShape& shape, const DialogLayout& layout) {
+    SectionWriter& out = *ctx.writer;
+    auto copy = [&](size_t from, size_t to) { Append(out, std::span(data + from, data + to)); };
+    copy(0, layout.captionStart);
+    ImportText(ctx, TextKey(u"HEAD"), data + layout.captionStart,
+               UnitsFrom(size, layout.captionStart), -1);
     if (layout.hasTypeface)
         RebuildFont(ctx, data, size, shape, layout);
     else
-        OutputAppend(ctx, data + layout.captionEnd, layout.headerEnd - layout.captionEnd);
+        copy(layout.captionEnd, layout.headerEnd);
 
     uint32_t sCounter = 0;
     std::u16string sKey;
     for (const ControlLayout& control : layout.controls) {
         // Every control starts on a 4-byte boundary of the new section.
-        OutputAppendZeros(ctx, (4 - ctx.outputCursor % 4) % 4);
-        OutputAppend(ctx, data + control.start, control.titleStart - control.start);
+        AlignTo(out, 4);
+        copy(control.start, control.titleStart);
         if (control.titleIsText) {
             ItemKey key = ControlKey(control, sCounter, sKey);
-            SubstituteText(ctx, key, data + control.titleStart, UnitsFrom(size, control.titleStart),
-                           -1);
+            ImportText(ctx, key, data + control.titleStart, UnitsFrom(size, control.titleStart),
+                       -1);
         } else {
-            OutputAppend(ctx, data + control.titleStart, control.titleEnd - control.titleStart);
+            copy(control.titleStart, control.titleEnd);
         }
-        OutputAppend(ctx, data + control.titleEnd, control.end - control.titleEnd);
+        copy(control.titleEnd, control.end);
     }
 }
 
-void ProcessTemplate(WalkContext& ctx, const uint8_t* data, size_t size,
+void ProcessTemplate(ResourceContext& ctx, const uint8_t* data, size_t size,
                      const TemplateShape& shape) {
     DialogLayout layout;
     if (!MeasureDialog(ctx, data, size, shape, layout)) {
-        CopyResourceData(ctx, data, size);
+        CopyUnchanged(ctx, std::span(data, size));
         return;
     }
     if (IsImport(ctx))
@@ -297,12 +274,13 @@ void ProcessTemplate(WalkContext& ctx, const uint8_t* data, size_t size,
 
 }  // namespace
 
-void ProcessDialog(WalkContext& ctx, const uint8_t* data, size_t size) {
-    ProcessTemplate(ctx, data, size, kStandard);
-}
-
-void ProcessDialogEx(WalkContext& ctx, const uint8_t* data, size_t size) {
-    ProcessTemplate(ctx, data, size, kExtended);
+void ProcessDialogResource(ResourceContext& ctx, std::span<const uint8_t> data) {
+    if (data.size() < 4)
+        CopyUnchanged(ctx, data);
+    else if (Load16(data.data() + 2) == 0xFFFF)
+        ProcessTemplate(ctx, data.data(), data.size(), kExtended);
+    else
+        ProcessTemplate(ctx, data.data(), data.size(), kStandard);
 }
 
 }  // namespace quelvar

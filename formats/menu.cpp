@@ -12,9 +12,9 @@
 // and import copies the rest of the data, from where that item starts, unchanged.
 #include <string>
 
-#include "core/bytes.h"
-#include "formats/formats.h"
-#include "language/language_file.h"
+#include "base/bytes.h"
+#include "base/utf16.h"
+#include "formats/handlers.h"
 
 namespace quelvar {
 
@@ -59,39 +59,34 @@ size_t TextEnd(const uint8_t* data, size_t size, size_t at) {
 }
 
 // Import: copies the bytes [from, to) of the template unchanged.
-void CopyRange(WalkContext& ctx, const uint8_t* data, size_t from, size_t to) {
-    if (IsImport(ctx) && to > from)
-        OutputAppend(ctx, data + from, to - from);
+void CopyRange(ResourceContext& ctx, const uint8_t* data, size_t from, size_t to) {
+    if (to > from)
+        CopyUnchanged(ctx, std::span(data + from, to - from));
 }
 
 // Export writes the text's line; import writes its translation, or the text itself, at the
 // output. The text at `at` is known to end inside the data.
-void ProcessItemText(WalkContext& ctx, ItemKey key, const uint8_t* data, size_t size, size_t at) {
+void ProcessItemText(ResourceContext& ctx, ItemKey key, const uint8_t* data, size_t size,
+                     size_t at) {
     size_t available = (size - at) / 2;
     if (IsImport(ctx))
-        SubstituteText(ctx, key, data + at, available, -1);
+        ImportText(ctx, key, data + at, available, -1);
     else
-        EmitEntry(ctx, key, data + at, available, -1);
+        ExportText(ctx, key, data + at, available, -1);
 }
 
-// Import, extended template: brings the output to the next 4-byte boundary counted from the
-// template's start (`outputTemplate`). The source's fill bytes are reused as far as they go,
-// zeros after them; a text of another length can need more or fewer fill bytes than the source.
-void AlignOutput(WalkContext& ctx, size_t outputTemplate, const uint8_t* fill, size_t fillLength) {
-    if (!IsImport(ctx))
-        return;
-    size_t written = ctx.outputCursor - outputTemplate;
-    size_t needed = AlignUp4(written) - written;
-    for (size_t i = 0; i < needed; ++i) {
-        uint8_t byte = i < fillLength ? fill[i] : 0;
-        OutputAppend(ctx, &byte, 1);
-    }
+// Import, extended template: brings the output to the next 4-byte boundary (the template starts
+// on one). The source's fill bytes are reused as far as they go, zeros after them; a text of
+// another length can need more or fewer fill bytes than the source.
+void AlignOutput(ResourceContext& ctx, const uint8_t* fill, size_t fillLength) {
+    if (IsImport(ctx))
+        AlignTo(*ctx.writer, 4, std::span(fill, fillLength));
 }
 
 // Both headers hold at offset 2 the number of bytes between their first 4 bytes and the first
 // item. Copies the data up to the first item and tells where it starts; for data that ends
 // before any item, copies all of it and returns false.
-bool StartItems(WalkContext& ctx, const uint8_t* data, size_t size, size_t& first) {
+bool StartItems(ResourceContext& ctx, const uint8_t* data, size_t size, size_t& first) {
     if (size >= 4) {
         first = 4 + size_t{Load16(data + 2)};
         if (first < size) {
@@ -99,13 +94,11 @@ bool StartItems(WalkContext& ctx, const uint8_t* data, size_t size, size_t& firs
             return true;
         }
     }
-    CopyResourceData(ctx, data, size);
+    CopyUnchanged(ctx, std::span(data, size));
     return false;
 }
 
-}  // namespace
-
-void ProcessMenu(WalkContext& ctx, const uint8_t* data, size_t size) {
+void ProcessMenu(ResourceContext& ctx, const uint8_t* data, size_t size) {
     // Header: versionNumber, offset.
     size_t first = 0;
     if (!StartItems(ctx, data, size, first))
@@ -139,9 +132,8 @@ void ProcessMenu(WalkContext& ctx, const uint8_t* data, size_t size) {
     CopyRange(ctx, data, at, size);
 }
 
-void ProcessMenuEx(WalkContext& ctx, const uint8_t* data, size_t size) {
+void ProcessMenuEx(ResourceContext& ctx, const uint8_t* data, size_t size) {
     // Header: wVersion, wOffset, dwHelpId.
-    size_t outputTemplate = ctx.outputCursor;
     size_t first = 0;
     if (!StartItems(ctx, data, size, first))
         return;
@@ -170,20 +162,31 @@ void ProcessMenuEx(WalkContext& ctx, const uint8_t* data, size_t size) {
         CopyRange(ctx, data, at, textAt);
         ProcessItemText(ctx, key, data, size, textAt);
         if (popup) {
-            AlignOutput(ctx, outputTemplate, data + textEnd, helpAt - textEnd);
+            AlignOutput(ctx, data + textEnd, helpAt - textEnd);
             CopyRange(ctx, data, helpAt, itemEnd);
         }
         // The next item starts on the next 4-byte boundary. Data that ends before that
         // boundary ends with the last item: its remaining bytes are copied as they are.
         size_t next = AlignUp4(itemEnd);
         if (next <= size)
-            AlignOutput(ctx, outputTemplate, data + itemEnd, next - itemEnd);
+            AlignOutput(ctx, data + itemEnd, next - itemEnd);
         else
             CopyRange(ctx, data, itemEnd, size);
         at = next;
     }
     // An item cut short by the end of the data.
     CopyRange(ctx, data, at, size);
+}
+
+}  // namespace
+
+void ProcessMenuResource(ResourceContext& ctx, std::span<const uint8_t> data) {
+    if (data.size() < 2)
+        CopyUnchanged(ctx, data);
+    else if (Load16(data.data()) == 0)
+        ProcessMenu(ctx, data.data(), data.size());
+    else
+        ProcessMenuEx(ctx, data.data(), data.size());
 }
 
 }  // namespace quelvar

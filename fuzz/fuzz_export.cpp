@@ -1,6 +1,6 @@
 // Export of an arbitrary image: any bytes either export or fail with a code, and a language
 // file written by a successful export loads again.
-#include "core/image.h"
+#include "driver/driver.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

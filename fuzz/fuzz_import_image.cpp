@@ -1,9 +1,9 @@
 // Import into an arbitrary image, once with a fixed language file (which also gives every
 // resource a new language) and once with the image's own export with every value edited.
 // An update copy written by a successful import must be an image the driver reads again.
-#include "core/image.h"
+#include "driver/driver.h"
 #include "fuzz_support.h"
-#include "language/language_file.h"
+#include "exchange/language_file.h"
 
 namespace {
 

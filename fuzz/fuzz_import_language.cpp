@@ -2,7 +2,7 @@
 // dialogs (the image named by QUELVAR_FUZZ_IMAGE, a seed of the image corpus).
 #include <cstdlib>
 
-#include "core/image.h"
+#include "driver/driver.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "language/language_file.h"
+#include "exchange/language_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace quelvar;

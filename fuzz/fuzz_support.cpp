@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "core/image.h"
-#include "language/language_file.h"
+#include "driver/driver.h"
+#include "exchange/language_file.h"
 
 namespace quelvar::fuzz {
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "core/image.h"
+#include "driver/driver.h"
 #include "fuzz_support.h"
 #include "pe_builder.h"
 

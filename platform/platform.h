@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 
-#include "core/result.h"
+#include "base/result.h"
 
 namespace quelvar::platform {
 
@@ -47,16 +47,11 @@ Result GetSize(const File& file, uint64_t& size);
 Result ReadBytes(File& file, void* buffer, size_t length, size_t& bytesRead);
 // Writes all `length` bytes at the file position or fails (29 or the disk-full code).
 Result WriteBytes(File& file, const void* bytes, size_t length);
-// Moves the file position to an absolute offset.
-Result SeekTo(File& file, uint64_t offset);
 // Maps a whole existing file read-only. An empty file gives 2: there is nothing to map.
 Result MapWholeFile(const std::filesystem::path& path, FileView& view);
-// The running program's own executable.
-Result OwnExecutablePath(std::filesystem::path& path);
 Result DeletePath(const std::filesystem::path& path);
 // Puts `from` in place of `to` in one step where the system allows it.
 Result ReplacePath(const std::filesystem::path& from, const std::filesystem::path& to);
-void SleepMilliseconds(uint32_t milliseconds);
 
 // Test hook: after `bytes` more bytes have been written through WriteBytes, every further
 // write fails as on a full disk. UINT64_MAX (the default) means no limit.

@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <ctime>
 
 #include "platform/platform.h"
 
@@ -139,14 +138,6 @@ Result WriteBytes(File& file, const void* bytes, size_t length) {
     return kSuccess;
 }
 
-Result SeekTo(File& file, uint64_t offset) {
-    if (offset > static_cast<uint64_t>(INT64_MAX))
-        return kErrorInvalidParameter;
-    if (lseek(static_cast<int>(file.handle), static_cast<off_t>(offset), SEEK_SET) < 0)
-        return FromErrno(errno, kErrorWriteFault);
-    return kSuccess;
-}
-
 Result MapWholeFile(const std::filesystem::path& path, FileView& view) {
     File file;
     if (Result r = OpenForReading(path, file); r != kSuccess)
@@ -168,15 +159,6 @@ Result MapWholeFile(const std::filesystem::path& path, FileView& view) {
     return kSuccess;
 }
 
-Result OwnExecutablePath(std::filesystem::path& path) {
-    std::error_code ec;
-    auto p = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec)
-        return FromErrno(ec.value(), kErrorFileNotFound);
-    path = p;
-    return kSuccess;
-}
-
 Result DeletePath(const std::filesystem::path& path) {
     if (unlink(path.c_str()) != 0)
         return FromErrno(errno, kErrorAccessDenied);
@@ -187,13 +169,6 @@ Result ReplacePath(const std::filesystem::path& from, const std::filesystem::pat
     if (rename(from.c_str(), to.c_str()) != 0)
         return FromErrno(errno, kErrorAccessDenied);
     return kSuccess;
-}
-
-void SleepMilliseconds(uint32_t milliseconds) {
-    timespec ts{static_cast<time_t>(milliseconds / 1000),
-                static_cast<long>(milliseconds % 1000) * 1000000L};
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-    }
 }
 
 void SetWriteLimitForTesting(uint64_t bytes) {

@@ -115,14 +115,6 @@ Result WriteBytes(File& file, const void* bytes, size_t length) {
     return kSuccess;
 }
 
-Result SeekTo(File& file, uint64_t offset) {
-    LARGE_INTEGER li{};
-    li.QuadPart = static_cast<LONGLONG>(offset);
-    if (!SetFilePointerEx(AsHandle(file.handle), li, nullptr, FILE_BEGIN))
-        return LastError(kErrorWriteFault);
-    return kSuccess;
-}
-
 Result MapWholeFile(const std::filesystem::path& path, FileView& view) {
     File file;
     if (OpenForReading(path, file) != kSuccess)
@@ -149,22 +141,6 @@ Result MapWholeFile(const std::filesystem::path& path, FileView& view) {
     return kSuccess;
 }
 
-Result OwnExecutablePath(std::filesystem::path& path) {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (n == 0)
-            return LastError(kErrorFileNotFound);
-        if (n < buffer.size()) {
-            path = std::filesystem::path(std::wstring(buffer.data(), n));
-            return kSuccess;
-        }
-        if (buffer.size() >= 32768)
-            return kErrorFilenameExcedRange;
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
 Result DeletePath(const std::filesystem::path& path) {
     if (!DeleteFileW(path.c_str()))
         return LastError(kErrorAccessDenied);
@@ -175,10 +151,6 @@ Result ReplacePath(const std::filesystem::path& from, const std::filesystem::pat
     if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING))
         return LastError(kErrorAccessDenied);
     return kSuccess;
-}
-
-void SleepMilliseconds(uint32_t milliseconds) {
-    Sleep(milliseconds);
 }
 
 void SetWriteLimitForTesting(uint64_t bytes) {

@@ -5,9 +5,9 @@
 #include <map>
 #include <stdexcept>
 
-#include "core/image.h"
-#include "formats/formats.h"
-#include "language/language_file.h"
+#include "driver/driver.h"
+#include "exchange/language_file.h"
+#include "formats/handlers.h"
 #include "pe_builder.h"
 
 namespace quelvar {
@@ -143,37 +143,16 @@ struct Builder {
     }
 };
 
-void Run(WalkContext& ctx, const Bytes& section, size_t at, size_t size) {
-    ctx.sectionBase = section.data();
-    ctx.keyPath = u"5.9.";
-    const uint8_t* data = section.data() + at;
-    if (Get16(section, at + 2) == 0xFFFF)
-        ProcessDialogEx(ctx, data, size);
-    else
-        ProcessDialog(ctx, data, size);
-}
-
+// The template lies at offset `at` of a section at address 0.
 std::u16string Export(const Bytes& section, size_t at, size_t size) {
-    WalkContext ctx;
-    Run(ctx, section, at, size);
-    std::u16string out;
-    for (size_t i = 0; i + 1 < ctx.pendingLines.size(); i += 2)
-        out.push_back(static_cast<char16_t>(Get16(ctx.pendingLines, i)));
-    return out;
+    return test::ExportWith(ProcessDialogResource, std::span(section).subspan(at, size), u"5.9.",
+                            static_cast<uint32_t>(at));
 }
 
 // Rebuilds the template into a new section where it starts at offset 16.
 Bytes Import(const Bytes& section, size_t at, size_t size, std::u16string_view lines) {
-    Bytes file = test::LanguageFile(lines);
-    LanguageTable table;
-    EXPECT_TRUE(ParseLanguageFile(file.data(), file.size(), table));
-    WalkContext ctx;
-    Bytes out(16, 0xCC);
-    ctx.output = &out;
-    ctx.outputCursor = 16;
-    ctx.languageTable = &table;
-    Run(ctx, section, at, size);
-    return Bytes(out.begin() + 16, out.begin() + static_cast<long>(ctx.outputCursor));
+    return test::ImportWith(ProcessDialogResource, std::span(section).subspan(at, size), u"5.9.",
+                            lines, static_cast<uint32_t>(at), 16);
 }
 
 // A standard template with a typeface that holds a comma, an empty title with id 0xFFFF, an

@@ -16,7 +16,7 @@
 #include <set>
 #include <string>
 
-#include "core/image.h"
+#include "driver/driver.h"
 #include "pe_builder.h"
 #include "platform/platform.h"
 

@@ -2,7 +2,7 @@
 // and the protection of the user's files.
 #include <gtest/gtest.h>
 
-#include "core/image.h"
+#include "driver/driver.h"
 #include "pe_builder.h"
 #include "platform/platform.h"
 

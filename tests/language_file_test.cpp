@@ -2,7 +2,8 @@
 // files that are damaged or written by hand.
 #include <gtest/gtest.h>
 
-#include "language/language_file.h"
+#include "base/utf16.h"
+#include "exchange/language_file.h"
 #include "pe_builder.h"
 
 namespace quelvar {
@@ -26,13 +27,13 @@ std::u16string Find(const LanguageTable& t, std::u16string_view key) {
 
 // Export of one text under key path "6.1." into an in-memory line buffer.
 std::u16string Emit(std::u16string_view text, int32_t count, ItemKey key = NumberKey(0)) {
-    WalkContext ctx;
-    ctx.keyPath = u"6.1.";
-    Bytes units = Utf16(text);
-    EmitEntry(ctx, key, units.data(), text.size(), count);
     std::u16string out;
-    for (size_t i = 0; i + 1 < ctx.pendingLines.size(); i += 2)
-        out.push_back(static_cast<char16_t>(test::Get16(ctx.pendingLines, i)));
+    TextSink sink = [&out](const TextItem& item) { AppendLanguageLine(out, item); };
+    ResourceContext ctx;
+    ctx.keyPath = u"6.1.";
+    ctx.sink = &sink;
+    Bytes units = Utf16(text);
+    ExportText(ctx, key, units.data(), text.size(), count);
     return out;
 }
 
@@ -43,17 +44,17 @@ struct Substituted {
 
 Substituted Substitute(const LanguageTable* table, std::u16string_view source, int32_t count,
                        size_t available) {
-    WalkContext ctx;
-    std::vector<uint8_t> out(4);
-    ctx.output = &out;
-    ctx.outputCursor = 0;
+    TextSource from = table != nullptr ? LanguageFileSource(*table) : TextSource();
+    SectionWriter writer;
+    ResourceContext ctx;
     ctx.keyPath = u"6.32.";
-    ctx.languageTable = table;
+    ctx.source = &from;
+    ctx.writer = &writer;
     Bytes units = Utf16(source);
-    int32_t r = SubstituteText(ctx, NumberKey(500), units.data(), available, count);
-    Substituted s{r, {}};
-    for (size_t i = 0; i + 1 < ctx.outputCursor; i += 2)
-        s.units.push_back(static_cast<char16_t>(test::Get16(out, i)));
+    size_t r = ImportText(ctx, NumberKey(500), units.data(), available, count);
+    Substituted s{static_cast<int32_t>(r), {}};
+    for (size_t i = 0; i + 1 < writer.bytes.size(); i += 2)
+        s.units.push_back(static_cast<char16_t>(test::Get16(writer.bytes, i)));
     return s;
 }
 

@@ -5,9 +5,9 @@
 #include <map>
 #include <stdexcept>
 
-#include "core/image.h"
-#include "formats/formats.h"
-#include "language/language_file.h"
+#include "driver/driver.h"
+#include "exchange/language_file.h"
+#include "formats/handlers.h"
 #include "pe_builder.h"
 
 namespace quelvar {
@@ -146,39 +146,12 @@ struct Template {
     }
 };
 
-WalkContext Context(const LanguageTable* table, std::vector<uint8_t>* out) {
-    WalkContext ctx;
-    ctx.keyPath = u"4.102.";
-    ctx.languageTable = table;
-    ctx.output = out;
-    return ctx;
-}
-
-void Run(WalkContext& ctx, const Bytes& data) {
-    if (data.size() >= 2 && test::Get16(data, 0) != 0)
-        ProcessMenuEx(ctx, data.data(), data.size());
-    else
-        ProcessMenu(ctx, data.data(), data.size());
-}
-
 std::u16string Export(const Bytes& data) {
-    WalkContext ctx = Context(nullptr, nullptr);
-    Run(ctx, data);
-    std::u16string lines;
-    for (size_t i = 0; i + 1 < ctx.pendingLines.size(); i += 2)
-        lines.push_back(static_cast<char16_t>(test::Get16(ctx.pendingLines, i)));
-    return lines;
+    return test::ExportWith(ProcessMenuResource, data, u"4.102.");
 }
 
 Bytes Import(const Bytes& data, std::u16string_view lines) {
-    Bytes file = test::LanguageFile(lines);
-    LanguageTable table;
-    EXPECT_TRUE(ParseLanguageFile(file.data(), file.size(), table));
-    std::vector<uint8_t> out;
-    WalkContext ctx = Context(&table, &out);
-    Run(ctx, data);
-    out.resize(ctx.outputCursor);
-    return out;
+    return test::ImportWith(ProcessMenuResource, data, u"4.102.", lines);
 }
 
 std::u16string Lines(const Template& t, size_t size = SIZE_MAX) {

@@ -8,6 +8,8 @@
 #include <random>
 #include <stdexcept>
 
+#include "exchange/language_file.h"
+
 namespace quelvar::test {
 
 uint16_t Get16(const Bytes& b, size_t at) {
@@ -341,6 +343,39 @@ std::filesystem::path SampleImageDir() {
 #else
     return {};
 #endif
+}
+
+std::u16string ExportWith(ResourceHandler handler, std::span<const uint8_t> data,
+                          std::u16string_view keyPath, uint32_t dataRva, uint32_t nameId) {
+    std::u16string lines;
+    TextSink sink = [&lines](const TextItem& item) { AppendLanguageLine(lines, item); };
+    ResourceContext ctx;
+    ctx.nameId = nameId;
+    ctx.dataRva = dataRva;
+    ctx.keyPath = keyPath;
+    ctx.sink = &sink;
+    handler(ctx, data);
+    return lines;
+}
+
+Bytes ImportWith(ResourceHandler handler, std::span<const uint8_t> data,
+                 std::u16string_view keyPath, std::u16string_view lines, uint32_t dataRva,
+                 size_t start, uint32_t nameId) {
+    Bytes file = LanguageFile(lines);
+    LanguageTable table;
+    if (!ParseLanguageFile(file.data(), file.size(), table))
+        throw std::runtime_error("not a language file");
+    TextSource source = LanguageFileSource(table);
+    SectionWriter writer;
+    writer.bytes.assign(start, 0xCC);
+    ResourceContext ctx;
+    ctx.nameId = nameId;
+    ctx.dataRva = dataRva;
+    ctx.keyPath = keyPath;
+    ctx.source = &source;
+    ctx.writer = &writer;
+    handler(ctx, data);
+    return Bytes(writer.bytes.begin() + static_cast<ptrdiff_t>(start), writer.bytes.end());
 }
 
 }  // namespace quelvar::test

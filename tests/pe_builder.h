@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "resources/handler.h"
+
 namespace quelvar::test {
 
 using Bytes = std::vector<uint8_t>;
@@ -94,6 +96,16 @@ struct TempDir {
     ~TempDir();
     std::filesystem::path operator/(const std::string& name) const { return path / name; }
 };
+
+// Runs a resource handler as the walk does, on data at address `dataRva` of the source image.
+// Export: the lines a language file gets for the texts (without the byte-order mark).
+std::u16string ExportWith(ResourceHandler handler, std::span<const uint8_t> data,
+                          std::u16string_view keyPath, uint32_t dataRva = 0, uint32_t nameId = 0);
+// Import, with the language file lines `lines`: the rebuilt data, written from offset `start`
+// of the new section.
+Bytes ImportWith(ResourceHandler handler, std::span<const uint8_t> data,
+                 std::u16string_view keyPath, std::u16string_view lines, uint32_t dataRva = 0,
+                 size_t start = 0, uint32_t nameId = 0);
 
 // Where the images built by mingw-w64 from the test resource scripts are, or empty when the
 // build had no mingw-w64.

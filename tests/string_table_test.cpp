@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/image.h"
+#include "driver/driver.h"
 #include "pe_builder.h"
 
 namespace quelvar {

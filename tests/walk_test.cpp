@@ -2,9 +2,11 @@
 // rewritten offsets, the language override, and the refusal of malformed trees.
 #include <gtest/gtest.h>
 
-#include "core/walk.h"
-#include "language/language_file.h"
+#include "driver/driver.h"
+#include "exchange/language_file.h"
+#include "formats/handlers.h"
 #include "pe_builder.h"
+#include "resources/tree.h"
 
 namespace quelvar {
 namespace {
@@ -25,29 +27,28 @@ struct Walked {
 };
 
 Walked Import(const Bytes& source, std::u16string_view language) {
-    test::TempDir dir;
-    test::WriteFileBytes(dir / "in.lng", test::LanguageFile(language));
-    WalkContext ctx;
-    std::vector<uint8_t> output(source.size());
-    size_t length = 0;
+    Bytes file = test::LanguageFile(language);
+    LanguageTable table;
+    EXPECT_TRUE(ParseLanguageFile(file.data(), file.size(), table));
+    WalkOptions options;
+    options.targetRva = kRva;
     Walked w;
-    w.result = WalkResourceTree(ctx, source.data(), source.size(), kRva, 0, dir / "in.lng", &output,
-                                length);
-    output.resize(length);
-    w.section = output;
+    w.result = ReadLanguageOverride(table, options.languageOverride);
+    if (w.result != kSuccess)
+        return w;
+    SectionWriter writer;
+    RebuildSection(ResourceSection{source, kRva, 0}, ResourceHandlers(), options,
+                   LanguageFileSource(table), writer);
+    w.section = writer.bytes;
     return w;
 }
 
 Walked Export(const Bytes& source) {
-    test::TempDir dir;
-    WalkContext ctx;
-    size_t length = 0;
+    std::u16string lines;
+    ExportTexts(ResourceSection{source, kRva, 0}, ResourceHandlers(), WalkOptions(),
+                [&lines](const TextItem& item) { AppendLanguageLine(lines, item); });
     Walked w;
-    w.result = WalkResourceTree(ctx, source.data(), source.size(), kRva, 0, dir / "out.lng",
-                                nullptr, length);
-    EXPECT_EQ(length, 0u);
-    if (std::filesystem::exists(dir / "out.lng"))
-        w.languageFile = test::ReadFileBytes(dir / "out.lng");
+    w.languageFile = test::LanguageFile(lines);
     return w;
 }
 
@@ -184,41 +185,33 @@ TEST(Walk, LanguageOverride) {
 }
 
 TEST(Walk, LanguageFileFailures) {
-    Bytes source = test::BuildResourceSection({{Id(10), Id(1), 0, Data(2)}}, kRva);
     test::TempDir dir;
-    WalkContext ctx;
-    std::vector<uint8_t> output(source.size());
-    size_t length = 0;
-    EXPECT_EQ(WalkResourceTree(ctx, source.data(), source.size(), kRva, 0, dir / "missing.lng",
-                               &output, length),
-              kErrorOpenFailed);
+    LanguageTable table;
+    EXPECT_FALSE(LoadLanguageFile(dir / "missing.lng", table));
     test::WriteFileBytes(dir / "utf8.lng", {'L', 'A', 'N', 'G', '=', '1', '\r', '\n'});
-    EXPECT_EQ(WalkResourceTree(ctx, source.data(), source.size(), kRva, 0, dir / "utf8.lng",
-                               &output, length),
-              kErrorOpenFailed);
-    EXPECT_EQ(WalkResourceTree(ctx, source.data(), source.size(), kRva, 0,
-                               dir / "no-such-dir" / "x.lng", nullptr, length),
+    EXPECT_FALSE(LoadLanguageFile(dir / "utf8.lng", table));
+    test::WriteFileBytes(dir / "app.exe", test::BuildImage({{Id(10), Id(1), 0, Data(2)}}));
+    EXPECT_EQ(ProcessImage(dir / "app.exe", dir / "no-such-dir" / "x.lng", nullptr),
               kErrorOpenFailed);
 }
 
 TEST(Walk, OutputGrowsPastItsFirstSize) {
     Bytes source = test::BuildResourceSection({{Id(10), Id(1), 0, Data(100)}}, kRva);
-    test::TempDir dir;
-    test::WriteFileBytes(dir / "in.lng", test::LanguageFile(u""));
-    WalkContext ctx;
-    std::vector<uint8_t> output(8);
-    size_t length = 0;
-    ASSERT_EQ(WalkResourceTree(ctx, source.data(), source.size(), kRva, 0, dir / "in.lng", &output,
-                               length),
-              kSuccess);
-    EXPECT_EQ(length, 96u + 100);
+    SectionWriter writer;
+    writer.bytes.reserve(8);
+    WalkOptions options;
+    options.targetRva = kRva;
+    RebuildSection(ResourceSection{source, kRva, 0}, ResourceHandlers(), options, TextSource(),
+                   writer);
+    const Bytes& output = writer.bytes;
+    EXPECT_EQ(output.size(), 96u + 100);
     EXPECT_EQ(Bytes(output.begin() + 96, output.begin() + 196), Data(100));
 }
 
 TEST(Walk, MalformedTreesAreRefused) {
     Bytes good = test::BuildResourceSection({{Id(10), Id(1), 0, Data(8)}}, kRva);
-    ASSERT_EQ(CheckResourceTree(good.data(), good.size(), kRva, 0), kSuccess);
-    auto check = [&](Bytes s) { return CheckResourceTree(s.data(), s.size(), kRva, 0); };
+    ASSERT_EQ(CheckResourceTree(ResourceSection{good, kRva, 0}), kSuccess);
+    auto check = [&](const Bytes& s) { return CheckResourceTree(ResourceSection{s, kRva, 0}); };
 
     Bytes b = good;
     test::Put32(b, 20, 0x80000000u);  // the type directory is the root again: a cycle
@@ -241,7 +234,8 @@ TEST(Walk, MalformedTreesAreRefused) {
     b = good;
     test::Put32(b, 48 + 20, static_cast<uint32_t>(b.size() - 8));  // data entry cut
     EXPECT_EQ(check(b), kErrorBadFormat);
-    EXPECT_EQ(CheckResourceTree(good.data(), 10, kRva, 0), kErrorBadFormat);
+    EXPECT_EQ(CheckResourceTree(ResourceSection{std::span(good).first(10), kRva, 0}),
+              kErrorBadFormat);
 
     // A chain of directories deeper than any real tree.
     Bytes deep(16 * 24, 0);

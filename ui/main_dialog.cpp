@@ -9,8 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "core/image.h"
-#include "platform/platform.h"
+#include "driver/driver.h"
 #include "ui/resource.h"
 
 namespace quelvar::ui {
@@ -44,7 +43,7 @@ void EnableCommands(HWND dialog, bool enable) {
 
 void OnImagePathChanged(HWND dialog) {
     std::wstring image = FieldText(dialog, IDC_IMAGE_PATH);
-    std::wstring language = DeriveLanguagePath(image);
+    std::wstring language = DefaultLanguagePath(image).wstring();
     // Comes back as the language field's change before the buttons are set here.
     SetDlgItemTextW(dialog, IDC_LANGUAGE_PATH, language.c_str());
     EnableCommands(dialog, !image.empty());
@@ -150,19 +149,18 @@ void ExportOrImport(HWND dialog, bool import) {
         Report(dialog, ProcessImage(image, language, nullptr));
         return;
     }
-    std::wstring copy = image + std::wstring(kUpdateCopySuffix);
-    if (!FitsPathBuffer(copy)) {
+    std::filesystem::path copy = UpdateCopyPath(image);
+    if (!FitsPathBuffer(copy.wstring())) {
         ReportFailure(dialog, ERROR_FILENAME_EXCED_RANGE);
         return;
     }
-    std::filesystem::path copyPath(copy);
-    Result result = ProcessImage(image, language, &copyPath);
+    Result result = ProcessImage(image, language, &copy);
     Report(dialog, result);
     if (result != kSuccess)
         return;
     // The update copy takes the image's place in one step; when it cannot, the image stays as
     // it was, the copy stays beside it, and the user learns why.
-    if (Result moved = platform::ReplacePath(copyPath, image); moved != kSuccess)
+    if (Result moved = PutUpdateCopyInPlace(image); moved != kSuccess)
         ReportFailure(dialog, moved);
 }
 
@@ -197,13 +195,6 @@ std::wstring ResourceText(UINT id) {
         return {};
     std::wstring text(stored, static_cast<size_t>(length));
     return text.substr(0, text.find(L'\0'));
-}
-
-std::wstring DeriveLanguagePath(std::wstring_view imagePath) {
-    if (imagePath.empty())
-        return {};
-    std::wstring path(imagePath.substr(0, imagePath.rfind(L'.')));
-    return path + std::wstring(kLanguageExtension);
 }
 
 std::wstring FailureMessage(std::wstring_view start, DWORD code) {

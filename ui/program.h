@@ -4,15 +4,15 @@
 
 #include <windows.h>
 
+#include <filesystem>
 #include <string>
 #include <string_view>
+
+#include "base/result.h"
 
 namespace quelvar::ui {
 
 constexpr size_t kPathUnits = MAX_PATH;
-// Appended to a program's full path, extension included, to name its update copy.
-constexpr std::wstring_view kUpdateCopySuffix = L".QN";
-constexpr std::wstring_view kLanguageExtension = L".lng";
 constexpr const wchar_t* kMessageTitle = L"Quelvar";
 constexpr int kReplaceAttempts = 1000;
 constexpr DWORD kReplacePauseMs = 20;
@@ -26,6 +26,10 @@ extern HINSTANCE ProgramInstance;
 // place of its namesake without the suffix and returns 1, whether or not that succeeded;
 // returns 0 otherwise.
 int FinishSelfReplacement();
+// Export from and import into the program's own executable; import writes the update copy
+// "<own path>.QN", which StartUpdateCopy then starts.
+Result ExportSelf(const std::filesystem::path& languagePath);
+Result ImportSelf(const std::filesystem::path& languagePath);
 // Starts the update copy of the program's own file with an empty command line. Returns 0
 // when it started, 1 when it did not (GetLastError then tells why, when the system knows).
 int StartUpdateCopy();
@@ -47,9 +51,6 @@ INT_PTR HandleCommand(HWND dialog, WPARAM wParam);
 // Lets the user pick an existing file for the field `fieldId`, offering the file types of
 // filter string `filterId`. Non-zero when a file was chosen.
 BOOL BrowseForFile(HWND dialog, int fieldId, UINT filterId);
-// The language file proposed for an image: the text from its last '.' on (wherever it
-// stands) replaced by ".lng", or ".lng" appended when it has no '.'. Empty for an empty path.
-std::wstring DeriveLanguagePath(std::wstring_view imagePath);
 // True when a path, with its terminator, fits a path buffer.
 inline bool FitsPathBuffer(std::wstring_view path) {
     return path.size() < kPathUnits;

@@ -4,6 +4,7 @@
 // the file system.
 #include <filesystem>
 
+#include "driver/driver.h"
 #include "platform/platform.h"
 #include "ui/program.h"
 
@@ -27,14 +28,21 @@ std::wstring OwnPath() {
     return std::wstring(buffer, n);
 }
 
+// The suffix of update copies, as the system's wide texts spell it.
+const std::wstring& CopySuffix() {
+    static const std::wstring suffix = std::filesystem::path(kUpdateCopySuffix).wstring();
+    return suffix;
+}
+
 }  // namespace
 
 bool IsUpdateCopyPath(std::wstring_view path) {
-    if (path.size() < kUpdateCopySuffix.size())
+    const std::wstring& suffix = CopySuffix();
+    if (path.size() < suffix.size())
         return false;
-    std::wstring_view end = path.substr(path.size() - kUpdateCopySuffix.size());
+    std::wstring_view end = path.substr(path.size() - suffix.size());
     for (size_t i = 0; i < end.size(); ++i) {
-        wchar_t a = end[i], b = kUpdateCopySuffix[i];
+        wchar_t a = end[i], b = suffix[i];
         if (a >= L'a' && a <= L'z')
             a = static_cast<wchar_t>(a - L'a' + L'A');
         if (a != b)
@@ -67,16 +75,16 @@ int FinishSelfReplacement() {
     std::wstring source = OwnPath();
     if (!IsUpdateCopyPath(source))
         return 0;
-    std::wstring target = source.substr(0, source.size() - kUpdateCopySuffix.size());
+    std::wstring target = source.substr(0, source.size() - CopySuffix().size());
     ReplaceWithRetries(source, target, kReplaceAttempts, kReplacePauseMs);
     return 1;
 }
 
 int StartUpdateCopy() {
-    std::wstring copy = OwnPath();
-    if (copy.empty())
+    std::wstring own = OwnPath();
+    if (own.empty())
         return 1;
-    copy += kUpdateCopySuffix;
+    std::wstring copy = UpdateCopyPath(own).wstring();
     if (!FitsPathBuffer(copy)) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return 1;
@@ -91,6 +99,26 @@ int StartUpdateCopy() {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return 0;
+}
+
+Result ExportSelf(const std::filesystem::path& languagePath) {
+    std::wstring own = OwnPath();
+    if (own.empty())
+        return GetLastError() == ERROR_FILENAME_EXCED_RANGE ? kErrorFilenameExcedRange
+                                                            : kErrorFileNotFound;
+    return ProcessImage(own, languagePath, nullptr);
+}
+
+Result ImportSelf(const std::filesystem::path& languagePath) {
+    std::wstring own = OwnPath();
+    if (own.empty())
+        return GetLastError() == ERROR_FILENAME_EXCED_RANGE ? kErrorFilenameExcedRange
+                                                            : kErrorFileNotFound;
+    // The update copy's path, with its terminating zero, must fit a path buffer.
+    std::filesystem::path copy = UpdateCopyPath(own);
+    if (!FitsPathBuffer(copy.wstring()))
+        return kErrorFilenameExcedRange;
+    return ProcessImage(own, languagePath, &copy);
 }
 
 }  // namespace quelvar::ui

@@ -348,7 +348,7 @@ TEST_F(DialogTest, LanguagePathAndButtonsFollowTheFields) {
         {L"C:\\apps\\notes.exe", L"C:\\apps\\notes.lng"},
         {L"C:\\apps\\lib.dll", L"C:\\apps\\lib.lng"},
         {L"C:\\apps\\tool", L"C:\\apps\\tool.lng"},
-        {L"C:\\my.apps\\tool", L"C:\\my.lng"},  // the last '.' stands in a directory name
+        {L"C:\\my.apps\\tool", L"C:\\my.apps\\tool.lng"},  // a '.' in a folder's name is kept
         {L"a.b.c", L"a.b.lng"},
     };
     for (const Case& c : cases) {

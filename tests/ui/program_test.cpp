@@ -4,6 +4,7 @@
 
 #include <chrono>
 
+#include "driver/driver.h"
 #include "tests/pe_builder.h"
 #include "ui/program.h"
 
@@ -37,11 +38,14 @@ TEST(Program, UpdateCopyName) {
 }
 
 TEST(Program, DerivedLanguagePath) {
-    EXPECT_EQ(DeriveLanguagePath(L"C:\\a\\b.exe"), L"C:\\a\\b.lng");
-    EXPECT_EQ(DeriveLanguagePath(L"C:\\a\\b"), L"C:\\a\\b.lng");
-    EXPECT_EQ(DeriveLanguagePath(L"C:\\a.d\\b"), L"C:\\a.lng");
-    EXPECT_EQ(DeriveLanguagePath(L"."), L".lng");
-    EXPECT_EQ(DeriveLanguagePath(L""), L"");
+    auto derive = [](const wchar_t* image) { return DefaultLanguagePath(image).wstring(); };
+    EXPECT_EQ(derive(L"C:\\a\\b.exe"), L"C:\\a\\b.lng");
+    EXPECT_EQ(derive(L"C:\\a\\b"), L"C:\\a\\b.lng");
+    // A dot in a folder's name is no extension of the file's.
+    EXPECT_EQ(derive(L"C:\\a.d\\b"), L"C:\\a.d\\b.lng");
+    EXPECT_EQ(derive(L"C:/a.d/b.exe"), L"C:/a.d/b.lng");
+    EXPECT_EQ(derive(L"."), L".lng");
+    EXPECT_EQ(derive(L""), L"");
 }
 
 TEST(Program, FailureMessage) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/bytes.h"
+#include "base/bytes.h"
 #include "tests/pe_builder.h"
 
 namespace quelvar {

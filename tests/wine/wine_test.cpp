@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "core/image.h"
+#include "driver/driver.h"
 #include "pe_builder.h"
 
 namespace quelvar {

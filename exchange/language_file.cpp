@@ -1,9 +1,12 @@
-#include "language/language_file.h"
+#include "exchange/language_file.h"
 
 #include <algorithm>
 
-#include "core/bytes.h"
+#include "base/bytes.h"
+#include "base/number.h"
+#include "base/utf16.h"
 #include "platform/platform.h"
+#include "resources/tree.h"
 
 namespace quelvar {
 
@@ -13,37 +16,7 @@ constexpr char16_t kByteOrderMark = 0xFEFF;
 constexpr char16_t kTableEnd = 0xFFFF;
 constexpr size_t kFlushThreshold = 64 * 1024;
 
-void AppendUnitsLE(std::vector<uint8_t>& out, std::u16string_view units) {
-    size_t at = out.size();
-    out.resize(at + 2 * units.size());
-    for (char16_t u : units) {
-        Store16(out.data() + at, u);
-        at += 2;
-    }
-}
-
 }  // namespace
-
-void AppendDecimal(std::u16string& out, int64_t value) {
-    char16_t digits[24];
-    size_t n = 0;
-    uint64_t v = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-    do {
-        digits[n++] = static_cast<char16_t>(u'0' + v % 10);
-        v /= 10;
-    } while (v != 0);
-    if (value < 0)
-        out.push_back(u'-');
-    while (n > 0)
-        out.push_back(digits[--n]);
-}
-
-void AppendItemKey(std::u16string& out, ItemKey key) {
-    if (key.text.empty())
-        AppendDecimal(out, key.number);
-    else
-        out.append(key.text);
-}
 
 bool ReadWholeFile(const std::filesystem::path& path, std::vector<uint8_t>& buffer,
                    uint64_t& length) {
@@ -230,124 +203,84 @@ std::u16string DecodeValue(std::u16string_view value) {
     return out;
 }
 
-LanguageFilePaths ExportPaths(const std::filesystem::path& languagePath) {
-    using std::filesystem::file_type;
-    std::error_code ec;
-    LanguageFilePaths paths{languagePath, {}};
-    if (std::filesystem::is_symlink(languagePath, ec)) {
-        std::filesystem::path resolved = std::filesystem::weakly_canonical(languagePath, ec);
-        if (!ec)
-            paths.file = resolved;
+namespace {
+
+// Converts a "LANG" value: an optional sign and decimal digits, up to the first other unit;
+// no digits give 0. False for a value that is no language id.
+bool ParseLanguageOverride(std::u16string_view text, uint32_t& value) {
+    ScannedInteger n = ScanInteger(text, IntegerSyntax{.sign = true});
+    if (n.overflow)
+        return false;
+    if (n.negative && n.magnitude == 1) {
+        value = kNoLanguageOverride;
+        return true;
     }
-    file_type type = std::filesystem::status(paths.file, ec).type();
-    paths.draft = paths.file;
-    if (type != file_type::block && type != file_type::character && type != file_type::fifo &&
-        type != file_type::socket)
-        paths.draft += ".QN";
-    return paths;
+    if ((n.negative && n.magnitude != 0) || n.magnitude > 0xFFFF)
+        return false;
+    value = static_cast<uint32_t>(n.magnitude);
+    return true;
 }
 
-Result CreateLanguageFileDraft(const LanguageFilePaths& paths, platform::File& file) {
-    using std::filesystem::perms;
-    std::error_code ec;
-    // A renamed draft would replace a read-only file all the same: refuse it as a write
-    // into it would be refused.
-    perms mode = std::filesystem::status(paths.file, ec).permissions();
-    if (!ec && mode != perms::unknown &&
-        (mode & (perms::owner_write | perms::group_write | perms::others_write)) == perms::none)
-        return kErrorOpenFailed;
-    if (platform::CreateForWriting(paths.draft, file) != kSuccess)
-        return kErrorOpenFailed;
+}  // namespace
+
+Result ReadLanguageOverride(const LanguageTable& table, uint32_t& languageId) {
+    languageId = kNoLanguageOverride;
+    if (auto value = FindValue(table, u"LANG"))
+        if (!ParseLanguageOverride(*value, languageId))
+            return kErrorInvalidData;
     return kSuccess;
 }
 
-Result PutLanguageFileInPlace(const LanguageFilePaths& paths, Result written) {
-    if (paths.draft == paths.file)
-        return written;  // written directly: nothing to move, and a device is never removed
-    if (written == kSuccess) {
-        // The finished file keeps the permissions of the one it replaces.
-        std::error_code ec;
-        auto perms = std::filesystem::status(paths.file, ec).permissions();
-        if (!ec)
-            std::filesystem::permissions(paths.draft, perms, ec);
-        if (platform::ReplacePath(paths.draft, paths.file) == kSuccess)
-            return kSuccess;
-        written = kErrorOpenFailed;
-    }
-    platform::DeletePath(paths.draft);
-    return written;
+TextSource LanguageFileSource(const LanguageTable& table) {
+    return [&table](std::u16string_view key, std::u16string& text) {
+        auto value = FindValue(table, key);
+        if (!value)
+            return false;
+        text.reserve(value->size());
+        for (size_t i = 0; i < value->size(); ++i)
+            text.push_back(DecodeUnit(*value, i));
+        return true;
+    };
 }
 
-Result FlushLanguageFile(WalkContext& ctx) {
-    if (ctx.pendingLines.empty() || ctx.languageFile == nullptr)
-        return ctx.failure;
-    if (ctx.failure == kSuccess) {
-        if (platform::WriteBytes(*ctx.languageFile, ctx.pendingLines.data(),
-                                 ctx.pendingLines.size()) != kSuccess)
-            ctx.failure = kErrorWriteFault;
-    }
-    ctx.pendingLines.clear();
-    return ctx.failure;
+void BeginLanguageFile(LanguageFileWriter& writer, platform::File& file) {
+    static constexpr uint8_t kMark[2] = {0xFF, 0xFE};
+    writer.file = &file;
+    writer.pending.assign(kMark, kMark + 2);
+    writer.failure = kSuccess;
 }
 
-void EmitEntry(WalkContext& ctx, ItemKey key, const uint8_t* text, size_t available,
-               int32_t count) {
-    std::u16string& line = ctx.scratch;
-    line.assign(ctx.keyPath);
-    AppendItemKey(line, key);
-    line.push_back(u'=');
-    size_t valueStart = line.size();
-    size_t limit = count < 0 ? available : std::min(available, static_cast<size_t>(count));
-    for (size_t i = 0; i < limit; ++i) {
-        char16_t u = static_cast<char16_t>(Load16(text + 2 * i));
-        if (u == 0)
-            break;
-        AppendEscaped(line, u);
-    }
-    if (line.size() == valueStart)
-        return;
-    line.append(u"\r\n");
-    AppendUnitsLE(ctx.pendingLines, line);
-    if (ctx.pendingLines.size() >= kFlushThreshold)
-        FlushLanguageFile(ctx);
+namespace {
+
+void Flush(LanguageFileWriter& writer) {
+    if (writer.failure == kSuccess && !writer.pending.empty() &&
+        platform::WriteBytes(*writer.file, writer.pending.data(), writer.pending.size()) !=
+            kSuccess)
+        writer.failure = kErrorWriteFault;
+    writer.pending.clear();
 }
 
-int32_t SubstituteText(WalkContext& ctx, ItemKey key, const uint8_t* defaultText, size_t available,
-                       int32_t count) {
-    std::u16string& fullKey = ctx.scratch;
-    fullKey.assign(ctx.keyPath);
-    AppendItemKey(fullKey, key);
-    if (ctx.languageTable != nullptr) {
-        if (auto value = FindValue(*ctx.languageTable, fullKey)) {
-            // The decoded text is never longer than its escaped form: write into room for that
-            // and give back what the escapes saved.
-            size_t at = OutputAppendZeros(ctx, 2 * (value->size() + 1));
-            uint8_t* p = ctx.output->data() + at;
-            size_t units = 0;
-            for (size_t i = 0; i < value->size(); ++i, ++units)
-                Store16(p + 2 * units, DecodeUnit(*value, i));
-            Store16(p + 2 * units, 0);
-            ++units;
-            ctx.outputCursor = at + 2 * units;
-            return static_cast<int32_t>(units);
-        }
-    }
-    size_t units;
-    if (count >= 0) {
-        units = std::min(available, static_cast<size_t>(count));
-    } else {
-        units = 0;
-        while (units < available && Load16(defaultText + 2 * units) != 0)
-            ++units;
-        if (units < available)
-            ++units;  // the terminating zero
-    }
-    OutputAppend(ctx, defaultText, 2 * units);
-    if (count < 0 && (units == 0 || Load16(defaultText + 2 * (units - 1)) != 0)) {
-        OutputAppend16(ctx, 0);  // the source text ran out before its zero
-        ++units;
-    }
-    return static_cast<int32_t>(units);
+}  // namespace
+
+void AppendLanguageLine(std::u16string& out, const TextItem& item) {
+    out.append(item.key);
+    out.push_back(u'=');
+    for (char16_t u : item.text)
+        AppendEscaped(out, u);
+    out.append(u"\r\n");
+}
+
+void WriteLanguageLine(LanguageFileWriter& writer, const TextItem& item) {
+    writer.line.clear();
+    AppendLanguageLine(writer.line, item);
+    AppendUnitsLE(writer.pending, writer.line);
+    if (writer.pending.size() >= kFlushThreshold)
+        Flush(writer);
+}
+
+Result FinishLanguageFile(LanguageFileWriter& writer) {
+    Flush(writer);
+    return writer.failure;
 }
 
 }  // namespace quelvar

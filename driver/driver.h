@@ -1,0 +1,55 @@
+// What the front ends call: export of an image's texts into a language file, import of a
+// language file into a new image, and import in place (the update copy beside the image,
+// which then takes its place).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+
+#include "base/result.h"
+#include "resources/tree.h"
+
+namespace quelvar {
+
+// Appended to an image's path, extension included, to name its update copy; export writes
+// a language file under its name with this suffix before putting it in place.
+inline constexpr char kUpdateCopySuffix[] = ".QN";
+
+// The update copy's path: the image path with ".QN" appended.
+std::filesystem::path UpdateCopyPath(const std::filesystem::path& imagePath);
+
+// The language file proposed for an image: the extension of its file name replaced by
+// ".lng", or ".lng" appended when the name has none. Empty for an empty path.
+std::filesystem::path DefaultLanguagePath(const std::filesystem::path& imagePath);
+
+// Export when `outputPath` is null: writes the language file. Import otherwise: reads the
+// language file and writes the new image to `outputPath`. `languageFilter` limits export to
+// the resources of one language and import to translating them, every other resource being
+// copied unchanged; kAllLanguages handles every resource.
+// Returns 0 or a Win32 error number: 2 when the image cannot be read, 11 for an image that
+// is malformed or cannot be rebuilt, 1812 for one without resources, 32 when the output would
+// overwrite the image, 110 when the language file cannot be loaded or created, 13 for a "LANG"
+// value that is no language id, 29 when an output cannot be written, 14 without memory.
+Result ProcessImage(const std::filesystem::path& imagePath,
+                    const std::filesystem::path& languagePath,
+                    const std::filesystem::path* outputPath,
+                    uint32_t languageFilter = kAllLanguages);
+
+struct InPlaceImport {
+    Result result = kSuccess;
+    // The update copy is complete but could not take the image's place: it stays at
+    // UpdateCopyPath(image), and `result` tells why.
+    bool copyLeft = false;
+};
+
+// Puts a complete update copy in the image's place in one step, with the image's
+// permissions. Returns 0 or why it failed; the image is then as it was and the copy stays.
+Result PutUpdateCopyInPlace(const std::filesystem::path& imagePath);
+
+// Imports into the image itself: writes the update copy, gives it the image's permissions
+// and puts it in the image's place in one step.
+InPlaceImport ImportInPlace(const std::filesystem::path& imagePath,
+                            const std::filesystem::path& languagePath,
+                            uint32_t languageFilter = kAllLanguages);
+
+}  // namespace quelvar

@@ -1,0 +1,82 @@
+// The language file: UTF-16 little-endian text with the byte-order mark FF FE and one
+// `<full key>=<escaped value>` line per text, ended by CR LF. Backslash, CR and LF in values
+// are written as "\\", "\r" and "\n". An optional "LANG=<id>" line gives every translated
+// resource a new language id.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/result.h"
+#include "platform/platform.h"
+#include "resources/handler.h"
+
+namespace quelvar {
+
+// One key of a loaded language file and its value, as positions in the file's units.
+struct LanguageSlot {
+    uint32_t hash = 0;
+    uint32_t valueStart = 0;  // the key ends at the "=" just before; 0 for a free slot
+    uint32_t keyLength = 0;
+    uint32_t valueLength = 0;
+};
+
+// A loaded language file, indexed once: every full key maps to the value of the first line
+// that carries it. The index is an open-addressing hash table (linear probing, at most half
+// full) kept in one array, so that a lookup touches few cache lines even for a large file.
+struct LanguageTable {
+    std::u16string units;  // the file's units after the byte-order mark
+    std::vector<LanguageSlot> slots;
+    size_t entries = 0;
+};
+
+// Reads a whole file: at most `length` bytes on entry, the number read on return. The buffer
+// holds the bytes followed by two zero bytes. False when the file cannot be opened or read.
+bool ReadWholeFile(const std::filesystem::path& path, std::vector<uint8_t>& buffer,
+                   uint64_t& length);
+
+// Loads and indexes a language file. False when it cannot be read or does not begin with
+// the byte-order mark.
+bool LoadLanguageFile(const std::filesystem::path& path, LanguageTable& table);
+// Builds a table from a file's bytes (the mark included).
+bool ParseLanguageFile(const uint8_t* bytes, size_t length, LanguageTable& table);
+
+// The value of the first line whose key is exactly `fullKey`.
+std::optional<std::u16string_view> FindValue(const LanguageTable& table,
+                                             std::u16string_view fullKey);
+
+// Appends the escaped form of a text to a line.
+void AppendEscaped(std::u16string& out, char16_t unit);
+// Decodes an escaped value.
+std::u16string DecodeValue(std::u16string_view value);
+
+// The language id of the "LANG" line: kNoLanguageOverride without one or for "-1". Returns 0,
+// or 13 for a value that is no language id.
+Result ReadLanguageOverride(const LanguageTable& table, uint32_t& languageId);
+
+// The replacements a loaded table gives: the decoded value of the key's line.
+TextSource LanguageFileSource(const LanguageTable& table);
+
+// Export: writes a language file into an open file as the texts arrive.
+struct LanguageFileWriter {
+    platform::File* file = nullptr;
+    std::vector<uint8_t> pending;  // lines not yet written, as bytes
+    std::u16string line;           // scratch space for one line
+    Result failure = kSuccess;     // the first write that failed
+};
+
+// Starts the file (its byte-order mark) in `writer`, which writes into `file`.
+void BeginLanguageFile(LanguageFileWriter& writer, platform::File& file);
+// Appends the line of one text, CR LF included, to `out`.
+void AppendLanguageLine(std::u16string& out, const TextItem& item);
+// Appends the line of one text.
+void WriteLanguageLine(LanguageFileWriter& writer, const TextItem& item);
+// Writes what is still held. Returns 0, or 29 when any write failed.
+Result FinishLanguageFile(LanguageFileWriter& writer);
+
+}  // namespace quelvar

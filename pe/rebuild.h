@@ -1,0 +1,59 @@
+// Where a rebuilt resource section goes in the new image, and the new image itself: the
+// source bytes around the section, the section, and every header field, file offset and
+// address that the new layout moves.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "base/result.h"
+#include "pe/headers.h"
+
+namespace quelvar::pe {
+
+// The section that holds the resource directory, and the directory's address.
+struct ResourceLocation {
+    const SectionHeader* section = nullptr;
+    uint32_t directoryRva = 0;
+    // The root directory's offset inside the section's raw data.
+    uint32_t RootOffset() const { return directoryRva - section->rva; }
+};
+
+// Returns 0, 1812 when the image has no resource directory in a section's raw data, or 11
+// when that section's raw data lies outside the image.
+Result FindResourceSection(std::span<const uint8_t> image, const ImageHeaders& headers,
+                           ResourceLocation& location);
+
+enum class Placement {
+    InPlace,  // the resource section is the last one: it is rebuilt where it is
+    Move,     // the sections after it are moved behind the rebuilt section
+    Append,   // a new last section; the old one stays as it was
+};
+
+struct RebuildPlan {
+    Placement placement = Placement::InPlace;
+    const SectionHeader* resource = nullptr;
+    uint32_t targetRva = 0;       // RVA of the new section
+    uint32_t sectionPointer = 0;  // its file offset
+    // The source bytes before `cut` stay where they are; those from `resume` on follow the
+    // new section.
+    uint32_t cut = 0;
+    uint32_t resume = 0;
+    uint32_t followingRva = 0;  // Move: every RVA from here on moves
+};
+
+// Decides where the rebuilt resource section goes. A resource section that is the last one
+// in the file and in the address space, with the resource directory at its start, is rebuilt
+// in place; otherwise the sections after it move if they can, and else the new section is
+// appended. Returns 0, or 11 when none of these fits the image.
+Result PlanRebuild(std::span<const uint8_t> image, const ImageHeaders& headers,
+                   const ResourceLocation& resources, RebuildPlan& plan);
+
+// Builds the whole new image around `section`, the rebuilt resource section. Returns 0, or 11
+// when a moved field no longer fits its 32 bits.
+Result BuildUpdatedImage(std::span<const uint8_t> image, const ImageHeaders& headers,
+                         const RebuildPlan& plan, std::span<const uint8_t> section,
+                         std::vector<uint8_t>& out);
+
+}  // namespace quelvar::pe

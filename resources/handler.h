@@ -1,0 +1,87 @@
+// What a resource handler is given and may do. A handler knows one resource type's layout:
+// on export it reports each text with its item key to the text sink; on import it writes the
+// rebuilt resource through the section writer, each text replaced by what the text source
+// gives for its key. Handlers know nothing of any text file format, of the tree around the
+// resource or of where the new section's bytes go.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "resources/section_writer.h"
+
+namespace quelvar {
+
+// The key of one text inside a resource: a numeric id or a text key ("HEAD", "P3").
+struct ItemKey {
+    uint32_t number = 0;
+    std::u16string_view text;  // empty for a numeric key
+};
+
+inline ItemKey NumberKey(uint32_t id) {
+    return ItemKey{id, {}};
+}
+inline ItemKey TextKey(std::u16string_view text) {
+    return ItemKey{0, text};
+}
+void AppendItemKey(std::u16string& out, ItemKey key);
+
+// One text found on export. The views are valid during the sink's call only.
+struct TextItem {
+    std::u16string_view key;   // the full key: key path and item key, "6.32.500"
+    std::u16string_view text;  // the source text, never empty
+};
+
+// Export: receives every text in the order of the tree and of the resources' layouts.
+using TextSink = std::function<void(const TextItem& item)>;
+// Import: sets `text` to the replacement for a full key and returns true, or returns false
+// when the text stays as it is.
+using TextSource = std::function<bool(std::u16string_view key, std::u16string& text)>;
+
+// One resource handed to its handler.
+struct ResourceContext {
+    uint32_t nameId = 0;             // the resource's numeric name; 0 for a name given as a text
+    uint32_t dataRva = 0;            // the address of its data in the source image
+    std::u16string_view keyPath;     // "6.32.": what every full key of this resource starts with
+    const TextSink* sink = nullptr;  // export
+    const TextSource* source = nullptr;  // import; null reads as "no replacements"
+    SectionWriter* writer = nullptr;     // import: null on export
+    std::u16string key, text;            // scratch space, kept to spare allocations
+};
+
+inline bool IsImport(const ResourceContext& ctx) {
+    return ctx.writer != nullptr;
+}
+
+using ResourceHandler = void (*)(ResourceContext& ctx, std::span<const uint8_t> data);
+
+// A row of the handler table: the numeric resource type id and its handler.
+struct HandlerEntry {
+    uint32_t typeId;
+    ResourceHandler handler;
+};
+
+// Export: reports a text under `key`. A text with no unit is not reported.
+void ExportText(ResourceContext& ctx, ItemKey key, std::u16string_view text);
+// Export: reports the text held as little-endian units at `text`: at most `available` units,
+// ending before the first zero unit, or after `count` units when `count` is not negative.
+void ExportText(ResourceContext& ctx, ItemKey key, const uint8_t* text, size_t available,
+                int32_t count);
+// Import: the replacement for the text under `key`, in `ctx.text`; false when there is none.
+bool LookUpText(ResourceContext& ctx, ItemKey key);
+// Import: writes the replacement of the text under `key` followed by a zero unit or, without
+// one, the source text: up to and including its zero (count -1; a zero is added when the data
+// ends first) or exactly `count` units. Returns the number of units written.
+size_t ImportText(ResourceContext& ctx, ItemKey key, const uint8_t* text, size_t available,
+                  int32_t count);
+// Import: copies bytes of the source unchanged. Does nothing on export.
+void CopyUnchanged(ResourceContext& ctx, std::span<const uint8_t> bytes);
+// The offset of the next 4-byte boundary at or after `offset` in the resource's data, counted
+// in the source image's addresses (the data itself need not start on one).
+size_t SourceAlign4(const ResourceContext& ctx, size_t offset);
+
+}  // namespace quelvar

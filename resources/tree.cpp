@@ -1,0 +1,258 @@
+#include "resources/tree.h"
+
+#include <algorithm>
+#include <array>
+#include <string>
+#include <vector>
+
+#include "base/bytes.h"
+#include "base/utf16.h"
+
+namespace quelvar {
+
+namespace {
+
+constexpr uint32_t kHighBit = 0x80000000u;
+constexpr size_t kDirectoryHeaderSize = 16;
+constexpr size_t kNamedCountField = 12;
+constexpr size_t kIdCountField = 14;
+constexpr size_t kEntrySize = 8;
+constexpr size_t kDataEntrySize = 16;
+// Resource data starts at the next multiple of this strictly past its data entry.
+constexpr size_t kDataAlignment = 16;
+
+size_t EntryCount(const uint8_t* directory) {
+    return static_cast<size_t>(Load16(directory + kNamedCountField)) +
+           Load16(directory + kIdCountField);
+}
+
+struct TreeCheck {
+    const uint8_t* base;
+    size_t size;
+    uint32_t rva;
+    size_t root;
+    size_t entriesLeft;  // every entry of a real tree is visited once
+    std::vector<size_t> ancestors;
+};
+
+Result CheckDirectory(TreeCheck& check, size_t offset) {
+    if (check.ancestors.size() >= kMaxTreeDepth)
+        return kErrorBadFormat;
+    if (std::find(check.ancestors.begin(), check.ancestors.end(), offset) != check.ancestors.end())
+        return kErrorBadFormat;
+    size_t at = check.root + offset;
+    if (!InBounds(check.size, at, kDirectoryHeaderSize))
+        return kErrorBadFormat;
+    size_t n = EntryCount(check.base + at);
+    if (!InBounds(check.size, at + kDirectoryHeaderSize, n * kEntrySize))
+        return kErrorBadFormat;
+    if (n > check.entriesLeft)
+        return kErrorBadFormat;
+    check.entriesLeft -= n;
+    check.ancestors.push_back(offset);
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t* entry = check.base + at + kDirectoryHeaderSize + i * kEntrySize;
+        uint32_t name = Load32(entry);
+        uint32_t target = Load32(entry + 4);
+        if (name & kHighBit) {
+            size_t nameAt = check.root + (name & ~kHighBit);
+            if (!InBounds(check.size, nameAt, 2) ||
+                !InBounds(check.size, nameAt + 2, 2 * size_t{Load16(check.base + nameAt)}))
+                return kErrorBadFormat;
+        }
+        if (target & kHighBit) {
+            if (Result r = CheckDirectory(check, target & ~kHighBit); r != kSuccess)
+                return r;
+        } else {
+            size_t dataEntryAt = check.root + target;
+            if (!InBounds(check.size, dataEntryAt, kDataEntrySize))
+                return kErrorBadFormat;
+            uint32_t dataRva = Load32(check.base + dataEntryAt);
+            uint32_t dataSize = Load32(check.base + dataEntryAt + 4);
+            if (dataRva < check.rva || !InBounds(check.size, dataRva - check.rva, dataSize))
+                return kErrorBadFormat;
+        }
+    }
+    check.ancestors.pop_back();
+    return kSuccess;
+}
+
+// One directory entry on the way from the root to the place being visited.
+struct Step {
+    bool named;
+    uint32_t id;
+};
+
+// The state of one walk. `writer` is null on export.
+struct Walk {
+    const ResourceSection& section;
+    const uint8_t* tree;  // the root directory
+    std::span<const HandlerEntry> handlers;
+    const WalkOptions& options;
+    SectionWriter* writer = nullptr;
+    // The key path of the place being visited, for example u"6.32.".
+    std::u16string keyPath;
+    std::vector<Step> steps;
+    ResourceContext context;
+};
+
+bool Importing(const Walk& walk) {
+    return walk.writer != nullptr;
+}
+
+// The handler of the resource reached through `walk.steps`: the type is the first step when it
+// is a numeric directory entry (the data entry is deeper than it).
+ResourceHandler FindHandler(const Walk& walk) {
+    if (walk.steps.size() < 2 || walk.steps[0].named)
+        return nullptr;
+    for (const HandlerEntry& row : walk.handlers)
+        if (row.typeId == walk.steps[0].id)
+            return row.handler;
+    return nullptr;
+}
+
+// Puts the numeric entries of a directory table already written to the output in ascending
+// id order, keeping the order of equal ids and the named entries in front.
+void SortIdEntries(SectionWriter& writer, size_t table) {
+    uint8_t* directory = writer.bytes.data() + table;
+    uint8_t* ids =
+        directory + kDirectoryHeaderSize + kEntrySize * Load16(directory + kNamedCountField);
+    std::vector<std::array<uint8_t, kEntrySize>> entries(Load16(directory + kIdCountField));
+    for (size_t i = 0; i < entries.size(); ++i)
+        std::copy(ids + i * kEntrySize, ids + (i + 1) * kEntrySize, entries[i].begin());
+    std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+        return Load32(a.data()) < Load32(b.data());
+    });
+    for (size_t i = 0; i < entries.size(); ++i)
+        std::copy(entries[i].begin(), entries[i].end(), ids + i * kEntrySize);
+}
+
+void WalkDirectory(Walk& walk, size_t directoryOffset);
+
+void WalkData(Walk& walk, const uint8_t* entry, size_t outputEntry) {
+    const ResourceSection& section = walk.section;
+    const uint8_t* dataEntry = walk.tree + Load32(entry + 4);
+    uint32_t dataRva = Load32(dataEntry);
+    std::span<const uint8_t> data =
+        section.bytes.subspan(dataRva - section.rva, Load32(dataEntry + 4));  // checked
+
+    // The entry that leads to the data names the resource's language.
+    uint32_t name = Load32(entry);
+    const WalkOptions& options = walk.options;
+    bool selected = options.languageFilter == kAllLanguages ||
+                    (!(name & kHighBit) && name == options.languageFilter);
+    size_t copy = 0;
+    size_t dataStart = 0;
+    if (Importing(walk)) {
+        SectionWriter& out = *walk.writer;
+        Patch32(out, outputEntry + 4, static_cast<uint32_t>(Position(out)));
+        if (selected && !(name & kHighBit) && options.languageOverride != kNoLanguageOverride)
+            Patch32(out, outputEntry, options.languageOverride);
+        copy = Append(out, std::span(dataEntry, kDataEntrySize));
+        AppendZeros(out, 1);
+        AlignTo(out, kDataAlignment);
+        dataStart = Position(out);
+    }
+
+    ResourceHandler handler = selected ? FindHandler(walk) : nullptr;
+    ResourceContext& ctx = walk.context;
+    if (handler != nullptr) {
+        ctx.nameId = walk.steps.size() >= 3 && !walk.steps[1].named ? walk.steps[1].id : 0;
+        ctx.dataRva = dataRva;
+        ctx.keyPath = walk.keyPath;
+        handler(ctx, data);
+    } else {
+        CopyUnchanged(ctx, data);
+    }
+
+    if (Importing(walk)) {
+        SectionWriter& out = *walk.writer;
+        Patch32(out, copy, options.targetRva + static_cast<uint32_t>(dataStart));
+        Patch32(out, copy + 4, static_cast<uint32_t>(Position(out) - dataStart));
+    }
+}
+
+void WalkEntry(Walk& walk, size_t entryOffset, size_t outputEntry) {
+    const uint8_t* entry = walk.tree + entryOffset;
+    size_t keyEnd = walk.keyPath.size();
+    uint32_t name = Load32(entry);
+    uint32_t target = Load32(entry + 4);
+
+    walk.steps.push_back(Step{(name & kHighBit) != 0, name & ~kHighBit});
+    if (name & kHighBit) {
+        const uint8_t* string = walk.tree + (name & ~kHighBit);
+        size_t length = Load16(string);
+        for (size_t i = 0; i < length; ++i)
+            walk.keyPath.push_back(static_cast<char16_t>(Load16(string + 2 + 2 * i)));
+        walk.keyPath.push_back(u'.');
+        if (Importing(walk)) {
+            SectionWriter& out = *walk.writer;
+            Patch32(out, outputEntry, kHighBit | static_cast<uint32_t>(Position(out)));
+            Append(out, std::span(string, 2 + 2 * length));
+        }
+    } else if (target & kHighBit) {
+        AppendDecimal(walk.keyPath, name);
+        walk.keyPath.push_back(u'.');
+    }
+
+    if (target & kHighBit) {
+        if (Importing(walk))
+            Patch32(*walk.writer, outputEntry + 4,
+                    kHighBit | static_cast<uint32_t>(Position(*walk.writer)));
+        WalkDirectory(walk, target & ~kHighBit);
+    } else {
+        WalkData(walk, entry, outputEntry);
+    }
+    walk.keyPath.resize(keyEnd);
+    walk.steps.pop_back();
+}
+
+void WalkDirectory(Walk& walk, size_t directoryOffset) {
+    const uint8_t* directory = walk.tree + directoryOffset;
+    size_t n = EntryCount(directory);
+    size_t copy = 0;
+    if (Importing(walk))
+        copy = Append(*walk.writer, std::span(directory, kDirectoryHeaderSize + n * kEntrySize));
+    for (size_t i = 0; i < n; ++i)
+        WalkEntry(walk, directoryOffset + kDirectoryHeaderSize + i * kEntrySize,
+                  copy + kDirectoryHeaderSize + i * kEntrySize);
+    // A language id given to one language only can put the ids out of the ascending order
+    // in which the loader searches them.
+    if (Importing(walk) && walk.options.languageFilter != kAllLanguages &&
+        walk.options.languageOverride != kNoLanguageOverride)
+        SortIdEntries(*walk.writer, copy);
+}
+
+}  // namespace
+
+Result CheckResourceTree(const ResourceSection& section) {
+    size_t size = section.bytes.size();
+    if (section.rootOffset > size)
+        return kErrorBadFormat;
+    TreeCheck check{section.bytes.data(),
+                    size,
+                    section.rva,
+                    section.rootOffset,
+                    (size - section.rootOffset) / kEntrySize,
+                    {}};
+    return CheckDirectory(check, 0);
+}
+
+void ExportTexts(const ResourceSection& section, std::span<const HandlerEntry> handlers,
+                 const WalkOptions& options, const TextSink& sink) {
+    Walk walk{
+        section, section.bytes.data() + section.rootOffset, handlers, options, nullptr, {}, {}, {}};
+    walk.context.sink = &sink;
+    WalkDirectory(walk, 0);
+}
+
+void RebuildSection(const ResourceSection& section, std::span<const HandlerEntry> handlers,
+                    const WalkOptions& options, const TextSource& source, SectionWriter& writer) {
+    Walk walk{
+        section, section.bytes.data() + section.rootOffset, handlers, options, &writer, {}, {}, {}};
+    walk.context.source = &source;
+    walk.context.writer = &writer;
+    WalkDirectory(walk, 0);
+}
+
+}  // namespace quelvar
