@@ -28,13 +28,11 @@ using test::Id;
 using test::Resource;
 
 Bytes StringBlock(size_t unitsPerString, char16_t first) {
-    Bytes b;
-    for (int i = 0; i < 16; ++i) {
-        test::Put16(b, b.size(), static_cast<uint16_t>(unitsPerString));
+    std::vector<std::u16string> strings(16);
+    for (size_t i = 0; i < 16; ++i)
         for (size_t u = 0; u < unitsPerString; ++u)
-            test::Put16(b, b.size(), static_cast<uint16_t>(first + (i + u) % 26));
-    }
-    return b;
+            strings[i].push_back(static_cast<char16_t>(first + (i + u) % 26));
+    return test::StringBlock(strings);
 }
 
 Bytes Dialog() {

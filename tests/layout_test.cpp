@@ -62,14 +62,8 @@ uint32_t AlignPage(uint32_t v) {
     return (v + 0xFFF) & ~0xFFFu;
 }
 
-// A standard dialog template without font or controls: only its caption is translatable.
 Bytes Dialog(std::u16string_view caption) {
-    Bytes b(22, 0);
-    Put32(b, 0, 0x80C00000);  // WS_POPUP | WS_CAPTION
-    Bytes text = test::Utf16(caption);
-    b.insert(b.end(), text.begin(), text.end());
-    b.insert(b.end(), {0, 0});
-    return b;
+    return test::CaptionDialog(caption);
 }
 
 std::u16string DialogCaption(const Bytes& data) {
@@ -364,6 +358,89 @@ TEST_F(Layout, RealImages) {
                 EXPECT_EQ(now[i].data, was[i].data) << i;
         }
     }
+}
+
+// Layouts that take the less common ways through the rebuild.
+TEST_F(Layout, UncommonLayouts) {
+    const std::u16string translation = u"5.1.HEAD=Neu\r\n";
+    auto caption = [](const Bytes& out) { return DialogCaption(test::ReadResources(out)[0].data); };
+
+    {
+        SCOPED_TRACE("the resource directory does not start its section");
+        Bytes tree = test::BuildResourceSection(OneDialog(), test::kResourceRva + 0x20);
+        tree.insert(tree.begin(), 0x20, 0x77);
+        Bytes img = test::BuildImageWithSection(tree);
+        Put32(img, Of(img).directories + 16, test::kResourceRva + 0x20);
+        EXPECT_EQ(Export(img), u"5.1.HEAD=Sample\r\n");
+        Bytes out = Translated(img, translation);
+        ASSERT_FALSE(out.empty());
+        auto before = Sections(img);
+        auto after = Sections(out);
+        ASSERT_EQ(after.size(), before.size() + 1);  // a new section; the old one stays
+        EXPECT_EQ(RawData(out, after[1]), RawData(img, before[1]));
+        EXPECT_EQ(Get32(out, Of(out).directories + 16), after.back().rva);
+        EXPECT_EQ(caption(out), u"Neu");
+    }
+    {
+        SCOPED_TRACE("debug entries that point into a section moved behind the resources");
+        Bytes img = MovableImage(0x10B);
+        auto before = Sections(img);
+        uint32_t table = before[0].rawPointer + 0x10;  // in .text, which stays
+        Put32(img, Of(img).directories + 48, before[0].rva + 0x10);
+        Put32(img, Of(img).directories + 52, 28);
+        Put32(img, table + 16, 4);  // SizeOfData
+        Put32(img, table + 20, before[2].rva + 8);
+        Put32(img, table + 24, before[2].rawPointer + 8);
+        Bytes out = Translated(img, u"5.1.HEAD=" + kLongCaption + u"\r\n");
+        ASSERT_FALSE(out.empty());
+        auto after = Sections(out);
+        ASSERT_NE(after[2].rva, before[2].rva);
+        EXPECT_EQ(Get32(out, table + 20), after[2].rva + 8);
+        EXPECT_EQ(Get32(out, table + 24), after[2].rawPointer + 8);
+    }
+    {
+        SCOPED_TRACE("a section earlier in memory lies later in the file");
+        Bytes img = test::BuildImage(OneDialog());
+        auto before = Sections(img);
+        Bytes text = RawData(img, before[0]);
+        uint32_t moved = static_cast<uint32_t>(img.size());
+        img.insert(img.end(), text.begin(), text.end());
+        Put32(img, Of(img).sections + 20, moved);
+        Bytes out = Translated(img, translation);
+        ASSERT_FALSE(out.empty());
+        auto after = Sections(out);
+        ASSERT_EQ(after.size(), 3u);  // added: moving .rsrc would cut through .text's data
+        EXPECT_EQ(RawData(out, after[0]), text);
+        EXPECT_EQ(RawData(out, after[1]), RawData(img, before[1]));
+        EXPECT_EQ(caption(out), u"Neu");
+    }
+    {
+        SCOPED_TRACE("a bound import table where a new section header would go");
+        Bytes img = test::BuildImage(OneDialog());
+        Put32(img, Of(img).directories + 16, test::kResourceRva + 0x10);  // forces a new section
+        size_t slot = Of(img).sections + 80;
+        Put32(img, Of(img).directories + 88, static_cast<uint32_t>(slot + 8));
+        Put32(img, Of(img).directories + 92, 0x20);
+        std::filesystem::remove(copy);
+        EXPECT_EQ(Import(img, translation), kErrorBadFormat);
+        EXPECT_FALSE(std::filesystem::exists(copy));
+    }
+}
+
+// Only the resource type with the numeric id 6 holds string tables: a type named "6" is
+// someone's own data, kept byte for byte and never exported.
+TEST_F(Layout, TypeNamedLikeAStringTable) {
+    Bytes block = test::StringBlock({u"zero", u"one"});
+    Bytes img =
+        test::BuildImage({{test::Name(u"6"), Id(1), 1033, block}, {Id(6), Id(1), 1033, block}});
+    EXPECT_EQ(Export(img), u"6.1.0=zero\r\n6.1.1=one\r\n");
+    Bytes out = Translated(img, u"6.1.0=null\r\n");
+    ASSERT_FALSE(out.empty());
+    auto resources = test::ReadResources(out);
+    ASSERT_EQ(resources.size(), 2u);
+    EXPECT_EQ(resources[0].type, u"6");
+    EXPECT_EQ(resources[0].data, block);
+    EXPECT_EQ(resources[1].data, test::StringBlock({std::u16string(u"null") + u'\0', u"one"}));
 }
 
 }  // namespace

@@ -345,6 +345,26 @@ std::filesystem::path SampleImageDir() {
 #endif
 }
 
+Bytes StringBlock(const std::vector<std::u16string>& strings) {
+    Bytes out;
+    for (size_t k = 0; k < 16; ++k) {
+        std::u16string s = k < strings.size() ? strings[k] : u"";
+        Put16(out, out.size(), static_cast<uint16_t>(s.size()));
+        Bytes units = Utf16(s);
+        out.insert(out.end(), units.begin(), units.end());
+    }
+    return out;
+}
+
+Bytes CaptionDialog(std::u16string_view caption) {
+    Bytes b(22, 0);
+    Put32(b, 0, 0x80C00000);  // WS_POPUP | WS_CAPTION
+    Bytes text = Utf16(caption);
+    b.insert(b.end(), text.begin(), text.end());
+    b.insert(b.end(), {0, 0});
+    return b;
+}
+
 std::u16string ExportWith(ResourceHandler handler, std::span<const uint8_t> data,
                           std::u16string_view keyPath, uint32_t dataRva, uint32_t nameId) {
     std::u16string lines;

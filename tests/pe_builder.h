@@ -97,6 +97,12 @@ struct TempDir {
     std::filesystem::path operator/(const std::string& name) const { return path / name; }
 };
 
+// A string table block of 16 strings stored as given (missing ones empty): a string ending in
+// u'\0' counts its zero.
+Bytes StringBlock(const std::vector<std::u16string>& strings);
+// A standard dialog template without font or controls: only its caption is translatable.
+Bytes CaptionDialog(std::u16string_view caption);
+
 // Runs a resource handler as the walk does, on data at address `dataRva` of the source image.
 // Export: the lines a language file gets for the texts (without the byte-order mark).
 std::u16string ExportWith(ResourceHandler handler, std::span<const uint8_t> data,

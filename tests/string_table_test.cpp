@@ -17,16 +17,8 @@ using test::Id;
 using test::ReadResource;
 using test::Resource;
 
-// A block of 16 strings stored as given: a string ending in u'\0' counts its zero.
 Bytes Block(const std::vector<std::u16string>& strings) {
-    Bytes out;
-    for (size_t k = 0; k < 16; ++k) {
-        std::u16string s = k < strings.size() ? strings[k] : u"";
-        test::Put16(out, out.size(), static_cast<uint16_t>(s.size()));
-        Bytes units = test::Utf16(s);
-        out.insert(out.end(), units.begin(), units.end());
-    }
-    return out;
+    return test::StringBlock(strings);
 }
 
 // The 16 counted strings of a block, as a reader sees them; throws when they run past it.
