@@ -9,6 +9,10 @@ else()
     message(WARNING "groff not found: the manual page is not checked")
 endif()
 
+# Packages are made from plain builds only, not from sanitized or instrumented ones.
+if(QUELVAR_SANITIZE OR QUELVAR_FUZZ OR QUELVAR_COVERAGE)
+    return()
+endif()
 find_program(QUELVAR_DPKG_DEB dpkg-deb)
 if(NOT QUELVAR_DPKG_DEB OR NOT QUELVAR_HAVE_SAMPLES)
     message(WARNING "dpkg-deb or mingw-w64 missing: the packages are not tested")
