@@ -21,7 +21,7 @@ constexpr int kExitUsage = 2;
 const char* kUsage =
     "usage: quelvar-cli export IMAGE [LANGFILE] [--language ID]\n"
     "       quelvar-cli import IMAGE LANGFILE [-o OUTPUT] [--language ID]\n"
-    "       quelvar-cli --help | --version\n"
+    "       quelvar-cli -h | --help | --version\n"
     "\n"
     "export  writes every text of the image's string tables, menus and dialogs into a\n"
     "        language file (UTF-16, one key=value line per text). LANGFILE defaults to\n"

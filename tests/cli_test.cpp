@@ -4,6 +4,9 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <string>
 
 #include "pe_builder.h"
@@ -110,6 +113,36 @@ TEST(Cli, LanguageOption) {
     EXPECT_EQ(out[0].language, u"1031");
     EXPECT_EQ(out[1].language, u"2052");
     EXPECT_EQ(out[1].data, Bytes(5, 1));
+}
+
+// Every option a text names: "--word" or "-x" at the start of a word. Roff's comment lines
+// are left out, its escaped minus "\-" is a minus and its font changes ("\fB") are dropped.
+std::set<std::string> OptionsIn(const std::string& text) {
+    std::istringstream lines(text);
+    std::string plain;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind(".\\\"", 0) != 0)
+            plain += " " + line + "\n";
+    }
+    plain = std::regex_replace(plain, std::regex(R"(\\f[BIRP])"), "");
+    plain = std::regex_replace(plain, std::regex(R"(\\-)"), "-");
+    std::regex option(R"([\s\[|(,](--[a-z][a-z0-9-]*|-[a-zA-Z])(?=[\s\]|),=]))");
+    std::set<std::string> options;
+    for (std::sregex_iterator it(plain.begin(), plain.end(), option), end; it != end; ++it)
+        options.insert((*it)[1]);
+    return options;
+}
+
+TEST(Cli, ManualPageNamesTheOptionsOfHelp) {
+    test::TempDir dir;
+    std::string helpFile = (dir / "help.txt").string();
+    ASSERT_EQ(
+        std::system(("'" + std::string(QUELVAR_CLI) + "' --help >'" + helpFile + "'").c_str()), 0);
+    Bytes help = test::ReadFileBytes(helpFile);
+    Bytes manual = test::ReadFileBytes(QUELVAR_MAN_PAGE);
+    std::set<std::string> helpOptions = OptionsIn(std::string(help.begin(), help.end()));
+    EXPECT_TRUE(helpOptions.count("--language") && helpOptions.count("-o"));
+    EXPECT_EQ(OptionsIn(std::string(manual.begin(), manual.end())), helpOptions);
 }
 
 }  // namespace

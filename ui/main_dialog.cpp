@@ -215,7 +215,7 @@ std::wstring AboutText() {
         day.erase(0, 1);
     const std::string built =
         date.substr(0, 3) + " " + day + " " + date.substr(7, 4) + " " + __TIME__;
-    std::wstring text = L"Quelvar " QUELVAR_FILE_VERSION_TEXT L"\n\n";
+    std::wstring text = L"Quelvar " QUELVAR_VERSION L"\n\n";
     text.append(built.begin(), built.end());
     text +=
         L"\n\n"

@@ -534,7 +534,7 @@ TEST_F(DialogTest, AboutBoxOpensOnlyFromTheIcon) {
     }
     program.Click(kIcon);
     std::wstring about = program.Answer();
-    EXPECT_EQ(about.rfind(L"Quelvar 1.2.148.520 SP\n\n", 0), 0u) << Narrow(about);
+    EXPECT_EQ(about.rfind(L"Quelvar " QUELVAR_VERSION L"\n\n", 0), 0u) << Narrow(about);
     // "Mmm d yyyy hh:mm:ss" on the third line, then an empty line and the credits.
     size_t start = about.find(L"\n\n") + 2, end = about.find(L'\n', start);
     std::wstring built = about.substr(start, end - start);

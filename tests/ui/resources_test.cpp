@@ -3,6 +3,7 @@
 // its terminating zeros counted, the dialog template, the six icon images and the version.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -136,17 +137,28 @@ TEST_P(ProgramResources, AreAsDesigned) {
     EXPECT_EQ(images,
               (std::multimap<int, int>{{16, 8}, {16, 32}, {32, 8}, {32, 32}, {48, 8}, {48, 32}}));
 
-    // The version: 1.2.148.520 as numbers and texts, translation language 0, code page 0.
+    // The version: the project's, major.minor.patch.0 as numbers and major.minor.patch as
+    // the texts of FileVersion and ProductVersion; translation language 0, code page 0.
     const Bytes& version = r.data.at({16, 1, 2052});
     std::u16string all = Units(version.data(), version.size() / 2);
     const uint8_t* fixed = &version[40];  // VS_FIXEDFILEINFO after "VS_VERSION_INFO"
+    unsigned major = 0, minor = 0, patch = 0;
+    ASSERT_EQ(std::sscanf(QUELVAR_VERSION, "%u.%u.%u", &major, &minor, &patch), 3);
     EXPECT_EQ(Load32(fixed), 0xFEEF04BDu);
-    EXPECT_EQ(Load32(fixed + 8), 0x00010002u);
-    EXPECT_EQ(Load32(fixed + 12), 0x00940208u);
-    EXPECT_EQ(Load32(fixed + 16), 0x00010002u);
-    EXPECT_EQ(Load32(fixed + 20), 0x00940208u);
-    for (std::u16string s :
-         {u"FileVersion", u"1.2.148.520 SP", u"ProductVersion", u"ProductName", u"Translation"})
+    for (int at : {8, 16}) {
+        EXPECT_EQ(Load32(fixed + at), major << 16 | minor);
+        EXPECT_EQ(Load32(fixed + at + 4), patch << 16);
+    }
+    const std::string text = QUELVAR_VERSION;
+    const std::u16string versionText(text.begin(), text.end());
+    for (std::u16string name : {u"FileVersion", u"ProductVersion"}) {
+        size_t at = all.find(name + u'\0');
+        ASSERT_NE(at, std::u16string::npos);
+        at += name.size() + 1;
+        at += at % 2;  // the value starts on a 4-byte boundary
+        EXPECT_EQ(all.compare(at, versionText.size() + 1, versionText + u'\0'), 0) << text;
+    }
+    for (std::u16string s : {u"ProductName", u"Translation"})
         EXPECT_NE(all.find(s), std::u16string::npos);
     size_t translation = version.size() - 4;
     EXPECT_EQ(Load32(&version[translation]), 0u);
