@@ -1,15 +1,20 @@
 // The two ends of the self-replacement hand-over. The program that imported into its own file
 // starts the update copy and ends; the copy moves itself over the old file, retrying while the
 // old process still holds it, and ends without a window. The two processes meet only through
-// the file system.
+// the file system. A hand-over that could not finish is said by the copy and offered again by
+// the program's next start.
 #include <filesystem>
 
+#include "core/bytes.h"
+#include "core/image.h"
 #include "platform/platform.h"
 #include "ui/program.h"
+#include "ui/resource.h"
 
 namespace quelvar::ui {
 
 HINSTANCE ProgramInstance = nullptr;
+std::wstring StartFolder;
 
 namespace {
 
@@ -25,6 +30,14 @@ std::wstring OwnPath() {
         return {};
     }
     return std::wstring(buffer, n);
+}
+
+// True when the file `path` was last written after the file `than`.
+bool IsNewer(const std::wstring& path, const std::wstring& than) {
+    WIN32_FILE_ATTRIBUTE_DATA a{}, b{};
+    return GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &a) &&
+           GetFileAttributesExW(than.c_str(), GetFileExInfoStandard, &b) &&
+           CompareFileTime(&a.ftLastWriteTime, &b.ftLastWriteTime) > 0;
 }
 
 }  // namespace
@@ -58,9 +71,26 @@ bool ReplaceWithRetries(const std::wstring& source, const std::wstring& target, 
     for (int i = 0; i < attempts; ++i) {
         if (platform::ReplacePath(source, target) == kSuccess)
             return true;
+        if (GetFileAttributesW(source.c_str()) == INVALID_FILE_ATTRIBUTES)
+            return false;
         Sleep(pauseMs);
     }
     return false;
+}
+
+bool IsCompleteImage(const std::wstring& path) {
+    platform::FileView view;
+    ImageLayout layout;
+    if (platform::MapWholeFile(path, view) != kSuccess ||
+        ReadImageLayout(view.data, view.size, layout) != kSuccess)
+        return false;
+    for (uint32_t i = 0; i < layout.numberOfSections; ++i) {
+        const uint8_t* header = view.data + layout.sectionTableOffset + 40 * i;
+        uint64_t end = uint64_t{Load32(header + 16)} + Load32(header + 20);
+        if (end > view.size)
+            return false;
+    }
+    return true;
 }
 
 int FinishSelfReplacement() {
@@ -68,8 +98,30 @@ int FinishSelfReplacement() {
     if (!IsUpdateCopyPath(source))
         return 0;
     std::wstring target = source.substr(0, source.size() - kUpdateCopySuffix.size());
-    ReplaceWithRetries(source, target, kReplaceAttempts, kReplacePauseMs);
+    // Another copy may have finished the hand-over meanwhile: then nothing is left to say.
+    if (!ReplaceWithRetries(source, target, kReplaceAttempts, kReplacePauseMs) &&
+        GetFileAttributesW(source.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        MessageBoxW(nullptr, ResourceTextWithPath(IDS_UPDATE_NOT_FINISHED, source).c_str(),
+                    kMessageTitle, MB_ICONWARNING);
+    }
     return 1;
+}
+
+int OfferUnfinishedUpdate() {
+    std::wstring own = OwnPath();
+    if (own.empty())
+        return 0;
+    std::wstring copy = own + std::wstring(kUpdateCopySuffix);
+    if (!FitsPathBuffer(copy) || !IsNewer(copy, own) || !IsCompleteImage(copy))
+        return 0;
+    if (MessageBoxW(nullptr, ResourceTextWithPath(IDS_FINISH_UPDATE, copy).c_str(), kMessageTitle,
+                    MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return 0;
+    if (StartUpdateCopy() == 0)
+        return 1;
+    MessageBoxW(nullptr, FailureMessage(ResourceText(IDS_FAILURE), GetLastError()).c_str(),
+                kMessageTitle, MB_ICONERROR);
+    return 0;
 }
 
 int StartUpdateCopy() {
