@@ -134,6 +134,22 @@ InPlaceImport ImportInPlace(const std::filesystem::path& imagePath,
     return outcome;
 }
 
+bool IsCompleteImage(const std::filesystem::path& path) {
+    platform::FileView view;
+    if (platform::MapWholeFile(path, view) != kSuccess)
+        return false;
+    std::span<const uint8_t> image(view.data, static_cast<size_t>(view.size));
+    pe::ImageHeaders headers;
+    pe::ResourceLocation location;
+    if (pe::ReadImageHeaders(image, headers) != kSuccess ||
+        pe::FindResourceSection(image, headers, location) != kSuccess)
+        return false;
+    for (const pe::SectionHeader& s : headers.sections)
+        if (uint64_t{s.rawPointer} + s.rawSize > image.size())
+            return false;
+    return true;
+}
+
 Result PutUpdateCopyInPlace(const std::filesystem::path& imagePath) {
     std::filesystem::path copy = UpdateCopyPath(imagePath);
     std::error_code ec;

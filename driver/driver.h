@@ -46,6 +46,10 @@ struct InPlaceImport {
 // permissions. Returns 0 or why it failed; the image is then as it was and the copy stays.
 Result PutUpdateCopyInPlace(const std::filesystem::path& imagePath);
 
+// True when a file is an image with resources whose sections' raw data all lie inside it,
+// as an update copy that was written completely is.
+bool IsCompleteImage(const std::filesystem::path& path);
+
 // Imports into the image itself: writes the update copy, gives it the image's permissions
 // and puts it in the image's place in one step.
 InPlaceImport ImportInPlace(const std::filesystem::path& imagePath,

@@ -1,5 +1,5 @@
-// The program's entry routine: finish a pending self-replacement, or run the main dialog on
-// the image path given by the command line.
+// The program's entry routine: finish a pending self-replacement, offer to finish one that
+// did not end, or run the main dialog on the image path given by the command line.
 #include <windows.h>
 
 #include "ui/program.h"
@@ -9,17 +9,21 @@ using namespace quelvar::ui;
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
     ProgramInstance = instance;
-    if (FinishSelfReplacement() != 0)
+    if (FinishSelfReplacement() != 0 || OfferUnfinishedUpdate() != 0)
         return 0;
+    wchar_t folder[kPathUnits];
+    DWORD folderLength = GetCurrentDirectoryW(kPathUnits, folder);
+    StartFolder.assign(folder, folderLength < kPathUnits ? folderLength : 0);
     static wchar_t empty[1] = {0};
-    wchar_t* imagePath = NormaliseCommandLine(commandLine != nullptr ? commandLine : empty);
+    const std::wstring imagePath =
+        ResolvePath(NormaliseCommandLine(commandLine != nullptr ? commandLine : empty));
 
     HRSRC found = FindResourceW(ProgramInstance, MAKEINTRESOURCEW(IDD_MAIN), RT_DIALOG);
     HGLOBAL loaded = found != nullptr ? LoadResource(ProgramInstance, found) : nullptr;
     const void* dialogTemplate = loaded != nullptr ? LockResource(loaded) : nullptr;
     if (dialogTemplate == nullptr)
         return -1;
-    return static_cast<int>(
-        DialogBoxIndirectParamW(ProgramInstance, static_cast<LPCDLGTEMPLATEW>(dialogTemplate),
-                                nullptr, MainDialogProc, reinterpret_cast<LPARAM>(imagePath)));
+    return static_cast<int>(DialogBoxIndirectParamW(
+        ProgramInstance, static_cast<LPCDLGTEMPLATEW>(dialogTemplate), nullptr, MainDialogProc,
+        reinterpret_cast<LPARAM>(imagePath.c_str())));
 }

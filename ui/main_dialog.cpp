@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "driver/driver.h"
 #include "ui/resource.h"
@@ -16,7 +17,7 @@ namespace quelvar::ui {
 
 namespace {
 
-constexpr int kMargin = 5;  // pixels between the right-hand controls and the dialog's edge
+constexpr int kGap = 5;  // pixels between a path field and its browse button
 constexpr WORD kNotifyChange = EN_CHANGE;
 constexpr WORD kNotifyClick = BN_CLICKED;
 static_assert(BN_CLICKED == STN_CLICKED);
@@ -43,7 +44,7 @@ void EnableCommands(HWND dialog, bool enable) {
 
 void OnImagePathChanged(HWND dialog) {
     std::wstring image = FieldText(dialog, IDC_IMAGE_PATH);
-    std::wstring language = DefaultLanguagePath(image).wstring();
+    std::wstring language = DefaultLanguagePath(std::wstring(Unquoted(image))).wstring();
     // Comes back as the language field's change before the buttons are set here.
     SetDlgItemTextW(dialog, IDC_LANGUAGE_PATH, language.c_str());
     EnableCommands(dialog, !image.empty());
@@ -64,14 +65,14 @@ RECT ClientRect(HWND dialog, HWND control) {
     return RECT{corners[0].x, corners[0].y, corners[1].x, corners[1].y};
 }
 
-// Moves a browse button so that its right edge is kMargin from the dialog's, then makes its
-// path field end kMargin before it.
-void LayOutPathRow(HWND dialog, HWND field, HWND button, int width) {
+// Moves a browse button so that its right edge is `margin` from the dialog's, then makes its
+// path field end kGap before it.
+void LayOutPathRow(HWND dialog, HWND field, HWND button, int width, int margin) {
     RECT b = ClientRect(dialog, button);
-    int left = width - kMargin - (b.right - b.left);
+    int left = width - margin - (b.right - b.left);
     MoveWindow(button, left, b.top, b.right - b.left, b.bottom - b.top, TRUE);
     RECT f = ClientRect(dialog, field);
-    MoveWindow(field, f.left, f.top, left - f.left - kMargin, f.bottom - f.top, TRUE);
+    MoveWindow(field, f.left, f.top, left - f.left - kGap, f.bottom - f.top, TRUE);
 }
 
 void LayOut(HWND dialog, int width) {
@@ -80,12 +81,15 @@ void LayOut(HWND dialog, int width) {
     HWND imageBrowse = GetDlgItem(dialog, IDC_IMAGE_BROWSE);
     HWND languageField = GetDlgItem(dialog, IDC_LANGUAGE_PATH);
     HWND languageBrowse = GetDlgItem(dialog, IDC_LANGUAGE_BROWSE);
-    if (!description || !imageField || !imageBrowse || !languageField || !languageBrowse)
+    HWND label = GetDlgItem(dialog, IDC_IMAGE_LABEL);
+    if (!description || !imageField || !imageBrowse || !languageField || !languageBrowse || !label)
         return;
+    // The right-hand controls keep the labels' distance from the left edge.
+    const int margin = ClientRect(dialog, label).left;
     RECT d = ClientRect(dialog, description);
-    MoveWindow(description, d.left, d.top, width - d.left - kMargin, d.bottom - d.top, TRUE);
-    LayOutPathRow(dialog, imageField, imageBrowse, width);
-    LayOutPathRow(dialog, languageField, languageBrowse, width);
+    MoveWindow(description, d.left, d.top, width - d.left - margin, d.bottom - d.top, TRUE);
+    LayOutPathRow(dialog, imageField, imageBrowse, width, margin);
+    LayOutPathRow(dialog, languageField, languageBrowse, width, margin);
 }
 
 void ShowMessage(HWND dialog, const std::wstring& text, UINT icon) {
@@ -101,6 +105,32 @@ void Report(HWND dialog, Result result) {
         ShowMessage(dialog, ResourceText(IDS_SUCCESS), MB_ICONINFORMATION);
     else
         ReportFailure(dialog, result);
+}
+
+// The one message of an import into another program: success once the translated image has
+// taken the image's place; otherwise why not, and where the translated image is kept when
+// only its move failed.
+void ReportImport(HWND dialog, Result imported, Result moved, const std::wstring& copy) {
+    if (imported != kSuccess) {
+        Report(dialog, imported);
+    } else if (moved != kSuccess) {
+        std::wstring text = FailureMessage(ResourceText(IDS_FAILURE), moved);
+        if (!text.empty() && text.back() != L'\n')
+            text += L'\n';
+        ShowMessage(dialog, text + L'\n' + ResourceTextWithPath(IDS_COPY_KEPT, copy), MB_ICONERROR);
+    } else {
+        Report(dialog, kSuccess);
+    }
+}
+
+// Before an export replaces an existing language file the user is asked, No being the
+// default; true when the export may go on.
+bool MayWriteLanguageFile(HWND dialog, const std::wstring& language) {
+    DWORD attributes = GetFileAttributesW(language.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return true;
+    return MessageBoxW(dialog, ResourceTextWithPath(IDS_CONFIRM_REPLACE, language).c_str(),
+                       kMessageTitle, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
 }
 
 // The image is the program's own file when the paths are equal, letter case aside, or name
@@ -135,12 +165,14 @@ void ExportOrImport(HWND dialog, bool import) {
     wchar_t ownBuffer[kPathUnits];
     DWORD ownLength = GetModuleFileNameW(ProgramInstance, ownBuffer, kPathUnits);
     std::wstring own(ownBuffer, ownLength < kPathUnits ? ownLength : 0);
-    std::wstring image = FieldText(dialog, IDC_IMAGE_PATH);
-    std::wstring language = FieldText(dialog, IDC_LANGUAGE_PATH);
+    std::wstring image = ResolvePath(Unquoted(FieldText(dialog, IDC_IMAGE_PATH)));
+    std::wstring language = ResolvePath(Unquoted(FieldText(dialog, IDC_LANGUAGE_PATH)));
     if (!FitsPathBuffer(image) || !FitsPathBuffer(language)) {
         ReportFailure(dialog, ERROR_FILENAME_EXCED_RANGE);
         return;
     }
+    if (!import && !MayWriteLanguageFile(dialog, language))
+        return;
     if (!own.empty() && IsOwnFile(image, own)) {
         ExportOrImportSelf(dialog, language, import);
         return;
@@ -155,21 +187,29 @@ void ExportOrImport(HWND dialog, bool import) {
         return;
     }
     Result result = ProcessImage(image, language, &copy);
-    Report(dialog, result);
-    if (result != kSuccess)
-        return;
     // The update copy takes the image's place in one step; when it cannot, the image stays as
-    // it was, the copy stays beside it, and the user learns why.
-    if (Result moved = PutUpdateCopyInPlace(image); moved != kSuccess)
-        ReportFailure(dialog, moved);
+    // it was and the copy stays beside it.
+    Result moved = result == kSuccess ? PutUpdateCopyInPlace(image) : kSuccess;
+    ReportImport(dialog, result, moved, copy.wstring());
 }
 
 BOOL InitDialog(HWND dialog, const wchar_t* imagePath) {
     SHINITDLGINFO info{SHIDIM_FLAGS, dialog,
                        SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN | SHIDIF_EMPTYMENU};
     SHInitDialog(&info);
+    RECT client{};
+    GetClientRect(dialog, &client);
+    LayOut(dialog, client.right);
     if (imagePath != nullptr && imagePath[0] != L'\0')
         SetDlgItemTextW(dialog, IDC_IMAGE_PATH, imagePath);
+    // The caption and the taskbar show the program's icon, each at the size the system uses.
+    const std::pair<WPARAM, int> icons[] = {{ICON_BIG, SM_CXICON}, {ICON_SMALL, SM_CXSMICON}};
+    for (auto [which, metric] : icons) {
+        int side = GetSystemMetrics(metric);
+        HANDLE icon = LoadImageW(ProgramInstance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, side, side,
+                                 LR_SHARED);
+        SendMessageW(dialog, WM_SETICON, which, reinterpret_cast<LPARAM>(icon));
+    }
 
     auto font = reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0));
     if (font == nullptr)
@@ -195,6 +235,26 @@ std::wstring ResourceText(UINT id) {
         return {};
     std::wstring text(stored, static_cast<size_t>(length));
     return text.substr(0, text.find(L'\0'));
+}
+
+std::wstring ResourceTextWithPath(UINT id, std::wstring_view path) {
+    std::wstring text = ResourceText(id);
+    if (size_t at = text.find(L"%1"); at != std::wstring::npos)
+        text.replace(at, 2, path);
+    return text;
+}
+
+std::wstring_view Unquoted(std::wstring_view typed) {
+    if (typed.size() >= 2 && typed.front() == L'"' && typed.back() == L'"')
+        return typed.substr(1, typed.size() - 2);
+    return typed;
+}
+
+std::wstring ResolvePath(std::wstring_view path) {
+    std::filesystem::path given(path);
+    if (path.empty() || given.is_absolute() || StartFolder.empty())
+        return std::wstring(path);
+    return (std::filesystem::path(StartFolder) / given).lexically_normal().wstring();
 }
 
 std::wstring FailureMessage(std::wstring_view start, DWORD code) {
@@ -241,7 +301,8 @@ BOOL BrowseForFile(HWND dialog, int fieldId, UINT filterId) {
     open.lpstrFilter = filter;
     open.lpstrFile = path;
     open.nMaxFile = kPathUnits;
-    open.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+    // The current folder stays the start folder, against which relative paths are resolved.
+    open.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR;
     BOOL chosen = GetOpenFileNameW(&open);
     if (!chosen && CommDlgExtendedError() == FNERR_INVALIDFILENAME) {
         // The field's text is no file name the file dialog accepts: start without one.

@@ -19,6 +19,9 @@ constexpr DWORD kReplacePauseMs = 20;
 
 // The running program's instance, set once by the entry routine before anything else.
 extern HINSTANCE ProgramInstance;
+// The folder the program was started in, recorded once by the entry routine: every relative
+// path, given on the command line or typed later, names a file there.
+extern std::wstring StartFolder;
 
 // Entry and self-replacement.
 
@@ -30,16 +33,26 @@ int FinishSelfReplacement();
 // "<own path>.QN", which StartUpdateCopy then starts.
 Result ExportSelf(const std::filesystem::path& languagePath);
 Result ImportSelf(const std::filesystem::path& languagePath);
+// When a complete update copy of the program's own file, newer than the file, lies beside it
+// (an earlier hand-over did not finish), offers to finish the update. Accepted, it starts the
+// copy as after an import into the program and returns 1: the program ends. Returns 0 when
+// there is nothing to finish, the offer is declined or the copy does not start (then said).
+int OfferUnfinishedUpdate();
 // Starts the update copy of the program's own file with an empty command line. Returns 0
 // when it started, 1 when it did not (GetLastError then tells why, when the system knows).
 int StartUpdateCopy();
 // Moves `source` over `target` (replacing it in one step), trying up to `attempts` times with
-// a pause of `pauseMs` after each failed try. True when the move was made.
+// a pause of `pauseMs` after each failed try, and no more once `source` is gone (another
+// process moved it). True when the move was made.
 bool ReplaceWithRetries(const std::wstring& source, const std::wstring& target, int attempts,
                         DWORD pauseMs);
 // Turns the command line in place into the initial image path: a leading double quote is
 // dropped, and then a trailing one too. Returns the start of the path.
 wchar_t* NormaliseCommandLine(wchar_t* commandLine);
+// A typed path without one pair of surrounding double quotes, as "Copy as path" gives it.
+std::wstring_view Unquoted(std::wstring_view typed);
+// A relative path resolved against StartFolder; an absolute or empty path as it is.
+std::wstring ResolvePath(std::wstring_view path);
 // True when a full path names an update copy: it ends in ".QN", in any letter case.
 bool IsUpdateCopyPath(std::wstring_view path);
 
@@ -63,6 +76,8 @@ std::wstring AboutText();
 // The text of a string resource of the program, without the terminating zero it is stored
 // with.
 std::wstring ResourceText(UINT id);
+// The text of a string resource with its "%1" replaced by a file's path.
+std::wstring ResourceTextWithPath(UINT id, std::wstring_view path);
 
 // The Smartphone shell's dialog set-up, which desktop Windows lacks; ui/shell_desktop.cpp
 // puts the least in its place that the dialog relies on.
@@ -76,9 +91,10 @@ constexpr DWORD SHIDIF_DONEBUTTON = 0x0001;
 constexpr DWORD SHIDIF_SIZEDLGFULLSCREEN = 0x0004;
 constexpr DWORD SHIDIF_EMPTYMENU = 0x0020;
 
-// SHIDIF_SIZEDLGFULLSCREEN: the dialog fills the screen's work area (so that WM_SIZE lays it
-// out). SHIDIF_DONEBUTTON: the caption's close button acts as Done and ends the dialog with
-// IDOK. There is no menu bar, so SHIDIF_EMPTYMENU needs nothing.
+// SHIDIF_SIZEDLGFULLSCREEN: on the device the dialog fills the screen's work area; on a
+// desktop it keeps its template's size, centred and resizable in width, unless the work area
+// is too small for it. WM_SIZE lays it out. SHIDIF_DONEBUTTON: the caption's close button acts as
+// Done and ends the dialog with IDOK. There is no menu bar, so SHIDIF_EMPTYMENU needs nothing.
 BOOL SHInitDialog(SHINITDLGINFO* info);
 
 }  // namespace quelvar::ui

@@ -1,16 +1,19 @@
 // The two ends of the self-replacement hand-over. The program that imported into its own file
 // starts the update copy and ends; the copy moves itself over the old file, retrying while the
 // old process still holds it, and ends without a window. The two processes meet only through
-// the file system.
+// the file system. A hand-over that could not finish is said by the copy and offered again by
+// the program's next start.
 #include <filesystem>
 
 #include "driver/driver.h"
 #include "platform/platform.h"
 #include "ui/program.h"
+#include "ui/resource.h"
 
 namespace quelvar::ui {
 
 HINSTANCE ProgramInstance = nullptr;
+std::wstring StartFolder;
 
 namespace {
 
@@ -32,6 +35,14 @@ std::wstring OwnPath() {
 const std::wstring& CopySuffix() {
     static const std::wstring suffix = std::filesystem::path(kUpdateCopySuffix).wstring();
     return suffix;
+}
+
+// True when the file `path` was last written after the file `than`.
+bool IsNewer(const std::wstring& path, const std::wstring& than) {
+    WIN32_FILE_ATTRIBUTE_DATA a{}, b{};
+    return GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &a) &&
+           GetFileAttributesExW(than.c_str(), GetFileExInfoStandard, &b) &&
+           CompareFileTime(&a.ftLastWriteTime, &b.ftLastWriteTime) > 0;
 }
 
 }  // namespace
@@ -66,6 +77,8 @@ bool ReplaceWithRetries(const std::wstring& source, const std::wstring& target, 
     for (int i = 0; i < attempts; ++i) {
         if (platform::ReplacePath(source, target) == kSuccess)
             return true;
+        if (GetFileAttributesW(source.c_str()) == INVALID_FILE_ATTRIBUTES)
+            return false;
         Sleep(pauseMs);
     }
     return false;
@@ -76,8 +89,30 @@ int FinishSelfReplacement() {
     if (!IsUpdateCopyPath(source))
         return 0;
     std::wstring target = source.substr(0, source.size() - CopySuffix().size());
-    ReplaceWithRetries(source, target, kReplaceAttempts, kReplacePauseMs);
+    // Another copy may have finished the hand-over meanwhile: then nothing is left to say.
+    if (!ReplaceWithRetries(source, target, kReplaceAttempts, kReplacePauseMs) &&
+        GetFileAttributesW(source.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        MessageBoxW(nullptr, ResourceTextWithPath(IDS_UPDATE_NOT_FINISHED, source).c_str(),
+                    kMessageTitle, MB_ICONWARNING);
+    }
     return 1;
+}
+
+int OfferUnfinishedUpdate() {
+    std::wstring own = OwnPath();
+    if (own.empty())
+        return 0;
+    std::wstring copy = UpdateCopyPath(own).wstring();
+    if (!FitsPathBuffer(copy) || !IsNewer(copy, own) || !quelvar::IsCompleteImage(copy))
+        return 0;
+    if (MessageBoxW(nullptr, ResourceTextWithPath(IDS_FINISH_UPDATE, copy).c_str(), kMessageTitle,
+                    MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return 0;
+    if (StartUpdateCopy() == 0)
+        return 1;
+    MessageBoxW(nullptr, FailureMessage(ResourceText(IDS_FAILURE), GetLastError()).c_str(),
+                kMessageTitle, MB_ICONERROR);
+    return 0;
 }
 
 int StartUpdateCopy() {

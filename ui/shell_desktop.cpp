@@ -1,5 +1,6 @@
-// The Smartphone shell's dialog set-up, for desktop Windows: the dialog fills the work area
-// as it fills the device's screen, and the caption's close button plays the device's Done.
+// The Smartphone shell's dialog set-up, for desktop Windows: the dialog keeps the size of its
+// template, centred and resizable in width, and fills the work area only where the screen is
+// too small for it, as on a handheld; the caption's close button plays the device's Done.
 #include "ui/program.h"
 
 namespace quelvar::ui {
@@ -7,20 +8,58 @@ namespace quelvar::ui {
 namespace {
 
 WNDPROC dialogWindowProc = nullptr;
+bool closeIsDone = false;
+// The window's least width and its one height while it is resizable; zero when it is not.
+SIZE trackSize{};
 
 // In front of the dialog's window procedure: a request to close the window becomes the Done
-// command, IDOK, as the device's Done button sends it.
-LRESULT CALLBACK DoneButtonProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+// command, IDOK, as the device's Done button sends it (SHIDIF_DONEBUTTON), and a resizable
+// dialog changes only its width, never below its template's.
+LRESULT CALLBACK ShellProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     WNDPROC next = dialogWindowProc;
-    if (message == WM_CLOSE) {
+    if (message == WM_CLOSE && closeIsDone) {
         SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        return 0;
+    }
+    if (message == WM_GETMINMAXINFO && trackSize.cx > 0) {
+        auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
+        limits->ptMinTrackSize = {trackSize.cx, trackSize.cy};
+        limits->ptMaxTrackSize.y = trackSize.cy;
         return 0;
     }
     if (message == WM_NCDESTROY) {
         SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(next));
         dialogWindowProc = nullptr;
+        closeIsDone = false;
+        trackSize = {};
     }
     return CallWindowProcW(next, window, message, wParam, lParam);
+}
+
+// Gives the dialog a sizing frame around its client area as it is, centred on the work area;
+// false when it would not fit there.
+bool CentreResizable(HWND dialog, const RECT& work) {
+    RECT client{};
+    GetClientRect(dialog, &client);
+    LONG_PTR style = GetWindowLongPtrW(dialog, GWL_STYLE);
+    SetWindowLongPtrW(dialog, GWL_STYLE, style | WS_THICKFRAME);
+    SetWindowPos(dialog, nullptr, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+    // The frame as the system draws it: the window less its client area.
+    RECT window{}, inner{};
+    GetWindowRect(dialog, &window);
+    GetClientRect(dialog, &inner);
+    int width = client.right + (window.right - window.left) - inner.right;
+    int height = client.bottom + (window.bottom - window.top) - inner.bottom;
+    if (width > work.right - work.left || height > work.bottom - work.top) {
+        SetWindowLongPtrW(dialog, GWL_STYLE, style);
+        return false;
+    }
+    trackSize = {width, height};
+    SetWindowPos(dialog, nullptr, work.left + (work.right - work.left - width) / 2,
+                 work.top + (work.bottom - work.top - height) / 2, width, height,
+                 SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+    return true;
 }
 
 }  // namespace
@@ -29,16 +68,21 @@ BOOL SHInitDialog(SHINITDLGINFO* info) {
     if (info == nullptr || !(info->dwMask & SHIDIM_FLAGS) || !IsWindow(info->hDlg))
         return FALSE;
     HWND dialog = info->hDlg;
-    if ((info->dwFlags & SHIDIF_DONEBUTTON) && dialogWindowProc == nullptr) {
+    closeIsDone = (info->dwFlags & SHIDIF_DONEBUTTON) != 0;
+    if (dialogWindowProc == nullptr) {
         dialogWindowProc = reinterpret_cast<WNDPROC>(
-            SetWindowLongPtrW(dialog, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DoneButtonProc)));
+            SetWindowLongPtrW(dialog, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ShellProc)));
     }
     if (info->dwFlags & SHIDIF_SIZEDLGFULLSCREEN) {
-        RECT work{};
-        if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0))
+        MONITORINFO monitor{};
+        monitor.cbSize = sizeof(monitor);
+        if (!GetMonitorInfoW(MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST), &monitor))
             return FALSE;
-        SetWindowPos(dialog, nullptr, work.left, work.top, work.right - work.left,
-                     work.bottom - work.top, SWP_NOZORDER | SWP_NOACTIVATE);
+        const RECT& work = monitor.rcWork;
+        if (!CentreResizable(dialog, work)) {
+            SetWindowPos(dialog, nullptr, work.left, work.top, work.right - work.left,
+                         work.bottom - work.top, SWP_NOZORDER | SWP_NOACTIVATE);
+        }
     }
     return TRUE;
 }

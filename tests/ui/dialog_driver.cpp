@@ -4,6 +4,8 @@
 // deadline; nothing sleeps blindly.
 #include <gtest/gtest.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <psapi.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -178,6 +180,12 @@ struct Program {
         EXPECT_EQ(exportOn, importOn) << "Export and Import go together";
         return exportOn && importOn;
     }
+    // The Enter key pressed in a control, as the keyboard sends it.
+    void PressEnter(int id) const { PressEnterIn(Item(id)); }
+    static void PressEnterIn(HWND window) {
+        PostMessageW(window, WM_KEYDOWN, VK_RETURN, 1);
+        PostMessageW(window, WM_KEYUP, VK_RETURN, 0xC0000001);
+    }
     // A click that the dialog answers with a message box: posted, so that it does not wait.
     void Click(int id) const {
         PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
@@ -199,8 +207,9 @@ struct Program {
         Dismiss(box);
         return message;
     }
-    void Dismiss(HWND box) const {
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    // Closes a message box with one of its buttons.
+    void Dismiss(HWND box, int button = IDOK) const {
+        PostMessageW(box, WM_COMMAND, button, 0);
         WaitFor([&] { return !IsWindow(box); });
     }
     DWORD WaitForExit() const {
@@ -218,17 +227,18 @@ struct Program {
     }
 };
 
-// Starts `exe` with `arguments` after its quoted name, and waits for its dialog when
-// `withDialog`.
+// Starts `exe` with `arguments` after its quoted name, in `folder` when one is given, and
+// waits for its dialog when `withDialog`.
 void Start(Program& program, const std::filesystem::path& exe, const std::wstring& arguments,
-           bool withDialog = true) {
+           bool withDialog = true, const std::filesystem::path& folder = {}) {
     std::wstring commandLine = L"\"" + exe.wstring() + L"\"";
     if (!arguments.empty())
         commandLine += L" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     ASSERT_TRUE(CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &program.process))
+                               folder.empty() ? nullptr : folder.c_str(), &startup,
+                               &program.process))
         << GetLastError();
     if (!withDialog)
         return;
@@ -252,8 +262,8 @@ struct Fixture : ::testing::Test {
 
 // Saves the picture of the dialog, with its frame, as a 24-bit BMP.
 void Screenshot(const Program& program, const std::filesystem::path& path) {
-    // A size that shows the layout at work, then a full repaint before the capture.
-    SetWindowPos(program.dialog, HWND_TOP, 20, 20, 480, 250, SWP_SHOWWINDOW);
+    // The size the dialog opens with, then a full repaint before the capture.
+    SetWindowPos(program.dialog, HWND_TOP, 20, 20, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
     SetForegroundWindow(program.dialog);
     RedrawWindow(program.dialog, nullptr, nullptr,
                  RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW | RDW_ALLCHILDREN);
@@ -419,7 +429,7 @@ TEST_F(DialogTest, FailuresCarryTheSystemsText) {
     EXPECT_EQ(program.Answer(), Lines(kFailure + SystemText(ERROR_FILENAME_EXCED_RANGE)));
 }
 
-TEST_F(DialogTest, ImportReplacesTheImageOnceTheMessageIsClosed) {
+TEST_F(DialogTest, ImportReplacesTheImageBeforeItsOneMessage) {
     std::filesystem::path image = Sample("dialogs32.exe");
     Bytes before = test::ReadFileBytes(image);
     std::filesystem::path copy = dir.path / "dialogs32.exe.QN";
@@ -437,22 +447,24 @@ TEST_F(DialogTest, ImportReplacesTheImageOnceTheMessageIsClosed) {
     HWND box = program.WaitForBox();
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(Lines(MessageOf(box)), kSuccess);
-    // While the message is open the image is untouched and the update copy waits beside it.
-    EXPECT_EQ(test::ReadFileBytes(image), before);
-    EXPECT_TRUE(std::filesystem::exists(copy));
-    program.Dismiss(box);
-    EXPECT_TRUE(WaitFor([&] { return !std::filesystem::exists(copy); }));
+    // Success is said once the update copy has taken the image's place.
+    EXPECT_FALSE(std::filesystem::exists(copy));
     EXPECT_NE(test::ReadFileBytes(image), before);
+    program.Dismiss(box);
 
     program.Click(kExport);
+    box = program.WaitForBox();  // the language file exists: replace it
+    ASSERT_NE(box, nullptr);
+    program.Dismiss(box, IDYES);
     ASSERT_EQ(program.Answer(), kSuccess);
     lines = LanguageLines(dir.path / "dialogs32.lng");
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines[0], key + L"Übersetzt");
 }
 
-TEST_F(DialogTest, FailedReplacementIsReported) {
+TEST_F(DialogTest, FailedReplacementIsReportedOnce) {
     std::filesystem::path image = Sample("dialogs32.exe");
+    std::filesystem::path copy = dir.path / "dialogs32.exe.QN";
     Bytes before = test::ReadFileBytes(image);
     WriteLanguageFile(dir.path / "dialogs32.lng", L"LANG=1033\r\n");
     Program program;
@@ -462,14 +474,16 @@ TEST_F(DialogTest, FailedReplacementIsReported) {
     HANDLE held = CreateFileW(image.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    // One message, no success before it: the failure with the system's text, and where the
+    // translated image is kept.
     program.Click(kImport);
-    EXPECT_EQ(program.Answer(), kSuccess);
     std::wstring failure = program.Answer();
     EXPECT_EQ(failure.rfind(Lines(kFailure), 0), 0u) << Narrow(failure);
     EXPECT_GT(failure.size(), std::wstring(kFailure).size()) << "the system's text";
+    EXPECT_NE(failure.find(copy.wstring()), std::wstring::npos) << Narrow(failure);
     CloseHandle(held);
     EXPECT_EQ(test::ReadFileBytes(image), before);
-    EXPECT_TRUE(std::filesystem::exists(dir.path / "dialogs32.exe.QN"));
+    EXPECT_TRUE(std::filesystem::exists(copy));
 }
 
 // Types a path into a file-open dialog and confirms it.
@@ -520,6 +534,195 @@ TEST_F(DialogTest, BrowseFillsOneFieldOrNone) {
     EXPECT_TRUE(program.CommandsEnabled());
 }
 
+TEST_F(DialogTest, ExportAsksBeforeReplacingALanguageFile) {
+    std::filesystem::path image = Sample("dialogs32.exe");
+    std::filesystem::path language = dir.path / "dialogs32.lng";
+    Program program;
+    Start(program, exe, L"\"" + image.wstring() + L"\"");
+    ASSERT_NE(program.dialog, nullptr);
+    // Enter in a path field presses Export, the default button: a new file needs no question.
+    program.PressEnter(kImagePath);
+    ASSERT_EQ(program.Answer(), kSuccess);
+    WriteLanguageFile(language, L"5.1.HEAD=the translator's work\r\n");
+    const Bytes edited = test::ReadFileBytes(language);
+
+    // Enter again: asked, naming the file, with No the default; Enter answers No.
+    program.PressEnter(kLanguagePath);
+    HWND box = program.WaitForBox();
+    ASSERT_NE(box, nullptr);
+    std::wstring question = Lines(MessageOf(box));
+    EXPECT_NE(question.find(language.wstring()), std::wstring::npos) << Narrow(question);
+    EXPECT_EQ(GetWindowLongW(GetDlgItem(box, IDNO), GWL_STYLE) & BS_TYPEMASK, BS_DEFPUSHBUTTON);
+    Program::PressEnterIn(box);
+    EXPECT_TRUE(WaitFor([&] { return !IsWindow(box); }));
+    EXPECT_EQ(test::ReadFileBytes(language), edited);
+
+    // Yes replaces the file.
+    program.Click(kExport);
+    box = program.WaitForBox();
+    ASSERT_NE(box, nullptr);
+    program.Dismiss(box, IDYES);
+    EXPECT_EQ(program.Answer(), kSuccess);
+    EXPECT_NE(test::ReadFileBytes(language), edited);
+
+    // Import reads the file and is never asked.
+    program.Click(kImport);
+    EXPECT_EQ(program.Answer(), kSuccess);
+}
+
+// A browse button leaves the current folder alone: the relative path of the command line, and
+// one typed later, name files of the folder the program was started in.
+TEST_F(DialogTest, RelativePathsNameFilesOfTheStartFolder) {
+    std::filesystem::path start = dir.path / "start", other = dir.path / "other";
+    std::filesystem::create_directory(start);
+    std::filesystem::create_directory(other);
+    std::filesystem::path image = Sample("dialogs32.exe");
+    std::filesystem::copy_file(image, start / "app.exe");
+    std::filesystem::copy_file(image, other / "app.exe");  // another program of the same name
+    WriteLanguageFile(other / "app.lng", L"LANG=1033\r\n");
+    const Bytes before = test::ReadFileBytes(image);
+
+    Program program;
+    Start(program, exe, L"app.exe", true, start);
+    ASSERT_NE(program.dialog, nullptr);
+    EXPECT_EQ(program.Field(kImagePath), (start / "app.exe").wstring());
+    program.Click(kLanguageBrowse);
+    HWND box = program.WaitForBox();
+    ASSERT_NE(box, nullptr);
+    ChooseInFileDialog(box, other / "app.lng");
+    ASSERT_TRUE(
+        WaitFor([&] { return program.Field(kLanguagePath) == (other / "app.lng").wstring(); }));
+    program.Click(kImport);
+    EXPECT_EQ(program.Answer(), kSuccess);
+    EXPECT_NE(test::ReadFileBytes(start / "app.exe"), before);
+    EXPECT_EQ(test::ReadFileBytes(other / "app.exe"), before);
+
+    program.Type(kImagePath, L"app.exe");
+    EXPECT_EQ(program.Field(kLanguagePath), L"app.lng");
+    program.PressEnter(kImagePath);
+    EXPECT_EQ(program.Answer(), kSuccess);
+    EXPECT_FALSE(LanguageLines(start / "app.lng").empty());
+    EXPECT_EQ(LanguageLines(other / "app.lng"), std::vector<std::wstring>{L"LANG=1033"});
+}
+
+// A path pasted as "Copy as path" gives it, in double quotes, is taken without them.
+TEST_F(DialogTest, QuotedPathsLoseTheirQuotes) {
+    std::filesystem::path image = Sample("dialogs32.exe");
+    std::filesystem::path language = dir.path / "dialogs32.lng";
+    Program program;
+    Start(program, exe, L"");
+    ASSERT_NE(program.dialog, nullptr);
+    program.Type(kImagePath, L"\"" + image.wstring() + L"\"");
+    EXPECT_EQ(program.Field(kLanguagePath), language.wstring());
+    program.PressEnter(kImagePath);
+    EXPECT_EQ(program.Answer(), kSuccess);
+    EXPECT_FALSE(LanguageLines(language).empty());
+    program.Type(kLanguagePath, L"\"" + language.wstring() + L"\"");
+    program.Click(kImport);
+    EXPECT_EQ(program.Answer(), kSuccess);
+}
+
+// The pixels of a `width` x `height` rectangle, top row first, as 0xRRGGBB: of the screen at
+// (x, y), or, without a screen position, of `icon` drawn over `background`.
+std::vector<uint32_t> Pixels(int x, int y, int width, int height, HICON icon = nullptr,
+                             COLORREF background = 0) {
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    if (icon != nullptr) {
+        RECT all{0, 0, width, height};
+        HBRUSH brush = CreateSolidBrush(background);
+        FillRect(memory, &all, brush);
+        DeleteObject(brush);
+        DrawIconEx(memory, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL);
+    } else {
+        BitBlt(memory, 0, 0, width, height, screen, x, y, SRCCOPY);
+    }
+    GdiFlush();
+    std::vector<uint32_t> pixels(static_cast<const uint32_t*>(bits),
+                                 static_cast<const uint32_t*>(bits) + width * height);
+    for (uint32_t& p : pixels)
+        p &= 0xFFFFFF;
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+// True when the left end of a window's caption shows the program's small icon: somewhere its
+// opaque pixels (those that two backgrounds do not change) are there, give or take a little.
+bool CaptionShowsProgramIcon(HWND window, const std::filesystem::path& program) {
+    const int side = GetSystemMetrics(SM_CXSMICON);
+    HMODULE module = LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    auto icon =
+        static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(100), IMAGE_ICON, side, side, 0));
+    if (icon == nullptr)
+        return false;
+    std::vector<uint32_t> onBlack = Pixels(0, 0, side, side, icon, RGB(0, 0, 0));
+    std::vector<uint32_t> onWhite = Pixels(0, 0, side, side, icon, RGB(255, 255, 255));
+    DestroyIcon(icon);
+    FreeLibrary(module);
+    RECT r{};
+    GetWindowRect(window, &r);
+    const int width = 4 * side, height = GetSystemMetrics(SM_CYCAPTION) + 8;
+    std::vector<uint32_t> caption = Pixels(r.left, r.top, width, height);
+    auto close = [](uint32_t a, uint32_t b) {
+        for (int shift : {0, 8, 16}) {
+            if (abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) >
+                24)
+                return false;
+        }
+        return true;
+    };
+    for (int dy = 0; dy + side <= height; ++dy) {
+        for (int dx = 0; dx + side <= width; ++dx) {
+            int opaque = 0, same = 0;
+            for (int i = 0; i < side * side; ++i) {
+                if (onBlack[i] != onWhite[i])
+                    continue;
+                ++opaque;
+                same += close(onBlack[i], caption[(dy + i / side) * width + dx + i % side]);
+            }
+            if (opaque > side * side / 4 && same * 10 >= opaque * 9)
+                return true;
+        }
+    }
+    return false;
+}
+
+// The caption's icon, common controls 6 and per-monitor DPI awareness.
+TEST_F(DialogTest, LooksLikeAWindowsProgram) {
+    Program program;
+    Start(program, exe, L"");
+    ASSERT_NE(program.dialog, nullptr);
+    // Wine answers WM_GETICON from another process without asking the window: the caption is
+    // looked at instead.
+    SetWindowPos(program.dialog, HWND_TOP, 20, 20, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
+    SetForegroundWindow(program.dialog);
+    RedrawWindow(program.dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_UPDATENOW);
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(program.dialog, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
+    EXPECT_TRUE(CaptionShowsProgramIcon(program.dialog, exe));
+    EXPECT_EQ(GetAwarenessFromDpiAwarenessContext(GetWindowDpiAwarenessContext(program.dialog)),
+              DPI_AWARENESS_PER_MONITOR_AWARE);
+    HMODULE modules[256];
+    DWORD bytes = 0;
+    ASSERT_TRUE(K32EnumProcessModules(program.process.hProcess, modules, sizeof(modules), &bytes));
+    bool commonControls6 = false;
+    for (DWORD i = 0; i < bytes / sizeof(HMODULE) && i < std::size(modules); ++i) {
+        wchar_t name[MAX_PATH] = {};
+        K32GetModuleFileNameExW(program.process.hProcess, modules[i], name, MAX_PATH);
+        _wcslwr(name);
+        commonControls6 |= wcsstr(name, L"common-controls_6595b64144ccf1df_6.") != nullptr;
+    }
+    EXPECT_TRUE(commonControls6);
+}
+
 TEST_F(DialogTest, AboutBoxOpensOnlyFromTheIcon) {
     Program program;
     Start(program, exe, L"");
@@ -549,11 +752,22 @@ TEST_F(DialogTest, ResizeMovesOnlyTheRightHandControls) {
     Program program;
     Start(program, exe, L"");
     ASSERT_NE(program.dialog, nullptr);
-    // Opened over the whole work area, as on the device's screen.
+    // On a desktop: the size of its content, centred on the work area, resizable.
     RECT work{}, window{};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
     GetWindowRect(program.dialog, &window);
-    EXPECT_TRUE(EqualRect(&work, &window));
+    EXPECT_LT(window.right - window.left, (work.right - work.left) / 2);
+    EXPECT_LT(window.bottom - window.top, (work.bottom - work.top) / 2);
+    EXPECT_LE(abs((window.left - work.left) - (work.right - window.right)), 1);
+    EXPECT_LE(abs((window.top - work.top) - (work.bottom - window.bottom)), 1);
+    EXPECT_TRUE(GetWindowLongW(program.dialog, GWL_STYLE) & WS_THICKFRAME);
+    const int height = window.bottom - window.top, least = window.right - window.left;
+    // The right margin is the left one, from the start.
+    const int margin = program.Place(kImageLabel).left;
+    RECT client{};
+    GetClientRect(program.dialog, &client);
+    for (int id : {kDescription, kImageBrowse, kLanguageBrowse})
+        EXPECT_EQ(program.Place(id).right, client.right - margin) << id;
     const int all[] = {kIcon,        kDescription,   kImageLabel,   kImagePath,
                        kImageBrowse, kLanguageLabel, kLanguagePath, kLanguageBrowse,
                        kLogo,        kExport,        kImport,       IDCANCEL};
@@ -562,7 +776,9 @@ TEST_F(DialogTest, ResizeMovesOnlyTheRightHandControls) {
         for (int id : all)
             before.push_back(program.Place(id));
         SetWindowPos(program.dialog, nullptr, 0, 0, width, 300, SWP_NOMOVE | SWP_NOZORDER);
-        RECT client{};
+        GetWindowRect(program.dialog, &window);
+        EXPECT_EQ(window.right - window.left, width);
+        EXPECT_EQ(window.bottom - window.top, height) << "resizable in width only";
         GetClientRect(program.dialog, &client);
         const int w = client.right;
         for (size_t i = 0; i < std::size(all); ++i) {
@@ -572,11 +788,11 @@ TEST_F(DialogTest, ResizeMovesOnlyTheRightHandControls) {
             switch (all[i]) {
                 case kDescription:
                     EXPECT_EQ(now.left, was.left);
-                    EXPECT_EQ(now.right, w - 5);
+                    EXPECT_EQ(now.right, w - margin);
                     break;
                 case kImageBrowse:
                 case kLanguageBrowse:
-                    EXPECT_EQ(now.right, w - 5);
+                    EXPECT_EQ(now.right, w - margin);
                     EXPECT_EQ(now.right - now.left, was.right - was.left);
                     break;
                 case kImagePath:
@@ -593,6 +809,10 @@ TEST_F(DialogTest, ResizeMovesOnlyTheRightHandControls) {
             }
         }
     }
+    // Never narrower than its content.
+    SetWindowPos(program.dialog, nullptr, 0, 0, least / 2, height, SWP_NOMOVE | SWP_NOZORDER);
+    GetWindowRect(program.dialog, &window);
+    EXPECT_EQ(window.right - window.left, least);
 }
 
 TEST_F(DialogTest, UpdateCopyStartedByHandReplacesItsNamesake) {
@@ -613,6 +833,67 @@ TEST_F(DialogTest, UpdateCopyStartedByHandReplacesItsNamesake) {
     Start(second, lone, L"\"ignored\"", false);
     EXPECT_EQ(second.WaitForExit(), 0u);
     EXPECT_TRUE(std::filesystem::exists(dir.path / "lone.exe"));
+}
+
+// A hand-over that cannot finish (the program was started again meanwhile) loses nothing: the
+// update copy says so and names itself, and the program's next start offers to finish it.
+TEST_F(DialogTest, UnfinishedUpdateIsSaidAndOfferedAgain) {
+    std::filesystem::path copy = dir.path / "quelvar.exe.QN";
+    const Bytes original = test::ReadFileBytes(exe);
+    Bytes update = original;
+    update.insert(update.end(), {'n', 'e', 'w'});  // data after the image, which loads all the same
+    test::WriteFileBytes(copy, update);
+    HANDLE held =
+        CreateFileW(exe.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    Program handOver;
+    Start(handOver, copy, L"", false);
+    std::wstring said = handOver.Answer();  // after about 20 s of retries
+    EXPECT_NE(said.find(copy.wstring()), std::wstring::npos) << Narrow(said);
+    EXPECT_EQ(handOver.WaitForExit(), 0u);
+    CloseHandle(held);
+    EXPECT_EQ(test::ReadFileBytes(exe), original);
+    ASSERT_EQ(test::ReadFileBytes(copy), update);
+
+    // Declined: the dialog opens and the copy stays.
+    Program declined;
+    Start(declined, exe, L"", false);
+    HWND offer = declined.WaitForBox();
+    ASSERT_NE(offer, nullptr);
+    std::wstring text = Lines(MessageOf(offer));
+    EXPECT_NE(text.find(copy.wstring()), std::wstring::npos) << Narrow(text);
+    PostMessageW(offer, WM_COMMAND, IDNO, 0);
+    EXPECT_TRUE(WaitFor([&] {
+        HWND dialog = FindDialogOf(declined.process.dwProcessId, nullptr);
+        return dialog != nullptr && GetDlgItem(dialog, kImagePath) != nullptr;
+    }));
+    EXPECT_EQ(test::ReadFileBytes(copy), update);
+    PostMessageW(FindDialogOf(declined.process.dwProcessId, nullptr), WM_COMMAND, IDCANCEL, 0);
+    EXPECT_EQ(declined.WaitForExit(), 0u);
+
+    // Accepted: the program ends and the copy takes its place.
+    Program accepted;
+    Start(accepted, exe, L"", false);
+    offer = accepted.WaitForBox();
+    ASSERT_NE(offer, nullptr);
+    PostMessageW(offer, WM_COMMAND, IDYES, 0);
+    EXPECT_EQ(accepted.WaitForExit(), 0u);
+    EXPECT_TRUE(WaitFor([&] { return !std::filesystem::exists(copy); }));
+    EXPECT_EQ(test::ReadFileBytes(exe), update);
+
+    // A copy cut short, or older than the program, is no update: the dialog opens at once.
+    test::WriteFileBytes(copy, Bytes(update.begin(), update.begin() + update.size() / 2));
+    for (bool older : {false, true}) {
+        if (older) {
+            test::WriteFileBytes(copy, update);
+            std::filesystem::last_write_time(
+                copy, std::filesystem::last_write_time(exe) - std::chrono::hours(1));
+        }
+        Program program;
+        Start(program, exe, L"");
+        ASSERT_NE(program.dialog, nullptr);
+        EXPECT_NE(program.Item(kImagePath), nullptr) << "older " << older;
+    }
 }
 
 TEST_F(DialogTest, FailedStartOfTheUpdateCopyIsReported) {
@@ -646,7 +927,7 @@ TEST_F(DialogTest, SelfTranslation) {
     std::filesystem::path english = dir.path / "quelvar.en.lng";
     std::filesystem::copy_file(FromBuild(QUELVAR_EXAMPLES_DIR) / "quelvar.en.lng", english);
     std::vector<std::wstring> translation = LanguageLines(english);
-    ASSERT_EQ(translation.size(), 17u);
+    ASSERT_EQ(translation.size(), 21u);
     Bytes original = test::ReadFileBytes(exe);
 
     Program first;
@@ -657,7 +938,7 @@ TEST_F(DialogTest, SelfTranslation) {
     EXPECT_EQ(first.Answer(), kSuccess);
     EXPECT_EQ(test::ReadFileBytes(exe), original) << "an export changes no file";
     std::vector<std::wstring> chinese = LanguageLines(dir.path / "quelvar.lng");
-    ASSERT_EQ(chinese.size(), 17u);
+    ASSERT_EQ(chinese.size(), 21u);
     EXPECT_EQ(chinese[0], L"5.200.HEAD=Quelvar");
     EXPECT_EQ(chinese[1], L"5.200.FONT=MS Shell Dlg,9");
     EXPECT_EQ(chinese[2],

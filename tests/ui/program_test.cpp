@@ -83,6 +83,12 @@ TEST(Program, ReplaceWithRetries) {
     CloseHandle(held);
     EXPECT_EQ(test::ReadFileBytes(target), (test::Bytes{1, 2, 3}));
     EXPECT_EQ(test::ReadFileBytes(source), (test::Bytes{4, 5}));
+
+    // A source that is gone (another process moved it) ends the tries at once.
+    std::filesystem::remove(source);
+    start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ReplaceWithRetries(source, target, 1000, 20));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The compiled resources of quelvar.exe, 64-bit and 32-bit, read back byte by byte with a
 // resource directory reader of the test's own: language 2052 everywhere, the string block with
-// its terminating zeros counted, the dialog template, the six icon images and the version.
+// its terminating zeros counted, the dialog template, the six icon images, the version and the
+// manifest.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -80,10 +81,11 @@ TEST_P(ProgramResources, AreAsDesigned) {
         EXPECT_EQ(ids[2], 2052u) << "type " << ids[0] << " name " << ids[1];
         ++types[ids[0]];
     }
-    // Dialog 200, string block 32, icon group 100 with six images, one version resource.
-    EXPECT_EQ(types, (std::map<uint32_t, int>{{3, 6}, {5, 1}, {6, 1}, {14, 1}, {16, 1}}));
+    // Dialog 200, string block 32, icon group 100 with six images, one version resource, one
+    // manifest.
+    EXPECT_EQ(types, (std::map<uint32_t, int>{{3, 6}, {5, 1}, {6, 1}, {14, 1}, {16, 1}, {24, 1}}));
 
-    // The string block: ids 496 to 511, texts at 500 to 505, each with its zero counted.
+    // The string block: ids 496 to 511, texts at 500 to 509, each with its zero counted.
     const Bytes& block = r.data.at({6, 32, 2052});
     const std::u16string texts[16] = {u"",
                                       u"",
@@ -95,8 +97,13 @@ TEST_P(ProgramResources, AreAsDesigned) {
                                       u"可执行文件 (*.exe;*.dll)|*.exe;*.dll|所有文件 (*.*)|*.*|",
                                       u"当前目标文件就是本程序的可执行文件。\n\nQuelvar "
                                       u"将自动退出当前程序，以便使新的程序文件生效。",
-                                      u"语言文件 (*.lng)|*.lng|所有文件 (*.*)|*.*|"};
-    const size_t stored[16] = {0, 0, 0, 0, 8, 8, 8, 48, 51, 35};
+                                      u"语言文件 (*.lng)|*.lng|所有文件 (*.*)|*.*|",
+                                      u"语言文件已存在：\n%1\n\n要替换它吗？",
+                                      u"翻译后的程序保留在 %1。",
+                                      u"Quelvar 的更新未能完成，新的程序文件保留在：\n%1\n\n"
+                                      u"再次启动 Quelvar 即可完成更新。",
+                                      u"Quelvar 有一个尚未完成的更新：\n%1\n\n现在完成更新吗？"};
+    const size_t stored[16] = {0, 0, 0, 0, 8, 8, 8, 48, 51, 35, 20, 14, 52, 33};
     size_t at = 0;
     for (int i = 0; i < 16; ++i) {
         size_t n = Load16(&block[at]);
@@ -162,6 +169,16 @@ TEST_P(ProgramResources, AreAsDesigned) {
         EXPECT_NE(all.find(s), std::u16string::npos);
     size_t translation = version.size() - 4;
     EXPECT_EQ(Load32(&version[translation]), 0u);
+}
+
+TEST_P(ProgramResources, ManifestAsksForCommonControls6AndPerMonitorDpi) {
+    Resources r = ReadResources(GetParam());
+    const Bytes& manifest = r.data.at({24, 1, 2052});
+    std::string text(manifest.begin(), manifest.end());
+    for (const char* part : {"name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+                             "publicKeyToken=\"6595b64144ccf1df\"", ">true/pm</dpiAware>",
+                             ">PerMonitorV2, PerMonitor</dpiAwareness>"})
+        EXPECT_NE(text.find(part), std::string::npos) << part;
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, ProgramResources,
