@@ -20,4 +20,8 @@ void AppendUnitsLE(std::vector<uint8_t>& out, std::u16string_view text);
 std::u16string_view ReadUnitsLE(const uint8_t* bytes, size_t available, int32_t count,
                                 std::u16string& buffer);
 
+// UTF-8 of a text, for the edges that speak it (terminals, UTF-8 files). A lone surrogate,
+// which no UTF-8 text can hold, becomes U+FFFD.
+std::string ToUtf8(std::u16string_view text);
+
 }  // namespace quelvar

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/number.h"
+#include "base/utf16.h"
 #include "driver/driver.h"
 
 namespace {
@@ -71,6 +72,24 @@ int Fail(const char* what, Result code) {
     return kExitFailed;
 }
 
+// Says a notice on stderr.
+void Tell(const quelvar::Notice& notice) {
+    std::string key = quelvar::ToUtf8(notice.key);
+    switch (notice.kind) {
+        case quelvar::NoticeKind::TextCut:
+            std::fprintf(stderr,
+                         "quelvar-cli: %s: the translation of %llu units is cut to %llu, the most "
+                         "a string table entry holds\n",
+                         key.c_str(), static_cast<unsigned long long>(notice.counts[0]),
+                         static_cast<unsigned long long>(notice.counts[1]));
+            break;
+    }
+}
+
+quelvar::Options MakeOptions(uint32_t languageFilter) {
+    return quelvar::Options{languageFilter, Tell};
+}
+
 int Usage(const char* problem) {
     if (problem != nullptr)
         std::fprintf(stderr, "quelvar-cli: %s\n", problem);
@@ -92,7 +111,7 @@ int RunExport(const std::vector<std::filesystem::path>& args, uint32_t languageF
         return Usage("export takes IMAGE and an optional LANGFILE");
     std::filesystem::path language =
         args.size() == 2 ? args[1] : quelvar::DefaultLanguagePath(args[0]);
-    Result r = quelvar::ProcessImage(args[0], language, nullptr, languageFilter);
+    Result r = quelvar::ProcessImage(args[0], language, nullptr, MakeOptions(languageFilter));
     if (r != quelvar::kSuccess)
         return Fail("export", r);
     std::printf("exported %s to %s\n", Show(args[0]).c_str(), Show(language).c_str());
@@ -105,13 +124,14 @@ int RunImport(const std::vector<std::filesystem::path>& args, const std::filesys
         return Usage("import takes IMAGE and LANGFILE");
     const std::filesystem::path& image = args[0];
     if (output != nullptr) {
-        Result r = quelvar::ProcessImage(image, args[1], output, languageFilter);
+        Result r = quelvar::ProcessImage(image, args[1], output, MakeOptions(languageFilter));
         if (r != quelvar::kSuccess)
             return Fail("import", r);
         std::printf("imported %s into %s\n", Show(args[1]).c_str(), Show(*output).c_str());
         return kExitOk;
     }
-    quelvar::InPlaceImport outcome = quelvar::ImportInPlace(image, args[1], languageFilter);
+    quelvar::InPlaceImport outcome =
+        quelvar::ImportInPlace(image, args[1], MakeOptions(languageFilter));
     if (outcome.copyLeft) {
         std::fprintf(stderr, "quelvar-cli: the translated image stays at %s\n",
                      Show(quelvar::UpdateCopyPath(image)).c_str());

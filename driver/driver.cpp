@@ -82,7 +82,7 @@ std::filesystem::path DefaultLanguagePath(const std::filesystem::path& imagePath
 
 Result ProcessImage(const std::filesystem::path& imagePath,
                     const std::filesystem::path& languagePath,
-                    const std::filesystem::path* outputPath, uint32_t languageFilter) {
+                    const std::filesystem::path* outputPath, const Options& options) {
     platform::FileView view;
     if (platform::MapWholeFile(imagePath, view) != kSuccess)
         return kErrorFileNotFound;
@@ -111,22 +111,23 @@ Result ProcessImage(const std::filesystem::path& imagePath,
         (!import && SameFile(imagePath, ExportPaths(languagePath).draft)))
         return kErrorSharingViolation;
 
-    WalkOptions options;
-    options.languageFilter = languageFilter;
+    WalkOptions walk;
+    walk.languageFilter = options.languageFilter;
+    walk.notify = options.notify;
     try {
         if (!import)
-            return ExportSection(section, options, languagePath);
-        return ImportSection(image, headers, plan, section, options, languagePath, *outputPath);
+            return ExportSection(section, walk, languagePath);
+        return ImportSection(image, headers, plan, section, walk, languagePath, *outputPath);
     } catch (const std::bad_alloc&) {
         return kErrorOutOfMemory;
     }
 }
 
 InPlaceImport ImportInPlace(const std::filesystem::path& imagePath,
-                            const std::filesystem::path& languagePath, uint32_t languageFilter) {
+                            const std::filesystem::path& languagePath, const Options& options) {
     InPlaceImport outcome;
     std::filesystem::path copy = UpdateCopyPath(imagePath);
-    outcome.result = ProcessImage(imagePath, languagePath, &copy, languageFilter);
+    outcome.result = ProcessImage(imagePath, languagePath, &copy, options);
     if (outcome.result != kSuccess)
         return outcome;
     outcome.result = PutUpdateCopyInPlace(imagePath);

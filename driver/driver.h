@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 
+#include "base/notice.h"
 #include "base/result.h"
 #include "resources/tree.h"
 
@@ -22,18 +23,30 @@ std::filesystem::path UpdateCopyPath(const std::filesystem::path& imagePath);
 // ".lng", or ".lng" appended when the name has none. Empty for an empty path.
 std::filesystem::path DefaultLanguagePath(const std::filesystem::path& imagePath);
 
+// How one export or import runs.
+struct Options {
+    // Export only the texts of the resources in this language; import translates only those
+    // resources and copies the others unchanged. kAllLanguages handles every resource.
+    uint32_t languageFilter = kAllLanguages;
+    // Receives what the operation has to say without failing; empty drops it.
+    NoticeSink notify;
+};
+
 // Export when `outputPath` is null: writes the language file. Import otherwise: reads the
-// language file and writes the new image to `outputPath`. `languageFilter` limits export to
-// the resources of one language and import to translating them, every other resource being
-// copied unchanged; kAllLanguages handles every resource.
+// language file and writes the new image to `outputPath`.
 // Returns 0 or a Win32 error number: 2 when the image cannot be read, 11 for an image that
 // is malformed or cannot be rebuilt, 1812 for one without resources, 32 when the output would
 // overwrite the image, 110 when the language file cannot be loaded or created, 13 for a "LANG"
 // value that is no language id, 29 when an output cannot be written, 14 without memory.
 Result ProcessImage(const std::filesystem::path& imagePath,
                     const std::filesystem::path& languagePath,
-                    const std::filesystem::path* outputPath,
-                    uint32_t languageFilter = kAllLanguages);
+                    const std::filesystem::path* outputPath, const Options& options);
+inline Result ProcessImage(const std::filesystem::path& imagePath,
+                           const std::filesystem::path& languagePath,
+                           const std::filesystem::path* outputPath,
+                           uint32_t languageFilter = kAllLanguages) {
+    return ProcessImage(imagePath, languagePath, outputPath, Options{languageFilter, {}});
+}
 
 struct InPlaceImport {
     Result result = kSuccess;
@@ -53,7 +66,6 @@ bool IsCompleteImage(const std::filesystem::path& path);
 // Imports into the image itself: writes the update copy, gives it the image's permissions
 // and puts it in the image's place in one step.
 InPlaceImport ImportInPlace(const std::filesystem::path& imagePath,
-                            const std::filesystem::path& languagePath,
-                            uint32_t languageFilter = kAllLanguages);
+                            const std::filesystem::path& languagePath, const Options& options = {});
 
 }  // namespace quelvar

@@ -41,13 +41,15 @@ void RebuildString(ResourceContext& ctx, uint32_t id, const uint8_t* units, size
     text.push_back(0);
     if (text.size() > kMaxStringUnits) {
         // A translation can outgrow the length word: it is cut to the longest string the
-        // word counts, keeping its terminating zero and the block readable. A surrogate pair
-        // is not split.
+        // word counts, keeping its terminating zero and the block readable, and the cut is
+        // said. A surrogate pair is not split.
+        size_t given = text.size() - 1;
         size_t keep = kMaxStringUnits - 1;
         if (text[keep - 1] >= 0xD800 && text[keep - 1] <= 0xDBFF)
             --keep;
         text.resize(keep);
         text.push_back(0);
+        Notify(ctx, Notice{NoticeKind::TextCut, ctx.key, {given, keep}});
     }
     Append16(out, static_cast<uint16_t>(text.size()));
     AppendUnits(out, text);

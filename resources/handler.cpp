@@ -71,6 +71,11 @@ void CopyUnchanged(ResourceContext& ctx, std::span<const uint8_t> bytes) {
         Append(*ctx.writer, bytes);
 }
 
+void Notify(const ResourceContext& ctx, const Notice& notice) {
+    if (ctx.notify != nullptr && *ctx.notify)
+        (*ctx.notify)(notice);
+}
+
 size_t SourceAlign4(const ResourceContext& ctx, size_t offset) {
     uint64_t at = uint64_t{ctx.dataRva} + offset;
     return offset + static_cast<size_t>((4 - at % 4) % 4);

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/notice.h"
 #include "resources/section_writer.h"
 
 namespace quelvar {
@@ -50,6 +51,7 @@ struct ResourceContext {
     const TextSink* sink = nullptr;  // export
     const TextSource* source = nullptr;  // import; null reads as "no replacements"
     SectionWriter* writer = nullptr;     // import: null on export
+    const NoticeSink* notify = nullptr;  // null or empty: notices are dropped
     std::u16string key, text;            // scratch space, kept to spare allocations
 };
 
@@ -80,6 +82,8 @@ size_t ImportText(ResourceContext& ctx, ItemKey key, const uint8_t* text, size_t
                   int32_t count);
 // Import: copies bytes of the source unchanged. Does nothing on export.
 void CopyUnchanged(ResourceContext& ctx, std::span<const uint8_t> bytes);
+// Passes a notice on to the walk's receiver, when it has one.
+void Notify(const ResourceContext& ctx, const Notice& notice);
 // The offset of the next 4-byte boundary at or after `offset` in the resource's data, counted
 // in the source image's addresses (the data itself need not start on one).
 size_t SourceAlign4(const ResourceContext& ctx, size_t offset);

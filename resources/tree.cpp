@@ -243,6 +243,7 @@ void ExportTexts(const ResourceSection& section, std::span<const HandlerEntry> h
     Walk walk{
         section, section.bytes.data() + section.rootOffset, handlers, options, nullptr, {}, {}, {}};
     walk.context.sink = &sink;
+    walk.context.notify = &options.notify;
     WalkDirectory(walk, 0);
 }
 
@@ -251,6 +252,7 @@ void RebuildSection(const ResourceSection& section, std::span<const HandlerEntry
     Walk walk{
         section, section.bytes.data() + section.rootOffset, handlers, options, &writer, {}, {}, {}};
     walk.context.source = &source;
+    walk.context.notify = &options.notify;
     walk.context.writer = &writer;
     WalkDirectory(walk, 0);
 }

@@ -42,6 +42,8 @@ struct WalkOptions {
     uint32_t languageOverride = kNoLanguageOverride;
     // Import: the address the new section will have (the data entries point there).
     uint32_t targetRva = 0;
+    // Receives what the handlers have to say; empty drops it.
+    NoticeSink notify;
 };
 
 // Both walks run on a tree that CheckResourceTree accepted, with the handlers of `handlers`.

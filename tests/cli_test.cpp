@@ -145,5 +145,20 @@ TEST(Cli, ManualPageNamesTheOptionsOfHelp) {
     EXPECT_EQ(OptionsIn(std::string(manual.begin(), manual.end())), helpOptions);
 }
 
+// The cut of a translation that a string table entry cannot hold is said, with its key.
+TEST(Cli, CutTranslationIsSaid) {
+    test::TempDir dir;
+    test::WriteFileBytes(
+        dir / "app.exe",
+        test::BuildImage({{test::Id(6), test::Id(1), 1033, test::StringBlock({u"a", u"b"})}}));
+    test::WriteFileBytes(dir / "de.lng",
+                         test::LanguageFile(u"6.1.1=" + std::u16string(70000, u'x') + u"\r\n"));
+    CliRun r = Cli("import app.exe de.lng -o out.exe", dir);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err,
+              "quelvar-cli: 6.1.1: the translation of 70000 units is cut to 65534, the most a "
+              "string table entry holds\n");
+}
+
 }  // namespace
 }  // namespace quelvar

@@ -1,0 +1,25 @@
+// Notices: what an operation tells its user without failing (a text cut to fit its format, an
+// entry replaced). Like failures they travel as values; only the front ends turn them into
+// text, and a quiet front end drops them.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace quelvar {
+
+enum class NoticeKind {
+    TextCut,  // a translation longer than its format allows: `key`, `counts` = {given, kept}
+};
+
+struct Notice {
+    NoticeKind kind;
+    std::u16string key;           // the text or resource the notice is about, when any
+    uint64_t counts[2] = {0, 0};  // numbers the kind defines
+};
+
+// Receives the notices of one operation; an empty function drops them.
+using NoticeSink = std::function<void(const Notice& notice)>;
+
+}  // namespace quelvar
