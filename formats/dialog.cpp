@@ -178,10 +178,16 @@ ItemKey ControlKey(const ControlLayout& control, uint32_t& sCounter, std::u16str
 
 void ExportDialog(ResourceContext& ctx, const uint8_t* data, size_t size,
                   const DialogLayout& layout) {
-    ExportText(ctx, TextKey(u"HEAD"), data + layout.captionStart,
-               UnitsFrom(size, layout.captionStart), -1);
-    if (layout.hasTypeface)
+    // Every text of a dialog is seen together.
+    ctx.group = 1;
+    std::u16string caption = ReadText(data, size, layout.captionStart);
+    ctx.place = u"dialog caption";
+    ExportText(ctx, TextKey(u"HEAD"), caption);
+    if (layout.hasTypeface) {
+        ctx.place = u"dialog font: typeface,point size";
         ExportText(ctx, TextKey(u"FONT"), FontValue(data, size, layout));
+    }
+    ctx.place = u"dialog \"" + caption + u"\"";
     uint32_t sCounter = 0;
     std::u16string sKey;
     for (const ControlLayout& control : layout.controls) {

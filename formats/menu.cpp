@@ -11,6 +11,7 @@
 // An item whose fixed part or text runs past the end of the data is no item: it yields no line,
 // and import copies the rest of the data, from where that item starts, unchanged.
 #include <string>
+#include <vector>
 
 #include "base/bytes.h"
 #include "base/utf16.h"
@@ -83,6 +84,61 @@ void AlignOutput(ResourceContext& ctx, const uint8_t* fill, size_t fillLength) {
         AlignTo(*ctx.writer, 4, std::span(fill, fillLength));
 }
 
+// The levels of a menu as its items come, for the place and group of each text on export: a
+// popup opens a level, the item flagged as the last of its level closes it (and the levels
+// whose last item was the popup just closed). Both layouts use 0x80 for "last".
+constexpr uint16_t kLastItem = 0x80;
+
+struct MenuLevels {
+    struct Level {
+        std::u16string name;  // the popup's text without its accelerator marks
+        uint32_t group;
+        bool lastInParent;
+    };
+    std::vector<Level> open;
+    uint32_t nextGroup = 1;  // the top level is group 0
+};
+
+// An item's text as the user reads it in a path: "&&" is "&", other "&" marks go, and a
+// shortcut after a tab is left out.
+std::u16string Readable(std::u16string_view text) {
+    std::u16string out;
+    for (size_t i = 0; i < text.size() && text[i] != u'\t'; ++i) {
+        if (text[i] != u'&')
+            out.push_back(text[i]);
+        else if (i + 1 < text.size() && text[i + 1] == u'&')
+            out.push_back(text[++i]);
+    }
+    return out;
+}
+
+// Export: sets the place ("File > Open") and group of the item at `textAt`, then moves the
+// levels past it.
+void EnterItem(ResourceContext& ctx, MenuLevels& levels, const uint8_t* data, size_t size,
+               size_t textAt, bool popup, bool last) {
+    if (IsImport(ctx))
+        return;
+    std::u16string text(ReadUnitsLE(data + textAt, (size - textAt) / 2, -1, ctx.text));
+    ctx.place.clear();
+    for (const MenuLevels::Level& level : levels.open) {
+        ctx.place += level.name;
+        ctx.place += u" > ";
+    }
+    std::u16string readable = Readable(text);
+    ctx.place += readable;
+    ctx.group = levels.open.empty() ? 0 : levels.open.back().group;
+    if (popup) {
+        levels.open.push_back({readable, levels.nextGroup++, last});
+    } else if (last) {
+        while (!levels.open.empty()) {
+            bool closesParent = levels.open.back().lastInParent;
+            levels.open.pop_back();
+            if (!closesParent)
+                break;
+        }
+    }
+}
+
 // Both headers hold at offset 2 the number of bytes between their first 4 bytes and the first
 // item. Copies the data up to the first item and tells where it starts; for data that ends
 // before any item, copies all of it and returns false.
@@ -105,6 +161,7 @@ void ProcessMenu(ResourceContext& ctx, const uint8_t* data, size_t size) {
         return;
 
     PKeys keys;
+    MenuLevels levels;
     size_t at = first;
     while (at < size) {
         if (size - at < 2)
@@ -124,6 +181,7 @@ void ProcessMenu(ResourceContext& ctx, const uint8_t* data, size_t size) {
             uint16_t id = Load16(data + at + 2);
             key = id == 0 || id == 0xFFFF ? NextPKey(keys) : NumberKey(id);
         }
+        EnterItem(ctx, levels, data, size, textAt, popup, (option & kLastItem) != 0);
         CopyRange(ctx, data, at, textAt);
         ProcessItemText(ctx, key, data, size, textAt);
         at = next;
@@ -139,12 +197,14 @@ void ProcessMenuEx(ResourceContext& ctx, const uint8_t* data, size_t size) {
         return;
 
     PKeys keys;
+    MenuLevels levels;
     size_t at = first;
     while (at < size) {
         if (size - at < kExtendedFixedSize)
             break;
         uint32_t id = Load32(data + at + kExtendedIdOffset);
-        bool popup = (Load16(data + at + kExtendedFlagsOffset) & kExtendedPopup) != 0;
+        uint16_t flags = Load16(data + at + kExtendedFlagsOffset);
+        bool popup = (flags & kExtendedPopup) != 0;
         size_t textAt = at + kExtendedFixedSize;
         size_t textEnd = TextEnd(data, size, textAt);
         if (textEnd == 0)
@@ -159,6 +219,7 @@ void ProcessMenuEx(ResourceContext& ctx, const uint8_t* data, size_t size) {
         }
         ItemKey key = id == 0 || id == 0xFFFF ? NextPKey(keys) : NumberKey(id & 0xFFFF);
 
+        EnterItem(ctx, levels, data, size, textAt, popup, (flags & kLastItem) != 0);
         CopyRange(ctx, data, at, textAt);
         ProcessItemText(ctx, key, data, size, textAt);
         if (popup) {

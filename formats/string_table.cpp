@@ -2,6 +2,7 @@
 // padding: a 16-bit length n, then n UTF-16 units, with no terminating zero required. Block b
 // (its numeric name, 1 to 4096) holds the strings with ids (b - 1) * 16 to b * 16 - 1.
 #include "base/bytes.h"
+#include "base/utf16.h"
 #include "formats/handlers.h"
 
 namespace quelvar {
@@ -71,10 +72,13 @@ void ProcessStringTable(ResourceContext& ctx, std::span<const uint8_t> data) {
     for (size_t k = 0; k < kStringsPerBlock; ++k, ++id) {
         size_t n = Load16(data.data() + at);
         const uint8_t* units = data.data() + at + 2;
-        if (IsImport(ctx))
+        if (IsImport(ctx)) {
             RebuildString(ctx, id, units, n);
-        else
+        } else {
+            ctx.place = u"string ";
+            AppendDecimal(ctx.place, id);
             ExportText(ctx, NumberKey(id), units, n, static_cast<int32_t>(n));
+        }
         at += 2 + 2 * n;
     }
     // Bytes after the 16 strings mean nothing to a reader, but are kept.

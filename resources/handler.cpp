@@ -25,7 +25,7 @@ void ExportText(ResourceContext& ctx, ItemKey key, std::u16string_view text) {
     if (text.empty() || ctx.sink == nullptr)
         return;
     FormKey(ctx, key);
-    (*ctx.sink)(TextItem{ctx.key, text});
+    (*ctx.sink)(TextItem{ctx.key, text, ctx.place, ctx.group, &ctx.resource});
 }
 
 void ExportText(ResourceContext& ctx, ItemKey key, const uint8_t* text, size_t available,

@@ -31,10 +31,23 @@ inline ItemKey TextKey(std::u16string_view text) {
 }
 void AppendItemKey(std::u16string& out, ItemKey key);
 
+// Where a resource lies in the tree, named as keys name it.
+struct ResourceInfo {
+    std::u16string_view type;  // the type's decimal id ("6") or its name
+    std::u16string_view name;  // the same of the resource's name
+    uint32_t language = 0;     // the language entry's id; kNamedLanguage when it is a name
+};
+constexpr uint32_t kNamedLanguage = 0xFFFFFFFF;
+
 // One text found on export. The views are valid during the sink's call only.
 struct TextItem {
-    std::u16string_view key;   // the full key: key path and item key, "6.32.500"
-    std::u16string_view text;  // the source text, never empty
+    std::u16string_view key;    // the full key: key path and item key, "6.32.500"
+    std::u16string_view text;   // the source text, never empty
+    std::u16string_view place;  // where the text lives, for a translator ("File > Open")
+    // Texts that one user sees together (one menu level, one dialog) share a group number
+    // within their resource.
+    uint32_t group = 0;
+    const ResourceInfo* resource = nullptr;
 };
 
 // Export: receives every text in the order of the tree and of the resources' layouts.
@@ -52,7 +65,11 @@ struct ResourceContext {
     const TextSource* source = nullptr;  // import; null reads as "no replacements"
     SectionWriter* writer = nullptr;     // import: null on export
     const NoticeSink* notify = nullptr;  // null or empty: notices are dropped
-    std::u16string key, text;            // scratch space, kept to spare allocations
+    ResourceInfo resource;
+    // Export: the place and group that the next texts are reported with (see TextItem).
+    std::u16string place;
+    uint32_t group = 0;
+    std::u16string key, text;  // scratch space, kept to spare allocations
 };
 
 inline bool IsImport(const ResourceContext& ctx) {

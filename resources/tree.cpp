@@ -81,6 +81,7 @@ Result CheckDirectory(TreeCheck& check, size_t offset) {
 struct Step {
     bool named;
     uint32_t id;
+    size_t keyStart, keyEnd;  // the component of the key path it added, when any
 };
 
 // The state of one walk. `writer` is null on export.
@@ -160,6 +161,15 @@ void WalkData(Walk& walk, const uint8_t* entry, size_t outputEntry) {
         ctx.nameId = walk.steps.size() >= 3 && !walk.steps[1].named ? walk.steps[1].id : 0;
         ctx.dataRva = dataRva;
         ctx.keyPath = walk.keyPath;
+        auto component = [&](const Step& step) {
+            return std::u16string_view(walk.keyPath)
+                .substr(step.keyStart, step.keyEnd - step.keyStart);
+        };
+        ctx.resource.type = component(walk.steps[0]);
+        ctx.resource.name = walk.steps.size() >= 3 ? component(walk.steps[1]) : u"";
+        ctx.resource.language = (name & kHighBit) ? kNamedLanguage : name;
+        ctx.place.clear();
+        ctx.group = 0;
         handler(ctx, data);
     } else {
         CopyUnchanged(ctx, data);
@@ -178,7 +188,7 @@ void WalkEntry(Walk& walk, size_t entryOffset, size_t outputEntry) {
     uint32_t name = Load32(entry);
     uint32_t target = Load32(entry + 4);
 
-    walk.steps.push_back(Step{(name & kHighBit) != 0, name & ~kHighBit});
+    walk.steps.push_back(Step{(name & kHighBit) != 0, name & ~kHighBit, keyEnd, keyEnd});
     if (name & kHighBit) {
         const uint8_t* string = walk.tree + (name & ~kHighBit);
         size_t length = Load16(string);
@@ -194,6 +204,8 @@ void WalkEntry(Walk& walk, size_t entryOffset, size_t outputEntry) {
         AppendDecimal(walk.keyPath, name);
         walk.keyPath.push_back(u'.');
     }
+    if (walk.keyPath.size() > keyEnd)
+        walk.steps.back().keyEnd = walk.keyPath.size() - 1;  // without its "."
 
     if (target & kHighBit) {
         if (Importing(walk))

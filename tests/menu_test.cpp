@@ -2,6 +2,8 @@
 // texts in a layout that a separate reader accepts, and templates cut short anywhere.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <map>
 #include <stdexcept>
 
@@ -217,6 +219,39 @@ Template ExtendedMenu() {
 TEST(Menu, ExportKeysItemsInTemplateOrder) {
     for (const Template& t : {StandardMenu(), ExtendedMenu()})
         EXPECT_EQ(Export(t.b), Lines(t));
+}
+
+// Each text is reported with its popup path and the group of its level: the popup that opens a
+// level belongs to the level around it, and a last item closes its level and every level whose
+// last item was the popup just closed.
+TEST(Menu, ExportTellsWhereEachTextLives) {
+    using Where = std::tuple<std::u16string, std::u16string, uint32_t>;
+    auto where = [](const Bytes& b) {
+        std::vector<Where> out;
+        for (const auto& item : test::ExportItems(ProcessMenuResource, b, u"4.102."))
+            out.emplace_back(item.key.substr(6), item.place, item.group);
+        return out;
+    };
+    EXPECT_EQ(where(StandardMenu().b), (std::vector<Where>{{u"P0", u"File", 0},
+                                                           {u"201", u"File > Open", 1},
+                                                           {u"202", u"File > Save", 1},
+                                                           {u"P2", u"File > Zero", 1},
+                                                           {u"P3", u"File > Max", 1},
+                                                           {u"P4", u"Edit", 0},
+                                                           {u"301", u"Edit > Undo", 2},
+                                                           {u"900", u" > x", 3}}));
+    Template t;
+    t.U16(1), t.U16(4), t.U32(0);
+    t.Ex(0, 0x01, u"P0", u"&Tools");
+    t.Ex(5, 0, u"5", u"Save && &Quit\tCtrl+Q");
+    t.Ex(0, 0x81, u"P1", u"&More");
+    t.Ex(6, 0x80, u"6", u"&Deep");
+    t.Ex(7, 0x80, u"7", u"Top");
+    EXPECT_EQ(where(t.b), (std::vector<Where>{{u"P0", u"Tools", 0},
+                                              {u"5", u"Tools > Save & Quit", 1},
+                                              {u"P1", u"Tools > More", 1},
+                                              {u"6", u"Tools > More > Deep", 2},
+                                              {u"7", u"Top", 0}}));
 }
 
 TEST(Menu, ImportWithoutLinesCopiesEveryByte) {

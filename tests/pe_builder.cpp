@@ -365,16 +365,28 @@ Bytes CaptionDialog(std::u16string_view caption) {
     return b;
 }
 
-std::u16string ExportWith(ResourceHandler handler, std::span<const uint8_t> data,
-                          std::u16string_view keyPath, uint32_t dataRva, uint32_t nameId) {
-    std::u16string lines;
-    TextSink sink = [&lines](const TextItem& item) { AppendLanguageLine(lines, item); };
+std::vector<ExportedText> ExportItems(ResourceHandler handler, std::span<const uint8_t> data,
+                                      std::u16string_view keyPath, uint32_t dataRva,
+                                      uint32_t nameId) {
+    std::vector<ExportedText> items;
+    TextSink sink = [&items](const TextItem& item) {
+        items.push_back({std::u16string(item.key), std::u16string(item.text),
+                         std::u16string(item.place), item.group});
+    };
     ResourceContext ctx;
     ctx.nameId = nameId;
     ctx.dataRva = dataRva;
     ctx.keyPath = keyPath;
     ctx.sink = &sink;
     handler(ctx, data);
+    return items;
+}
+
+std::u16string ExportWith(ResourceHandler handler, std::span<const uint8_t> data,
+                          std::u16string_view keyPath, uint32_t dataRva, uint32_t nameId) {
+    std::u16string lines;
+    for (const ExportedText& item : ExportItems(handler, data, keyPath, dataRva, nameId))
+        AppendLanguageLine(lines, TextItem{item.key, item.text, item.place, item.group});
     return lines;
 }
 

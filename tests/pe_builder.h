@@ -103,7 +103,17 @@ Bytes StringBlock(const std::vector<std::u16string>& strings);
 // A standard dialog template without font or controls: only its caption is translatable.
 Bytes CaptionDialog(std::u16string_view caption);
 
+// One text a handler reported on export, copied out of its TextItem.
+struct ExportedText {
+    std::u16string key, text, place;
+    uint32_t group;
+};
+
 // Runs a resource handler as the walk does, on data at address `dataRva` of the source image.
+// Export: every text it reports.
+std::vector<ExportedText> ExportItems(ResourceHandler handler, std::span<const uint8_t> data,
+                                      std::u16string_view keyPath, uint32_t dataRva = 0,
+                                      uint32_t nameId = 0);
 // Export: the lines a language file gets for the texts (without the byte-order mark).
 std::u16string ExportWith(ResourceHandler handler, std::span<const uint8_t> data,
                           std::u16string_view keyPath, uint32_t dataRva = 0, uint32_t nameId = 0);
