@@ -116,7 +116,7 @@ std::u16string Readable(std::u16string_view text) {
 // levels past it.
 void EnterItem(ResourceContext& ctx, MenuLevels& levels, const uint8_t* data, size_t size,
                size_t textAt, bool popup, bool last) {
-    if (IsImport(ctx))
+    if (!ctx.describe)
         return;
     std::u16string text(ReadUnitsLE(data + textAt, (size - textAt) / 2, -1, ctx.text));
     ctx.place.clear();

@@ -75,8 +75,10 @@ void ProcessStringTable(ResourceContext& ctx, std::span<const uint8_t> data) {
         if (IsImport(ctx)) {
             RebuildString(ctx, id, units, n);
         } else {
-            ctx.place = u"string ";
-            AppendDecimal(ctx.place, id);
+            if (ctx.describe) {
+                ctx.place = u"string ";
+                AppendDecimal(ctx.place, id);
+            }
             ExportText(ctx, NumberKey(id), units, n, static_cast<int32_t>(n));
         }
         at += 2 + 2 * n;

@@ -325,11 +325,14 @@ Result BuildUpdatedImage(std::span<const uint8_t> image, const ImageHeaders& hea
         shifts.rvaDelta =
             static_cast<int64_t>(plan.targetRva + AlignUp(length, sa)) - plan.followingRva;
 
-    out.assign(shifts.newResume + (image.size() - plan.resume), 0);
-    std::copy(image.begin(), image.begin() + plan.cut, out.begin());
-    std::copy(section.begin(), section.end(), out.begin() + plan.sectionPointer);
-    std::copy(image.begin() + plan.resume, image.end(),
-              out.begin() + static_cast<ptrdiff_t>(shifts.newResume));
+    // Only the gaps are zero-filled: everything else is copied once.
+    out.clear();
+    out.reserve(shifts.newResume + (image.size() - plan.resume));
+    out.insert(out.end(), image.begin(), image.begin() + plan.cut);
+    out.resize(plan.sectionPointer, 0);
+    out.insert(out.end(), section.begin(), section.end());
+    out.resize(shifts.newResume, 0);
+    out.insert(out.end(), image.begin() + plan.resume, image.end());
 
     bool ok = true;
     switch (plan.placement) {

@@ -66,7 +66,9 @@ struct ResourceContext {
     SectionWriter* writer = nullptr;     // import: null on export
     const NoticeSink* notify = nullptr;  // null or empty: notices are dropped
     ResourceInfo resource;
-    // Export: the place and group that the next texts are reported with (see TextItem).
+    // Export: the place and group that the next texts are reported with (see TextItem). Only
+    // worked out when `describe` is set: a sink that has no use for them spares the cost.
+    bool describe = false;
     std::u16string place;
     uint32_t group = 0;
     std::u16string key, text;  // scratch space, kept to spare allocations

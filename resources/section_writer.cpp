@@ -18,8 +18,7 @@ uint8_t* Extend(SectionWriter& writer, size_t length) {
 
 size_t Append(SectionWriter& writer, std::span<const uint8_t> bytes) {
     size_t at = Position(writer);
-    uint8_t* p = Extend(writer, bytes.size());
-    std::copy(bytes.begin(), bytes.end(), p);
+    writer.bytes.insert(writer.bytes.end(), bytes.begin(), bytes.end());
     return at;
 }
 

@@ -255,6 +255,7 @@ void ExportTexts(const ResourceSection& section, std::span<const HandlerEntry> h
     Walk walk{
         section, section.bytes.data() + section.rootOffset, handlers, options, nullptr, {}, {}, {}};
     walk.context.sink = &sink;
+    walk.context.describe = options.describe;
     walk.context.notify = &options.notify;
     WalkDirectory(walk, 0);
 }

@@ -42,6 +42,8 @@ struct WalkOptions {
     uint32_t languageOverride = kNoLanguageOverride;
     // Import: the address the new section will have (the data entries point there).
     uint32_t targetRva = 0;
+    // Export: report each text's place and group (TextItem), not only its key and text.
+    bool describe = false;
     // Receives what the handlers have to say; empty drops it.
     NoticeSink notify;
 };

@@ -378,6 +378,7 @@ std::vector<ExportedText> ExportItems(ResourceHandler handler, std::span<const u
     ctx.dataRva = dataRva;
     ctx.keyPath = keyPath;
     ctx.sink = &sink;
+    ctx.describe = true;
     handler(ctx, data);
     return items;
 }
