@@ -31,14 +31,13 @@ void AppendUnitsLE(std::vector<uint8_t>& out, std::u16string_view text) {
 
 std::u16string_view ReadUnitsLE(const uint8_t* bytes, size_t available, int32_t count,
                                 std::u16string& buffer) {
-    buffer.clear();
     size_t limit = count < 0 ? available : std::min(available, static_cast<size_t>(count));
-    for (size_t i = 0; i < limit; ++i) {
-        char16_t u = static_cast<char16_t>(Load16(bytes + 2 * i));
-        if (u == 0)
-            break;
-        buffer.push_back(u);
-    }
+    size_t n = 0;
+    while (n < limit && Load16(bytes + 2 * n) != 0)
+        ++n;
+    buffer.resize(n);
+    for (size_t i = 0; i < n; ++i)
+        buffer[i] = static_cast<char16_t>(Load16(bytes + 2 * i));
     return buffer;
 }
 

@@ -236,9 +236,12 @@ TextSource LanguageFileSource(const LanguageTable& table) {
         auto value = FindValue(table, key);
         if (!value)
             return false;
-        text.reserve(value->size());
+        // The decoded text is never longer than its escaped form.
+        text.resize(value->size());
+        size_t n = 0;
         for (size_t i = 0; i < value->size(); ++i)
-            text.push_back(DecodeUnit(*value, i));
+            text[n++] = DecodeUnit(*value, i);
+        text.resize(n);
         return true;
     };
 }
