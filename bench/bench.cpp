@@ -3,8 +3,8 @@
 // the image file. Each time is the median of several runs; export and import are also given
 // as multiples of the copy. Three sizes (half, full, double) show how the cost grows.
 //
-// usage: quelvar-bench [RUNS [SIZE]]   (RUNS: runs per measurement, default 7; SIZE: half,
-//                                       full or double to run that size alone)
+// usage: quelvar-bench [RUNS [SIZE]]   (RUNS: runs per measurement, default 7; SIZE: real,
+//                                       half, full or double to run that one alone)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -137,6 +137,65 @@ Generated Generate(const Workload& w) {
     return g;
 }
 
+// The real-image scenario: Wine's shell32.dll when the machine has Wine (a large program with
+// thousands of texts and relocations after its resources), else an image of the same shape.
+// The translation changes every text of the image's own export.
+constexpr const char* kRealImages[] = {
+    "/usr/lib/i386-linux-gnu/wine/i386-windows/shell32.dll",
+    "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/shell32.dll",
+    "/usr/lib/wine/i386-windows/shell32.dll",
+    "/usr/lib/wine/x86_64-windows/shell32.dll",
+};
+
+void Check(quelvar::Result r, const char* what);
+
+Generated RealImage(const std::filesystem::path& dir, std::string& name) {
+    Generated g;
+    for (const char* path : kRealImages) {
+        if (std::filesystem::exists(path)) {
+            g.image = quelvar::test::ReadFileBytes(path);
+            name = path;
+            break;
+        }
+    }
+    if (g.image.empty()) {
+        // 13 MB: 500 blocks of strings, opaque data, relocations after the resources.
+        std::mt19937 rng(20261208);
+        std::vector<Resource> resources;
+        for (uint32_t b = 1; b <= 500; ++b) {
+            std::vector<std::u16string> strings;
+            for (int k = 0; k < 16; ++k)
+                strings.push_back(Text(rng, TextLength(rng), false));
+            resources.push_back(Resource{Id(6), Id(b), 1033, quelvar::test::StringBlock(strings)});
+        }
+        resources.push_back(Resource{Id(10), Id(1), 1033, Bytes(12'000'000, 0x5A)});
+        quelvar::test::ImageOptions options;
+        options.sectionAfterResources = true;
+        g.image = quelvar::test::BuildImage(resources, options);
+        name = "a generated image of that shape (no shell32.dll here)";
+    }
+    auto image = dir / "real.dll";
+    auto exported = dir / "real.lng";
+    quelvar::test::WriteFileBytes(image, g.image);
+    Check(quelvar::ProcessImage(image, exported, nullptr), "export of the real image");
+    std::u16string text = quelvar::test::LanguageText(quelvar::test::ReadFileBytes(exported));
+    std::u16string translated;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find(u'\n', start);
+        end = end == std::u16string::npos ? text.size() : end + 1;
+        std::u16string line = text.substr(start, end - start);
+        size_t eq = line.find(u'=');
+        if (eq != std::u16string::npos) {
+            line.insert(eq + 1, u"\u00DC ");
+            ++g.strings;
+        }
+        translated += line;
+        start = end;
+    }
+    g.language = quelvar::test::LanguageFile(translated);
+    return g;
+}
+
 // One measurement: the wall-clock time and the processor time of the process (user and
 // system), in milliseconds. The processor time is what a busy machine disturbs least.
 struct Time {
@@ -224,7 +283,7 @@ int main(int argc, char** argv) {
     int runs = argc > 1 ? std::atoi(argv[1]) : 7;
     const char* only = argc > 2 ? argv[2] : nullptr;
     if (runs < 1 || argc > 3) {
-        std::fprintf(stderr, "usage: quelvar-bench [RUNS [half|full|double]]\n");
+        std::fprintf(stderr, "usage: quelvar-bench [RUNS [real|half|full|double]]\n");
         return 2;
     }
     quelvar::test::TempDir dir;
@@ -233,6 +292,16 @@ int main(int argc, char** argv) {
         "copy\n",
         runs);
     std::vector<Timings> all;
+    if (only == nullptr || std::string(only) == "real") {
+        std::string name;
+        Generated g = RealImage(dir.path, name);
+        std::printf("\nreal: %s, %zu texts, image %.1f MB, language file %.1f MB\n", name.c_str(),
+                    g.strings, g.image.size() / 1e6, g.language.size() / 1e6);
+        std::printf("  %-5s %9s %9s %8s %9s %8s\n", "", "copy", "export", "", "import", "");
+        Timings t = TimeWorkload(g, dir.path, runs);
+        PrintRow("wall", t.copy.wall, t.exported.wall, t.imported.wall);
+        PrintRow("cpu", t.copy.cpu, t.exported.cpu, t.imported.cpu);
+    }
     for (const Workload& w : kWorkloads) {
         if (only != nullptr && std::string(only) != w.label)
             continue;
