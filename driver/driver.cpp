@@ -44,19 +44,17 @@ Result ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& hea
     if (Result r = ReadLanguageOverride(table, options.languageOverride); r != kSuccess)
         return r;
     options.targetRva = plan.targetRva;
-    std::vector<uint8_t> updated;
-    {
-        SectionWriter writer;
-        // Room for the usual growth (translations a quarter longer than the texts they
-        // replace); the section grows if they need more.
-        size_t rawSize = plan.resource->rawSize;
-        writer.bytes.reserve(rawSize + rawSize / 4 + 65536);
-        RebuildSection(section, ResourceHandlers(), options, LanguageFileSource(table), writer);
-        if (Result r = pe::BuildUpdatedImage(image, headers, plan, writer.bytes, updated);
-            r != kSuccess)
-            return r;
-    }
-    return WriteUpdateCopy(outputPath, updated);
+    SectionWriter writer;
+    // Room for the usual growth (translations a quarter longer than the texts they replace);
+    // the section grows if they need more.
+    size_t rawSize = plan.resource->rawSize;
+    writer.bytes.reserve(rawSize + rawSize / 4 + 65536);
+    RebuildSection(section, ResourceHandlers(), options, LanguageFileSource(table), writer);
+    pe::UpdatedImage updated;
+    if (Result r = pe::BuildUpdatedImage(image, headers, plan, writer.bytes, updated);
+        r != kSuccess)
+        return r;
+    return WriteUpdateCopy(outputPath, updated.pieces);
 }
 
 }  // namespace

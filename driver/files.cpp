@@ -67,14 +67,17 @@ Result PutLanguageFileInPlace(const LanguageFilePaths& paths, Result written) {
     return written;
 }
 
-Result WriteUpdateCopy(const std::filesystem::path& path, std::span<const uint8_t> bytes) {
+Result WriteUpdateCopy(const std::filesystem::path& path,
+                       std::span<const std::span<const uint8_t>> pieces) {
     platform::File out;
     if (platform::CreateForWriting(path, out) != kSuccess)
         return kErrorWriteFault;
-    if (platform::WriteBytes(out, bytes.data(), bytes.size()) != kSuccess) {
-        out = platform::File();
-        RemovePartialCopy(path);
-        return kErrorWriteFault;
+    for (std::span<const uint8_t> piece : pieces) {
+        if (platform::WriteBytes(out, piece.data(), piece.size()) != kSuccess) {
+            out = platform::File();
+            RemovePartialCopy(path);
+            return kErrorWriteFault;
+        }
     }
     return kSuccess;
 }

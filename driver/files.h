@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <span>
+#include <vector>
 
 #include "base/result.h"
 #include "platform/platform.h"
@@ -29,9 +30,10 @@ Result CreateLanguageFileDraft(const LanguageFilePaths& paths, platform::File& f
 // removed. Returns 0, `written`, or 110 when the draft cannot take the file's place.
 Result PutLanguageFileInPlace(const LanguageFilePaths& paths, Result written);
 
-// Writes a new image. Returns 0, or 29 when it cannot be created or written; what a failed
-// write left of it is removed (never a device or pipe it wrote to).
-Result WriteUpdateCopy(const std::filesystem::path& path, std::span<const uint8_t> bytes);
+// Writes a new image given as pieces in file order. Returns 0, or 29 when it cannot be created
+// or written; what a failed write left of it is removed (never a device or pipe it wrote to).
+Result WriteUpdateCopy(const std::filesystem::path& path,
+                       std::span<const std::span<const uint8_t>> pieces);
 
 // True when both paths name one existing file.
 bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b);

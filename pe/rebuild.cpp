@@ -110,12 +110,24 @@ struct Shifts {
     int64_t rvaDelta = 0;    // Move: how far the following sections move in memory
 };
 
+// The 4 bytes at `at` of the new image, when they lie in one of its patched copies.
+uint8_t* Field(UpdatedImage& out, uint64_t at) {
+    if (InBounds(out.headers.size(), at, 4))
+        return out.headers.data() + at;
+    if (at >= out.debugAt && InBounds(out.debug.size(), at - out.debugAt, 4))
+        return out.debug.data() + (at - out.debugAt);
+    return nullptr;
+}
+
 // Adds `delta` to a 32-bit field of the new image; false when the result leaves 32 bits.
-bool Shift32(std::vector<uint8_t>& out, uint64_t at, int64_t delta) {
-    int64_t value = int64_t{Load32(out.data() + at)} + delta;
+bool Shift32(UpdatedImage& out, uint64_t at, int64_t delta) {
+    uint8_t* field = Field(out, at);
+    if (field == nullptr)
+        return false;
+    int64_t value = int64_t{Load32(field)} + delta;
     if (value < 0 || value > 0xFFFFFFFFll)
         return false;
-    Store32(out.data() + at, static_cast<uint32_t>(value));
+    Store32(field, static_cast<uint32_t>(value));
     return true;
 }
 
@@ -124,9 +136,9 @@ uint32_t SizeOfImageField(const ImageHeaders& headers) {
 }
 
 void PatchInPlace(const ImageHeaders& headers, const RebuildPlan& plan, uint32_t length,
-                  const Shifts& shifts, std::vector<uint8_t>& out) {
+                  const Shifts& shifts, UpdatedImage& out) {
     const SectionHeader& resource = *plan.resource;
-    uint8_t* o = out.data();
+    uint8_t* o = out.headers.data();
     if (shifts.rawSize != resource.rawSize) {
         if (resource.rva + shifts.rawSize != headers.sizeOfImage)
             Store32(o + SizeOfImageField(headers),
@@ -138,9 +150,9 @@ void PatchInPlace(const ImageHeaders& headers, const RebuildPlan& plan, uint32_t
 }
 
 bool PatchMove(const ImageHeaders& headers, const RebuildPlan& plan, uint32_t length,
-               const Shifts& shifts, std::vector<uint8_t>& out) {
+               const Shifts& shifts, UpdatedImage& out) {
     const SectionHeader& resource = *plan.resource;
-    uint8_t* o = out.data();
+    uint8_t* o = out.headers.data();
     Store32(o + resource.header + kVirtualSizeField, length);
     Store32(o + resource.header + kRawSizeField, static_cast<uint32_t>(shifts.rawSize));
     Store32(o + DirectoryEntryOffset(headers, kResourceDirectory) + 4, length);
@@ -163,8 +175,8 @@ bool PatchMove(const ImageHeaders& headers, const RebuildPlan& plan, uint32_t le
 }
 
 void PatchAppend(const ImageHeaders& headers, const RebuildPlan& plan, uint32_t length,
-                 const Shifts& shifts, std::vector<uint8_t>& out) {
-    uint8_t* o = out.data();
+                 const Shifts& shifts, UpdatedImage& out) {
+    uint8_t* o = out.headers.data();
     uint32_t header = headers.sectionTableOffset +
                       static_cast<uint32_t>(headers.sections.size()) * kSectionHeaderSize;
     std::copy(kResourceSectionName, kResourceSectionName + 8, o + header);
@@ -182,37 +194,86 @@ void PatchAppend(const ImageHeaders& headers, const RebuildPlan& plan, uint32_t 
     Store32(o + entry + 4, length);
 }
 
+// Where the debug directory's entries lie in the source image, when they lie outside the old
+// resource section (entries inside it are not followed).
+bool FindDebugEntries(std::span<const uint8_t> image, const ImageHeaders& headers,
+                      const RebuildPlan& plan, uint32_t& at, uint32_t& length) {
+    uint32_t entry = DirectoryEntryOffset(headers, kDebugDirectory);
+    if (entry == 0 || Field32(image, entry) == 0)
+        return false;
+    length = Field32(image, entry + 4);
+    return RvaToOffset(headers, image.size(), Field32(image, entry), length, at) &&
+           (at + uint64_t{length} <= plan.cut || at >= plan.resume);
+}
+
 // Fields that hold file offsets of data after the cut move with that data: the COFF symbol
 // table, the certificate table and the raw data of debug entries. Debug entries also follow
 // the addresses of moved sections.
 bool MoveFileOffsets(std::span<const uint8_t> image, const ImageHeaders& headers,
-                     const RebuildPlan& plan, const Shifts& shifts, std::vector<uint8_t>& out) {
+                     const RebuildPlan& plan, const Shifts& shifts, UpdatedImage& out) {
     bool ok = true;
     auto moveOffset = [&](uint64_t at) {
-        uint32_t value = Load32(out.data() + at);
+        uint8_t* field = Field(out, at);
+        uint32_t value = field != nullptr ? Load32(field) : 0;
         if (value != 0 && value >= plan.resume)
             ok = ok && Shift32(out, at, shifts.fileDelta);
     };
     moveOffset(headers.ntOffset + kPointerToSymbolTableField);
     if (uint32_t entry = DirectoryEntryOffset(headers, kCertificateDirectory))
         moveOffset(entry);
-    uint32_t entry = DirectoryEntryOffset(headers, kDebugDirectory);
-    if (entry == 0 || Field32(image, entry) == 0)
+    uint32_t at = 0, length = 0;
+    if (!FindDebugEntries(image, headers, plan, at, length))
         return ok;
-    uint32_t length = Field32(image, entry + 4);
-    uint32_t at = 0;
-    if (!RvaToOffset(headers, image.size(), Field32(image, entry), length, at) ||
-        (at + uint64_t{length} > plan.cut && at < plan.resume))
-        return ok;  // debug entries inside the old resource section are not followed
     uint64_t newAt = at >= plan.resume ? at + shifts.fileDelta : at;
     for (uint32_t i = 0; i + kDebugEntrySize <= length; i += kDebugEntrySize) {
         uint64_t debugEntry = newAt + i;
-        if (plan.placement == Placement::Move &&
-            Load32(out.data() + debugEntry + kDebugAddressField) >= plan.followingRva)
+        const uint8_t* address = Field(out, debugEntry + kDebugAddressField);
+        if (plan.placement == Placement::Move && address != nullptr &&
+            Load32(address) >= plan.followingRva)
             ok = ok && Shift32(out, debugEntry + kDebugAddressField, shifts.rvaDelta);
         moveOffset(debugEntry + kDebugPointerField);
     }
     return ok;
+}
+
+// Adds the source bytes [from, to) to the pieces; the debug entries among them come from
+// their patched copy.
+void AddSourcePieces(std::span<const uint8_t> image, uint64_t from, uint64_t to,
+                     uint64_t debugSource, UpdatedImage& out) {
+    uint64_t debugEnd = debugSource + out.debug.size();
+    if (!out.debug.empty() && debugSource >= from && debugEnd <= to) {
+        out.pieces.push_back(image.subspan(from, debugSource - from));
+        out.pieces.push_back(out.debug);
+        out.pieces.push_back(image.subspan(debugEnd, to - debugEnd));
+    } else {
+        out.pieces.push_back(image.subspan(from, to - from));
+    }
+}
+
+// The one's complement sum of the new image's 16-bit words, as ImageChecksum adds them, over
+// pieces that may start at odd offsets.
+uint32_t PiecesChecksum(const UpdatedImage& out) {
+    uint64_t sum = 0;
+    bool pending = false;  // a low byte waits for its high byte from the next piece
+    for (std::span<const uint8_t> piece : out.pieces) {
+        size_t i = 0;
+        if (pending && !piece.empty()) {
+            sum += uint64_t{piece[0]} << 8;
+            pending = false;
+            i = 1;
+        }
+        for (; i + 4 <= piece.size(); i += 4)
+            sum += Load32(piece.data() + i);
+        for (; i + 2 <= piece.size(); i += 2)
+            sum += Load16(piece.data() + i);
+        if (i < piece.size()) {
+            sum += piece[i];
+            pending = true;
+        }
+    }
+    while (sum > 0xFFFF)
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    return static_cast<uint32_t>(sum + out.size);
 }
 
 }  // namespace
@@ -307,7 +368,8 @@ Result PlanRebuild(std::span<const uint8_t> image, const ImageHeaders& headers,
 
 Result BuildUpdatedImage(std::span<const uint8_t> image, const ImageHeaders& headers,
                          const RebuildPlan& plan, std::span<const uint8_t> section,
-                         std::vector<uint8_t>& out) {
+                         UpdatedImage& out) {
+    out = UpdatedImage();
     const uint32_t sa = headers.sectionAlignment;
     const uint32_t length = static_cast<uint32_t>(section.size());
     Shifts shifts;
@@ -325,14 +387,33 @@ Result BuildUpdatedImage(std::span<const uint8_t> image, const ImageHeaders& hea
         shifts.rvaDelta =
             static_cast<int64_t>(plan.targetRva + AlignUp(length, sa)) - plan.followingRva;
 
-    // Only the gaps are zero-filled: everything else is copied once.
-    out.clear();
-    out.reserve(shifts.newResume + (image.size() - plan.resume));
-    out.insert(out.end(), image.begin(), image.begin() + plan.cut);
-    out.resize(plan.sectionPointer, 0);
-    out.insert(out.end(), section.begin(), section.end());
-    out.resize(shifts.newResume, 0);
-    out.insert(out.end(), image.begin() + plan.resume, image.end());
+    // The headers, with room for a section header that may be added, and the debug entries are
+    // copied to be patched; the rest of the source is written from where it lies.
+    uint64_t tableEnd =
+        headers.sectionTableOffset + (headers.sections.size() + 1) * uint64_t{kSectionHeaderSize};
+    uint64_t headEnd =
+        std::min<uint64_t>(plan.cut, std::max<uint64_t>(headers.sizeOfHeaders, tableEnd));
+    uint32_t debugSource = 0, debugLength = 0;
+    if (FindDebugEntries(image, headers, plan, debugSource, debugLength)) {
+        if (debugSource < headEnd)
+            headEnd = std::max<uint64_t>(headEnd, debugSource + uint64_t{debugLength});
+        else
+            out.debug.assign(image.begin() + debugSource,
+                             image.begin() + debugSource + debugLength);
+    }
+    out.headers.assign(image.begin(), image.begin() + static_cast<ptrdiff_t>(headEnd));
+    out.debugAt = debugSource >= plan.resume ? debugSource + shifts.fileDelta : debugSource;
+    out.zeros.assign(std::max<uint64_t>(plan.sectionPointer - plan.cut,
+                                        shifts.newResume - plan.sectionPointer - length),
+                     0);
+    std::span<const uint8_t> zeros(out.zeros);
+    out.pieces.push_back(out.headers);
+    AddSourcePieces(image, headEnd, plan.cut, debugSource, out);
+    out.pieces.push_back(zeros.first(plan.sectionPointer - plan.cut));
+    out.pieces.push_back(section);
+    out.pieces.push_back(zeros.first(shifts.newResume - plan.sectionPointer - length));
+    AddSourcePieces(image, plan.resume, image.size(), debugSource, out);
+    out.size = shifts.newResume + (image.size() - plan.resume);
 
     bool ok = true;
     switch (plan.placement) {
@@ -350,10 +431,17 @@ Result BuildUpdatedImage(std::span<const uint8_t> image, const ImageHeaders& hea
     if (!ok)
         return kErrorBadFormat;
 
-    // A checksum of 0 means the image carries none; any other is made to match again.
+    // A checksum of 0 means the image carries none; any other is made to match again. The
+    // two words at the even offsets from the field on count as zero.
     if (headers.checkSum != 0) {
         uint32_t at = headers.optionalHeaderOffset + kCheckSumField;
-        Store32(out.data() + at, ImageChecksum(out, at));
+        uint8_t* skipped = out.headers.data() + at + (at & 1);
+        uint8_t saved[4];
+        std::copy(skipped, skipped + 4, saved);
+        std::fill(skipped, skipped + 4, uint8_t{0});
+        uint32_t checksum = PiecesChecksum(out);
+        std::copy(saved, saved + 4, skipped);
+        Store32(out.headers.data() + at, checksum);
     }
     return kSuccess;
 }

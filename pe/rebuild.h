@@ -50,10 +50,22 @@ struct RebuildPlan {
 Result PlanRebuild(std::span<const uint8_t> image, const ImageHeaders& headers,
                    const ResourceLocation& resources, RebuildPlan& plan);
 
-// Builds the whole new image around `section`, the rebuilt resource section. Returns 0, or 11
-// when a moved field no longer fits its 32 bits.
+// The new image as pieces in file order, so that it is written without a copy of the whole:
+// the source image's bytes, the new section and zeros, and patched copies of the only bytes
+// that change around them (the headers, the debug directory's entries).
+struct UpdatedImage {
+    std::vector<std::span<const uint8_t>> pieces;
+    uint64_t size = 0;
+    std::vector<uint8_t> headers;  // the new image's bytes from offset 0
+    std::vector<uint8_t> debug;    // its bytes from `debugAt`
+    uint64_t debugAt = 0;
+    std::vector<uint8_t> zeros;
+};
+
+// Builds the new image around `section`, the rebuilt resource section; `image` and `section`
+// must outlive `out`. Returns 0, or 11 when a moved field no longer fits its 32 bits.
 Result BuildUpdatedImage(std::span<const uint8_t> image, const ImageHeaders& headers,
                          const RebuildPlan& plan, std::span<const uint8_t> section,
-                         std::vector<uint8_t>& out);
+                         UpdatedImage& out);
 
 }  // namespace quelvar::pe
