@@ -9,6 +9,7 @@
 
 #include "base/number.h"
 #include "base/utf16.h"
+#include "cli/commands.h"
 #include "driver/driver.h"
 
 namespace {
@@ -22,6 +23,8 @@ constexpr int kExitUsage = 2;
 const char* kUsage =
     "usage: quelvar-cli export IMAGE [LANGFILE] [--language ID]\n"
     "       quelvar-cli import IMAGE LANGFILE [-o OUTPUT] [--language ID]\n"
+    "       quelvar-cli check IMAGE TRANSLATION [--language ID] [--format text|json]\n"
+    "       quelvar-cli pseudo IMAGE OUT.lng [--expand PERCENT] [--language ID]\n"
     "       quelvar-cli -h | --help | --version\n"
     "\n"
     "export  writes every text of the image's string tables, menus and dialogs into a\n"
@@ -30,6 +33,13 @@ const char* kUsage =
     "import  rebuilds the image's resources with the values of LANGFILE. Without -o the\n"
     "        new image is written to IMAGE.QN, which then takes the place of IMAGE; with\n"
     "        -o it is written to OUTPUT and IMAGE is left as it is.\n"
+    "check   compares a translation with the image's texts: accelerator letters used\n"
+    "        twice in one menu level or dialog, placeholders lost or reordered, shortcut\n"
+    "        tabs, line breaks, blanks, punctuation, lengths, fonts, unknown keys. One\n"
+    "        finding a line (file:line: error|warning: key: message), then a summary;\n"
+    "        exit status 1 when any is an error. --format json for tools.\n"
+    "pseudo  writes a pseudo-translation of every text (accented look-alikes in brackets,\n"
+    "        padded by --expand percent, 35 by default) for the pseudo-locale 0x0501.\n"
     "--language ID  export only the texts of resources in language ID (decimal, such as\n"
     "        1033, or hexadecimal with 0x, such as 0x409); import translates only those\n"
     "        resources and copies the other languages unchanged.\n";
@@ -151,6 +161,11 @@ int Run(const std::vector<std::string>& argv) {
         std::fputs(kUsage, stdout);
         return kExitOk;
     }
+    const quelvar::cli::Reporting reporting{Fail, Usage};
+    if (command == "check")
+        return quelvar::cli::RunCheck(argv, reporting);
+    if (command == "pseudo")
+        return quelvar::cli::RunPseudo(argv, reporting);
     if (command == "--version") {
         std::printf("quelvar-cli %s\n", QUELVAR_VERSION);
         return kExitOk;

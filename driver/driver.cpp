@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "driver/files.h"
+#include "driver/opened_image.h"
 #include "exchange/language_file.h"
 #include "formats/handlers.h"
 #include "pe/headers.h"
@@ -16,22 +17,10 @@ namespace {
 
 Result ExportSection(const ResourceSection& section, const WalkOptions& options,
                      const std::filesystem::path& languagePath) {
-    LanguageFilePaths paths = ExportPaths(languagePath);
-    platform::File file;
-    if (Result r = CreateLanguageFileDraft(paths, file); r != kSuccess)
-        return r;
-    Result written;
-    try {
-        LanguageFileWriter writer;
-        BeginLanguageFile(writer, file);
+    return WriteLanguageFileAtomically(languagePath, [&](LanguageFileWriter& writer) {
         ExportTexts(section, ResourceHandlers(), options,
                     [&writer](const TextItem& item) { WriteLanguageLine(writer, item); });
-        written = FinishLanguageFile(writer);
-    } catch (const std::bad_alloc&) {
-        written = kErrorOutOfMemory;
-    }
-    file = platform::File();  // closed before it is moved or removed
-    return PutLanguageFileInPlace(paths, written);
+    });
 }
 
 Result ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& headers,
@@ -59,6 +48,22 @@ Result ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& hea
 
 }  // namespace
 
+Result OpenImage(const std::filesystem::path& imagePath, OpenedImage& opened) {
+    if (platform::MapWholeFile(imagePath, opened.view) != kSuccess)
+        return kErrorFileNotFound;
+    opened.bytes =
+        std::span<const uint8_t>(opened.view.data, static_cast<size_t>(opened.view.size));
+    if (Result r = pe::ReadImageHeaders(opened.bytes, opened.headers); r != kSuccess)
+        return r;
+    if (Result r = pe::FindResourceSection(opened.bytes, opened.headers, opened.location);
+        r != kSuccess)
+        return r;
+    const pe::SectionHeader& s = *opened.location.section;
+    opened.section = ResourceSection{opened.bytes.subspan(s.rawPointer, s.rawSize), s.rva,
+                                     opened.location.RootOffset()};
+    return kSuccess;
+}
+
 std::filesystem::path UpdateCopyPath(const std::filesystem::path& imagePath) {
     std::filesystem::path copy = imagePath;
     copy += kUpdateCopySuffix;
@@ -81,27 +86,20 @@ std::filesystem::path DefaultLanguagePath(const std::filesystem::path& imagePath
 Result ProcessImage(const std::filesystem::path& imagePath,
                     const std::filesystem::path& languagePath,
                     const std::filesystem::path* outputPath, const Options& options) {
-    platform::FileView view;
-    if (platform::MapWholeFile(imagePath, view) != kSuccess)
-        return kErrorFileNotFound;
-    std::span<const uint8_t> image(view.data, static_cast<size_t>(view.size));
-
-    pe::ImageHeaders headers;
-    if (Result r = pe::ReadImageHeaders(image, headers); r != kSuccess)
+    OpenedImage opened;
+    if (Result r = OpenImage(imagePath, opened); r != kSuccess)
         return r;
-    pe::ResourceLocation location;
-    if (Result r = pe::FindResourceSection(image, headers, location); r != kSuccess)
-        return r;
+    std::span<const uint8_t> image = opened.bytes;
+    const pe::ImageHeaders& headers = opened.headers;
     const bool import = outputPath != nullptr;
     pe::RebuildPlan plan;
     if (import) {
-        if (Result r = pe::PlanRebuild(image, headers, location, plan); r != kSuccess)
+        if (Result r = pe::PlanRebuild(image, headers, opened.location, plan); r != kSuccess)
             return r;
     }
-    ResourceSection section{image.subspan(location.section->rawPointer, location.section->rawSize),
-                            location.section->rva, location.RootOffset()};
-    if (Result r = CheckResourceTree(section); r != kSuccess)
+    if (Result r = CheckResourceTree(opened.section); r != kSuccess)
         return r;
+    const ResourceSection& section = opened.section;
 
     // Writing the language file or the update copy over the image would destroy the bytes
     // being read.
@@ -134,17 +132,11 @@ InPlaceImport ImportInPlace(const std::filesystem::path& imagePath,
 }
 
 bool IsCompleteImage(const std::filesystem::path& path) {
-    platform::FileView view;
-    if (platform::MapWholeFile(path, view) != kSuccess)
+    OpenedImage opened;
+    if (OpenImage(path, opened) != kSuccess)
         return false;
-    std::span<const uint8_t> image(view.data, static_cast<size_t>(view.size));
-    pe::ImageHeaders headers;
-    pe::ResourceLocation location;
-    if (pe::ReadImageHeaders(image, headers) != kSuccess ||
-        pe::FindResourceSection(image, headers, location) != kSuccess)
-        return false;
-    for (const pe::SectionHeader& s : headers.sections)
-        if (uint64_t{s.rawPointer} + s.rawSize > image.size())
+    for (const pe::SectionHeader& s : opened.headers.sections)
+        if (uint64_t{s.rawPointer} + s.rawSize > opened.bytes.size())
             return false;
     return true;
 }

@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <vector>
 
 #include "base/notice.h"
 #include "base/result.h"
+#include "checks/checks.h"
 #include "resources/tree.h"
 
 namespace quelvar {
@@ -67,5 +69,27 @@ bool IsCompleteImage(const std::filesystem::path& path);
 // and puts it in the image's place in one step.
 InPlaceImport ImportInPlace(const std::filesystem::path& imagePath,
                             const std::filesystem::path& languagePath, const Options& options = {});
+
+// What `CheckImage` found.
+struct CheckReport {
+    std::vector<Finding> findings;
+    std::vector<size_t> lines;  // for each finding, its line in the translation; 0 for none
+    size_t texts = 0;           // the image's texts that were checked against it
+};
+
+// Checks a translation against the texts of an image (of the resources in
+// `options.languageFilter`). Returns 0 or what export and import refuse the files with.
+Result CheckImage(const std::filesystem::path& imagePath,
+                  const std::filesystem::path& translationPath, const Options& options,
+                  CheckReport& report);
+
+// The Windows pseudo-locale (qps-ploc) that a pseudo-translation gives its resources.
+constexpr uint32_t kPseudoLanguage = 0x0501;
+
+// Writes a language file that translates every text of the image into its pseudo-translation
+// (see PseudoTranslate), with "LANG" set to the pseudo-locale.
+Result PseudoTranslateImage(const std::filesystem::path& imagePath,
+                            const std::filesystem::path& languagePath, const Options& options,
+                            unsigned expandPercent);
 
 }  // namespace quelvar

@@ -1,5 +1,7 @@
 #include "driver/files.h"
 
+#include <new>
+
 #include "driver/driver.h"
 
 namespace quelvar {
@@ -65,6 +67,25 @@ Result PutLanguageFileInPlace(const LanguageFilePaths& paths, Result written) {
     }
     platform::DeletePath(paths.draft);
     return written;
+}
+
+Result WriteLanguageFileAtomically(const std::filesystem::path& languagePath,
+                                   const std::function<void(LanguageFileWriter&)>& fill) {
+    LanguageFilePaths paths = ExportPaths(languagePath);
+    platform::File file;
+    if (Result r = CreateLanguageFileDraft(paths, file); r != kSuccess)
+        return r;
+    Result written;
+    try {
+        LanguageFileWriter writer;
+        BeginLanguageFile(writer, file);
+        fill(writer);
+        written = FinishLanguageFile(writer);
+    } catch (const std::bad_alloc&) {
+        written = kErrorOutOfMemory;
+    }
+    file = platform::File();  // closed before it is moved or removed
+    return PutLanguageFileInPlace(paths, written);
 }
 
 Result WriteUpdateCopy(const std::filesystem::path& path,

@@ -3,10 +3,12 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <span>
 #include <vector>
 
 #include "base/result.h"
+#include "exchange/language_file.h"
 #include "platform/platform.h"
 
 namespace quelvar {
@@ -29,6 +31,12 @@ Result CreateLanguageFileDraft(const LanguageFilePaths& paths, platform::File& f
 // failure: a complete draft replaces the language file; after any failure the draft is
 // removed. Returns 0, `written`, or 110 when the draft cannot take the file's place.
 Result PutLanguageFileInPlace(const LanguageFilePaths& paths, Result written);
+
+// Writes a language file the way export does (under a draft put in place once complete):
+// `fill` writes its lines. Returns 0, 110 when the draft cannot be created or put in place,
+// 29 when a write fails, 14 without memory.
+Result WriteLanguageFileAtomically(const std::filesystem::path& languagePath,
+                                   const std::function<void(LanguageFileWriter&)>& fill);
 
 // Writes a new image given as pieces in file order. Returns 0, or 29 when it cannot be created
 // or written; what a failed write left of it is removed (never a device or pipe it wrote to).

@@ -166,6 +166,28 @@ std::optional<std::u16string_view> FindValue(const LanguageTable& table,
     }
 }
 
+std::vector<KeyLine> LanguageFileKeyLines(const LanguageTable& table) {
+    std::vector<KeyLine> lines;
+    std::u16string_view units = table.units;
+    size_t number = 1;
+    for (size_t start = 0; start < units.size(); ++number) {
+        size_t end = units.find(u'\n', start);
+        if (end == std::u16string_view::npos)
+            break;  // a last line without LF is not part of the table
+        std::u16string_view line = units.substr(start, end - start);
+        if (!line.empty() && line.front() == kTableEnd)
+            break;
+        size_t eq = line.find(u'=');
+        // The text, and so any key, ends at the first CR or zero unit.
+        static constexpr char16_t kTextEnds[] = {u'\r', 0};
+        if (eq != std::u16string_view::npos && line.substr(0, eq).find_first_of(std::u16string_view(
+                                                   kTextEnds, 2)) == std::u16string_view::npos)
+            lines.push_back({std::u16string(line.substr(0, eq)), number});
+        start = end + 1;
+    }
+    return lines;
+}
+
 void AppendEscaped(std::u16string& out, char16_t unit) {
     switch (unit) {
         case u'\\':

@@ -50,6 +50,14 @@ bool ParseLanguageFile(const uint8_t* bytes, size_t length, LanguageTable& table
 std::optional<std::u16string_view> FindValue(const LanguageTable& table,
                                              std::u16string_view fullKey);
 
+// The key of every line of a loaded file as its writer meant it (up to the line's first "="),
+// with the line's number counted from 1, in file order.
+struct KeyLine {
+    std::u16string key;
+    size_t line;
+};
+std::vector<KeyLine> LanguageFileKeyLines(const LanguageTable& table);
+
 // Appends the escaped form of a text to a line.
 void AppendEscaped(std::u16string& out, char16_t unit);
 // Decodes an escaped value.

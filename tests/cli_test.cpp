@@ -23,8 +23,9 @@ struct CliRun {
 
 CliRun Cli(const std::string& args, const test::TempDir& dir) {
     std::string errFile = (dir / "stderr.txt").string();
-    std::string command = std::string("cd '") + dir.path.string() + "' && '" + QUELVAR_CLI + "' " +
-                          args + " >/dev/null 2>'" + errFile + "'";
+    // Redirections in `args` come last and win over these.
+    std::string command = std::string("cd '") + dir.path.string() + "' && '" + QUELVAR_CLI +
+                          "' >/dev/null 2>'" + errFile + "' " + args;
     int raw = std::system(command.c_str());
     CliRun r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ""};
     Bytes e = test::ReadFileBytes(errFile);
@@ -158,6 +159,33 @@ TEST(Cli, CutTranslationIsSaid) {
     EXPECT_EQ(r.err,
               "quelvar-cli: 6.1.1: the translation of 70000 units is cut to 65534, the most a "
               "string table entry holds\n");
+}
+
+// check finds an accelerator used twice in one menu level, names file, line and keys, and
+// fails; a pseudo-translation of the same program passes and imports.
+TEST(Cli, CheckAndPseudo) {
+    std::filesystem::path samples = test::SampleImageDir();
+    if (samples.empty())
+        GTEST_SKIP() << "built without mingw-w64";
+    test::TempDir dir;
+    std::filesystem::copy_file(samples / "demo.exe", dir / "app.exe");
+    test::WriteFileBytes(
+        dir / "de.lng", test::LanguageFile(u"4.1.100=&\u00D6ffnen...\r\n4.1.101=&\u00D6ffnen\r\n"));
+    EXPECT_EQ(Cli("check app.exe de.lng > out.txt", dir).status, 1);
+    Bytes out = test::ReadFileBytes(dir / "out.txt");
+    EXPECT_EQ(std::string(out.begin(), out.end()),
+              "de.lng:2: error: 4.1.101: accelerator &\u00D6 is also used by 4.1.100 "
+              "(\"&\u00D6ffnen...\")\n"
+              "de.lng: 10 texts checked: 1 errors, 0 warnings\n");
+    EXPECT_EQ(Cli("check app.exe de.lng --format xml", dir).status, 2);
+
+    ASSERT_EQ(Cli("pseudo app.exe ps.lng --expand 40", dir).status, 0);
+    EXPECT_EQ(Cli("check app.exe ps.lng", dir).status, 0);
+    ASSERT_EQ(Cli("import app.exe ps.lng -o ps.exe", dir).status, 0);
+    auto resources = test::ReadResources(test::ReadFileBytes(dir / "ps.exe"));
+    ASSERT_FALSE(resources.empty());
+    for (const auto& r : resources)
+        EXPECT_EQ(r.language, u"1281");  // 0x0501, the pseudo-locale
 }
 
 }  // namespace

@@ -1,0 +1,74 @@
+// Checks of a translation against the program's own texts: the mistakes a tool can see that
+// break a program or its look (an accelerator letter used twice in one menu level or dialog,
+// a printf or FormatMessage placeholder lost or reordered, a menu shortcut's tab dropped, line
+// breaks that differ, a text far too long). Findings are values; the front ends word them.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "resources/handler.h"
+
+namespace quelvar {
+
+enum class Severity { Warning, Error };
+
+enum class CheckKind {
+    AcceleratorCollision,  // `detail` the letter, `other` the key and `otherText` the text
+    AcceleratorDropped,    // `detail` the source's letter
+    AcceleratorAdded,      // `detail` the translation's letter
+    PrintfPlaceholders,    // `detail` the source's sequence, `otherText` the translation's
+    FormatMessageInserts,  // the same for FormatMessage inserts (compared as sets)
+    ShortcutTabLost,       // `detail` the source's shortcut
+    ShortcutChanged,       // `detail` the source's shortcut, `otherText` the translation's
+    ControlCharacters,  // `detail` the character ("\n", "\r", "\t"), `counts` source, translation
+    LeadingOrTrailingBlanks,
+    DoubledSpaces,
+    EndPunctuation,  // `detail` the source's ending, `otherText` the translation's
+    TooLong,         // `counts` source and translation lengths
+    TooLongToStore,  // `counts` translation length and the most the resource stores
+    BadFont,         // the FONT value is not "typeface,size" with a size from 1 to 72
+    UnknownKey,      // a key of the translation that the image does not have
+};
+
+struct Finding {
+    CheckKind kind;
+    Severity severity;
+    std::u16string key;
+    std::u16string detail;
+    std::u16string other;
+    std::u16string otherText;
+    uint64_t counts[2] = {0, 0};
+};
+
+// One text of the image as export reports it, with its translation when the translation has
+// one.
+struct CheckedText {
+    std::u16string key, source, place;
+    uint32_t group = 0;
+    std::u16string resource;  // the key path of its resource: texts group within it
+    bool translated = false;
+    std::u16string translation;
+};
+
+// Collects the image's texts (use as the sink of an export walk that describes places) and
+// looks up each one's translation.
+void AddCheckedText(std::vector<CheckedText>& texts, const TextItem& item,
+                    const TextSource& translations);
+
+// Every finding on the translated texts, in the order of the texts. `translationKeys` are the
+// keys the translation file holds: those the image lacks are reported.
+std::vector<Finding> CheckTranslation(const std::vector<CheckedText>& texts,
+                                      const std::vector<std::u16string>& translationKeys);
+
+// The letter marked by '&' ("&&" is a literal ampersand), or 0 for none.
+char16_t AcceleratorOf(std::u16string_view text);
+
+// A pseudo-translation of a text: accented look-alikes, framed by brackets and padded by
+// `expandPercent`, keeping placeholders, escapes, the shortcut after a tab and accelerators.
+std::u16string PseudoTranslate(std::u16string_view text, unsigned expandPercent);
+
+}  // namespace quelvar

@@ -1,0 +1,222 @@
+// quelvar-cli check and pseudo.
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "base/number.h"
+#include "base/utf16.h"
+#include "cli/commands.h"
+#include "driver/driver.h"
+
+namespace quelvar::cli {
+
+namespace {
+
+constexpr unsigned kDefaultExpand = 35;
+constexpr unsigned kMaxExpand = 1000;
+
+std::filesystem::path ToPath(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string Quoted(std::u16string_view text) {
+    std::string out(1, '"');
+    out += ToUtf8(text);
+    out += '"';
+    return out;
+}
+
+const char* CheckName(CheckKind kind) {
+    switch (kind) {
+        case CheckKind::AcceleratorCollision:
+        case CheckKind::AcceleratorDropped:
+        case CheckKind::AcceleratorAdded:
+            return "accelerator";
+        case CheckKind::PrintfPlaceholders:
+        case CheckKind::FormatMessageInserts:
+            return "placeholders";
+        case CheckKind::ShortcutTabLost:
+        case CheckKind::ShortcutChanged:
+            return "shortcut";
+        case CheckKind::ControlCharacters:
+            return "control-characters";
+        case CheckKind::LeadingOrTrailingBlanks:
+        case CheckKind::DoubledSpaces:
+            return "whitespace";
+        case CheckKind::EndPunctuation:
+            return "punctuation";
+        case CheckKind::TooLong:
+        case CheckKind::TooLongToStore:
+            return "length";
+        case CheckKind::BadFont:
+            return "font";
+        case CheckKind::UnknownKey:
+            return "unknown-key";
+    }
+    return "check";
+}
+
+std::string Message(const Finding& f) {
+    std::string detail = ToUtf8(f.detail), otherText = Quoted(f.otherText);
+    auto count = [&](int i) { return std::to_string(f.counts[i]); };
+    switch (f.kind) {
+        case CheckKind::AcceleratorCollision:
+            return "accelerator &" + detail + " is also used by " + ToUtf8(f.other) + " (" +
+                   otherText + ")";
+        case CheckKind::AcceleratorDropped:
+            return "the accelerator &" + detail + " of the source is gone";
+        case CheckKind::AcceleratorAdded:
+            return "an accelerator &" + detail + " that the source does not have";
+        case CheckKind::PrintfPlaceholders:
+            return "printf placeholders " + Quoted(f.detail) + " became " + otherText +
+                   " (they must stay in order)";
+        case CheckKind::FormatMessageInserts:
+            return "inserts " + Quoted(f.detail) + " became " + otherText;
+        case CheckKind::ShortcutTabLost:
+            return "the tab before the shortcut " + Quoted(f.detail) + " is gone";
+        case CheckKind::ShortcutChanged:
+            return "the shortcut " + Quoted(f.detail) + " became " + otherText;
+        case CheckKind::ControlCharacters:
+            return detail + " appears " + count(0) + " times in the source and " + count(1) +
+                   " in the translation";
+        case CheckKind::LeadingOrTrailingBlanks:
+            return "leading or trailing blanks that the source does not have";
+        case CheckKind::DoubledSpaces:
+            return "doubled spaces that the source does not have";
+        case CheckKind::EndPunctuation:
+            return "ends with " + otherText + " where the source ends with " + Quoted(f.detail);
+        case CheckKind::TooLong:
+            return count(1) + " characters for a source of " + count(0) +
+                   " (more than 2.5 times as long)";
+        case CheckKind::TooLongToStore:
+            return count(0) + " units, more than the " + count(1) +
+                   " that a string table entry holds";
+        case CheckKind::BadFont:
+            return "a font must be \"typeface,size\" with a size from 1 to 72";
+        case CheckKind::UnknownKey:
+            return "the image has no text with this key";
+    }
+    return "";
+}
+
+std::string Json(std::string_view text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+// The options after IMAGE and the file: --language ID, and one of its own.
+struct Parsed {
+    std::vector<std::string> paths;
+    uint32_t languageFilter = kAllLanguages;
+    std::string own;  // the value of the command's own option
+    bool ok = true;
+    std::string problem;
+};
+
+Parsed Parse(const std::vector<std::string>& args, std::string_view ownOption) {
+    Parsed p;
+    for (size_t i = 1; i < args.size() && p.ok; ++i) {
+        const std::string& a = args[i];
+        bool valued = a == "--language" || a == ownOption;
+        if (valued && i + 1 >= args.size()) {
+            p = Parsed{{}, kAllLanguages, {}, false, a + " takes a value"};
+        } else if (a == "--language") {
+            if (!ParseLanguageId(std::string_view(args[++i]), p.languageFilter))
+                p = Parsed{{}, kAllLanguages, {}, false, "not a language id: " + args[i]};
+        } else if (a == ownOption) {
+            p.own = args[++i];
+        } else if (a.size() > 1 && a[0] == '-') {
+            p = Parsed{{}, kAllLanguages, {}, false, "unknown option " + a};
+        } else {
+            p.paths.push_back(a);
+        }
+    }
+    return p;
+}
+
+}  // namespace
+
+int RunCheck(const std::vector<std::string>& args, const Reporting& report) {
+    Parsed p = Parse(args, "--format");
+    if (!p.ok)
+        return report.usage(p.problem.c_str());
+    if (p.paths.size() != 2)
+        return report.usage("check takes IMAGE and TRANSLATION");
+    bool json = p.own == "json";
+    if (!p.own.empty() && p.own != "json" && p.own != "text")
+        return report.usage("--format is text or json");
+    CheckReport found;
+    Options options;
+    options.languageFilter = p.languageFilter;
+    if (Result r = CheckImage(ToPath(p.paths[0]), ToPath(p.paths[1]), options, found);
+        r != kSuccess)
+        return report.fail("check", r);
+    size_t errors = 0, warnings = 0;
+    const std::string& file = p.paths[1];
+    if (json)
+        std::printf("{\"file\": %s, \"findings\": [", Json(file).c_str());
+    for (size_t i = 0; i < found.findings.size(); ++i) {
+        const Finding& f = found.findings[i];
+        bool error = f.severity == Severity::Error;
+        (error ? errors : warnings) += 1;
+        std::string key = ToUtf8(f.key), message = Message(f);
+        if (json) {
+            std::printf(
+                "%s\n  {\"line\": %zu, \"severity\": \"%s\", \"check\": \"%s\", \"key\": %s, "
+                "\"message\": %s}",
+                i == 0 ? "" : ",", found.lines[i], error ? "error" : "warning", CheckName(f.kind),
+                Json(key).c_str(), Json(message).c_str());
+        } else {
+            std::string where = file;
+            if (found.lines[i] != 0)
+                where += ':' + std::to_string(found.lines[i]);
+            std::printf("%s: %s: %s: %s\n", where.c_str(), error ? "error" : "warning", key.c_str(),
+                        message.c_str());
+        }
+    }
+    if (json)
+        std::printf("\n], \"texts\": %zu, \"errors\": %zu, \"warnings\": %zu}\n", found.texts,
+                    errors, warnings);
+    else
+        std::printf("%s: %zu texts checked: %zu errors, %zu warnings\n", file.c_str(), found.texts,
+                    errors, warnings);
+    return errors == 0 ? 0 : 1;
+}
+
+int RunPseudo(const std::vector<std::string>& args, const Reporting& report) {
+    Parsed p = Parse(args, "--expand");
+    if (!p.ok)
+        return report.usage(p.problem.c_str());
+    if (p.paths.size() != 2)
+        return report.usage("pseudo takes IMAGE and OUT.lng");
+    uint32_t expand = kDefaultExpand;
+    if (!p.own.empty()) {
+        ScannedInteger n = ScanInteger(std::string_view(p.own), IntegerSyntax{});
+        if (!n.digits || n.overflow || n.end != p.own.size() || n.magnitude > kMaxExpand)
+            return report.usage("--expand takes a percentage from 0 to 1000");
+        expand = static_cast<uint32_t>(n.magnitude);
+    }
+    Options options;
+    options.languageFilter = p.languageFilter;
+    if (Result r = PseudoTranslateImage(ToPath(p.paths[0]), ToPath(p.paths[1]), options, expand);
+        r != kSuccess)
+        return report.fail("pseudo", r);
+    std::fprintf(stderr, "quelvar-cli: pseudo-translated %s into %s\n", p.paths[0].c_str(),
+                 p.paths[1].c_str());
+    return 0;
+}
+
+}  // namespace quelvar::cli

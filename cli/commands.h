@@ -1,0 +1,23 @@
+// The commands of quelvar-cli beyond export and import, in files of their own.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "base/result.h"
+
+namespace quelvar::cli {
+
+// What every command reports through: a failure of `what` with a code, and wrong usage.
+// Both print and return the exit status.
+struct Reporting {
+    int (*fail)(const char* what, Result code);
+    int (*usage)(const char* problem);
+};
+
+// check IMAGE TRANSLATION [--language ID] [--format text|json]
+int RunCheck(const std::vector<std::string>& args, const Reporting& report);
+// pseudo IMAGE OUT.lng [--expand PERCENT] [--language ID]
+int RunPseudo(const std::vector<std::string>& args, const Reporting& report);
+
+}  // namespace quelvar::cli

@@ -1,0 +1,122 @@
+// The checks of a translation: each catches a real mistake and lets its near misses pass.
+#include <gtest/gtest.h>
+
+#include "checks/checks.h"
+
+namespace quelvar {
+namespace {
+
+CheckedText Text(std::u16string key, std::u16string source, std::u16string translation,
+                 uint32_t group = 0) {
+    CheckedText t;
+    t.resource = key.substr(0, key.rfind(u'.') + 1);
+    t.key = std::move(key);
+    t.source = std::move(source);
+    t.group = group;
+    t.translated = !translation.empty();
+    t.translation = std::move(translation);
+    return t;
+}
+
+std::vector<CheckKind> Kinds(const std::vector<CheckedText>& texts,
+                             const std::vector<std::u16string>& keys = {}) {
+    std::vector<CheckKind> kinds;
+    for (const Finding& f : CheckTranslation(texts, keys))
+        kinds.push_back(f.kind);
+    return kinds;
+}
+
+TEST(Checks, OneTextAtATime) {
+    using K = CheckKind;
+    struct Case {
+        const char16_t *key, *source, *translation;
+        std::vector<CheckKind> expected;
+    } cases[] = {
+        {u"6.1.1", u"%d files of %s", u"%s: %d Dateien", {K::PrintfPlaceholders}},
+        {u"6.1.1", u"%d files", u"%s Dateien", {K::PrintfPlaceholders}},
+        {u"6.1.1", u"%-5.2f%% done, %I64d left", u"%-5.2f%% fertig, %I64d übrig", {}},
+        {u"6.1.1", u"Done: 100%", u"Fertig: 100 %", {}},  // a lone '%' is no placeholder
+        {u"6.1.1", u"100% done", u"100% fertig", {}},
+        {u"6.1.1", u"Copy %1 to %2!s!", u"%2!s! erhält %1", {}},  // inserts in any order
+        {u"6.1.1", u"Copy %1 to %2", u"Kopiere %1", {K::FormatMessageInserts}},
+        {u"4.1.10", u"&Open\tCtrl+O", u"Ö&ffnen Strg+O", {K::ShortcutTabLost}},
+        {u"4.1.10", u"&Open\tCtrl+O", u"Ö&ffnen\tStrg+O", {K::ShortcutChanged}},
+        {u"6.1.1", u"Line one\nLine two", u"Zeile eins Zeile zwei", {K::ControlCharacters}},
+        {u"6.1.1", u"Name:", u" Name:", {K::LeadingOrTrailingBlanks}},
+        {u"6.1.1", u"Save as", u"Speichern  unter", {K::DoubledSpaces}},
+        {u"6.1.1", u"Name:", u"Name", {K::EndPunctuation}},
+        {u"6.1.1", u"Time: 10:30", u"Zeit: 10:30", {}},  // a colon inside the text
+        {u"6.1.1", u"Searching...", u"\u641C\u7D22\u2026", {}},
+        {u"6.1.1", u"Really?", u"\u771F\u7684\uFF1F", {}},
+        {u"6.1.1", u"Short text", u"A translation far longer than its source", {K::TooLong}},
+        {u"6.1.1", u"OK", u"Einverstanden", {}},  // short sources are not compared
+        {u"5.1.FONT", u"Tahoma,8", u"Arial,9", {}},
+        {u"5.1.FONT", u"Tahoma,8", u"Arial", {K::BadFont}},
+        {u"5.1.FONT", u"Tahoma,8", u"Arial,0", {K::BadFont}},
+        {u"5.1.FONT", u"Tahoma,8", u"Arial,9pt", {K::BadFont}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Kinds({Text(c.key, c.source, c.translation)}), c.expected)
+            << std::string(c.source, c.source + std::char_traits<char16_t>::length(c.source))
+                   .size();
+    std::u16string huge(70000, u'x');
+    EXPECT_EQ(Kinds({Text(u"6.1.1", u"x", huge)}), (std::vector<K>{K::TooLongToStore}));
+}
+
+TEST(Checks, AcceleratorsPerMenuLevelAndDialog) {
+    using K = CheckKind;
+    // "&Datei" and "&Drucken" share D in one level: an error on the second.
+    std::vector<CheckedText> menu = {
+        Text(u"4.2.P0", u"&File", u"&Datei", 0),
+        Text(u"4.2.40001", u"&Open", u"Ö&ffnen", 1),
+        Text(u"4.2.40002", u"&Print", u"&Drucken", 0),
+        // Another level may reuse a letter.
+        Text(u"4.2.40003", u"&Document", u"&Dokument", 1),
+        Text(u"4.2.40004", u"Save && &Quit", u"Speichern && &Ende", 1),
+    };
+    auto findings = CheckTranslation(menu, {});
+    ASSERT_EQ(findings.size(), 1u);
+    EXPECT_EQ(findings[0].kind, K::AcceleratorCollision);
+    EXPECT_EQ(findings[0].key, u"4.2.40002");
+    EXPECT_EQ(findings[0].other, u"4.2.P0");
+    EXPECT_EQ(findings[0].otherText, u"&Datei");
+    EXPECT_EQ(findings[0].detail, u"D");
+
+    // Letters compare without case; an untranslated text keeps its letter; a collision the
+    // source already had is no new one; dropped and added letters are warnings.
+    std::vector<CheckedText> dialog = {
+        Text(u"5.9.HEAD", u"&Find", u"&Suchen", 1),  // a caption takes no part
+        Text(u"5.9.1", u"&Search", u"", 1),
+        Text(u"5.9.2", u"&Case", u"&sensitiv", 1),  // collides with the untranslated &Search
+        Text(u"5.9.3", u"&Up", u"&Aufwärts", 1),
+        Text(u"5.9.4", u"&Around", u"Alles", 1),
+        Text(u"5.9.5", u"Down", u"Ab&wärts", 1),
+    };
+    EXPECT_EQ(Kinds(dialog), (std::vector<K>{K::AcceleratorCollision, K::AcceleratorDropped,
+                                             K::AcceleratorAdded}));
+    dialog[4].translation = u"&Alles";
+    EXPECT_EQ(Kinds(dialog), (std::vector<K>{K::AcceleratorCollision, K::AcceleratorCollision,
+                                             K::AcceleratorAdded}));
+}
+
+TEST(Checks, KeysTheImageLacks) {
+    auto findings = CheckTranslation({Text(u"6.1.1", u"a", u"b")}, {u"LANG", u"6.1.1", u"6.1.9"});
+    ASSERT_EQ(findings.size(), 1u);
+    EXPECT_EQ(findings[0].kind, CheckKind::UnknownKey);
+    EXPECT_EQ(findings[0].key, u"6.1.9");
+}
+
+TEST(Checks, PseudoTranslationKeepsWhatMustStay) {
+    EXPECT_EQ(PseudoTranslate(u"&Open %s\tCtrl+O", 30), u"[&Opëñ %s~~~]\tCtrl+O");
+    EXPECT_EQ(PseudoTranslate(u"Save && exit %1!d!", 0), u"[Šávë && ëxït %1!d!]");
+    // Its own translation passes every check that finds errors.
+    for (std::u16string_view source : {u"&File", u"%d of %s: %1\n", u"Name:", u"Open\tCtrl+O"}) {
+        std::u16string pseudo = PseudoTranslate(source, 35);
+        for (const Finding& f :
+             CheckTranslation({Text(u"4.1.1", std::u16string(source), pseudo)}, {}))
+            EXPECT_EQ(f.severity, Severity::Warning) << static_cast<int>(f.kind);
+    }
+}
+
+}  // namespace
+}  // namespace quelvar
