@@ -14,12 +14,68 @@ namespace quelvar {
 
 namespace {
 
-Result ExportSection(const ResourceSection& section, const WalkOptions& options,
-                     const std::filesystem::path& languagePath) {
-    LanguageFilePaths paths = ExportPaths(languagePath);
+Failure Fail(Result code, const std::filesystem::path& path,
+             FailureCause cause = FailureCause::None) {
+    return Failure{code, cause, path};
+}
+
+// What a system's reason for not opening a file says of it.
+FailureCause CauseOf(Result systemCode) {
+    switch (systemCode) {
+        case kErrorFileNotFound:
+        case kErrorPathNotFound:
+            return FailureCause::NotFound;
+        case kErrorAccessDenied:
+            return FailureCause::NoAccess;
+        case kErrorFileExists:
+            return FailureCause::NameTaken;
+        default:
+            return FailureCause::None;
+    }
+}
+
+FailureCause CauseOf(LanguageFileFault fault, Result systemCode) {
+    switch (fault) {
+        case LanguageFileFault::Unreadable:
+            return CauseOf(systemCode);
+        case LanguageFileFault::Empty:
+            return FailureCause::Empty;
+        case LanguageFileFault::Utf8:
+            return FailureCause::Utf8;
+        case LanguageFileFault::Utf8WithMark:
+            return FailureCause::Utf8WithMark;
+        case LanguageFileFault::Utf16BigEndian:
+            return FailureCause::Utf16BigEndian;
+        case LanguageFileFault::NoByteOrderMark:
+            return FailureCause::NotUtf16;
+        default:
+            return FailureCause::None;
+    }
+}
+
+Failure LoadLanguage(const std::filesystem::path& languagePath, LanguageTable& table) {
+    Result code = kSuccess;
+    LanguageFileFault fault;
+    if (languagePath == kStandardStream) {
+        platform::File input;
+        code = platform::OpenStandardStream(false, input);
+        fault =
+            code != kSuccess ? LanguageFileFault::Unreadable : LoadLanguageFile(input, table, code);
+    } else {
+        fault = LoadLanguageFile(languagePath, table, code);
+    }
+    if (fault == LanguageFileFault::None)
+        return {};
+    if (fault == LanguageFileFault::OutOfMemory)
+        return Fail(kErrorOutOfMemory, languagePath);
+    return Fail(kErrorOpenFailed, languagePath, CauseOf(fault, code));
+}
+
+Failure ExportSection(const ResourceSection& section, const WalkOptions& options,
+                      const OutputPaths& paths) {
     platform::File file;
-    if (Result r = CreateLanguageFileDraft(paths, file); r != kSuccess)
-        return r;
+    if (Result r = OpenOutput(paths, file); r != kSuccess)
+        return Fail(kErrorOpenFailed, paths.draft, CauseOf(r));
     Result written;
     try {
         LanguageFileWriter writer;
@@ -31,18 +87,20 @@ Result ExportSection(const ResourceSection& section, const WalkOptions& options,
         written = kErrorOutOfMemory;
     }
     file = platform::File();  // closed before it is moved or removed
-    return PutLanguageFileInPlace(paths, written);
+    if (Result r = FinishOutput(paths, written); r != kSuccess)
+        return r == written ? Fail(r, paths.file) : Fail(kErrorOpenFailed, paths.file, CauseOf(r));
+    return {};
 }
 
-Result ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& headers,
-                     const pe::RebuildPlan& plan, const ResourceSection& section,
-                     WalkOptions options, const std::filesystem::path& languagePath,
-                     const std::filesystem::path& outputPath) {
+Failure ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& headers,
+                      const pe::RebuildPlan& plan, const ResourceSection& section,
+                      WalkOptions options, const std::filesystem::path& languagePath,
+                      const OutputPaths& output) {
     LanguageTable table;
-    if (!LoadLanguageFile(languagePath, table))
-        return kErrorOpenFailed;
+    if (Failure f = LoadLanguage(languagePath, table); f.code != kSuccess)
+        return f;
     if (Result r = ReadLanguageOverride(table, options.languageOverride); r != kSuccess)
-        return r;
+        return Fail(r, languagePath);
     options.targetRva = plan.targetRva;
     std::vector<uint8_t> updated;
     {
@@ -54,9 +112,85 @@ Result ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& hea
         RebuildSection(section, ResourceHandlers(), options, LanguageFileSource(table), writer);
         if (Result r = pe::BuildUpdatedImage(image, headers, plan, writer.bytes, updated);
             r != kSuccess)
-            return r;
+            return Fail(r, {});
     }
-    return WriteUpdateCopy(outputPath, updated);
+    Result created = kSuccess;
+    if (Result r = WriteOutput(output, updated, created); r != kSuccess)
+        return Fail(r, created != kSuccess ? output.draft : output.file, CauseOf(created));
+    return {};
+}
+
+// Refuses outputs that would destroy what is being read: an output, or the draft it is written
+// to, that is the image or (for import) the language file, whatever the paths' spelling.
+Failure CheckOutputs(const std::filesystem::path& imagePath,
+                     const std::filesystem::path* languagePath, const OutputPaths& output) {
+    if (output.file == kStandardStream)
+        return {};
+    for (const std::filesystem::path* out : {&output.file, &output.draft}) {
+        if (platform::SameFile(imagePath, *out))
+            return Fail(kErrorSharingViolation, *out, FailureCause::OverwritesImage);
+        if (languagePath != nullptr && *languagePath != kStandardStream &&
+            platform::SameFile(*languagePath, *out))
+            return Fail(kErrorSharingViolation, *out, FailureCause::OverwritesLanguageFile);
+    }
+    // A read-only file is refused, as a write into it would be, although a new file could
+    // take its place; the update copy's file to replace is the image.
+    const std::filesystem::path& replaced =
+        output.kind == OutputKind::UpdateCopy ? imagePath : output.file;
+    if (output.kind != OutputKind::Stream && IsReadOnly(replaced))
+        return Fail(kErrorAccessDenied, replaced, FailureCause::ReadOnly);
+    return {};
+}
+
+Failure Process(const std::filesystem::path& imagePath, const std::filesystem::path& languagePath,
+                const std::filesystem::path* outputPath, const Options& options) {
+    platform::FileView view;
+    if (Result r = platform::MapWholeFile(imagePath, view); r != kSuccess) {
+        std::error_code ec;
+        bool empty = std::filesystem::is_regular_file(imagePath, ec) &&
+                     std::filesystem::file_size(imagePath, ec) == 0 && !ec;
+        return Fail(kErrorFileNotFound, imagePath, empty ? FailureCause::Empty : CauseOf(r));
+    }
+    std::span<const uint8_t> image(view.data, static_cast<size_t>(view.size));
+
+    pe::ImageHeaders headers;
+    if (Result r = pe::ReadImageHeaders(image, headers); r != kSuccess)
+        return Fail(r, imagePath);
+    pe::ResourceLocation location;
+    if (Result r = pe::FindResourceSection(image, headers, location); r != kSuccess)
+        return Fail(r, imagePath);
+    const bool import = outputPath != nullptr;
+    pe::RebuildPlan plan;
+    if (import) {
+        if (Result r = pe::PlanRebuild(image, headers, location, plan); r != kSuccess)
+            return Fail(r, imagePath);
+    }
+    ResourceSection section{image.subspan(location.section->rawPointer, location.section->rawSize),
+                            location.section->rva, location.RootOffset()};
+    if (Result r = CheckResourceTree(section); r != kSuccess)
+        return Fail(r, imagePath);
+
+    OutputPaths output;
+    if (!import)
+        output = ChosenOutput(languagePath);
+    else if (*outputPath == UpdateCopyPath(imagePath))
+        output = UpdateCopyOutput(*outputPath);
+    else
+        output = ChosenOutput(*outputPath);
+    if (Failure f = CheckOutputs(imagePath, import ? &languagePath : nullptr, output);
+        f.code != kSuccess)
+        return f;
+
+    WalkOptions walk;
+    walk.languageFilter = options.languageFilter;
+    walk.notify = options.notify;
+    try {
+        if (!import)
+            return ExportSection(section, walk, output);
+        return ImportSection(image, headers, plan, section, walk, languagePath, output);
+    } catch (const std::bad_alloc&) {
+        return Fail(kErrorOutOfMemory, {});
+    }
 }
 
 }  // namespace
@@ -83,55 +217,25 @@ std::filesystem::path DefaultLanguagePath(const std::filesystem::path& imagePath
 Result ProcessImage(const std::filesystem::path& imagePath,
                     const std::filesystem::path& languagePath,
                     const std::filesystem::path* outputPath, const Options& options) {
-    platform::FileView view;
-    if (platform::MapWholeFile(imagePath, view) != kSuccess)
-        return kErrorFileNotFound;
-    std::span<const uint8_t> image(view.data, static_cast<size_t>(view.size));
-
-    pe::ImageHeaders headers;
-    if (Result r = pe::ReadImageHeaders(image, headers); r != kSuccess)
-        return r;
-    pe::ResourceLocation location;
-    if (Result r = pe::FindResourceSection(image, headers, location); r != kSuccess)
-        return r;
-    const bool import = outputPath != nullptr;
-    pe::RebuildPlan plan;
-    if (import) {
-        if (Result r = pe::PlanRebuild(image, headers, location, plan); r != kSuccess)
-            return r;
-    }
-    ResourceSection section{image.subspan(location.section->rawPointer, location.section->rawSize),
-                            location.section->rva, location.RootOffset()};
-    if (Result r = CheckResourceTree(section); r != kSuccess)
-        return r;
-
-    // Writing the language file or the update copy over the image would destroy the bytes
-    // being read.
-    if (SameFile(imagePath, import ? *outputPath : languagePath) ||
-        (!import && SameFile(imagePath, ExportPaths(languagePath).draft)))
-        return kErrorSharingViolation;
-
-    WalkOptions walk;
-    walk.languageFilter = options.languageFilter;
-    walk.notify = options.notify;
-    try {
-        if (!import)
-            return ExportSection(section, walk, languagePath);
-        return ImportSection(image, headers, plan, section, walk, languagePath, *outputPath);
-    } catch (const std::bad_alloc&) {
-        return kErrorOutOfMemory;
-    }
+    Failure failure = Process(imagePath, languagePath, outputPath, options);
+    if (options.failure != nullptr)
+        *options.failure = failure;
+    return failure.code;
 }
 
 InPlaceImport ImportInPlace(const std::filesystem::path& imagePath,
                             const std::filesystem::path& languagePath, const Options& options) {
     InPlaceImport outcome;
-    std::filesystem::path copy = UpdateCopyPath(imagePath);
-    outcome.result = ProcessImage(imagePath, languagePath, &copy, options);
+    // Through a link, the file it names is translated and the link stays.
+    std::filesystem::path image = LinkTarget(imagePath);
+    std::filesystem::path copy = UpdateCopyPath(image);
+    outcome.result = ProcessImage(image, languagePath, &copy, options);
     if (outcome.result != kSuccess)
         return outcome;
-    outcome.result = PutUpdateCopyInPlace(imagePath);
+    outcome.result = PutUpdateCopyInPlace(image);
     outcome.copyLeft = outcome.result != kSuccess;
+    if (outcome.copyLeft && options.failure != nullptr)
+        *options.failure = Failure{outcome.result, CauseOf(outcome.result), image};
     return outcome;
 }
 
