@@ -131,7 +131,8 @@ std::string CauseText(const quelvar::Failure& failure) {
         case FailureCause::Utf8:
             return Conversion("UTF-8 text", "UTF-8", "UTF-16", failure.path);
         case FailureCause::Utf8WithMark:
-            return Conversion("UTF-8 text with a byte-order mark", "UTF-8", "UTF-16LE", failure.path);
+            return Conversion("UTF-8 text with a byte-order mark", "UTF-8", "UTF-16LE",
+                              failure.path);
         case FailureCause::Utf16BigEndian:
             return Conversion("UTF-16 big-endian", "UTF-16BE", "UTF-16LE", failure.path);
         case FailureCause::NotUtf16:
