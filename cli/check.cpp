@@ -159,11 +159,15 @@ int RunCheck(const std::vector<std::string>& args, const Reporting& report) {
     if (!p.own.empty() && p.own != "json" && p.own != "text")
         return report.usage("--format is text or json");
     CheckReport found;
+    Failure failure;
     Options options;
     options.languageFilter = p.languageFilter;
+    options.failure = &failure;
     if (Result r = CheckImage(ToPath(p.paths[0]), ToPath(p.paths[1]), options, found);
         r != kSuccess)
-        return report.fail("check", r);
+        return report.fail("check", failure.code != kSuccess
+                                        ? failure
+                                        : Failure{r, FailureCause::None, ToPath(p.paths[0])});
     size_t errors = 0, warnings = 0;
     const std::string& file = p.paths[1];
     if (json)
@@ -209,11 +213,13 @@ int RunPseudo(const std::vector<std::string>& args, const Reporting& report) {
             return report.usage("--expand takes a percentage from 0 to 1000");
         expand = static_cast<uint32_t>(n.magnitude);
     }
+    Failure failure;
     Options options;
     options.languageFilter = p.languageFilter;
-    if (Result r = PseudoTranslateImage(ToPath(p.paths[0]), ToPath(p.paths[1]), options, expand);
-        r != kSuccess)
-        return report.fail("pseudo", r);
+    options.pseudoExpand = expand;
+    options.failure = &failure;
+    if (ProcessImage(ToPath(p.paths[0]), ToPath(p.paths[1]), nullptr, options) != kSuccess)
+        return report.fail("pseudo", failure);
     std::fprintf(stderr, "quelvar-cli: pseudo-translated %s into %s\n", p.paths[0].c_str(),
                  p.paths[1].c_str());
     return 0;

@@ -4,14 +4,14 @@
 #include <string>
 #include <vector>
 
-#include "base/result.h"
+#include "driver/driver.h"
 
 namespace quelvar::cli {
 
 // What every command reports through: a failure of `what` with a code, and wrong usage.
 // Both print and return the exit status.
 struct Reporting {
-    int (*fail)(const char* what, Result code);
+    int (*fail)(const char* what, const Failure& failure);
     int (*usage)(const char* problem);
 };
 

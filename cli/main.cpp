@@ -21,8 +21,8 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
 const char* kUsage =
-    "usage: quelvar-cli export IMAGE [LANGFILE] [--language ID]\n"
-    "       quelvar-cli import IMAGE LANGFILE [-o OUTPUT] [--language ID]\n"
+    "usage: quelvar-cli export IMAGE [LANGFILE] [--language ID] [-q]\n"
+    "       quelvar-cli import IMAGE LANGFILE [-o OUTPUT] [--language ID] [-q]\n"
     "       quelvar-cli check IMAGE TRANSLATION [--language ID] [--format text|json]\n"
     "       quelvar-cli pseudo IMAGE OUT.lng [--expand PERCENT] [--language ID]\n"
     "       quelvar-cli -h | --help | --version\n"
@@ -42,29 +42,31 @@ const char* kUsage =
     "        padded by --expand percent, 35 by default) for the pseudo-locale 0x0501.\n"
     "--language ID  export only the texts of resources in language ID (decimal, such as\n"
     "        1033, or hexadecimal with 0x, such as 0x409); import translates only those\n"
-    "        resources and copies the other languages unchanged.\n";
+    "        resources and copies the other languages unchanged.\n"
+    "-q      says nothing on success (the status line goes to standard error).\n"
+    "LANGFILE - is standard output for export and standard input for import.\n";
 
+// What a code says of the file a failure names.
 const char* ErrorText(Result code) {
     switch (code) {
         case quelvar::kErrorFileNotFound:
-            return "the file cannot be found or opened";
+            return "no such file";
         case quelvar::kErrorPathNotFound:
-            return "the path cannot be found";
+            return "no such folder";
         case quelvar::kErrorAccessDenied:
             return "access is denied";
         case quelvar::kErrorBadFormat:
-            return "the image is not a valid program image";
+            return "not a valid program image";
         case quelvar::kErrorInvalidData:
-            return "the language file's LANG value is not a language id";
+            return "the LANG value is not a language id";
         case quelvar::kErrorOutOfMemory:
             return "not enough memory";
         case quelvar::kErrorWriteFault:
-            return "the output file cannot be written";
+            return "cannot be written";
         case quelvar::kErrorSharingViolation:
-            return "the output would overwrite the image being read";
+            return "the output would overwrite the file being read";
         case quelvar::kErrorOpenFailed:
-            return "the language file cannot be opened, is not a UTF-16 language file, or "
-                   "cannot be created";
+            return "the language file cannot be opened or created";
         case quelvar::kErrorDiskFull:
             return "the disk is full";
         case quelvar::kErrorFilenameExcedRange:
@@ -76,9 +78,85 @@ const char* ErrorText(Result code) {
     }
 }
 
-int Fail(const char* what, Result code) {
-    std::fprintf(stderr, "quelvar-cli: %s failed: %s (error %u)\n", what, ErrorText(code),
-                 static_cast<unsigned>(code));
+std::string Show(const std::filesystem::path& path) {
+    if (path == quelvar::kStandardStream)
+        return "standard input/output";
+    std::u8string s = path.u8string();
+    return std::string(s.begin(), s.end());
+}
+
+// A path as a POSIX shell reads it back.
+std::string ShellWord(const std::filesystem::path& path) {
+    std::string word = Show(path);
+    if (word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
+                               "_./+,:@%-") == std::string::npos)
+        return word;
+    std::string quoted = "'";
+    for (char c : word)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// How to turn a language file in another encoding into one Quelvar reads.
+// `to` is UTF-16 (with a mark, little-endian here) unless the file brings a mark of its own.
+std::string Conversion(const char* found, const char* from, const char* to,
+                       const std::filesystem::path& path) {
+    std::string text = "the language file is ";
+    text += found;
+    text += "; it must be UTF-16LE with the byte-order mark FF FE; convert it with: iconv -f ";
+    text += from;
+    text += " -t ";
+    text += to;
+    std::filesystem::path converted = "converted.lng";
+    if (path != quelvar::kStandardStream) {
+        text += ' ';
+        text += ShellWord(path);
+        converted = path;
+        converted.replace_filename(path.stem().u8string() + u8".utf16" +
+                                   path.extension().u8string());
+    }
+    text += " > ";
+    text += ShellWord(converted);
+    return text;
+}
+
+std::string CauseText(const quelvar::Failure& failure) {
+    using quelvar::FailureCause;
+    switch (failure.cause) {
+        case FailureCause::None:
+            break;
+        case FailureCause::NotFound:
+            return failure.code == quelvar::kErrorPathNotFound ? ErrorText(failure.code)
+                                                               : "no such file";
+        case FailureCause::NoAccess:
+            return "access is denied";
+        case FailureCause::Empty:
+            return "the file is empty";
+        case FailureCause::ReadOnly:
+            return "the file is read-only; -o names another output";
+        case FailureCause::OverwritesImage:
+            return "the output would overwrite the image being read";
+        case FailureCause::OverwritesLanguageFile:
+            return "the output would overwrite the language file being read";
+        case FailureCause::Utf8:
+            return Conversion("UTF-8 text", "UTF-8", "UTF-16", failure.path);
+        case FailureCause::Utf8WithMark:
+            return Conversion("UTF-8 text with a byte-order mark", "UTF-8", "UTF-16LE",
+                              failure.path);
+        case FailureCause::Utf16BigEndian:
+            return Conversion("UTF-16 big-endian", "UTF-16BE", "UTF-16LE", failure.path);
+        case FailureCause::NotUtf16:
+            return "not a UTF-16 language file (it does not begin with the byte-order mark FF FE)";
+        case FailureCause::NameTaken:
+            return "a link, folder or device has this name; remove it";
+    }
+    return ErrorText(failure.code);
+}
+
+int Fail(const char* what, const quelvar::Failure& failure) {
+    std::string file = failure.path.empty() ? "" : Show(failure.path) + ": ";
+    std::fprintf(stderr, "quelvar-cli: %s failed: %s%s (error %u)\n", what, file.c_str(),
+                 CauseText(failure).c_str(), static_cast<unsigned>(failure.code));
     return kExitFailed;
 }
 
@@ -96,9 +174,25 @@ void Tell(const quelvar::Notice& notice) {
     }
 }
 
-quelvar::Options MakeOptions(uint32_t languageFilter) {
-    return quelvar::Options{languageFilter, Tell};
-}
+// How a command runs: its options and where its failure is said.
+struct Command {
+    uint32_t languageFilter = quelvar::kAllLanguages;
+    bool quiet = false;
+    quelvar::Failure failure;
+
+    quelvar::Options Options() {
+        quelvar::Options options;
+        options.languageFilter = languageFilter;
+        options.notify = Tell;
+        options.failure = &failure;
+        return options;
+    }
+    // The status line of a success, on stderr: stdout may carry the language file.
+    void Say(const std::string& line) const {
+        if (!quiet)
+            std::fprintf(stderr, "%s\n", line.c_str());
+    }
+};
 
 int Usage(const char* problem) {
     if (problem != nullptr)
@@ -111,45 +205,38 @@ std::filesystem::path ToPath(const std::string& utf8) {
     return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
-std::string Show(const std::filesystem::path& path) {
-    std::u8string s = path.u8string();
-    return std::string(s.begin(), s.end());
-}
-
-int RunExport(const std::vector<std::filesystem::path>& args, uint32_t languageFilter) {
+int RunExport(const std::vector<std::filesystem::path>& args, Command& run) {
     if (args.empty() || args.size() > 2)
         return Usage("export takes IMAGE and an optional LANGFILE");
     std::filesystem::path language =
         args.size() == 2 ? args[1] : quelvar::DefaultLanguagePath(args[0]);
-    Result r = quelvar::ProcessImage(args[0], language, nullptr, MakeOptions(languageFilter));
-    if (r != quelvar::kSuccess)
-        return Fail("export", r);
-    std::printf("exported %s to %s\n", Show(args[0]).c_str(), Show(language).c_str());
+    if (quelvar::ProcessImage(args[0], language, nullptr, run.Options()) != quelvar::kSuccess)
+        return Fail("export", run.failure);
+    run.Say("exported " + Show(args[0]) + " to " + Show(language));
     return kExitOk;
 }
 
 int RunImport(const std::vector<std::filesystem::path>& args, const std::filesystem::path* output,
-              uint32_t languageFilter) {
+              Command& run) {
     if (args.size() != 2)
         return Usage("import takes IMAGE and LANGFILE");
     const std::filesystem::path& image = args[0];
     if (output != nullptr) {
-        Result r = quelvar::ProcessImage(image, args[1], output, MakeOptions(languageFilter));
-        if (r != quelvar::kSuccess)
-            return Fail("import", r);
-        std::printf("imported %s into %s\n", Show(args[1]).c_str(), Show(*output).c_str());
+        if (quelvar::ProcessImage(image, args[1], output, run.Options()) != quelvar::kSuccess)
+            return Fail("import", run.failure);
+        run.Say("imported " + Show(args[1]) + " into " + Show(*output));
         return kExitOk;
     }
-    quelvar::InPlaceImport outcome =
-        quelvar::ImportInPlace(image, args[1], MakeOptions(languageFilter));
+    quelvar::InPlaceImport outcome = quelvar::ImportInPlace(image, args[1], run.Options());
     if (outcome.copyLeft) {
         std::fprintf(stderr, "quelvar-cli: the translated image stays at %s\n",
-                     Show(quelvar::UpdateCopyPath(image)).c_str());
-        return Fail("replacing the image", outcome.result);
+                     Show(quelvar::UpdateCopyPath(run.failure.path)).c_str());
+        run.failure.path.clear();  // the line above names both files
+        return Fail("replacing the image", run.failure);
     }
     if (outcome.result != quelvar::kSuccess)
-        return Fail("import", outcome.result);
-    std::printf("imported %s into %s\n", Show(args[1]).c_str(), Show(image).c_str());
+        return Fail("import", run.failure);
+    run.Say("imported " + Show(args[1]) + " into " + Show(image));
     return kExitOk;
 }
 
@@ -173,7 +260,7 @@ int Run(const std::vector<std::string>& argv) {
     std::vector<std::filesystem::path> paths;
     std::filesystem::path output;
     bool haveOutput = false;
-    uint32_t languageFilter = quelvar::kAllLanguages;
+    Command run;
     for (size_t i = 1; i < argv.size(); ++i) {
         const std::string& a = argv[i];
         if (a == "-o") {
@@ -184,10 +271,12 @@ int Run(const std::vector<std::string>& argv) {
             output = ToPath(argv[++i]);
             haveOutput = true;
         } else if (a == "--language") {
-            if (languageFilter != quelvar::kAllLanguages || i + 1 >= argv.size())
+            if (run.languageFilter != quelvar::kAllLanguages || i + 1 >= argv.size())
                 return Usage("--language takes one ID");
-            if (!quelvar::ParseLanguageId(std::string_view(argv[++i]), languageFilter))
+            if (!quelvar::ParseLanguageId(std::string_view(argv[++i]), run.languageFilter))
                 return Usage(("not a language id: " + argv[i]).c_str());
+        } else if (a == "-q") {
+            run.quiet = true;
         } else if (a == "--") {
             for (++i; i < argv.size(); ++i)
                 paths.push_back(ToPath(argv[i]));
@@ -198,9 +287,9 @@ int Run(const std::vector<std::string>& argv) {
         }
     }
     if (command == "export")
-        return RunExport(paths, languageFilter);
+        return RunExport(paths, run);
     if (command == "import")
-        return RunImport(paths, haveOutput ? &output : nullptr, languageFilter);
+        return RunImport(paths, haveOutput ? &output : nullptr, run);
     return Usage(("unknown command " + command).c_str());
 }
 

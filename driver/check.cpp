@@ -5,19 +5,11 @@
 #include "base/utf16.h"
 #include "driver/driver.h"
 #include "driver/files.h"
-#include "driver/opened_image.h"
+#include "driver/steps.h"
 #include "exchange/language_file.h"
 #include "formats/handlers.h"
 
 namespace quelvar {
-
-namespace {
-
-bool EndsWith(std::u16string_view text, std::u16string_view end) {
-    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
-}
-
-}  // namespace
 
 Result CheckImage(const std::filesystem::path& imagePath,
                   const std::filesystem::path& translationPath, const Options& options,
@@ -25,12 +17,15 @@ Result CheckImage(const std::filesystem::path& imagePath,
     report = CheckReport();
     OpenedImage opened;
     if (Result r = OpenImage(imagePath, opened); r != kSuccess)
-        return r;
+        return opened.view.data == nullptr ? kErrorFileNotFound : r;
     if (Result r = CheckResourceTree(opened.section); r != kSuccess)
         return r;
     LanguageTable table;
-    if (!LoadLanguageFile(translationPath, table))
-        return kErrorOpenFailed;
+    if (Failure f = LoadLanguage(translationPath, table); f.code != kSuccess) {
+        if (options.failure != nullptr)
+            *options.failure = f;
+        return f.code;
+    }
     try {
         WalkOptions walk;
         walk.languageFilter = options.languageFilter;
@@ -56,34 +51,6 @@ Result CheckImage(const std::filesystem::path& imagePath,
         return kErrorOutOfMemory;
     }
     return kSuccess;
-}
-
-Result PseudoTranslateImage(const std::filesystem::path& imagePath,
-                            const std::filesystem::path& languagePath, const Options& options,
-                            unsigned expandPercent) {
-    OpenedImage opened;
-    if (Result r = OpenImage(imagePath, opened); r != kSuccess)
-        return r;
-    if (Result r = CheckResourceTree(opened.section); r != kSuccess)
-        return r;
-    if (SameFile(imagePath, languagePath) || SameFile(imagePath, ExportPaths(languagePath).draft))
-        return kErrorSharingViolation;
-    return WriteLanguageFileAtomically(languagePath, [&](LanguageFileWriter& writer) {
-        std::u16string lang = u"LANG=";
-        AppendDecimal(lang, kPseudoLanguage);
-        lang += u"\r\n";
-        AppendUnitsLE(writer.pending, lang);
-        WalkOptions walk;
-        walk.languageFilter = options.languageFilter;
-        std::u16string pseudo;
-        ExportTexts(opened.section, ResourceHandlers(), walk, [&](const TextItem& item) {
-            // A font is no text to translate.
-            if (EndsWith(item.key, u".FONT"))
-                return;
-            pseudo = PseudoTranslate(item.text, expandPercent);
-            WriteLanguageLine(writer, TextItem{item.key, pseudo, {}, 0, item.resource});
-        });
-    });
 }
 
 }  // namespace quelvar

@@ -1,10 +1,13 @@
 #include "driver/driver.h"
 
+#include "base/utf16.h"
+
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "driver/files.h"
-#include "driver/opened_image.h"
+#include "driver/steps.h"
 #include "exchange/language_file.h"
 #include "formats/handlers.h"
 #include "pe/headers.h"
@@ -15,42 +18,50 @@ namespace quelvar {
 
 namespace {
 
-Result ExportSection(const ResourceSection& section, const WalkOptions& options,
-                     const std::filesystem::path& languagePath) {
-    return WriteLanguageFileAtomically(languagePath, [&](LanguageFileWriter& writer) {
-        ExportTexts(section, ResourceHandlers(), options,
-                    [&writer](const TextItem& item) { WriteLanguageLine(writer, item); });
-    });
+Failure Fail(Result code, const std::filesystem::path& path,
+             FailureCause cause = FailureCause::None) {
+    return Failure{code, cause, path};
 }
 
-Result ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& headers,
-                     const pe::RebuildPlan& plan, const ResourceSection& section,
-                     WalkOptions options, const std::filesystem::path& languagePath,
-                     const std::filesystem::path& outputPath) {
-    LanguageTable table;
-    if (!LoadLanguageFile(languagePath, table))
-        return kErrorOpenFailed;
-    if (Result r = ReadLanguageOverride(table, options.languageOverride); r != kSuccess)
-        return r;
-    options.targetRva = plan.targetRva;
-    SectionWriter writer;
-    // Room for the usual growth (translations a quarter longer than the texts they replace);
-    // the section grows if they need more.
-    size_t rawSize = plan.resource->rawSize;
-    writer.bytes.reserve(rawSize + rawSize / 4 + 65536);
-    RebuildSection(section, ResourceHandlers(), options, LanguageFileSource(table), writer);
-    pe::UpdatedImage updated;
-    if (Result r = pe::BuildUpdatedImage(image, headers, plan, writer.bytes, updated);
-        r != kSuccess)
-        return r;
-    return WriteUpdateCopy(outputPath, updated.pieces);
+// What a system's reason for not opening a file says of it.
+FailureCause CauseOf(Result systemCode) {
+    switch (systemCode) {
+        case kErrorFileNotFound:
+        case kErrorPathNotFound:
+            return FailureCause::NotFound;
+        case kErrorAccessDenied:
+            return FailureCause::NoAccess;
+        case kErrorFileExists:
+            return FailureCause::NameTaken;
+        default:
+            return FailureCause::None;
+    }
+}
+
+FailureCause CauseOf(LanguageFileFault fault, Result systemCode) {
+    switch (fault) {
+        case LanguageFileFault::Unreadable:
+            return CauseOf(systemCode);
+        case LanguageFileFault::Empty:
+            return FailureCause::Empty;
+        case LanguageFileFault::Utf8:
+            return FailureCause::Utf8;
+        case LanguageFileFault::Utf8WithMark:
+            return FailureCause::Utf8WithMark;
+        case LanguageFileFault::Utf16BigEndian:
+            return FailureCause::Utf16BigEndian;
+        case LanguageFileFault::NoByteOrderMark:
+            return FailureCause::NotUtf16;
+        default:
+            return FailureCause::None;
+    }
 }
 
 }  // namespace
 
 Result OpenImage(const std::filesystem::path& imagePath, OpenedImage& opened) {
-    if (platform::MapWholeFile(imagePath, opened.view) != kSuccess)
-        return kErrorFileNotFound;
+    if (Result r = platform::MapWholeFile(imagePath, opened.view); r != kSuccess)
+        return r;
     opened.bytes =
         std::span<const uint8_t>(opened.view.data, static_cast<size_t>(opened.view.size));
     if (Result r = pe::ReadImageHeaders(opened.bytes, opened.headers); r != kSuccess)
@@ -63,6 +74,161 @@ Result OpenImage(const std::filesystem::path& imagePath, OpenedImage& opened) {
                                      opened.location.RootOffset()};
     return kSuccess;
 }
+
+Failure LoadLanguage(const std::filesystem::path& languagePath, LanguageTable& table) {
+    Result code = kSuccess;
+    LanguageFileFault fault;
+    if (languagePath == kStandardStream) {
+        platform::File input;
+        code = platform::OpenStandardStream(false, input);
+        fault =
+            code != kSuccess ? LanguageFileFault::Unreadable : LoadLanguageFile(input, table, code);
+    } else {
+        fault = LoadLanguageFile(languagePath, table, code);
+    }
+    if (fault == LanguageFileFault::None)
+        return {};
+    if (fault == LanguageFileFault::OutOfMemory)
+        return Fail(kErrorOutOfMemory, languagePath);
+    return Fail(kErrorOpenFailed, languagePath, CauseOf(fault, code));
+}
+
+namespace {
+
+bool EndsWith(std::u16string_view text, std::u16string_view end) {
+    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
+}
+
+// Writes the texts, or with `pseudoExpand` their pseudo-translations, to a language file.
+Failure ExportSection(const ResourceSection& section, const WalkOptions& options,
+                      const OutputPaths& paths, std::optional<unsigned> pseudoExpand) {
+    platform::File file;
+    if (Result r = OpenOutput(paths, file); r != kSuccess)
+        return Fail(kErrorOpenFailed, paths.draft, CauseOf(r));
+    Result written;
+    try {
+        LanguageFileWriter writer;
+        BeginLanguageFile(writer, file);
+        if (!pseudoExpand) {
+            ExportTexts(section, ResourceHandlers(), options,
+                        [&writer](const TextItem& item) { WriteLanguageLine(writer, item); });
+        } else {
+            std::u16string lang = u"LANG=";
+            AppendDecimal(lang, kPseudoLanguage);
+            AppendUnitsLE(writer.pending, lang + u"\r\n");
+            std::u16string pseudo;
+            ExportTexts(section, ResourceHandlers(), options, [&](const TextItem& item) {
+                if (EndsWith(item.key, u".FONT"))
+                    return;  // a font is no text to translate
+                pseudo = PseudoTranslate(item.text, *pseudoExpand);
+                WriteLanguageLine(writer, TextItem{item.key, pseudo, {}, 0, item.resource});
+            });
+        }
+        written = FinishLanguageFile(writer);
+    } catch (const std::bad_alloc&) {
+        written = kErrorOutOfMemory;
+    }
+    file = platform::File();  // closed before it is moved or removed
+    if (Result r = FinishOutput(paths, written); r != kSuccess)
+        return r == written ? Fail(r, paths.file) : Fail(kErrorOpenFailed, paths.file, CauseOf(r));
+    return {};
+}
+
+Failure ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& headers,
+                      const pe::RebuildPlan& plan, const ResourceSection& section,
+                      WalkOptions options, const std::filesystem::path& languagePath,
+                      const OutputPaths& output) {
+    LanguageTable table;
+    if (Failure f = LoadLanguage(languagePath, table); f.code != kSuccess)
+        return f;
+    if (Result r = ReadLanguageOverride(table, options.languageOverride); r != kSuccess)
+        return Fail(r, languagePath);
+    options.targetRva = plan.targetRva;
+    SectionWriter writer;
+    // Room for the usual growth (translations a quarter longer than the texts they replace);
+    // the section grows if they need more.
+    size_t rawSize = plan.resource->rawSize;
+    writer.bytes.reserve(rawSize + rawSize / 4 + 65536);
+    RebuildSection(section, ResourceHandlers(), options, LanguageFileSource(table), writer);
+    pe::UpdatedImage updated;
+    if (Result r = pe::BuildUpdatedImage(image, headers, plan, writer.bytes, updated);
+        r != kSuccess)
+        return Fail(r, {});
+    Result created = kSuccess;
+    if (Result r = WriteOutput(output, updated.pieces, created); r != kSuccess)
+        return Fail(r, created != kSuccess ? output.draft : output.file, CauseOf(created));
+    return {};
+}
+
+// Refuses outputs that would destroy what is being read: an output, or the draft it is written
+// to, that is the image or (for import) the language file, whatever the paths' spelling.
+Failure CheckOutputs(const std::filesystem::path& imagePath,
+                     const std::filesystem::path* languagePath, const OutputPaths& output) {
+    if (output.file == kStandardStream)
+        return {};
+    for (const std::filesystem::path* out : {&output.file, &output.draft}) {
+        if (platform::SameFile(imagePath, *out))
+            return Fail(kErrorSharingViolation, *out, FailureCause::OverwritesImage);
+        if (languagePath != nullptr && *languagePath != kStandardStream &&
+            platform::SameFile(*languagePath, *out))
+            return Fail(kErrorSharingViolation, *out, FailureCause::OverwritesLanguageFile);
+    }
+    // A read-only file is refused, as a write into it would be, although a new file could
+    // take its place; the update copy's file to replace is the image.
+    const std::filesystem::path& replaced =
+        output.kind == OutputKind::UpdateCopy ? imagePath : output.file;
+    if (output.kind != OutputKind::Stream && IsReadOnly(replaced))
+        return Fail(kErrorAccessDenied, replaced, FailureCause::ReadOnly);
+    return {};
+}
+
+Failure Process(const std::filesystem::path& imagePath, const std::filesystem::path& languagePath,
+                const std::filesystem::path* outputPath, const Options& options) {
+    OpenedImage opened;
+    if (Result r = OpenImage(imagePath, opened); r != kSuccess) {
+        if (opened.view.data != nullptr)
+            return Fail(r, imagePath);
+        std::error_code ec;
+        bool empty = std::filesystem::is_regular_file(imagePath, ec) &&
+                     std::filesystem::file_size(imagePath, ec) == 0 && !ec;
+        return Fail(kErrorFileNotFound, imagePath, empty ? FailureCause::Empty : CauseOf(r));
+    }
+    std::span<const uint8_t> image = opened.bytes;
+    const pe::ImageHeaders& headers = opened.headers;
+    const bool import = outputPath != nullptr;
+    pe::RebuildPlan plan;
+    if (import) {
+        if (Result r = pe::PlanRebuild(image, headers, opened.location, plan); r != kSuccess)
+            return Fail(r, imagePath);
+    }
+    const ResourceSection& section = opened.section;
+    if (Result r = CheckResourceTree(section); r != kSuccess)
+        return Fail(r, imagePath);
+
+    OutputPaths output;
+    if (!import)
+        output = ChosenOutput(languagePath);
+    else if (*outputPath == UpdateCopyPath(imagePath))
+        output = UpdateCopyOutput(*outputPath);
+    else
+        output = ChosenOutput(*outputPath);
+    if (Failure f = CheckOutputs(imagePath, import ? &languagePath : nullptr, output);
+        f.code != kSuccess)
+        return f;
+
+    WalkOptions walk;
+    walk.languageFilter = options.languageFilter;
+    walk.notify = options.notify;
+    try {
+        if (!import)
+            return ExportSection(section, walk, output, options.pseudoExpand);
+        return ImportSection(image, headers, plan, section, walk, languagePath, output);
+    } catch (const std::bad_alloc&) {
+        return Fail(kErrorOutOfMemory, {});
+    }
+}
+
+}  // namespace
 
 std::filesystem::path UpdateCopyPath(const std::filesystem::path& imagePath) {
     std::filesystem::path copy = imagePath;
@@ -86,48 +252,25 @@ std::filesystem::path DefaultLanguagePath(const std::filesystem::path& imagePath
 Result ProcessImage(const std::filesystem::path& imagePath,
                     const std::filesystem::path& languagePath,
                     const std::filesystem::path* outputPath, const Options& options) {
-    OpenedImage opened;
-    if (Result r = OpenImage(imagePath, opened); r != kSuccess)
-        return r;
-    std::span<const uint8_t> image = opened.bytes;
-    const pe::ImageHeaders& headers = opened.headers;
-    const bool import = outputPath != nullptr;
-    pe::RebuildPlan plan;
-    if (import) {
-        if (Result r = pe::PlanRebuild(image, headers, opened.location, plan); r != kSuccess)
-            return r;
-    }
-    if (Result r = CheckResourceTree(opened.section); r != kSuccess)
-        return r;
-    const ResourceSection& section = opened.section;
-
-    // Writing the language file or the update copy over the image would destroy the bytes
-    // being read.
-    if (SameFile(imagePath, import ? *outputPath : languagePath) ||
-        (!import && SameFile(imagePath, ExportPaths(languagePath).draft)))
-        return kErrorSharingViolation;
-
-    WalkOptions walk;
-    walk.languageFilter = options.languageFilter;
-    walk.notify = options.notify;
-    try {
-        if (!import)
-            return ExportSection(section, walk, languagePath);
-        return ImportSection(image, headers, plan, section, walk, languagePath, *outputPath);
-    } catch (const std::bad_alloc&) {
-        return kErrorOutOfMemory;
-    }
+    Failure failure = Process(imagePath, languagePath, outputPath, options);
+    if (options.failure != nullptr)
+        *options.failure = failure;
+    return failure.code;
 }
 
 InPlaceImport ImportInPlace(const std::filesystem::path& imagePath,
                             const std::filesystem::path& languagePath, const Options& options) {
     InPlaceImport outcome;
-    std::filesystem::path copy = UpdateCopyPath(imagePath);
-    outcome.result = ProcessImage(imagePath, languagePath, &copy, options);
+    // Through a link, the file it names is translated and the link stays.
+    std::filesystem::path image = LinkTarget(imagePath);
+    std::filesystem::path copy = UpdateCopyPath(image);
+    outcome.result = ProcessImage(image, languagePath, &copy, options);
     if (outcome.result != kSuccess)
         return outcome;
-    outcome.result = PutUpdateCopyInPlace(imagePath);
+    outcome.result = PutUpdateCopyInPlace(image);
     outcome.copyLeft = outcome.result != kSuccess;
+    if (outcome.copyLeft && options.failure != nullptr)
+        *options.failure = Failure{outcome.result, CauseOf(outcome.result), image};
     return outcome;
 }
 

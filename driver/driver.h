@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 #include "base/notice.h"
@@ -18,12 +19,37 @@ namespace quelvar {
 // a language file under its name with this suffix before putting it in place.
 inline constexpr char kUpdateCopySuffix[] = ".QN";
 
+// As the language path: standard output for export, standard input for import.
+inline constexpr char kStandardStream[] = "-";
+
 // The update copy's path: the image path with ".QN" appended.
 std::filesystem::path UpdateCopyPath(const std::filesystem::path& imagePath);
 
 // The language file proposed for an image: the extension of its file name replaced by
 // ".lng", or ".lng" appended when the name has none. Empty for an empty path.
 std::filesystem::path DefaultLanguagePath(const std::filesystem::path& imagePath);
+
+// What is known of a failure beyond its code, for the front end to say.
+enum class FailureCause {
+    None,                    // the code says it
+    NotFound,                // the file or its folder does not exist
+    NoAccess,                // the file cannot be opened: access is denied, or it is a folder
+    Empty,                   // the file is empty
+    ReadOnly,                // the file to be replaced is read-only (code 5)
+    OverwritesImage,         // an output would be written over the image (code 32)
+    OverwritesLanguageFile,  // an output would be written over the language file (code 32)
+    Utf8,                    // the language file is UTF-8 text without a byte-order mark
+    Utf8WithMark,            // the language file is UTF-8 text with its mark EF BB BF
+    Utf16BigEndian,          // the language file is UTF-16 big-endian (mark FE FF)
+    NotUtf16,                // the language file begins with no mark and is no UTF-8 text
+    NameTaken,               // a link, folder or device has the name an output is written to
+};
+
+struct Failure {
+    Result code = kSuccess;
+    FailureCause cause = FailureCause::None;
+    std::filesystem::path path;  // the file the failure concerns; empty when none
+};
 
 // How one export or import runs.
 struct Options {
@@ -32,14 +58,26 @@ struct Options {
     uint32_t languageFilter = kAllLanguages;
     // Receives what the operation has to say without failing; empty drops it.
     NoticeSink notify;
+    // Receives what failed, when not null: the code, the file and the cause.
+    Failure* failure = nullptr;
+    // Export: write the pseudo-translation of every text (see PseudoTranslate), padded by this
+    // many percent, with "LANG" set to the pseudo-locale, instead of the texts.
+    std::optional<unsigned> pseudoExpand = std::nullopt;
 };
 
 // Export when `outputPath` is null: writes the language file. Import otherwise: reads the
 // language file and writes the new image to `outputPath`.
+// An output is written under its name with ".QN" appended and put in place once complete; a
+// symbolic link is followed to the file it names, and a device or pipe is written directly.
+// The image's update copy (`outputPath` is UpdateCopyPath(image)) is written under its own
+// name, after a stale regular file of that name is removed. No existing file or link is
+// followed or truncated at a ".QN" name.
 // Returns 0 or a Win32 error number: 2 when the image cannot be read, 11 for an image that
-// is malformed or cannot be rebuilt, 1812 for one without resources, 32 when the output would
-// overwrite the image, 110 when the language file cannot be loaded or created, 13 for a "LANG"
-// value that is no language id, 29 when an output cannot be written, 14 without memory.
+// is malformed or cannot be rebuilt, 1812 for one without resources, 32 when an output would
+// overwrite the image or the language file, 5 when the file to be replaced (the language file,
+// the output, or the image for its update copy) is read-only, 110 when the language file
+// cannot be loaded or created, 13 for a "LANG" value that is no language id, 29 when an
+// output cannot be written, 14 without memory.
 Result ProcessImage(const std::filesystem::path& imagePath,
                     const std::filesystem::path& languagePath,
                     const std::filesystem::path* outputPath, const Options& options);
@@ -47,7 +85,9 @@ inline Result ProcessImage(const std::filesystem::path& imagePath,
                            const std::filesystem::path& languagePath,
                            const std::filesystem::path* outputPath,
                            uint32_t languageFilter = kAllLanguages) {
-    return ProcessImage(imagePath, languagePath, outputPath, Options{languageFilter, {}});
+    Options options;
+    options.languageFilter = languageFilter;
+    return ProcessImage(imagePath, languagePath, outputPath, options);
 }
 
 struct InPlaceImport {
@@ -56,6 +96,9 @@ struct InPlaceImport {
     // UpdateCopyPath(image), and `result` tells why.
     bool copyLeft = false;
 };
+
+// The file an image path names: a symbolic link's target, else the path itself.
+std::filesystem::path LinkTarget(const std::filesystem::path& path);
 
 // Puts a complete update copy in the image's place in one step, with the image's
 // permissions. Returns 0 or why it failed; the image is then as it was and the copy stays.
@@ -66,7 +109,8 @@ Result PutUpdateCopyInPlace(const std::filesystem::path& imagePath);
 bool IsCompleteImage(const std::filesystem::path& path);
 
 // Imports into the image itself: writes the update copy, gives it the image's permissions
-// and puts it in the image's place in one step.
+// and puts it in the image's place in one step. A symbolic link is followed: the file it
+// names is translated, with its update copy beside it, and the link stays.
 InPlaceImport ImportInPlace(const std::filesystem::path& imagePath,
                             const std::filesystem::path& languagePath, const Options& options = {});
 
@@ -85,11 +129,5 @@ Result CheckImage(const std::filesystem::path& imagePath,
 
 // The Windows pseudo-locale (qps-ploc) that a pseudo-translation gives its resources.
 constexpr uint32_t kPseudoLanguage = 0x0501;
-
-// Writes a language file that translates every text of the image into its pseudo-translation
-// (see PseudoTranslate), with "LANG" set to the pseudo-locale.
-Result PseudoTranslateImage(const std::filesystem::path& imagePath,
-                            const std::filesystem::path& languagePath, const Options& options,
-                            unsigned expandPercent);
 
 }  // namespace quelvar

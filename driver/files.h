@@ -1,49 +1,52 @@
-// How the driver writes its outputs: a language file under a temporary name put in place only
-// once complete, and update copies that a failed write leaves no part of.
+// How the driver writes its outputs: under a temporary name put in place only once complete,
+// never following or truncating a file that lies at that name, so that a failed write leaves
+// no part of the output and the file it would replace as it was.
 #pragma once
 
 #include <filesystem>
-#include <functional>
 #include <span>
-#include <vector>
 
 #include "base/result.h"
-#include "exchange/language_file.h"
 #include "platform/platform.h"
 
 namespace quelvar {
 
-// Where export writes a language file. The file is written under a temporary name beside
-// the file the path names ("<name>.QN"; a symbolic link is followed) and put in its place only
-// once complete, so that a failed export leaves an earlier language file as it was. A path
-// that names an existing file other than a regular one (a device, a pipe) is written directly.
-struct LanguageFilePaths {
-    std::filesystem::path file;   // where the finished file goes
-    std::filesystem::path draft;  // where it is written; `file` itself when written directly
+enum class OutputKind {
+    Stream,      // standard output, a device or a pipe: written directly, never removed
+    Draft,       // written to `draft`, which then replaces `file`
+    UpdateCopy,  // the image's update copy: written as a new file under its own name
 };
-LanguageFilePaths ExportPaths(const std::filesystem::path& languagePath);
 
-// Creates the draft an export writes. Returns 0, or 110 when it cannot be created or the
-// language file it would replace is read-only (no write permission for anyone).
-Result CreateLanguageFileDraft(const LanguageFilePaths& paths, platform::File& file);
+struct OutputPaths {
+    std::filesystem::path file;   // where the finished output goes
+    std::filesystem::path draft;  // where it is written; `file` for a stream or an update copy
+    OutputKind kind = OutputKind::Draft;
+};
 
-// Ends an export whose draft has been written and closed, `written` being 0 or the first
-// failure: a complete draft replaces the language file; after any failure the draft is
-// removed. Returns 0, `written`, or 110 when the draft cannot take the file's place.
-Result PutLanguageFileInPlace(const LanguageFilePaths& paths, Result written);
+// Where an output the user named (a language file, an import's output) goes. "-" is standard
+// output. A symbolic link is followed to the file it names, which is written beside it as
+// "<name>.QN"; a path that reaches a device or a pipe is written directly.
+OutputPaths ChosenOutput(const std::filesystem::path& path);
+// The update copy at `copy` itself.
+OutputPaths UpdateCopyOutput(const std::filesystem::path& copy);
 
-// Writes a language file the way export does (under a draft put in place once complete):
-// `fill` writes its lines. Returns 0, 110 when the draft cannot be created or put in place,
-// 29 when a write fails, 14 without memory.
-Result WriteLanguageFileAtomically(const std::filesystem::path& languagePath,
-                                   const std::function<void(LanguageFileWriter&)>& fill);
+// True when the file exists and nobody may write it.
+bool IsReadOnly(const std::filesystem::path& path);
 
-// Writes a new image given as pieces in file order. Returns 0, or 29 when it cannot be created
-// or written; what a failed write left of it is removed (never a device or pipe it wrote to).
-Result WriteUpdateCopy(const std::filesystem::path& path,
-                       std::span<const std::span<const uint8_t>> pieces);
+// Opens where an output is written. A stale regular file at a draft or update copy's name is
+// removed first; anything else there (a link, a folder) stays and fails the creation with 80.
+// Returns 0 or the system's reason.
+Result OpenOutput(const OutputPaths& paths, platform::File& file);
 
-// True when both paths name one existing file.
-bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b);
+// Ends an output whose file has been written and closed, `written` being 0 or the first
+// failure: a complete draft replaces the file with its permissions; after any failure the
+// draft or update copy is removed. Returns 0, `written`, or the system's reason the draft
+// could not take the file's place.
+Result FinishOutput(const OutputPaths& paths, Result written);
+
+// Opens, writes and finishes an output given as pieces in file order. Returns 0, or 29 when it
+// cannot be created (`created` then says why), written or put in place.
+Result WriteOutput(const OutputPaths& paths, std::span<const std::span<const uint8_t>> pieces,
+                   Result& created);
 
 }  // namespace quelvar

@@ -139,16 +139,100 @@ bool ParseLanguageFile(const uint8_t* bytes, size_t length, LanguageTable& table
     return true;
 }
 
-bool LoadLanguageFile(const std::filesystem::path& path, LanguageTable& table) {
-    // Mapped rather than read: the units are converted straight from the file's pages.
-    platform::FileView view;
-    if (platform::MapWholeFile(path, view) != kSuccess || view.size > SIZE_MAX)
-        return false;  // an empty file, which has no byte-order mark, lands here too
-    try {
-        return ParseLanguageFile(view.data, static_cast<size_t>(view.size), table);
-    } catch (const std::bad_alloc&) {
-        return false;
+namespace {
+
+// True when the bytes are UTF-8 text: well-formed sequences and no zero byte, which a UTF-16
+// file of Latin text has in every other place.
+bool IsUtf8Text(const uint8_t* bytes, size_t length) {
+    for (size_t i = 0; i < length;) {
+        uint8_t lead = bytes[i];
+        size_t more = lead < 0x80                   ? 0
+                      : lead >= 0xC2 && lead < 0xE0 ? 1
+                      : lead >= 0xE0 && lead < 0xF0 ? 2
+                      : lead >= 0xF0 && lead < 0xF5 ? 3
+                                                    : SIZE_MAX;
+        if (lead == 0 || more == SIZE_MAX || length - i - 1 < more)
+            return false;
+        for (size_t k = 1; k <= more; ++k)
+            if ((bytes[i + k] & 0xC0) != 0x80)
+                return false;
+        i += 1 + more;
     }
+    return true;
+}
+
+LanguageFileFault ParseLoaded(const uint8_t* bytes, size_t length, LanguageTable& table) {
+    if (LanguageFileFault fault = FindLanguageFileFault(bytes, length);
+        fault != LanguageFileFault::None)
+        return fault;
+    try {
+        // Past the mark, only a file too large for the table's positions is refused.
+        return ParseLanguageFile(bytes, length, table) ? LanguageFileFault::None
+                                                       : LanguageFileFault::OutOfMemory;
+    } catch (const std::bad_alloc&) {
+        return LanguageFileFault::OutOfMemory;
+    }
+}
+
+}  // namespace
+
+LanguageFileFault FindLanguageFileFault(const uint8_t* bytes, size_t length) {
+    if (length == 0)
+        return LanguageFileFault::Empty;
+    if (length >= 2 && Load16(bytes) == kByteOrderMark)
+        return LanguageFileFault::None;
+    if (length >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF)
+        return LanguageFileFault::Utf16BigEndian;
+    if (length >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF)
+        return LanguageFileFault::Utf8WithMark;
+    return IsUtf8Text(bytes, length) ? LanguageFileFault::Utf8 : LanguageFileFault::NoByteOrderMark;
+}
+
+LanguageFileFault LoadLanguageFile(platform::File& file, LanguageTable& table, Result& code) {
+    std::vector<uint8_t> bytes;
+    size_t length = 0;
+    try {
+        for (;;) {
+            bytes.resize(std::max<size_t>(length + 65536, bytes.size() * 2));
+            size_t got = 0;
+            if (Result r =
+                    platform::ReadBytes(file, bytes.data() + length, bytes.size() - length, got);
+                r != kSuccess) {
+                code = r;
+                return LanguageFileFault::Unreadable;
+            }
+            length += got;
+            if (length < bytes.size())
+                break;
+        }
+    } catch (const std::bad_alloc&) {
+        return LanguageFileFault::OutOfMemory;
+    }
+    return ParseLoaded(bytes.data(), length, table);
+}
+
+LanguageFileFault LoadLanguageFile(const std::filesystem::path& path, LanguageTable& table,
+                                   Result& code) {
+    // Opened once: a named pipe opened again would have lost what was written into it.
+    platform::File file;
+    if (Result r = platform::OpenForReading(path, file); r != kSuccess) {
+        code = r;
+        return LanguageFileFault::Unreadable;
+    }
+    // Mapped where it can be: the units are converted straight from the file's pages.
+    platform::FileView view;
+    if (platform::MapOpenFile(file, view) == kSuccess) {
+        if (view.size > SIZE_MAX)
+            return LanguageFileFault::OutOfMemory;
+        return ParseLoaded(view.data, static_cast<size_t>(view.size), table);
+    }
+    // An empty file, a pipe or a device: read to its end.
+    return LoadLanguageFile(file, table, code);
+}
+
+bool LoadLanguageFile(const std::filesystem::path& path, LanguageTable& table) {
+    Result code = kSuccess;
+    return LoadLanguageFile(path, table, code) == LanguageFileFault::None;
 }
 
 std::optional<std::u16string_view> FindValue(const LanguageTable& table,

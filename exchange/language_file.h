@@ -40,8 +40,28 @@ struct LanguageTable {
 bool ReadWholeFile(const std::filesystem::path& path, std::vector<uint8_t>& buffer,
                    uint64_t& length);
 
-// Loads and indexes a language file. False when it cannot be read or does not begin with
-// the byte-order mark.
+// Why a language file did not load.
+enum class LanguageFileFault {
+    None,
+    Unreadable,       // it cannot be opened or read
+    Empty,            // it holds no byte
+    Utf8,             // UTF-8 (or ASCII) text without the byte-order mark FF FE
+    Utf8WithMark,     // UTF-8 text with its mark EF BB BF
+    Utf16BigEndian,   // UTF-16 big-endian text, with the mark FE FF
+    NoByteOrderMark,  // anything else that does not begin with FF FE
+    OutOfMemory,
+};
+
+// What the bytes of a file that does not begin with FF FE look like.
+LanguageFileFault FindLanguageFileFault(const uint8_t* bytes, size_t length);
+
+// Loads and indexes a language file. A file that cannot be mapped (a pipe) is read to its end.
+// Returns None or why not; `code` is then the system's reason for Unreadable.
+LanguageFileFault LoadLanguageFile(const std::filesystem::path& path, LanguageTable& table,
+                                   Result& code);
+// Loads the language file an open file (standard input) gives, read to its end.
+LanguageFileFault LoadLanguageFile(platform::File& file, LanguageTable& table, Result& code);
+// False when the file cannot be read or does not begin with the byte-order mark.
 bool LoadLanguageFile(const std::filesystem::path& path, LanguageTable& table);
 // Builds a table from a file's bytes (the mark included).
 bool ParseLanguageFile(const uint8_t* bytes, size_t length, LanguageTable& table);

@@ -42,6 +42,11 @@ struct FileView {
 Result OpenForReading(const std::filesystem::path& path, File& file);
 // Creates a file for writing, replacing an existing one of that name.
 Result CreateForWriting(const std::filesystem::path& path, File& file);
+// Creates a new file for writing. Fails with 80 when anything has that name, a symbolic link
+// included: no existing file is followed or truncated.
+Result CreateNew(const std::filesystem::path& path, File& file);
+// Opens a copy of standard input (`output` false) or standard output (true).
+Result OpenStandardStream(bool output, File& file);
 Result GetSize(const File& file, uint64_t& size);
 // Reads up to `length` bytes; `bytesRead` is short only at the end of the file.
 Result ReadBytes(File& file, void* buffer, size_t length, size_t& bytesRead);
@@ -49,7 +54,16 @@ Result ReadBytes(File& file, void* buffer, size_t length, size_t& bytesRead);
 Result WriteBytes(File& file, const void* bytes, size_t length);
 // Maps a whole existing file read-only. An empty file gives 2: there is nothing to map.
 Result MapWholeFile(const std::filesystem::path& path, FileView& view);
+// Maps the whole of an open file, which the view then holds. On failure (an empty file, a pipe)
+// the file stays open and unread.
+Result MapOpenFile(File& file, FileView& view);
 Result DeletePath(const std::filesystem::path& path);
+// Removes the name when it is a regular file; a symbolic link, a folder or a device stays, and
+// so does a link's target. Returns 0, also when nothing of that name exists or it stays.
+Result RemoveRegularFile(const std::filesystem::path& path);
+// True when both paths reach one existing file (the same device and inode; on Windows the same
+// volume serial number and file index), whatever their spelling and links.
+bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 // Puts `from` in place of `to` in one step where the system allows it.
 Result ReplacePath(const std::filesystem::path& from, const std::filesystem::path& to);
 

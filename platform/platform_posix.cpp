@@ -85,6 +85,25 @@ Result CreateForWriting(const std::filesystem::path& path, File& file) {
     return kSuccess;
 }
 
+Result CreateNew(const std::filesystem::path& path, File& file) {
+    // O_EXCL fails on any existing name, a dangling link too; O_NOFOLLOW says so twice.
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return FromErrno(errno, kErrorOpenFailed);
+    file = File();
+    file.handle = fd;
+    return kSuccess;
+}
+
+Result OpenStandardStream(bool output, File& file) {
+    int fd = fcntl(output ? STDOUT_FILENO : STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0)
+        return FromErrno(errno, kErrorOpenFailed);
+    file = File();
+    file.handle = fd;
+    return kSuccess;
+}
+
 Result GetSize(const File& file, uint64_t& size) {
     struct stat st {};
     if (fstat(static_cast<int>(file.handle), &st) != 0)
@@ -142,6 +161,10 @@ Result MapWholeFile(const std::filesystem::path& path, FileView& view) {
     File file;
     if (Result r = OpenForReading(path, file); r != kSuccess)
         return r;
+    return MapOpenFile(file, view);
+}
+
+Result MapOpenFile(File& file, FileView& view) {
     uint64_t size = 0;
     if (Result r = GetSize(file, size); r != kSuccess)
         return r;
@@ -163,6 +186,20 @@ Result DeletePath(const std::filesystem::path& path) {
     if (unlink(path.c_str()) != 0)
         return FromErrno(errno, kErrorAccessDenied);
     return kSuccess;
+}
+
+Result RemoveRegularFile(const std::filesystem::path& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return kSuccess;
+    return DeletePath(path);
+}
+
+bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
+    struct stat sa {
+    }, sb{};
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
 }
 
 Result ReplacePath(const std::filesystem::path& from, const std::filesystem::path& to) {

@@ -67,6 +67,28 @@ Result CreateForWriting(const std::filesystem::path& path, File& file) {
     return kSuccess;
 }
 
+Result CreateNew(const std::filesystem::path& path, File& file) {
+    // CREATE_NEW fails on any existing name; a symbolic link is not followed.
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                           FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (FromHandle(h) == -1)
+        return LastError(kErrorOpenFailed);
+    file = File();
+    file.handle = FromHandle(h);
+    return kSuccess;
+}
+
+Result OpenStandardStream(bool output, File& file) {
+    HANDLE process = GetCurrentProcess();
+    HANDLE copy = nullptr;
+    if (!DuplicateHandle(process, GetStdHandle(output ? STD_OUTPUT_HANDLE : STD_INPUT_HANDLE),
+                         process, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        return LastError(kErrorOpenFailed);
+    file = File();
+    file.handle = FromHandle(copy);
+    return kSuccess;
+}
+
 Result GetSize(const File& file, uint64_t& size) {
     LARGE_INTEGER li{};
     if (!GetFileSizeEx(AsHandle(file.handle), &li))
@@ -119,6 +141,10 @@ Result MapWholeFile(const std::filesystem::path& path, FileView& view) {
     File file;
     if (OpenForReading(path, file) != kSuccess)
         return kErrorFileNotFound;
+    return MapOpenFile(file, view);
+}
+
+Result MapOpenFile(File& file, FileView& view) {
     uint64_t size = 0;
     if (GetSize(file, size) != kSuccess || size == 0)
         return kErrorFileNotFound;
@@ -145,6 +171,36 @@ Result DeletePath(const std::filesystem::path& path) {
     if (!DeleteFileW(path.c_str()))
         return LastError(kErrorAccessDenied);
     return kSuccess;
+}
+
+Result RemoveRegularFile(const std::filesystem::path& path) {
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+        return kSuccess;
+    return DeletePath(path);
+}
+
+namespace {
+
+// The identity of the file a path reaches: its volume serial number and file index.
+bool FileIdentity(const std::filesystem::path& path, BY_HANDLE_FILE_INFORMATION& info) {
+    HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    bool ok = GetFileInformationByHandle(h, &info) != 0;
+    CloseHandle(h);
+    return ok;
+}
+
+}  // namespace
+
+bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
+    BY_HANDLE_FILE_INFORMATION ia{}, ib{};
+    return FileIdentity(a, ia) && FileIdentity(b, ib) &&
+           ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+           ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
 }
 
 Result ReplacePath(const std::filesystem::path& from, const std::filesystem::path& to) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <regex>
 #include <set>
@@ -21,16 +22,20 @@ struct CliRun {
     std::string err;
 };
 
-CliRun Cli(const std::string& args, const test::TempDir& dir) {
+// Runs a shell script in the directory, with $Q naming quelvar-cli; its stderr is kept.
+CliRun Sh(const std::string& script, const test::TempDir& dir) {
     std::string errFile = (dir / "stderr.txt").string();
-    // Redirections in `args` come last and win over these.
-    std::string command = std::string("cd '") + dir.path.string() + "' && '" + QUELVAR_CLI +
-                          "' >/dev/null 2>'" + errFile + "' " + args;
+    std::string command = std::string("cd '") + dir.path.string() + "' && Q='" + QUELVAR_CLI +
+                          "' && { " + script + "; } 2>'" + errFile + "'";
     int raw = std::system(command.c_str());
     CliRun r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ""};
     Bytes e = test::ReadFileBytes(errFile);
     r.err.assign(e.begin(), e.end());
     return r;
+}
+
+CliRun Cli(const std::string& args, const test::TempDir& dir) {
+    return Sh("\"$Q\" " + args + " >/dev/null", dir);
 }
 
 Bytes SampleImage() {
@@ -56,8 +61,7 @@ TEST(Cli, FailuresPrintOneLineWithTheCode) {
     test::WriteFileBytes(dir / "bad.exe", Bytes(600, 0));
     CliRun r = Cli("import bad.exe x.lng", dir);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err,
-              "quelvar-cli: import failed: the image is not a valid program image (error 11)\n");
+    EXPECT_EQ(r.err, "quelvar-cli: import failed: bad.exe: not a valid program image (error 11)\n");
     r = Cli("export missing.exe", dir);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("(error 2)"), std::string::npos);
@@ -158,7 +162,179 @@ TEST(Cli, CutTranslationIsSaid) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err,
               "quelvar-cli: 6.1.1: the translation of 70000 units is cut to 65534, the most a "
-              "string table entry holds\n");
+              "string table entry holds\n"
+              "imported de.lng into out.exe\n");
+}
+
+// An output that is the language file, under any spelling, is refused; so is a language
+// file that lies where the update copy goes. Both stay as they were.
+TEST(Cli, OutputOverTheLanguageFileIsRefused) {
+    test::TempDir dir;
+    test::WriteFileBytes(dir / "app.exe", SampleImage());
+    Bytes lng = test::LanguageFile(u"LANG=2052\r\n");
+    std::filesystem::create_directory(dir / "sub");
+    for (const char* args : {"import app.exe de.lng -o de.lng", "import app.exe de.lng -o ./de.lng",
+                             "import app.exe de.lng -o sub/../de.lng", "import app.exe app.exe.QN",
+                             "import app.exe out.QN -o out"}) {
+        for (const char* name : {"de.lng", "app.exe.QN", "out.QN"})
+            test::WriteFileBytes(dir / name, lng);
+        CliRun r = Cli(args, dir);
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_NE(r.err.find("would overwrite the language file being read (error 32)"),
+                  std::string::npos)
+            << r.err;
+        for (const char* name : {"de.lng", "app.exe.QN", "out.QN"})
+            EXPECT_EQ(test::ReadFileBytes(dir / name), lng) << args << " " << name;
+        EXPECT_EQ(test::ReadFileBytes(dir / "app.exe"), SampleImage()) << args;
+    }
+}
+
+// A link at the name of a draft or an update copy is neither followed nor removed.
+TEST(Cli, LinkAtADraftNameIsNotFollowed) {
+    test::TempDir dir;
+    test::WriteFileBytes(dir / "app.exe", SampleImage());
+    test::WriteFileBytes(dir / "de.lng", test::LanguageFile(u"LANG=2052\r\n"));
+    Bytes precious = {'k', 'e', 'e', 'p'};
+    for (auto [args, link] : {std::pair{"export app.exe out.lng", "out.lng.QN"},
+                              std::pair{"import app.exe de.lng", "app.exe.QN"},
+                              std::pair{"import app.exe de.lng -o out.exe", "out.exe.QN"}}) {
+        test::WriteFileBytes(dir / "precious", precious);
+        std::filesystem::create_symlink("precious", dir / link);
+        CliRun r = Cli(args, dir);
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_NE(r.err.find(std::string(link) + ": a link, folder or device has this name"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_TRUE(std::filesystem::is_symlink(dir / link)) << args;
+        EXPECT_EQ(test::ReadFileBytes(dir / "precious"), precious) << args;
+        std::filesystem::remove(dir / link);
+    }
+    EXPECT_EQ(test::ReadFileBytes(dir / "app.exe"), SampleImage());
+    // A stale regular file of that name is the remains of an earlier run: it is replaced.
+    test::WriteFileBytes(dir / "app.exe.QN", precious);
+    EXPECT_EQ(Cli("import app.exe de.lng", dir).status, 0);
+    EXPECT_FALSE(std::filesystem::exists(dir / "app.exe.QN"));
+}
+
+// "-" is standard output for export and standard input for import; status lines go to stderr
+// and -q silences them, so that a pipe carries only the language file.
+TEST(Cli, PipesCarryOnlyTheLanguageFile) {
+    test::TempDir dir;
+    test::WriteFileBytes(
+        dir / "app.exe",
+        test::BuildImage({{test::Id(6), test::Id(1), 1033, test::StringBlock({u"a", u"b"})}}));
+    ASSERT_EQ(Cli("export app.exe file.lng", dir).status, 0);
+    Bytes exported = test::ReadFileBytes(dir / "file.lng");
+    for (const char* script : {"\"$Q\" export app.exe - | cat >out.lng",
+                               "\"$Q\" export app.exe /dev/stdout | cat >out.lng",
+                               "\"$Q\" export app.exe - -q >out.lng"}) {
+        CliRun r = Sh(script, dir);
+        EXPECT_EQ(r.status, 0) << script << r.err;
+        EXPECT_EQ(test::ReadFileBytes(dir / "out.lng"), exported) << script;
+        EXPECT_EQ(r.err.empty(), std::string(script).find("-q") != std::string::npos) << script;
+    }
+    // A language file read from a pipe: standard input, /dev/stdin, a named pipe.
+    test::WriteFileBytes(dir / "de.lng", test::LanguageFile(u"6.1.1=Hallo\r\n"));
+    ASSERT_EQ(Cli("import app.exe de.lng -o expected.exe", dir).status, 0);
+    for (const char* script :
+         {"cat de.lng | \"$Q\" import app.exe - -o out.exe",
+          "cat de.lng | \"$Q\" import app.exe /dev/stdin -o out.exe",
+          "mkfifo fifo && (timeout 20 sh -c 'cat de.lng >fifo' &) && timeout 20 "
+          "\"$Q\" import app.exe fifo -o out.exe; s=$?; rm -f fifo; exit $s"}) {
+        std::filesystem::remove(dir / "out.exe");
+        CliRun r = Sh(script, dir);
+        EXPECT_EQ(r.status, 0) << script << r.err;
+        EXPECT_EQ(test::ReadFileBytes(dir / "out.exe"), test::ReadFileBytes(dir / "expected.exe"))
+            << script;
+    }
+}
+
+// A linked image: the file the link names is translated and the link stays. A read-only
+// target is refused unless -o names another file; a replaced image keeps its permissions.
+TEST(Cli, LinkedAndReadOnlyImages) {
+    test::TempDir dir;
+    Bytes img = SampleImage();
+    test::WriteFileBytes(dir / "app.exe", img);
+    test::WriteFileBytes(dir / "de.lng", test::LanguageFile(u"LANG=2052\r\n"));
+    ASSERT_EQ(Cli("import app.exe de.lng -o expected.exe", dir).status, 0);
+    Bytes translated = test::ReadFileBytes(dir / "expected.exe");
+
+    std::filesystem::create_symlink("app.exe", dir / "link.exe");
+    ASSERT_EQ(Cli("import link.exe de.lng", dir).status, 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.exe"));
+    EXPECT_EQ(test::ReadFileBytes(dir / "app.exe"), translated);
+    EXPECT_FALSE(std::filesystem::exists(dir / "app.exe.QN"));
+
+    using std::filesystem::perms;
+    test::WriteFileBytes(dir / "app.exe", img);
+    std::filesystem::permissions(dir / "app.exe", perms::owner_read | perms::group_read);
+    for (const char* args : {"import app.exe de.lng", "import link.exe de.lng"}) {
+        CliRun r = Cli(args, dir);
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_NE(r.err.find("app.exe: the file is read-only"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("(error 5)"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(test::ReadFileBytes(dir / "app.exe"), img);
+    EXPECT_EQ(Cli("import app.exe de.lng -o out.exe", dir).status, 0);
+    EXPECT_EQ(Cli("import out.exe de.lng -o app.exe", dir).status, 1);  // the read-only output
+    EXPECT_EQ(test::ReadFileBytes(dir / "app.exe"), img);
+
+    perms mode = perms::owner_all | perms::group_read | perms::group_exec | perms::others_exec;
+    std::filesystem::permissions(dir / "app.exe", mode);
+    ASSERT_EQ(Cli("import app.exe de.lng", dir).status, 0);
+    EXPECT_EQ(std::filesystem::status(dir / "app.exe").permissions(), mode);
+    EXPECT_EQ(test::ReadFileBytes(dir / "app.exe"), translated);
+}
+
+// A failure names the file and the cause; a language file in another encoding is said with
+// the command that converts it, and the converted file imports.
+TEST(Cli, MessagesNameTheFileAndTheCause) {
+    test::TempDir dir;
+    test::WriteFileBytes(dir / "app.exe", SampleImage());
+    test::WriteFileBytes(dir / "empty.exe", {});
+    test::WriteFileBytes(dir / "empty.lng", {});
+    test::WriteFileBytes(dir / "u8.lng", {'L', 'A', 'N', 'G', '=', '1', '\r', '\n'});
+    test::WriteFileBytes(dir / "u8 mark.lng",
+                         {0xEF, 0xBB, 0xBF, 'L', 'A', 'N', 'G', '=', '1', '\n'});
+    test::WriteFileBytes(dir / "be.lng",
+                         {0xFE, 0xFF, 0, 'L', 0, 'A', 0, 'N', 0, 'G', 0, '=', 0, '1', 0, '\n'});
+    struct Case {
+        const char* args;
+        const char* message;
+        const char* convert;  // the conversion the message proposes, "" for none
+    } cases[] = {
+        {"export missing.exe", "export failed: missing.exe: no such file (error 2)", ""},
+        {"export empty.exe", "export failed: empty.exe: the file is empty (error 2)", ""},
+        {"import app.exe missing.lng -o out.exe",
+         "import failed: missing.lng: no such file (error 110)", ""},
+        {"import app.exe empty.lng -o out.exe",
+         "import failed: empty.lng: the file is empty (error 110)", ""},
+        {"import app.exe u8.lng -o out.exe", "u8.lng: the language file is UTF-8 text;",
+         "iconv -f UTF-8 -t UTF-16 u8.lng > u8.utf16.lng"},
+        {"import app.exe 'u8 mark.lng' -o out.exe", "the language file is UTF-8 text with a",
+         "iconv -f UTF-8 -t UTF-16LE 'u8 mark.lng' > 'u8 mark.utf16.lng'"},
+        {"import app.exe be.lng -o out.exe", "be.lng: the language file is UTF-16 big-endian",
+         "iconv -f UTF-16BE -t UTF-16LE be.lng > be.utf16.lng"},
+    };
+    for (const Case& c : cases) {
+        CliRun r = Cli(c.args, dir);
+        EXPECT_EQ(r.status, 1) << c.args;
+        EXPECT_EQ(r.err.rfind("quelvar-cli: ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        if (*c.convert == '\0' || std::system("command -v iconv >/dev/null") != 0)
+            continue;
+        EXPECT_NE(r.err.find(std::string(c.convert) + " (error 110)"), std::string::npos) << r.err;
+        std::string converted =
+            std::string(c.convert).substr(std::string(c.convert).find("> ") + 2);
+        EXPECT_EQ(
+            Sh(std::string(c.convert) + " && \"$Q\" import app.exe " + converted + " -o out.exe",
+               dir)
+                .status,
+            0)
+            << c.convert;
+        EXPECT_EQ(test::ReadResources(test::ReadFileBytes(dir / "out.exe"))[0].language, u"1");
+    }
 }
 
 // check finds an accelerator used twice in one menu level, names file, line and keys, and
@@ -171,7 +347,7 @@ TEST(Cli, CheckAndPseudo) {
     std::filesystem::copy_file(samples / "demo.exe", dir / "app.exe");
     test::WriteFileBytes(
         dir / "de.lng", test::LanguageFile(u"4.1.100=&\u00D6ffnen...\r\n4.1.101=&\u00D6ffnen\r\n"));
-    EXPECT_EQ(Cli("check app.exe de.lng > out.txt", dir).status, 1);
+    EXPECT_EQ(Sh("\"$Q\" check app.exe de.lng > out.txt", dir).status, 1);
     Bytes out = test::ReadFileBytes(dir / "out.txt");
     EXPECT_EQ(std::string(out.begin(), out.end()),
               "de.lng:2: error: 4.1.101: accelerator &\u00D6 is also used by 4.1.100 "

@@ -171,8 +171,97 @@ TEST_F(Faults, ReadOnlyLanguageFile) {
     std::filesystem::permissions(language, std::filesystem::perms::owner_read |
                                                std::filesystem::perms::group_read |
                                                std::filesystem::perms::others_read);
-    EXPECT_EQ(ProcessImage(image, language, nullptr), kErrorOpenFailed);
+    EXPECT_EQ(ProcessImage(image, language, nullptr), kErrorAccessDenied);
     ExpectUntouched();
+}
+
+// One rule for every file an operation would replace: a read-only one is refused with 5, and
+// an import into a read-only image works when the output is another file.
+TEST_F(Faults, ReadOnlyTargets) {
+    using std::filesystem::perms;
+    const perms readOnly = perms::owner_read | perms::group_read | perms::others_read;
+    std::filesystem::path other = dir / "other.exe";
+    ASSERT_EQ(ProcessImage(image, translation, &other), kSuccess);
+    std::filesystem::permissions(image, readOnly);
+    Failure failure;
+    EXPECT_EQ(ImportInPlace(image, translation, Options{kAllLanguages, {}, &failure}).result,
+              kErrorAccessDenied);
+    EXPECT_EQ(failure.cause, FailureCause::ReadOnly);
+    EXPECT_EQ(failure.path, image);
+    EXPECT_EQ(ProcessImage(image, translation, &copy), kErrorAccessDenied);  // as the dialog does
+    EXPECT_EQ(ProcessImage(other, translation, &image), kErrorAccessDenied);
+    std::filesystem::remove(other);
+    EXPECT_EQ(ProcessImage(image, translation, &other), kSuccess);
+    std::filesystem::remove(other);
+    std::filesystem::permissions(image, perms::owner_read | perms::owner_write);
+    ExpectUntouched();
+}
+
+// Outputs that would overwrite an input are refused by the files' identity, not their
+// spelling: a hard link, a path through another folder, a language file at the update
+// copy's name.
+TEST_F(Faults, OutputsOverInputs) {
+    std::filesystem::path hard = dir / "hard.lng";
+    std::filesystem::create_hard_link(translation, hard);
+    std::filesystem::create_directory(dir / "sub");
+    std::filesystem::path around = dir / "sub" / ".." / "de.lng";
+    for (const std::filesystem::path* out : {&hard, &around}) {
+        Failure failure;
+        EXPECT_EQ(ProcessImage(image, translation, out, Options{kAllLanguages, {}, &failure}),
+                  kErrorSharingViolation);
+        EXPECT_EQ(failure.cause, FailureCause::OverwritesLanguageFile) << *out;
+    }
+    std::filesystem::remove(hard);
+    std::filesystem::remove(dir / "sub");
+    Bytes translationBytes = test::ReadFileBytes(translation);
+    std::filesystem::rename(translation, copy);
+    EXPECT_EQ(ImportInPlace(image, copy).result, kErrorSharingViolation);
+    EXPECT_EQ(test::ReadFileBytes(copy), translationBytes);
+    std::filesystem::rename(copy, translation);
+    // The export draft's name is the image's.
+    std::filesystem::create_hard_link(image, dir / "x.lng.QN");
+    EXPECT_EQ(ProcessImage(image, dir / "x.lng", nullptr), kErrorSharingViolation);
+    std::filesystem::remove(dir / "x.lng.QN");
+    ExpectUntouched();
+
+    // A stale update copy, a regular file, is replaced.
+    test::WriteFileBytes(copy, {1, 2, 3});
+    EXPECT_EQ(ImportInPlace(image, translation).result, kSuccess);
+    EXPECT_FALSE(std::filesystem::exists(copy));
+}
+
+// What a failure names: the file and the cause.
+TEST_F(Faults, FailuresNameTheFileAndTheCause) {
+    test::WriteFileBytes(dir / "empty.exe", {});
+    test::WriteFileBytes(dir / "u8.lng", {'6', '.', '1', '.', '0', '=', 'x', '\n'});
+    test::WriteFileBytes(dir / "be.lng", {0xFE, 0xFF, 0, '6'});
+    test::WriteFileBytes(dir / "bin.lng", {0x80, 0, 1});
+    struct Case {
+        std::filesystem::path image, language;
+        Result code;
+        FailureCause cause;
+        std::filesystem::path named;
+    } cases[] = {
+        {dir / "missing.exe", translation, kErrorFileNotFound, FailureCause::NotFound,
+         dir / "missing.exe"},
+        {dir / "empty.exe", translation, kErrorFileNotFound, FailureCause::Empty,
+         dir / "empty.exe"},
+        {image, dir / "missing.lng", kErrorOpenFailed, FailureCause::NotFound, dir / "missing.lng"},
+        {image, dir / "u8.lng", kErrorOpenFailed, FailureCause::Utf8, dir / "u8.lng"},
+        {image, dir / "be.lng", kErrorOpenFailed, FailureCause::Utf16BigEndian, dir / "be.lng"},
+        {image, dir / "bin.lng", kErrorOpenFailed, FailureCause::NotUtf16, dir / "bin.lng"},
+    };
+    for (const Case& c : cases) {
+        Failure failure;
+        std::filesystem::path out = dir / "out.exe";
+        EXPECT_EQ(ProcessImage(c.image, c.language, &out, Options{kAllLanguages, {}, &failure}),
+                  c.code)
+            << c.named;
+        EXPECT_EQ(failure.code, c.code) << c.named;
+        EXPECT_EQ(failure.cause, c.cause) << c.named;
+        EXPECT_EQ(failure.path, c.named);
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
 }
 
 // What follows needs POSIX: other users, mounts, devices, links, a process of its own.

@@ -1,0 +1,33 @@
+// The steps that the driver's operations share: an image mapped for reading with its headers
+// and resource section found, and a language file loaded.
+#pragma once
+
+#include <filesystem>
+#include <span>
+
+#include "base/result.h"
+#include "driver/driver.h"
+#include "exchange/language_file.h"
+#include "pe/headers.h"
+#include "pe/rebuild.h"
+#include "platform/platform.h"
+#include "resources/tree.h"
+
+namespace quelvar {
+
+struct OpenedImage {
+    platform::FileView view;
+    std::span<const uint8_t> bytes;
+    pe::ImageHeaders headers;
+    pe::ResourceLocation location;
+    ResourceSection section;  // its tree not yet checked
+};
+
+// Returns 0, the system's reason when the file cannot be mapped (`opened.view` then holds
+// nothing), or what ReadImageHeaders and FindResourceSection refuse it with.
+Result OpenImage(const std::filesystem::path& imagePath, OpenedImage& opened);
+
+// Loads a language file, "-" being standard input. Returns what failed, if anything.
+Failure LoadLanguage(const std::filesystem::path& languagePath, LanguageTable& table);
+
+}  // namespace quelvar
