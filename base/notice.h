@@ -11,6 +11,8 @@ namespace quelvar {
 
 enum class NoticeKind {
     TextCut,  // a translation longer than its format allows: `key`, `counts` = {given, kept}
+    // Import refused the language file's "LANG" value (error 13): `key` is the value as written.
+    LanguageValueRefused,
 };
 
 struct Notice {

@@ -83,6 +83,13 @@ void Tell(const quelvar::Notice& notice) {
                          key.c_str(), static_cast<unsigned long long>(notice.counts[0]),
                          static_cast<unsigned long long>(notice.counts[1]));
             break;
+        case quelvar::NoticeKind::LanguageValueRefused:
+            std::fprintf(
+                stderr,
+                "quelvar-cli: the language file's LANG value \"%s\" is no language id (decimal, "
+                "hexadecimal with 0x, or -1 to keep the languages)\n",
+                key.c_str());
+            break;
     }
 }
 

@@ -41,8 +41,14 @@ Result ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& hea
     LanguageTable table;
     if (!LoadLanguageFile(languagePath, table))
         return kErrorOpenFailed;
-    if (Result r = ReadLanguageOverride(table, options.languageOverride); r != kSuccess)
+    if (Result r = ReadLanguageOverride(table, options.languageOverride); r != kSuccess) {
+        // The failure alone cannot show which value was refused: a notice quotes it.
+        if (options.notify)
+            options.notify(Notice{NoticeKind::LanguageValueRefused,
+                                  std::u16string(FindValue(table, u"LANG").value_or(u"")),
+                                  {}});
         return r;
+    }
     options.targetRva = plan.targetRva;
     std::vector<uint8_t> updated;
     {

@@ -239,20 +239,20 @@ std::u16string DecodeValue(std::u16string_view value) {
 
 namespace {
 
-// Converts a "LANG" value: an optional sign and decimal digits, up to the first other unit;
-// no digits give 0. False for a value that is no language id.
+// Converts a "LANG" value as the command line's --language takes it: decimal digits, or
+// hexadecimal digits after "0x", at most 0xFFFF; spaces and tabs around it are ignored. "-1"
+// means no override. False for anything else.
 bool ParseLanguageOverride(std::u16string_view text, uint32_t& value) {
-    ScannedInteger n = ScanInteger(text, IntegerSyntax{.sign = true});
-    if (n.overflow)
-        return false;
-    if (n.negative && n.magnitude == 1) {
+    auto blank = [](char16_t u) { return u == u' ' || u == u'\t'; };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    if (text == u"-1") {
         value = kNoLanguageOverride;
         return true;
     }
-    if ((n.negative && n.magnitude != 0) || n.magnitude > 0xFFFF)
-        return false;
-    value = static_cast<uint32_t>(n.magnitude);
-    return true;
+    return ParseLanguageId(text, value);
 }
 
 }  // namespace
