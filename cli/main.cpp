@@ -90,6 +90,13 @@ void Tell(const quelvar::Notice& notice) {
                 "hexadecimal with 0x, or -1 to keep the languages)\n",
                 key.c_str());
             break;
+        case quelvar::NoticeKind::EntryReplaced:
+            std::fprintf(stderr,
+                         "quelvar-cli: %s: the translation of language %llu replaces the "
+                         "resource of language %llu\n",
+                         key.c_str(), static_cast<unsigned long long>(notice.counts[1]),
+                         static_cast<unsigned long long>(notice.counts[0]));
+            break;
     }
 }
 

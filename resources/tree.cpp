@@ -207,15 +207,59 @@ void WalkEntry(Walk& walk, size_t entryOffset, size_t outputEntry) {
     walk.steps.pop_back();
 }
 
+// Import with a language filter and a new language id: the entry of a language directory
+// that already has the new id, when the directory also holds the selected language. The
+// translated resource takes its place, so that one entry carries the id and the loader finds
+// the translation. Returns the entry's index, or n when there is none.
+size_t ReplacedEntry(Walk& walk, const uint8_t* directory, size_t n) {
+    const WalkOptions& options = walk.options;
+    if (!Importing(walk) || options.languageFilter == kAllLanguages ||
+        options.languageOverride == kNoLanguageOverride ||
+        options.languageFilter == options.languageOverride)
+        return n;
+    size_t replaced = n;
+    bool selected = false;
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t* entry = directory + kDirectoryHeaderSize + i * kEntrySize;
+        uint32_t name = Load32(entry);
+        if ((name & kHighBit) || (Load32(entry + 4) & kHighBit))
+            continue;
+        if (name == options.languageOverride && replaced == n)
+            replaced = i;
+        selected |= name == options.languageFilter;
+    }
+    if (!selected || replaced == n)
+        return n;
+    std::u16string resource(walk.keyPath, 0, walk.keyPath.empty() ? 0 : walk.keyPath.size() - 1);
+    Notify(walk.context, Notice{NoticeKind::EntryReplaced,
+                                std::move(resource),
+                                {options.languageOverride, options.languageFilter}});
+    return replaced;
+}
+
 void WalkDirectory(Walk& walk, size_t directoryOffset) {
     const uint8_t* directory = walk.tree + directoryOffset;
     size_t n = EntryCount(directory);
+    size_t replaced = ReplacedEntry(walk, directory, n);
     size_t copy = 0;
-    if (Importing(walk))
-        copy = Append(*walk.writer, std::span(directory, kDirectoryHeaderSize + n * kEntrySize));
-    for (size_t i = 0; i < n; ++i)
-        WalkEntry(walk, directoryOffset + kDirectoryHeaderSize + i * kEntrySize,
-                  copy + kDirectoryHeaderSize + i * kEntrySize);
+    if (Importing(walk)) {
+        SectionWriter& out = *walk.writer;
+        if (replaced == n) {
+            copy = Append(out, std::span(directory, kDirectoryHeaderSize + n * kEntrySize));
+        } else {
+            copy = Append(out, std::span(directory, kIdCountField));
+            Append16(out, static_cast<uint16_t>(Load16(directory + kIdCountField) - 1));
+            for (size_t i = 0; i < n; ++i)
+                if (i != replaced)
+                    Append(out, std::span(directory + kDirectoryHeaderSize + i * kEntrySize,
+                                          kEntrySize));
+        }
+    }
+    for (size_t i = 0, written = 0; i < n; ++i) {
+        if (i != replaced)
+            WalkEntry(walk, directoryOffset + kDirectoryHeaderSize + i * kEntrySize,
+                      copy + kDirectoryHeaderSize + written++ * kEntrySize);
+    }
     // A language id given to one language only can put the ids out of the ascending order
     // in which the loader searches them.
     if (Importing(walk) && walk.options.languageFilter != kAllLanguages &&
