@@ -17,6 +17,9 @@ enum class NoticeKind {
     // ("6.1") replaced the entry that had that id. `counts` = {replaced language, translated
     // language}.
     EntryReplaced,
+    // Export without a language filter of an image whose resources have texts in several
+    // languages under the same keys: one notice per language, `counts` = {language, texts}.
+    LanguageKeysCollide,
 };
 
 struct Notice {

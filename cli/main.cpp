@@ -97,6 +97,14 @@ void Tell(const quelvar::Notice& notice) {
                          key.c_str(), static_cast<unsigned long long>(notice.counts[1]),
                          static_cast<unsigned long long>(notice.counts[0]));
             break;
+        case quelvar::NoticeKind::LanguageKeysCollide:
+            std::fprintf(stderr,
+                         "quelvar-cli: warning: the image's languages share their keys; language "
+                         "%llu has %llu text(s) (export it alone with --language %llu)\n",
+                         static_cast<unsigned long long>(notice.counts[0]),
+                         static_cast<unsigned long long>(notice.counts[1]),
+                         static_cast<unsigned long long>(notice.counts[0]));
+            break;
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,11 @@ struct Walk {
     std::u16string keyPath;
     std::vector<Step> steps;
     ResourceContext context;
+    // Export: the texts reported so far, those of each numeric language, and whether two
+    // languages of one resource both had texts (their keys are then the same).
+    uint64_t texts = 0;
+    std::map<uint32_t, uint64_t> languageTexts;
+    bool keysCollide = false;
 };
 
 bool Importing(const Walk& walk) {
@@ -160,7 +166,11 @@ void WalkData(Walk& walk, const uint8_t* entry, size_t outputEntry) {
         ctx.nameId = walk.steps.size() >= 3 && !walk.steps[1].named ? walk.steps[1].id : 0;
         ctx.dataRva = dataRva;
         ctx.keyPath = walk.keyPath;
+        ctx.occurrences.clear();
+        uint64_t before = walk.texts;
         handler(ctx, data);
+        if (!(name & kHighBit) && walk.texts > before)
+            walk.languageTexts[name] += walk.texts - before;
     } else {
         CopyUnchanged(ctx, data);
     }
@@ -255,11 +265,18 @@ void WalkDirectory(Walk& walk, size_t directoryOffset) {
                                           kEntrySize));
         }
     }
+    size_t speaking = 0;  // export: data entries whose resource had texts
     for (size_t i = 0, written = 0; i < n; ++i) {
-        if (i != replaced)
-            WalkEntry(walk, directoryOffset + kDirectoryHeaderSize + i * kEntrySize,
-                      copy + kDirectoryHeaderSize + written++ * kEntrySize);
+        if (i == replaced)
+            continue;
+        size_t entryOffset = directoryOffset + kDirectoryHeaderSize + i * kEntrySize;
+        uint64_t before = walk.texts;
+        WalkEntry(walk, entryOffset, copy + kDirectoryHeaderSize + written++ * kEntrySize);
+        if (!(Load32(walk.tree + entryOffset + 4) & kHighBit) && walk.texts > before)
+            ++speaking;
     }
+    if (speaking > 1)
+        walk.keysCollide = true;
     // A language id given to one language only can put the ids out of the ascending order
     // in which the loader searches them.
     if (Importing(walk) && walk.options.languageFilter != kAllLanguages &&
@@ -284,17 +301,34 @@ Result CheckResourceTree(const ResourceSection& section) {
 
 void ExportTexts(const ResourceSection& section, std::span<const HandlerEntry> handlers,
                  const WalkOptions& options, const TextSink& sink) {
-    Walk walk{
-        section, section.bytes.data() + section.rootOffset, handlers, options, nullptr, {}, {}, {}};
-    walk.context.sink = &sink;
+    Walk walk{section,  section.bytes.data() + section.rootOffset,
+              handlers, options,
+              nullptr,  {},
+              {},       {},
+              0,        {},
+              false};
+    TextSink counted = [&walk, &sink](const TextItem& item) {
+        ++walk.texts;
+        sink(item);
+    };
+    walk.context.sink = &counted;
     walk.context.notify = &options.notify;
     WalkDirectory(walk, 0);
+    // Without a language filter, the texts of one resource in two languages share their keys,
+    // and an import of the file would give both the first language's texts.
+    if (walk.keysCollide && walk.languageTexts.size() > 1)
+        for (const auto& [language, texts] : walk.languageTexts)
+            Notify(walk.context, Notice{NoticeKind::LanguageKeysCollide, {}, {language, texts}});
 }
 
 void RebuildSection(const ResourceSection& section, std::span<const HandlerEntry> handlers,
                     const WalkOptions& options, const TextSource& source, SectionWriter& writer) {
-    Walk walk{
-        section, section.bytes.data() + section.rootOffset, handlers, options, &writer, {}, {}, {}};
+    Walk walk{section,  section.bytes.data() + section.rootOffset,
+              handlers, options,
+              &writer,  {},
+              {},       {},
+              0,        {},
+              false};
     walk.context.source = &source;
     walk.context.notify = &options.notify;
     walk.context.writer = &writer;
