@@ -11,6 +11,15 @@ namespace quelvar {
 
 enum class NoticeKind {
     TextCut,  // a translation longer than its format allows: `key`, `counts` = {given, kept}
+    // Import refused the language file's "LANG" value (error 13): `key` is the value as written.
+    LanguageValueRefused,
+    // Import with a language filter and a new language id: the translated resource `key`
+    // ("6.1") replaced the entry that had that id. `counts` = {replaced language, translated
+    // language}.
+    EntryReplaced,
+    // Export without a language filter of an image whose resources have texts in several
+    // languages under the same keys: one notice per language, `counts` = {language, texts}.
+    LanguageKeysCollide,
 };
 
 struct Notice {

@@ -171,6 +171,28 @@ void Tell(const quelvar::Notice& notice) {
                          key.c_str(), static_cast<unsigned long long>(notice.counts[0]),
                          static_cast<unsigned long long>(notice.counts[1]));
             break;
+        case quelvar::NoticeKind::LanguageValueRefused:
+            std::fprintf(
+                stderr,
+                "quelvar-cli: the language file's LANG value \"%s\" is no language id (decimal, "
+                "hexadecimal with 0x, or -1 to keep the languages)\n",
+                key.c_str());
+            break;
+        case quelvar::NoticeKind::EntryReplaced:
+            std::fprintf(stderr,
+                         "quelvar-cli: %s: the translation of language %llu replaces the "
+                         "resource of language %llu\n",
+                         key.c_str(), static_cast<unsigned long long>(notice.counts[1]),
+                         static_cast<unsigned long long>(notice.counts[0]));
+            break;
+        case quelvar::NoticeKind::LanguageKeysCollide:
+            std::fprintf(stderr,
+                         "quelvar-cli: warning: the image's languages share their keys; language "
+                         "%llu has %llu text(s) (export it alone with --language %llu)\n",
+                         static_cast<unsigned long long>(notice.counts[0]),
+                         static_cast<unsigned long long>(notice.counts[1]),
+                         static_cast<unsigned long long>(notice.counts[0]));
+            break;
     }
 }
 

@@ -141,8 +141,14 @@ Failure ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& he
     LanguageTable table;
     if (Failure f = LoadLanguage(languagePath, table); f.code != kSuccess)
         return f;
-    if (Result r = ReadLanguageOverride(table, options.languageOverride); r != kSuccess)
+    if (Result r = ReadLanguageOverride(table, options.languageOverride); r != kSuccess) {
+        // The failure alone cannot show which value was refused: a notice quotes it.
+        if (options.notify)
+            options.notify(Notice{NoticeKind::LanguageValueRefused,
+                                  std::u16string(FindValue(table, u"LANG").value_or(u"")),
+                                  {}});
         return Fail(r, languagePath);
+    }
     options.targetRva = plan.targetRva;
     SectionWriter writer;
     // Room for the usual growth (translations a quarter longer than the texts they replace);

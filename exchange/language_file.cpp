@@ -47,8 +47,27 @@ bool ReadWholeFile(const std::filesystem::path& path, std::vector<uint8_t>& buff
 
 namespace {
 
+constexpr uint32_t kNoSlot = UINT32_MAX;
+
+// The hash of a key is built unit by unit, so that the keys that end at the "=" signs of one
+// line are hashed in one pass over it.
+constexpr uint64_t kHashStart = 0xCBF29CE484222325ull;
+
+uint64_t ExtendHash(uint64_t hash, const char16_t* units, size_t count) {
+    for (size_t i = 0; i < count; ++i)
+        hash = (hash ^ units[i]) * 0x100000001B3ull;
+    return hash;
+}
+
+uint32_t FinishHash(uint64_t hash) {
+    hash ^= hash >> 33;
+    hash *= 0xFF51AFD7ED558CCDull;
+    hash ^= hash >> 33;
+    return static_cast<uint32_t>(hash);
+}
+
 uint32_t HashKey(std::u16string_view key) {
-    return static_cast<uint32_t>(std::hash<std::u16string_view>{}(key));
+    return FinishHash(ExtendHash(kHashStart, key.data(), key.size()));
 }
 
 std::u16string_view SlotKey(const LanguageTable& table, const LanguageSlot& slot) {
@@ -56,23 +75,30 @@ std::u16string_view SlotKey(const LanguageTable& table, const LanguageSlot& slot
         .substr(slot.valueStart - 1 - slot.keyLength, slot.keyLength);
 }
 
-// Adds a key unless an earlier line already gave it: the first line wins.
-// `keyEnd` is the position of the "=" that ends the key.
-void AddEntry(LanguageTable& table, size_t keyStart, size_t keyEnd, size_t valueLength) {
+// Adds the key [keyStart, keyEnd) of a line unless an earlier line already gave it: the first
+// line wins. `keyEnd` is the position of the "=" that ends the key; `shorter` is the slot that
+// holds the line's key up to its previous "=" (kNoSlot for its first), `shorterLength` that
+// key's length. Returns the slot that holds the key.
+//
+// Two keys are equal only when the shorter keys before them are: the same slot, so only the
+// units after that key are compared. A line with many "=" thus costs time in proportion to
+// its length, not to its length times its "=" signs.
+uint32_t AddEntry(LanguageTable& table, size_t keyStart, size_t keyEnd, size_t valueLength,
+                  uint32_t hash, uint32_t shorter, size_t shorterLength) {
     std::u16string_view key = std::u16string_view(table.units).substr(keyStart, keyEnd - keyStart);
-    uint32_t hash = HashKey(key);
     size_t mask = table.slots.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
         LanguageSlot& slot = table.slots[i];
         if (slot.valueStart == 0) {
             slot = LanguageSlot{hash, static_cast<uint32_t>(keyEnd + 1),
-                                static_cast<uint32_t>(keyEnd - keyStart),
-                                static_cast<uint32_t>(valueLength)};
+                                static_cast<uint32_t>(key.size()),
+                                static_cast<uint32_t>(valueLength), shorter};
             ++table.entries;
-            return;
+            return static_cast<uint32_t>(i);
         }
-        if (slot.hash == hash && SlotKey(table, slot) == key)
-            return;
+        if (slot.hash == hash && slot.keyLength == key.size() && slot.shorter == shorter &&
+            SlotKey(table, slot).substr(shorterLength) == key.substr(shorterLength))
+            return static_cast<uint32_t>(i);
     }
 }
 
@@ -133,8 +159,16 @@ bool ParseLanguageFile(const uint8_t* bytes, size_t length, LanguageTable& table
         if (i > lineStart && units[lineStart] == kTableEnd)
             break;
         size_t end = textEnd == kNone ? i : textEnd;
-        for (size_t eq : equals)
-            AddEntry(table, lineStart, eq, end - eq - 1);
+        uint64_t hash = kHashStart;
+        uint32_t shorter = kNoSlot;
+        size_t hashed = lineStart;
+        for (size_t eq : equals) {
+            hash = ExtendHash(hash, units + hashed, eq - hashed);
+            size_t shorterLength = hashed - lineStart;
+            hashed = eq;
+            shorter = AddEntry(table, lineStart, eq, end - eq - 1, FinishHash(hash), shorter,
+                               shorterLength);
+        }
     }
     return true;
 }
@@ -311,20 +345,20 @@ std::u16string DecodeValue(std::u16string_view value) {
 
 namespace {
 
-// Converts a "LANG" value: an optional sign and decimal digits, up to the first other unit;
-// no digits give 0. False for a value that is no language id.
+// Converts a "LANG" value as the command line's --language takes it: decimal digits, or
+// hexadecimal digits after "0x", at most 0xFFFF; spaces and tabs around it are ignored. "-1"
+// means no override. False for anything else.
 bool ParseLanguageOverride(std::u16string_view text, uint32_t& value) {
-    ScannedInteger n = ScanInteger(text, IntegerSyntax{.sign = true});
-    if (n.overflow)
-        return false;
-    if (n.negative && n.magnitude == 1) {
+    auto blank = [](char16_t u) { return u == u' ' || u == u'\t'; };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    if (text == u"-1") {
         value = kNoLanguageOverride;
         return true;
     }
-    if ((n.negative && n.magnitude != 0) || n.magnitude > 0xFFFF)
-        return false;
-    value = static_cast<uint32_t>(n.magnitude);
-    return true;
+    return ParseLanguageId(text, value);
 }
 
 }  // namespace

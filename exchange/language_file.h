@@ -24,6 +24,10 @@ struct LanguageSlot {
     uint32_t valueStart = 0;  // the key ends at the "=" just before; 0 for a free slot
     uint32_t keyLength = 0;
     uint32_t valueLength = 0;
+    // The slot of the longest shorter key of the line that added this one (the key up to the
+    // line's previous "="), or kNoSlot: lets a later line with the same start compare only
+    // the units after it.
+    uint32_t shorter = 0;
 };
 
 // A loaded language file, indexed once: every full key maps to the value of the first line

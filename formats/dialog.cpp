@@ -22,7 +22,10 @@ constexpr uint32_t kDsSetFont = 0x40;  // DS_SHELLFONT includes this bit
 constexpr uint16_t kOrdinalMark = 0xFFFF;
 constexpr uint16_t kNoControlId = 0xFFFF;
 // A point size of 0x7FFF asks for the message box font: the system reads no further font
-// fields (no weight, italic, charset or typeface) from such a template.
+// fields (no weight, italic, charset or typeface) from such a template, and templates built
+// for it (Wine's message boxes) have none. GNU windres writes them all the same. Such a
+// template is read both ways, and the reading under which the controls end where the data
+// ends is taken (see MeasureTemplate).
 constexpr uint16_t kMessageBoxFont = 0x7FFF;
 
 // Where the fields of one of the two layouts lie.
@@ -82,8 +85,10 @@ bool SkipOrdinalOrText(const uint8_t* data, size_t size, size_t& pos) {
     return SkipText(data, size, pos);
 }
 
+// Measures the template; `fontFields` tells whether a point size of 0x7FFF is followed by the
+// other font fields (the point size is the whole font block otherwise).
 bool MeasureDialog(const ResourceContext& ctx, const uint8_t* data, size_t size,
-                   const TemplateShape& shape, DialogLayout& layout) {
+                   const TemplateShape& shape, bool fontFields, DialogLayout& layout) {
     if (size < shape.menuOffset)
         return false;
     uint32_t style = Load32(data + shape.styleOffset);
@@ -101,7 +106,7 @@ bool MeasureDialog(const ResourceContext& ctx, const uint8_t* data, size_t size,
     if (style & kDsSetFont) {
         if (!InBounds(size, pos, 2))
             return false;
-        if (Load16(data + pos) == kMessageBoxFont) {
+        if (Load16(data + pos) == kMessageBoxFont && !fontFields) {
             pos += 2;
         } else {
             if (!InBounds(size, pos, shape.fontFixed))
@@ -265,10 +270,44 @@ void RebuildDialog(ResourceContext& ctx, const uint8_t* data, size_t size,
     }
 }
 
+// The end of the last control (or of the header without controls).
+size_t LayoutEnd(const DialogLayout& layout) {
+    return layout.controls.empty() ? layout.headerEnd : layout.controls.back().end;
+}
+
+// True when a layout accounts for the whole template: after its end come at most the fill
+// bytes up to the next 4-byte boundary, all zero.
+bool EndsAtSize(const ResourceContext& ctx, const uint8_t* data, size_t size,
+                const DialogLayout& layout) {
+    size_t end = LayoutEnd(layout);
+    if (end > size || SourceAlign4(ctx, end) < size)
+        return false;
+    for (size_t i = end; i < size; ++i)
+        if (data[i] != 0)
+            return false;
+    return true;
+}
+
+// Measures the template. With a point size of 0x7FFF, the reading without font fields is taken
+// when the controls end at the data's end under it, else the reading with them when they do
+// there; under neither the template is not measured (import copies it, so no byte is lost).
+bool MeasureTemplate(const ResourceContext& ctx, const uint8_t* data, size_t size,
+                     const TemplateShape& shape, DialogLayout& layout) {
+    if (!MeasureDialog(ctx, data, size, shape, false, layout))
+        return MeasureDialog(ctx, data, size, shape, true, layout) && layout.hasTypeface &&
+               EndsAtSize(ctx, data, size, layout);
+    if (layout.hasTypeface || layout.typefaceStart == layout.headerEnd)
+        return true;  // no 0x7FFF point size: one reading only
+    if (EndsAtSize(ctx, data, size, layout))
+        return true;
+    return MeasureDialog(ctx, data, size, shape, true, layout) &&
+           EndsAtSize(ctx, data, size, layout);
+}
+
 void ProcessTemplate(ResourceContext& ctx, const uint8_t* data, size_t size,
                      const TemplateShape& shape) {
     DialogLayout layout;
-    if (!MeasureDialog(ctx, data, size, shape, layout)) {
+    if (!MeasureTemplate(ctx, data, size, shape, layout)) {
         CopyUnchanged(ctx, std::span(data, size));
         return;
     }

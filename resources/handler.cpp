@@ -7,9 +7,18 @@ namespace quelvar {
 
 namespace {
 
-void FormKey(ResourceContext& ctx, ItemKey key) {
+// The how-manieth time `key` comes up in the resource, from 1.
+uint32_t Occurrence(ResourceContext& ctx, ItemKey key) {
+    return key.text.empty() ? ++ctx.occurrences[key.number] : 1;
+}
+
+void FormKey(ResourceContext& ctx, ItemKey key, uint32_t occurrence) {
     ctx.key.assign(ctx.keyPath);
     AppendItemKey(ctx.key, key);
+    if (occurrence > 1) {
+        ctx.key.push_back(u'#');
+        AppendDecimal(ctx.key, occurrence);
+    }
 }
 
 }  // namespace
@@ -22,9 +31,10 @@ void AppendItemKey(std::u16string& out, ItemKey key) {
 }
 
 void ExportText(ResourceContext& ctx, ItemKey key, std::u16string_view text) {
-    if (text.empty() || ctx.sink == nullptr)
+    uint32_t occurrence = Occurrence(ctx, key);
+    if ((text.empty() && occurrence == 1) || ctx.sink == nullptr)
         return;
-    FormKey(ctx, key);
+    FormKey(ctx, key, occurrence);
     (*ctx.sink)(TextItem{ctx.key, text, ctx.place, ctx.group, &ctx.resource});
 }
 
@@ -34,9 +44,16 @@ void ExportText(ResourceContext& ctx, ItemKey key, const uint8_t* text, size_t a
 }
 
 bool LookUpText(ResourceContext& ctx, ItemKey key) {
+    uint32_t occurrence = Occurrence(ctx, key);
     if (ctx.source == nullptr || !*ctx.source)
         return false;
-    FormKey(ctx, key);
+    if (occurrence > 1) {
+        FormKey(ctx, key, occurrence);
+        ctx.text.clear();
+        if ((*ctx.source)(ctx.key, ctx.text))
+            return true;
+    }
+    FormKey(ctx, key, 1);
     ctx.text.clear();
     return (*ctx.source)(ctx.key, ctx.text);
 }

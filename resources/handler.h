@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "base/notice.h"
 #include "resources/section_writer.h"
@@ -72,6 +73,9 @@ struct ResourceContext {
     std::u16string place;
     uint32_t group = 0;
     std::u16string key, text;  // scratch space, kept to spare allocations
+    // How often each numeric item key has come up in the resource so far; the walk clears it
+    // for every resource. Text keys ("HEAD", "P3") are unique by construction.
+    std::unordered_map<uint32_t, uint32_t> occurrences;
 };
 
 inline bool IsImport(const ResourceContext& ctx) {
@@ -86,7 +90,14 @@ struct HandlerEntry {
     ResourceHandler handler;
 };
 
-// Export: reports a text under `key`. A text with no unit is not reported.
+// Numeric item keys can repeat within one resource (two menu items with one id). The first
+// occurrence of a key in the resource is keyed as it is, the n-th (n > 1) as "<key>#<n>", so
+// every text has a key of its own: "4.102.40001", "4.102.40001#2". Import looks "<key>#<n>"
+// up first and then "<key>", so that files written without the numbers apply as they did.
+
+// Export: reports a text under `key`. A text with no unit is not reported, unless its key is
+// a repeated one ("<key>#<n>"): its empty line keeps import from giving it the text of the
+// line of "<key>".
 void ExportText(ResourceContext& ctx, ItemKey key, std::u16string_view text);
 // Export: reports the text held as little-endian units at `text`: at most `available` units,
 // ending before the first zero unit, or after `count` units when `count` is not negative.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,11 @@ struct Walk {
     std::u16string keyPath;
     std::vector<Step> steps;
     ResourceContext context;
+    // Export: the texts reported so far, those of each numeric language, and whether two
+    // languages of one resource both had texts (their keys are then the same).
+    uint64_t texts = 0;
+    std::map<uint32_t, uint64_t> languageTexts;
+    bool keysCollide = false;
 };
 
 bool Importing(const Walk& walk) {
@@ -170,7 +176,11 @@ void WalkData(Walk& walk, const uint8_t* entry, size_t outputEntry) {
         ctx.resource.language = (name & kHighBit) ? kNamedLanguage : name;
         ctx.place.clear();
         ctx.group = 0;
+        ctx.occurrences.clear();
+        uint64_t before = walk.texts;
         handler(ctx, data);
+        if (!(name & kHighBit) && walk.texts > before)
+            walk.languageTexts[name] += walk.texts - before;
     } else {
         CopyUnchanged(ctx, data);
     }
@@ -219,15 +229,66 @@ void WalkEntry(Walk& walk, size_t entryOffset, size_t outputEntry) {
     walk.steps.pop_back();
 }
 
+// Import with a language filter and a new language id: the entry of a language directory
+// that already has the new id, when the directory also holds the selected language. The
+// translated resource takes its place, so that one entry carries the id and the loader finds
+// the translation. Returns the entry's index, or n when there is none.
+size_t ReplacedEntry(Walk& walk, const uint8_t* directory, size_t n) {
+    const WalkOptions& options = walk.options;
+    if (!Importing(walk) || options.languageFilter == kAllLanguages ||
+        options.languageOverride == kNoLanguageOverride ||
+        options.languageFilter == options.languageOverride)
+        return n;
+    size_t replaced = n;
+    bool selected = false;
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t* entry = directory + kDirectoryHeaderSize + i * kEntrySize;
+        uint32_t name = Load32(entry);
+        if ((name & kHighBit) || (Load32(entry + 4) & kHighBit))
+            continue;
+        if (name == options.languageOverride && replaced == n)
+            replaced = i;
+        selected |= name == options.languageFilter;
+    }
+    if (!selected || replaced == n)
+        return n;
+    std::u16string resource(walk.keyPath, 0, walk.keyPath.empty() ? 0 : walk.keyPath.size() - 1);
+    Notify(walk.context, Notice{NoticeKind::EntryReplaced,
+                                std::move(resource),
+                                {options.languageOverride, options.languageFilter}});
+    return replaced;
+}
+
 void WalkDirectory(Walk& walk, size_t directoryOffset) {
     const uint8_t* directory = walk.tree + directoryOffset;
     size_t n = EntryCount(directory);
+    size_t replaced = ReplacedEntry(walk, directory, n);
     size_t copy = 0;
-    if (Importing(walk))
-        copy = Append(*walk.writer, std::span(directory, kDirectoryHeaderSize + n * kEntrySize));
-    for (size_t i = 0; i < n; ++i)
-        WalkEntry(walk, directoryOffset + kDirectoryHeaderSize + i * kEntrySize,
-                  copy + kDirectoryHeaderSize + i * kEntrySize);
+    if (Importing(walk)) {
+        SectionWriter& out = *walk.writer;
+        if (replaced == n) {
+            copy = Append(out, std::span(directory, kDirectoryHeaderSize + n * kEntrySize));
+        } else {
+            copy = Append(out, std::span(directory, kIdCountField));
+            Append16(out, static_cast<uint16_t>(Load16(directory + kIdCountField) - 1));
+            for (size_t i = 0; i < n; ++i)
+                if (i != replaced)
+                    Append(out, std::span(directory + kDirectoryHeaderSize + i * kEntrySize,
+                                          kEntrySize));
+        }
+    }
+    size_t speaking = 0;  // export: data entries whose resource had texts
+    for (size_t i = 0, written = 0; i < n; ++i) {
+        if (i == replaced)
+            continue;
+        size_t entryOffset = directoryOffset + kDirectoryHeaderSize + i * kEntrySize;
+        uint64_t before = walk.texts;
+        WalkEntry(walk, entryOffset, copy + kDirectoryHeaderSize + written++ * kEntrySize);
+        if (!(Load32(walk.tree + entryOffset + 4) & kHighBit) && walk.texts > before)
+            ++speaking;
+    }
+    if (speaking > 1)
+        walk.keysCollide = true;
     // A language id given to one language only can put the ids out of the ascending order
     // in which the loader searches them.
     if (Importing(walk) && walk.options.languageFilter != kAllLanguages &&
@@ -252,18 +313,35 @@ Result CheckResourceTree(const ResourceSection& section) {
 
 void ExportTexts(const ResourceSection& section, std::span<const HandlerEntry> handlers,
                  const WalkOptions& options, const TextSink& sink) {
-    Walk walk{
-        section, section.bytes.data() + section.rootOffset, handlers, options, nullptr, {}, {}, {}};
-    walk.context.sink = &sink;
+    Walk walk{section,  section.bytes.data() + section.rootOffset,
+              handlers, options,
+              nullptr,  {},
+              {},       {},
+              0,        {},
+              false};
+    TextSink counted = [&walk, &sink](const TextItem& item) {
+        ++walk.texts;
+        sink(item);
+    };
+    walk.context.sink = &counted;
     walk.context.describe = options.describe;
     walk.context.notify = &options.notify;
     WalkDirectory(walk, 0);
+    // Without a language filter, the texts of one resource in two languages share their keys,
+    // and an import of the file would give both the first language's texts.
+    if (walk.keysCollide && walk.languageTexts.size() > 1)
+        for (const auto& [language, texts] : walk.languageTexts)
+            Notify(walk.context, Notice{NoticeKind::LanguageKeysCollide, {}, {language, texts}});
 }
 
 void RebuildSection(const ResourceSection& section, std::span<const HandlerEntry> handlers,
                     const WalkOptions& options, const TextSource& source, SectionWriter& writer) {
-    Walk walk{
-        section, section.bytes.data() + section.rootOffset, handlers, options, &writer, {}, {}, {}};
+    Walk walk{section,  section.bytes.data() + section.rootOffset,
+              handlers, options,
+              &writer,  {},
+              {},       {},
+              0,        {},
+              false};
     walk.context.source = &source;
     walk.context.notify = &options.notify;
     walk.context.writer = &writer;

@@ -364,5 +364,39 @@ TEST(Cli, CheckAndPseudo) {
         EXPECT_EQ(r.language, u"1281");  // 0x0501, the pseudo-locale
 }
 
+// What import and export say about languages: a refused LANG value quoted, a replaced entry,
+// and the keys that several languages share.
+TEST(Cli, LanguageNoticesAreSaid) {
+    test::TempDir dir;
+    test::WriteFileBytes(
+        dir / "app.exe",
+        test::BuildImage({{test::Id(5), test::Id(1), 1033, test::CaptionDialog(u"A")},
+                          {test::Id(5), test::Id(1), 1031, test::CaptionDialog(u"B")},
+                          {test::Id(5), test::Id(2), 1031, test::CaptionDialog(u"C")}}));
+    test::WriteFileBytes(dir / "junk.lng", test::LanguageFile(u"LANG= junk\r\n"));
+    CliRun r = Cli("import app.exe junk.lng -o out.exe", dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.substr(0, r.err.find('\n') + 1),
+              "quelvar-cli: the language file's LANG value \" junk\" is no language id (decimal, "
+              "hexadecimal with 0x, or -1 to keep the languages)\n");
+    EXPECT_NE(r.err.find("(error 13)"), std::string::npos);
+
+    test::WriteFileBytes(dir / "de.lng", test::LanguageFile(u"LANG=1031\r\n"));
+    r = Cli("import app.exe de.lng -o out.exe --language 1033 -q", dir);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err,
+              "quelvar-cli: 5.1: the translation of language 1033 replaces the resource of "
+              "language 1031\n");
+
+    r = Cli("export app.exe -q", dir);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err,
+              "quelvar-cli: warning: the image's languages share their keys; language 1031 has 2 "
+              "text(s) (export it alone with --language 1031)\n"
+              "quelvar-cli: warning: the image's languages share their keys; language 1033 has 1 "
+              "text(s) (export it alone with --language 1033)\n");
+    EXPECT_EQ(Cli("export app.exe --language 1031 -q", dir).err, "");
+}
+
 }  // namespace
 }  // namespace quelvar

@@ -276,6 +276,45 @@ TEST(Dialogs, MessageBoxFontHasNoTypeface) {
     EXPECT_EQ(Import(t.b, 0, t.b.size(), u"5.9.FONT=Arial,8\r\n"), t.b);
 }
 
+// GNU windres writes weight, italic, charset and typeface after a point size of 0x7FFF: the
+// reading with them is the one under which the controls end at the data's end.
+TEST(Dialogs, MessageBoxFontWithFontFields) {
+    Builder windres;
+    windres.U32(0x80C00040).U32(0).U16(2).U32(0).U32(0).U16(0).U16(0).Text(u"Box");
+    windres.U16(0x7FFF).Text(u"MS Shell Dlg");
+    windres.Item(4).Text(u"text").U16(0);
+    windres.Item(7).Text(u"seven").U16(0);
+    Bytes standard = windres.b;
+    EXPECT_EQ(Export(standard, 0, standard.size()),
+              u"5.9.HEAD=Box\r\n5.9.FONT=MS Shell Dlg,32767\r\n5.9.4=text\r\n5.9.7=seven\r\n");
+    Bytes extended = ExtendedTemplate(u"MS Shell Dlg");
+    test::Put16(extended, 34, 0x7FFF);
+    EXPECT_EQ(Export(extended, 0, extended.size()),
+              u"5.9.FONT=MS Shell Dlg,32767\r\n5.9.S0=wide\r\n5.9.5=five\r\n");
+    for (const Bytes* t : {&standard, &extended}) {
+        EXPECT_EQ(Import(*t, 0, t->size(), u""), *t);
+        Bytes out = Import(*t, 0, t->size(), u"5.9.5=fünf\r\n5.9.7=sieben\r\n");
+        EXPECT_EQ(test::Get16(out, t == &standard ? 30 : 34), 0x7FFF);
+        EXPECT_NE(Export(out, 0, out.size())
+                      .find(t == &standard ? u"5.9.7=sieben\r\n" : u"5.9.5=fünf\r\n"),
+                  std::u16string::npos);
+    }
+
+    // Under neither reading do the controls end at the data's end: copied as it is.
+    Builder wine;
+    wine.U32(0x80C00040).U32(0).U16(1).U32(0).U32(0).U16(0).U16(0).Text(u"Box").U16(0x7FFF);
+    wine.Item(4).Text(u"text").U16(0);
+    Bytes longer = wine.b;
+    longer.insert(longer.end(), {1, 2, 3, 4, 5, 6, 7, 8});
+    EXPECT_EQ(Export(longer, 0, longer.size()), u"");
+    EXPECT_EQ(Import(longer, 0, longer.size(), u"5.9.HEAD=x\r\n"), longer);
+    // Zero fill up to a 4-byte boundary is no part of the template.
+    ASSERT_EQ(wine.b.size(), 66u);
+    Bytes filled = wine.b;
+    filled.resize(68, 0);
+    EXPECT_EQ(Export(filled, 0, filled.size()), u"5.9.HEAD=Box\r\n5.9.4=text\r\n");
+}
+
 TEST(Dialogs, TemplatesThatRunPastTheirDataAreCopied) {
     Bytes standard = StandardTemplate(0, 0);
     Bytes extended = ExtendedTemplate(u"Face");

@@ -132,6 +132,23 @@ TEST(LanguageFile, KeysMayHoldEqualsSigns) {
     LanguageTable t = Parse(u"5.a=b.HEAD=Title\r\n");
     EXPECT_EQ(Find(t, u"5.a=b.HEAD"), u"Title");
     EXPECT_EQ(Find(t, u"5.a"), u"b.HEAD=Title");
+
+    // Later lines that share the start of earlier ones: each key still goes to its first line,
+    // also where the keys before it came from other lines.
+    LanguageTable u = Parse(u"x=1\r\nx=y=2\r\nx=y=z=3\r\nx=y=w=4\r\nx=y=z=5=\r\nxx=y=6\r\n");
+    const std::pair<std::u16string_view, std::u16string_view> cases[] = {
+        {u"x", u"1"},         {u"x=y", u"2"},   {u"x=y=z", u"3"}, {u"x=y=w", u"4"},
+        {u"x=y=z=5", u""},    {u"xx", u"y=6"},  {u"xx=y", u"6"},  {u"x=y=z=3", u"<none>"},
+        {u"x=y=", u"<none>"}, {u"y", u"<none>"}};
+    for (const auto& [key, value] : cases)
+        EXPECT_EQ(Find(u, key), value) << std::string(key.begin(), key.end());
+
+    // Many "=" in one line: every prefix before one is a key.
+    std::u16string line(5000, u'=');
+    LanguageTable many = Parse(line + u"\r\n" + line + u"\r\n");
+    EXPECT_EQ(many.entries, 5000u);
+    EXPECT_EQ(Find(many, std::u16string(4999, u'=')), u"");
+    EXPECT_EQ(Find(many, std::u16string(1234, u'=')), std::u16string(5000 - 1235, u'='));
 }
 
 TEST(LanguageFile, ByteOrderMarkIsRequired) {

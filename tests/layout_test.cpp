@@ -308,6 +308,12 @@ TEST_F(Layout, OneLanguage) {
     // A new language id for one language only: the ids stay in ascending order.
     EXPECT_EQ(captions(Translated(img, u"LANG=2052\r\n5.1.HEAD=Neu\r\n", 1033)),
               (V{u"1/1031/Deutsch", u"1/2052/Neu", u"2/1031/Zwei"}));
+    // A new language id that the resource already has: the translation replaces that entry,
+    // so that the loader finds one entry of the language, the translated one.
+    EXPECT_EQ(captions(Translated(img, u"LANG=1031\r\n5.1.HEAD=Neu\r\n", 1033)),
+              (V{u"1/1031/Neu", u"2/1031/Zwei"}));
+    EXPECT_EQ(captions(Translated(img, u"LANG=1033\r\n5.2.HEAD=Neu\r\n", 1031)),
+              (V{u"1/1033/Deutsch", u"2/1033/Neu"}));
 }
 
 // Images that mingw-w64 links with a relocation section and debug sections after the

@@ -454,5 +454,38 @@ TEST_F(RoundTrip, EditedValuesComeBack) {
     EXPECT_GT(totalLines, 20 * kTrees);
 }
 
+// Images that windres built, one language at a time: export, then import of the unchanged
+// file, gives back every menu and dialog byte for byte, also where ids repeat within one.
+TEST(SampleRoundTrip, UnchangedFileGivesBackEveryResource) {
+    std::filesystem::path samples = test::SampleImageDir();
+    if (samples.empty())
+        GTEST_SKIP() << "built without mingw-w64";
+    test::TempDir dir;
+    for (const char* name : {"duplicates32.exe", "languages32.exe", "languages64.exe"}) {
+        for (uint32_t language : {1031u, 1033u}) {
+            SCOPED_TRACE(std::string(name) + " " + std::to_string(language));
+            std::filesystem::path image = samples / name, lines = dir / "x.lng",
+                                  copy = dir / "x.exe";
+            ASSERT_EQ(ProcessImage(image, lines, nullptr, language), kSuccess);
+            ASSERT_EQ(ProcessImage(image, lines, &copy, language), kSuccess);
+            auto before = test::ReadResources(test::ReadFileBytes(image));
+            auto after = test::ReadResources(test::ReadFileBytes(copy));
+            ASSERT_EQ(after.size(), before.size());
+            // A string table's texts come back with a terminating zero each, which windres
+            // does not write: only menus and dialogs are compared.
+            for (size_t i = 0; i < before.size(); ++i)
+                EXPECT_TRUE(before[i].type == u"6" || after[i].data == before[i].data)
+                    << "resource " << i;
+        }
+    }
+    // The keys of repeated ids, and a message box font as windres writes it.
+    ASSERT_EQ(ProcessImage(samples / "duplicates32.exe", dir / "en.lng", nullptr, 1033), kSuccess);
+    EXPECT_EQ(test::LanguageText(test::ReadFileBytes(dir / "en.lng")),
+              u"4.144.30=&Open\r\n4.144.30#2=&Select\r\n4.144.31=E&xplore\r\n"
+              u"4.144.30#3=&Select again\r\n5.210.HEAD=Twice\r\n5.210.FONT=MS Shell Dlg,8\r\n"
+              u"5.210.100=First\r\n5.210.100#2=Second\r\n5.210.1=OK\r\n5.211.HEAD=Message\r\n"
+              u"5.211.FONT=MS Shell Dlg,32767\r\n5.211.101=Text\r\n5.211.1=OK\r\n");
+}
+
 }  // namespace
 }  // namespace quelvar

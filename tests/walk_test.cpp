@@ -172,12 +172,16 @@ TEST(Walk, LanguageOverride) {
     EXPECT_EQ(languages(u""), (V{u"1033", u"2052", u"1031"}));
     EXPECT_EQ(languages(u"LANG=-1\r\n"), (V{u"1033", u"2052", u"1031"}));
     EXPECT_EQ(languages(u"6.1.1=x\r\nLANG=1031\r\n"), (V{u"1031", u"1031", u"1031"}));
-    EXPECT_EQ(languages(u"LANG=\r\n"), (V{u"0", u"0", u"0"}));
-    EXPECT_EQ(languages(u"LANG=65535xyz\r\n"), (V{u"65535", u"65535", u"65535"}));
     EXPECT_EQ(languages(u"LANG =7\r\n"), (V{u"1033", u"2052", u"1031"}));
+    // As --language takes it: hexadecimal after "0x", blanks around it.
+    EXPECT_EQ(languages(u"LANG=0x407\r\n"), (V{u"1031", u"1031", u"1031"}));
+    EXPECT_EQ(languages(u"LANG= \t1031 \r\n"), (V{u"1031", u"1031", u"1031"}));
+    EXPECT_EQ(languages(u"LANG= -1\t\r\n"), (V{u"1033", u"2052", u"1031"}));
 
     // Values that are no language id would corrupt the tree: refused before any output.
-    for (std::u16string_view bad : {u"LANG=65536\r\n", u"LANG=-2\r\n", u"LANG=99999999999\r\n"}) {
+    for (std::u16string_view bad : {u"LANG=65536\r\n", u"LANG=-2\r\n", u"LANG=99999999999\r\n",
+                                    u"LANG=\r\n", u"LANG=65535xyz\r\n", u"LANG=junk\r\n",
+                                    u"LANG=0x\r\n", u"LANG=+7\r\n", u"LANG=10 33\r\n"}) {
         Walked w = Import(source, bad);
         EXPECT_EQ(w.result, kErrorInvalidData);
         EXPECT_TRUE(w.section.empty());

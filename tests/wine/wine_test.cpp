@@ -219,6 +219,31 @@ TEST(Loader, OneLanguageOfSeveral) {
     }
 }
 
+// English translated into German where German resources already exist: the translation
+// replaces them, so that FindResourceExW and LoadStringW find it and not the old German texts.
+// The block that only German has stays as it was.
+TEST(Loader, TranslationReplacesTheTargetLanguage) {
+    SKIP_WITHOUT_WINE();
+    test::TempDir dir;
+    for (const char* name : {"languages32.exe", "languages64.exe"}) {
+        SCOPED_TRACE(name);
+        std::filesystem::path exported = dir / "en.lng", edited = dir / "de.lng";
+        std::filesystem::path translated = dir / "de.exe";
+        ASSERT_EQ(ProcessImage(Sample(name), exported, nullptr, 1033), kSuccess);
+        Texts expected = LoaderTexts(Sample(name), 1031, dir.path);
+        ASSERT_EQ(expected.count(u"6.3.40"), 1u);
+        std::u16string text = u"LANG=1031\r\n";
+        for (auto& [key, value] : Lines(test::ReadFileBytes(exported))) {
+            expected.erase(key);
+            expected[key] = u"[de] " + value;
+            text += key + u"=" + expected[key] + u"\r\n";
+        }
+        test::WriteFileBytes(edited, test::LanguageFile(text));
+        ASSERT_EQ(ProcessImage(Sample(name), edited, &translated, 1033), kSuccess);
+        EXPECT_EQ(Show(LoaderTexts(translated, 1031, dir.path)), Show(expected));
+    }
+}
+
 // A program of a Debian package: Wine's own notepad, 64-bit, with its resources in some fifty
 // languages, followed by relocations, debug sections and a symbol table.
 TEST(Loader, WineNotepad) {
