@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "driver/files.h"
+#include "driver/po_files.h"
 #include "exchange/language_file.h"
 #include "formats/handlers.h"
 #include "pe/headers.h"
@@ -37,12 +38,24 @@ Result ExportSection(const ResourceSection& section, const WalkOptions& options,
 Result ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& headers,
                      const pe::RebuildPlan& plan, const ResourceSection& section,
                      WalkOptions options, const std::filesystem::path& languagePath,
-                     const std::filesystem::path& outputPath) {
+                     const std::filesystem::path& outputPath, const Options& choices) {
     LanguageTable table;
-    if (!LoadLanguageFile(languagePath, table))
-        return kErrorOpenFailed;
-    if (Result r = ReadLanguageOverride(table, options.languageOverride); r != kSuccess)
-        return r;
+    PoCatalog catalog;
+    TextSource source;
+    if (ChosenFormat(choices, languagePath) == TextFormat::Po) {
+        if (Result r = LoadPoTranslation(languagePath, section, choices, options, catalog);
+            r != kSuccess)
+            return r;
+        source = PoSource(catalog, choices.useFuzzy);
+    } else {
+        if (!LoadLanguageFile(languagePath, table))
+            return kErrorOpenFailed;
+        if (Result r = ReadLanguageOverride(table, options.languageOverride); r != kSuccess)
+            return r;
+        source = LanguageFileSource(table);
+    }
+    if (choices.targetLanguage != kNoLanguageOverride)
+        options.languageOverride = choices.targetLanguage;
     options.targetRva = plan.targetRva;
     std::vector<uint8_t> updated;
     {
@@ -51,7 +64,7 @@ Result ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& hea
         // replace); the section grows if they need more.
         size_t rawSize = plan.resource->rawSize;
         writer.bytes.reserve(rawSize + rawSize / 4 + 65536);
-        RebuildSection(section, ResourceHandlers(), options, LanguageFileSource(table), writer);
+        RebuildSection(section, ResourceHandlers(), options, source, writer);
         if (Result r = pe::BuildUpdatedImage(image, headers, plan, writer.bytes, updated);
             r != kSuccess)
             return r;
@@ -60,6 +73,13 @@ Result ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& hea
 }
 
 }  // namespace
+
+TextFormat FormatOfPath(const std::filesystem::path& path) {
+    std::u8string e = path.extension().u8string();
+    for (char8_t& c : e)
+        c = c >= u8'A' && c <= u8'Z' ? static_cast<char8_t>(c - u8'A' + u8'a') : c;
+    return e == u8".po" || e == u8".pot" ? TextFormat::Po : TextFormat::Lng;
+}
 
 std::filesystem::path UpdateCopyPath(const std::filesystem::path& imagePath) {
     std::filesystem::path copy = imagePath;
@@ -115,9 +135,12 @@ Result ProcessImage(const std::filesystem::path& imagePath,
     walk.languageFilter = options.languageFilter;
     walk.notify = options.notify;
     try {
+        if (!import && ChosenFormat(options, languagePath) == TextFormat::Po)
+            return ExportPo(section, walk, languagePath, MakePoExport(imagePath));
         if (!import)
             return ExportSection(section, walk, languagePath);
-        return ImportSection(image, headers, plan, section, walk, languagePath, *outputPath);
+        return ImportSection(image, headers, plan, section, walk, languagePath, *outputPath,
+                             options);
     } catch (const std::bad_alloc&) {
         return kErrorOutOfMemory;
     }
