@@ -20,6 +20,7 @@ namespace quelvar {
 
 namespace {
 
+// A PO file larger than this is refused rather than read in part.
 constexpr uint64_t kMaxPoFileSize = uint64_t{1} << 30;
 
 std::string Utf8Path(const std::filesystem::path& path) {
@@ -103,8 +104,8 @@ Result WriteTextFile(const std::filesystem::path& path, std::string_view text) {
 
 Result ReadPo(const std::filesystem::path& path, const Options& options, PoCatalog& catalog) {
     std::vector<uint8_t> bytes;
-    uint64_t length = kMaxPoFileSize;
-    if (!ReadWholeFile(path, bytes, length))
+    uint64_t length = kMaxPoFileSize + 1;
+    if (!ReadWholeFile(path, bytes, length) || length > kMaxPoFileSize)
         return kErrorOpenFailed;
     PoError error = ParsePo(
         std::string_view(reinterpret_cast<const char*>(bytes.data()), static_cast<size_t>(length)),
