@@ -24,4 +24,9 @@ std::u16string_view ReadUnitsLE(const uint8_t* bytes, size_t available, int32_t 
 // which no UTF-8 text can hold, becomes U+FFFD.
 std::string ToUtf8(std::u16string_view text);
 
+// Appends the UTF-16 of a UTF-8 text to `out`. False, with `out` partly appended, for bytes
+// that are no UTF-8: a stray or missing continuation byte, an overlong form, a surrogate or a
+// value past U+10FFFF.
+bool AppendFromUtf8(std::u16string& out, std::string_view text);
+
 }  // namespace quelvar

@@ -11,6 +11,8 @@
 #include "base/utf16.h"
 #include "cli/commands.h"
 #include "driver/driver.h"
+#include "exchange/language_names.h"
+#include "exchange/po.h"
 
 namespace {
 
@@ -21,8 +23,11 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
 const char* kUsage =
-    "usage: quelvar-cli export IMAGE [LANGFILE] [--language ID] [-q]\n"
-    "       quelvar-cli import IMAGE LANGFILE [-o OUTPUT] [--language ID] [-q]\n"
+    "usage: quelvar-cli export IMAGE [LANGFILE] [--language ID] [--format po|lng] [-q]\n"
+    "       quelvar-cli export --source ORIGINAL IMAGE [POFILE] [--language ID] [-q]\n"
+    "       quelvar-cli import IMAGE LANGFILE [-o OUTPUT] [--language ID] [--format po|lng]\n"
+    "                          [--lang-id ID] [--fuzzy] [-q]\n"
+    "       quelvar-cli convert FROM TO [--image IMAGE] [--fuzzy] [-q]\n"
     "       quelvar-cli check IMAGE TRANSLATION [--language ID] [--format text|json]\n"
     "       quelvar-cli pseudo IMAGE OUT.lng [--expand PERCENT] [--language ID]\n"
     "       quelvar-cli -h | --help | --version\n"
@@ -43,6 +48,18 @@ const char* kUsage =
     "--language ID  export only the texts of resources in language ID (decimal, such as\n"
     "        1033, or hexadecimal with 0x, such as 0x409); import translates only those\n"
     "        resources and copies the other languages unchanged.\n"
+    "--format po|lng  the format of LANGFILE; by default a gettext PO file when its name\n"
+    "        ends in .po or .pot, else a language file. A PO file holds the texts of one\n"
+    "        source language: --language, the image's only one, else English (1033) when\n"
+    "        present, else the one of most texts. Import reads the source language from\n"
+    "        the PO header and the new language id from its Language field.\n"
+    "--lang-id ID  import: the language id the translated resources receive, over LANG=\n"
+    "        or the PO Language field.\n"
+    "--fuzzy  apply fuzzy PO translations too (they are skipped by default).\n"
+    "--source ORIGINAL  export: harvest a translated build IMAGE into a PO file, msgids\n"
+    "        from ORIGINAL, msgstrs from IMAGE (POFILE defaults to IMAGE's path with .po).\n"
+    "convert  turns a language file into a PO file (the msgids from --image IMAGE) or a\n"
+    "        PO file into a language file.\n"
     "-q      says nothing on success (the status line goes to standard error).\n"
     "LANGFILE - is standard output for export and standard input for import.\n";
 
@@ -58,7 +75,7 @@ const char* ErrorText(Result code) {
         case quelvar::kErrorBadFormat:
             return "not a valid program image";
         case quelvar::kErrorInvalidData:
-            return "the LANG value is not a language id";
+            return "the LANG value is not a language id, or the PO file cannot be used";
         case quelvar::kErrorOutOfMemory:
             return "not enough memory";
         case quelvar::kErrorWriteFault:
@@ -160,9 +177,31 @@ int Fail(const char* what, const quelvar::Failure& failure) {
     return kExitFailed;
 }
 
+const char* PoProblemText(uint64_t problem) {
+    switch (static_cast<quelvar::PoProblem>(problem)) {
+        case quelvar::PoProblem::UnterminatedString:
+            return "the string has no closing quote";
+        case quelvar::PoProblem::BadEscape:
+            return "a backslash stands before a letter that is no escape";
+        case quelvar::PoProblem::BadUtf8:
+            return "the entry is not UTF-8";
+        case quelvar::PoProblem::MsgstrBeforeMsgid:
+            return "msgstr or a string without msgid before it";
+        case quelvar::PoProblem::MissingMsgstr:
+            return "the entry has no msgstr";
+        case quelvar::PoProblem::DuplicateContext:
+            return "an earlier entry has this msgctxt";
+        case quelvar::PoProblem::Plural:
+            return "plural forms cannot be imported into resources";
+        default:
+            return "the line is no keyword, string or comment";
+    }
+}
+
 // Says a notice on stderr.
 void Tell(const quelvar::Notice& notice) {
     std::string key = quelvar::ToUtf8(notice.key);
+    unsigned long long n = notice.counts[0];
     switch (notice.kind) {
         case quelvar::NoticeKind::TextCut:
             std::fprintf(stderr,
@@ -185,6 +224,41 @@ void Tell(const quelvar::Notice& notice) {
                          key.c_str(), static_cast<unsigned long long>(notice.counts[1]),
                          static_cast<unsigned long long>(notice.counts[0]));
             break;
+        case quelvar::NoticeKind::SourceLanguageChosen: {
+            std::string name(quelvar::LanguageNameOfId(static_cast<uint32_t>(n)));
+            std::fprintf(stderr,
+                         "quelvar-cli: the image has texts in %llu languages; the PO file holds "
+                         "language %llu%s%s%s (--language ID chooses another)\n",
+                         static_cast<unsigned long long>(notice.counts[1]), n,
+                         name.empty() ? "" : " (", name.c_str(), name.empty() ? "" : ")");
+            break;
+        }
+        case quelvar::NoticeKind::FuzzySkipped:
+            std::fprintf(stderr,
+                         "quelvar-cli: %llu fuzzy translations were skipped (--fuzzy applies "
+                         "them)\n",
+                         n);
+            break;
+        case quelvar::NoticeKind::SourceTextsChanged:
+            std::fprintf(stderr,
+                         "quelvar-cli: the program's texts changed since this file was made: "
+                         "%llu translations are for other source texts; run msgmerge\n",
+                         n);
+            break;
+        case quelvar::NoticeKind::PoSyntax:
+            std::fprintf(stderr, "quelvar-cli: %s:%llu: %s\n", key.c_str(), n,
+                         PoProblemText(notice.counts[1]));
+            break;
+        case quelvar::NoticeKind::UnknownLanguage:
+            std::fprintf(stderr,
+                         "quelvar-cli: unknown language \"%s\": give its language id with "
+                         "--lang-id ID\n",
+                         key.c_str());
+            break;
+        case quelvar::NoticeKind::KeyInOneImage:
+            std::fprintf(stderr, "quelvar-cli: %s: only in the %s\n", key.c_str(),
+                         n == 0 ? "original" : "translated build");
+            break;
         case quelvar::NoticeKind::LanguageKeysCollide:
             std::fprintf(stderr,
                          "quelvar-cli: warning: the image's languages share their keys; language "
@@ -199,12 +273,19 @@ void Tell(const quelvar::Notice& notice) {
 // How a command runs: its options and where its failure is said.
 struct Command {
     uint32_t languageFilter = quelvar::kAllLanguages;
+    quelvar::TextFormat format = quelvar::TextFormat::ByExtension;
+    uint32_t targetLanguage = quelvar::kNoLanguageOverride;
+    bool useFuzzy = false;
+    std::filesystem::path source, image;  // --source, --image; empty when not given
     bool quiet = false;
     quelvar::Failure failure;
 
     quelvar::Options Options() {
         quelvar::Options options;
         options.languageFilter = languageFilter;
+        options.format = format;
+        options.targetLanguage = targetLanguage;
+        options.useFuzzy = useFuzzy;
         options.notify = Tell;
         options.failure = &failure;
         return options;
@@ -232,9 +313,40 @@ int RunExport(const std::vector<std::filesystem::path>& args, Command& run) {
         return Usage("export takes IMAGE and an optional LANGFILE");
     std::filesystem::path language =
         args.size() == 2 ? args[1] : quelvar::DefaultLanguagePath(args[0]);
-    if (quelvar::ProcessImage(args[0], language, nullptr, run.Options()) != quelvar::kSuccess)
-        return Fail("export", run.failure);
+    if (args.size() == 1 && (run.format == quelvar::TextFormat::Po || !run.source.empty()))
+        language.replace_extension(".po");
+    Result r;
+    if (!run.source.empty()) {
+        if (run.format == quelvar::TextFormat::Lng ||
+            quelvar::FormatOfPath(language) != quelvar::TextFormat::Po)
+            return Usage("--source writes a PO file");
+        r = quelvar::HarvestTranslation(run.source, args[0], language, run.Options());
+    } else {
+        r = quelvar::ProcessImage(args[0], language, nullptr, run.Options());
+    }
+    if (r != quelvar::kSuccess)
+        return Fail("export", run.failure.code != quelvar::kSuccess
+                                  ? run.failure
+                                  : quelvar::Failure{r, quelvar::FailureCause::None, {}});
     run.Say("exported " + Show(args[0]) + " to " + Show(language));
+    return kExitOk;
+}
+
+int RunConvert(const std::vector<std::filesystem::path>& args, Command& run) {
+    if (args.size() != 2)
+        return Usage("convert takes FROM and TO");
+    bool toPo = quelvar::FormatOfPath(args[1]) == quelvar::TextFormat::Po;
+    if (quelvar::FormatOfPath(args[0]) == quelvar::FormatOfPath(args[1]))
+        return Usage("convert turns a language file into a PO file or back");
+    if (toPo && run.image.empty())
+        return Usage("a PO file's msgids come from the image: give --image IMAGE");
+    Result r =
+        quelvar::ConvertTranslation(args[0], args[1], toPo ? &run.image : nullptr, run.Options());
+    if (r != quelvar::kSuccess)
+        return Fail("convert", run.failure.code != quelvar::kSuccess
+                                   ? run.failure
+                                   : quelvar::Failure{r, quelvar::FailureCause::None, {}});
+    run.Say("converted " + Show(args[0]) + " to " + Show(args[1]));
     return kExitOk;
 }
 
@@ -297,6 +409,32 @@ int Run(const std::vector<std::string>& argv) {
                 return Usage("--language takes one ID");
             if (!quelvar::ParseLanguageId(std::string_view(argv[++i]), run.languageFilter))
                 return Usage(("not a language id: " + argv[i]).c_str());
+        } else if (a == "--format") {
+            if (run.format != quelvar::TextFormat::ByExtension || i + 1 >= argv.size())
+                return Usage("--format takes po or lng");
+            const std::string& f = argv[++i];
+            if (f != "po" && f != "lng")
+                return Usage(("unknown format " + f).c_str());
+            run.format = f == "po" ? quelvar::TextFormat::Po : quelvar::TextFormat::Lng;
+        } else if (a == "--lang-id") {
+            if (command != "import")
+                return Usage("--lang-id belongs to import");
+            if (run.targetLanguage != quelvar::kNoLanguageOverride || i + 1 >= argv.size())
+                return Usage("--lang-id takes one ID");
+            if (!quelvar::ParseLanguageId(std::string_view(argv[++i]), run.targetLanguage))
+                return Usage(("not a language id: " + argv[i]).c_str());
+        } else if (a == "--fuzzy") {
+            if (command != "import" && command != "convert")
+                return Usage("--fuzzy belongs to import and convert");
+            run.useFuzzy = true;
+        } else if (a == "--source" || a == "--image") {
+            bool source = a == "--source";
+            if (command != (source ? "export" : "convert"))
+                return Usage((a + (source ? " belongs to export" : " belongs to convert")).c_str());
+            std::filesystem::path& p = source ? run.source : run.image;
+            if (!p.empty() || i + 1 >= argv.size())
+                return Usage((a + " takes one path").c_str());
+            p = ToPath(argv[++i]);
         } else if (a == "-q") {
             run.quiet = true;
         } else if (a == "--") {
@@ -312,6 +450,8 @@ int Run(const std::vector<std::string>& argv) {
         return RunExport(paths, run);
     if (command == "import")
         return RunImport(paths, haveOutput ? &output : nullptr, run);
+    if (command == "convert")
+        return RunConvert(paths, run);
     return Usage(("unknown command " + command).c_str());
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "driver/files.h"
+#include "driver/po_files.h"
 #include "driver/steps.h"
 #include "exchange/language_file.h"
 #include "formats/handlers.h"
@@ -137,25 +138,37 @@ Failure ExportSection(const ResourceSection& section, const WalkOptions& options
 Failure ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& headers,
                       const pe::RebuildPlan& plan, const ResourceSection& section,
                       WalkOptions options, const std::filesystem::path& languagePath,
-                      const OutputPaths& output) {
+                      const OutputPaths& output, const Options& choices) {
     LanguageTable table;
-    if (Failure f = LoadLanguage(languagePath, table); f.code != kSuccess)
-        return f;
-    if (Result r = ReadLanguageOverride(table, options.languageOverride); r != kSuccess) {
-        // The failure alone cannot show which value was refused: a notice quotes it.
-        if (options.notify)
-            options.notify(Notice{NoticeKind::LanguageValueRefused,
-                                  std::u16string(FindValue(table, u"LANG").value_or(u"")),
-                                  {}});
-        return Fail(r, languagePath);
+    PoCatalog catalog;
+    TextSource source;
+    if (ChosenFormat(choices, languagePath) == TextFormat::Po) {
+        if (Result r = LoadPoTranslation(languagePath, section, choices, options, catalog);
+            r != kSuccess)
+            return Fail(r, languagePath);
+        source = PoSource(catalog, choices.useFuzzy);
+    } else {
+        if (Failure f = LoadLanguage(languagePath, table); f.code != kSuccess)
+            return f;
+        if (Result r = ReadLanguageOverride(table, options.languageOverride); r != kSuccess) {
+            // The failure alone cannot show which value was refused: a notice quotes it.
+            if (options.notify)
+                options.notify(Notice{NoticeKind::LanguageValueRefused,
+                                      std::u16string(FindValue(table, u"LANG").value_or(u"")),
+                                      {}});
+            return Fail(r, languagePath);
+        }
+        source = LanguageFileSource(table);
     }
+    if (choices.targetLanguage != kNoLanguageOverride)
+        options.languageOverride = choices.targetLanguage;
     options.targetRva = plan.targetRva;
     SectionWriter writer;
     // Room for the usual growth (translations a quarter longer than the texts they replace);
     // the section grows if they need more.
     size_t rawSize = plan.resource->rawSize;
     writer.bytes.reserve(rawSize + rawSize / 4 + 65536);
-    RebuildSection(section, ResourceHandlers(), options, LanguageFileSource(table), writer);
+    RebuildSection(section, ResourceHandlers(), options, source, writer);
     pe::UpdatedImage updated;
     if (Result r = pe::BuildUpdatedImage(image, headers, plan, writer.bytes, updated);
         r != kSuccess)
@@ -226,15 +239,27 @@ Failure Process(const std::filesystem::path& imagePath, const std::filesystem::p
     walk.languageFilter = options.languageFilter;
     walk.notify = options.notify;
     try {
+        if (!import && !options.pseudoExpand &&
+            ChosenFormat(options, languagePath) == TextFormat::Po) {
+            Result r = ExportPo(section, walk, languagePath, MakePoExport(imagePath));
+            return r == kSuccess ? Failure{} : Fail(r, languagePath);
+        }
         if (!import)
             return ExportSection(section, walk, output, options.pseudoExpand);
-        return ImportSection(image, headers, plan, section, walk, languagePath, output);
+        return ImportSection(image, headers, plan, section, walk, languagePath, output, options);
     } catch (const std::bad_alloc&) {
         return Fail(kErrorOutOfMemory, {});
     }
 }
 
 }  // namespace
+
+TextFormat FormatOfPath(const std::filesystem::path& path) {
+    std::u8string e = path.extension().u8string();
+    for (char8_t& c : e)
+        c = c >= u8'A' && c <= u8'Z' ? static_cast<char8_t>(c - u8'A' + u8'a') : c;
+    return e == u8".po" || e == u8".pot" ? TextFormat::Po : TextFormat::Lng;
+}
 
 std::filesystem::path UpdateCopyPath(const std::filesystem::path& imagePath) {
     std::filesystem::path copy = imagePath;

@@ -51,10 +51,22 @@ struct Failure {
     std::filesystem::path path;  // the file the failure concerns; empty when none
 };
 
+// The text formats: the language file and gettext PO.
+enum class TextFormat {
+    ByExtension,  // PO for a path ending in ".po" or ".pot", otherwise the language file
+    Lng,
+    Po,
+};
+
+// The format a path's extension names.
+TextFormat FormatOfPath(const std::filesystem::path& path);
+
 // How one export or import runs.
 struct Options {
     // Export only the texts of the resources in this language; import translates only those
-    // resources and copies the others unchanged. kAllLanguages handles every resource.
+    // resources and copies the others unchanged. kAllLanguages handles every resource; a PO
+    // export then takes the image's only language, else English (1033) when present, else
+    // the language with most texts, and a PO import the source language its header names.
     uint32_t languageFilter = kAllLanguages;
     // Receives what the operation has to say without failing; empty drops it.
     NoticeSink notify;
@@ -63,6 +75,12 @@ struct Options {
     // Export: write the pseudo-translation of every text (see PseudoTranslate), padded by this
     // many percent, with "LANG" set to the pseudo-locale, instead of the texts.
     std::optional<unsigned> pseudoExpand = std::nullopt;
+    TextFormat format = TextFormat::ByExtension;
+    // Import: the language id translated resources receive, over the file's own ("LANG=",
+    // the PO "Language" header); kNoLanguageOverride leaves it to the file.
+    uint32_t targetLanguage = kNoLanguageOverride;
+    // PO import: apply fuzzy translations too.
+    bool useFuzzy = false;
 };
 
 // Export when `outputPath` is null: writes the language file. Import otherwise: reads the
@@ -89,6 +107,19 @@ inline Result ProcessImage(const std::filesystem::path& imagePath,
     options.languageFilter = languageFilter;
     return ProcessImage(imagePath, languagePath, outputPath, options);
 }
+
+// Harvest: writes a PO file whose msgids are the texts of `original` and whose msgstrs are the
+// texts of `translated` under the same keys, its target language that of `translated`. Keys
+// of only one image are said (KeyInOneImage). Returns as ProcessImage's export.
+Result HarvestTranslation(const std::filesystem::path& original,
+                          const std::filesystem::path& translated,
+                          const std::filesystem::path& poPath, const Options& options);
+
+// Converts a language file into a PO file, the msgids taken from `image`, or a PO file into a
+// language file (`image` null). Returns as ProcessImage, or 87 for a pair of formats that
+// cannot be converted (or a language file without an image).
+Result ConvertTranslation(const std::filesystem::path& from, const std::filesystem::path& to,
+                          const std::filesystem::path* image, const Options& options);
 
 struct InPlaceImport {
     Result result = kSuccess;

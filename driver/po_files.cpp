@@ -1,0 +1,314 @@
+#include "driver/po_files.h"
+
+#include <ctime>
+#include <map>
+#include <new>
+#include <unordered_map>
+#include <vector>
+
+#include "base/utf16.h"
+#include "driver/files.h"
+#include "driver/steps.h"
+#include "exchange/language_file.h"
+#include "exchange/language_names.h"
+#include "formats/handlers.h"
+#include "formats/version_info.h"
+#include "pe/headers.h"
+#include "pe/rebuild.h"
+#include "platform/platform.h"
+
+namespace quelvar {
+
+namespace {
+
+// A PO file larger than this is refused rather than read in part.
+constexpr uint64_t kMaxPoFileSize = uint64_t{1} << 30;
+
+std::string Utf8Path(const std::filesystem::path& path) {
+    std::u8string s = path.u8string();
+    return std::string(s.begin(), s.end());
+}
+
+void Say(const WalkOptions& walk, Notice notice) {
+    if (walk.notify)
+        walk.notify(notice);
+}
+
+// The language of most texts: the only one, else English when present, else the one of most
+// texts (the lowest id of those).
+uint32_t ChooseSourceLanguage(const ResourceSection& section, const WalkOptions& walk) {
+    std::map<uint32_t, uint64_t> counts;
+    WalkOptions all = walk;
+    all.languageFilter = kAllLanguages;
+    all.notify = {};
+    ExportTexts(section, ResourceHandlers(), all,
+                [&counts](const TextItem& item) { ++counts[item.resource->language]; });
+    if (counts.empty())
+        return 0;
+    if (counts.size() == 1)
+        return counts.begin()->first;
+    uint32_t chosen = counts.begin()->first;
+    if (counts.count(0x409)) {
+        chosen = 0x409;
+    } else {
+        for (const auto& [language, n] : counts)
+            if (n > counts[chosen])
+                chosen = language;
+    }
+    Say(walk, Notice{NoticeKind::SourceLanguageChosen, {}, {chosen, counts.size()}});
+    return chosen;
+}
+
+// "ProductName ProductVersion" of the image's version information, or empty.
+std::string ProjectOf(const ResourceSection& section) {
+    static constexpr HandlerEntry kVersionHandler[] = {{kVersionType, ProcessVersionStrings}};
+    std::u16string name, version;
+    ExportTexts(section, kVersionHandler, WalkOptions{}, [&](const TextItem& item) {
+        std::u16string_view key = item.key.substr(item.key.rfind(u'.') + 1);
+        if (key == u"ProductName" && name.empty())
+            name = item.text;
+        else if (key == u"ProductVersion" && version.empty())
+            version = item.text;
+    });
+    std::u16string project = name;
+    if (!version.empty())
+        project += (project.empty() ? u"" : u" ") + version;
+    return ToUtf8(project);
+}
+
+std::string Now() {
+    std::time_t t = std::time(nullptr);
+    std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &t);
+#else
+    gmtime_r(&t, &utc);
+#endif
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M+0000", &utc);
+    return text;
+}
+
+// Writes a finished text file as export writes language files (through a draft put in place
+// once complete, a device or pipe directly).
+Result WriteTextFile(const std::filesystem::path& path, std::string_view text) {
+    std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    Result created = kSuccess;
+    Result r = WriteOutput(ChosenOutput(path), std::span(&bytes, 1), created);
+    return r == kSuccess ? kSuccess : created != kSuccess ? kErrorOpenFailed : r;
+}
+
+Result ReadPo(const std::filesystem::path& path, const Options& options, PoCatalog& catalog) {
+    std::vector<uint8_t> bytes;
+    uint64_t length = kMaxPoFileSize + 1;
+    if (!ReadWholeFile(path, bytes, length) || length > kMaxPoFileSize)
+        return kErrorOpenFailed;
+    PoError error = ParsePo(
+        std::string_view(reinterpret_cast<const char*>(bytes.data()), static_cast<size_t>(length)),
+        catalog);
+    if (error.problem == PoProblem::None)
+        return kSuccess;
+    if (options.notify)
+        options.notify(Notice{NoticeKind::PoSyntax,
+                              path.u16string(),
+                              {error.line, static_cast<uint64_t>(error.problem)}});
+    return kErrorInvalidData;
+}
+
+// The language id the PO's "Language" names: kNoLanguageOverride without one; 13 (said) for
+// a name the table does not know.
+Result TargetLanguageOf(const PoCatalog& catalog, const Options& options, uint32_t& id) {
+    id = kNoLanguageOverride;
+    std::string name = PoHeaderField(catalog, "Language");
+    if (name.empty() || LanguageIdOfName(name, id))
+        return kSuccess;
+    if (options.notify) {
+        std::u16string key;
+        AppendFromUtf8(key, name);
+        options.notify(Notice{NoticeKind::UnknownLanguage, key, {}});
+    }
+    return kErrorInvalidData;
+}
+
+// An image opened, its resource tree checked.
+Result Open(const std::filesystem::path& path, OpenedImage& image) {
+    if (Result r = OpenImage(path, image); r != kSuccess)
+        return image.view.data == nullptr ? kErrorFileNotFound : r;
+    return CheckResourceTree(image.section);
+}
+
+}  // namespace
+
+TextFormat ChosenFormat(const Options& options, const std::filesystem::path& path) {
+    if (options.format != TextFormat::ByExtension)
+        return options.format;
+    return FormatOfPath(path);
+}
+
+PoExport MakePoExport(const std::filesystem::path& imagePath) {
+    PoExport extra;
+    extra.fileName = Utf8Path(imagePath.filename());
+    return extra;
+}
+
+Result ExportPo(const ResourceSection& section, WalkOptions walk,
+                const std::filesystem::path& poPath, const PoExport& extra) {
+    if (walk.languageFilter == kAllLanguages)
+        walk.languageFilter = ChooseSourceLanguage(section, walk);
+    PoHeader header;
+    header.projectVersion = ProjectOf(section);
+    if (header.projectVersion.empty())
+        header.projectVersion = extra.fileName;
+    header.creationDate = Now();
+    header.language = extra.language;
+    header.sourceLanguage = walk.languageFilter;
+    PoWriter writer;
+    AppendPoHeader(writer.out, header);
+    std::u16string translation;
+    ExportTexts(section, ResourceHandlers(), walk, [&](const TextItem& item) {
+        translation.clear();
+        if (extra.translations != nullptr)
+            (*extra.translations)(item.key, translation);
+        AppendPoEntry(writer, item, translation);
+    });
+    return WriteTextFile(poPath, writer.out);
+}
+
+Result LoadPoTranslation(const std::filesystem::path& poPath, const ResourceSection& section,
+                         const Options& options, WalkOptions& walk, PoCatalog& catalog) {
+    if (Result r = ReadPo(poPath, options, catalog); r != kSuccess)
+        return r;
+    uint32_t sourceLanguage;
+    if (options.languageFilter == kAllLanguages && PoSourceLanguage(catalog, sourceLanguage))
+        walk.languageFilter = sourceLanguage;
+    if (options.targetLanguage != kNoLanguageOverride)
+        walk.languageOverride = options.targetLanguage;
+    else if (Result r = TargetLanguageOf(catalog, options, walk.languageOverride); r != kSuccess)
+        return r;
+
+    uint64_t fuzzy = 0;
+    for (const PoEntry& entry : catalog.entries)
+        fuzzy += entry.fuzzy && entry.hasContext && !entry.str.empty();
+    if (fuzzy > 0 && !options.useFuzzy)
+        Say(walk, Notice{NoticeKind::FuzzySkipped, {}, {fuzzy, 0}});
+
+    // Translations made for other texts than the program's are applied, and counted.
+    TextSource source = PoSource(catalog, options.useFuzzy);
+    uint64_t changed = 0;
+    std::u16string scratch;
+    WalkOptions quiet = walk;
+    quiet.notify = {};
+    ExportTexts(section, ResourceHandlers(), quiet, [&](const TextItem& item) {
+        auto it = catalog.byContext.find(std::u16string(item.key));
+        if (it != catalog.byContext.end() && catalog.entries[it->second].id != item.text &&
+            source(item.key, scratch))
+            ++changed;
+    });
+    if (changed > 0)
+        Say(walk, Notice{NoticeKind::SourceTextsChanged, {}, {changed, 0}});
+    return kSuccess;
+}
+
+Result HarvestTranslation(const std::filesystem::path& original,
+                          const std::filesystem::path& translated,
+                          const std::filesystem::path& poPath, const Options& options) {
+    try {
+        OpenedImage source, target;
+        if (Result r = Open(original, source); r != kSuccess)
+            return r;
+        if (Result r = Open(translated, target); r != kSuccess)
+            return r;
+        if (platform::SameFile(original, poPath) || platform::SameFile(translated, poPath))
+            return kErrorSharingViolation;
+        WalkOptions walk;
+        walk.notify = options.notify;
+        WalkOptions quiet;
+        uint32_t language = ChooseSourceLanguage(target.section, quiet);
+        quiet.languageFilter = language;
+        // The translated texts by key; the first text of a key wins, as on import.
+        std::unordered_map<std::u16string, std::u16string> texts;
+        std::vector<std::u16string> order;
+        ExportTexts(target.section, ResourceHandlers(), quiet, [&](const TextItem& item) {
+            if (texts.emplace(item.key, item.text).second)
+                order.emplace_back(item.key);
+        });
+        std::unordered_map<std::u16string, bool> seen;
+        TextSource lookup = [&](std::u16string_view key, std::u16string& text) {
+            auto it = texts.find(std::u16string(key));
+            if (it == texts.end()) {
+                if (seen.emplace(key, false).second)
+                    Say(walk, Notice{NoticeKind::KeyInOneImage, std::u16string(key), {0, 0}});
+                return false;
+            }
+            seen.emplace(key, true);
+            text = it->second;
+            return true;
+        };
+        PoExport extra = MakePoExport(original);
+        extra.translations = &lookup;
+        extra.language = LanguageNameOfId(language);
+        walk.languageFilter = options.languageFilter;
+        if (Result r = ExportPo(source.section, walk, poPath, extra); r != kSuccess)
+            return r;
+        for (const std::u16string& key : order)
+            if (!seen.count(key))
+                Say(walk, Notice{NoticeKind::KeyInOneImage, key, {1, 0}});
+        return kSuccess;
+    } catch (const std::bad_alloc&) {
+        return kErrorOutOfMemory;
+    }
+}
+
+Result ConvertTranslation(const std::filesystem::path& from, const std::filesystem::path& to,
+                          const std::filesystem::path* image, const Options& options) {
+    TextFormat in = FormatOfPath(from);
+    TextFormat out = ChosenFormat(options, to);
+    try {
+        if (in == TextFormat::Lng && out == TextFormat::Po && image != nullptr) {
+            LanguageTable table;
+            if (Failure f = LoadLanguage(from, table); f.code != kSuccess)
+                return f.code;
+            uint32_t language;
+            if (Result r = ReadLanguageOverride(table, language); r != kSuccess)
+                return r;
+            OpenedImage opened;
+            if (Result r = Open(*image, opened); r != kSuccess)
+                return r;
+            TextSource values = LanguageFileSource(table);
+            PoExport extra = MakePoExport(*image);
+            extra.translations = &values;
+            if (language != kNoLanguageOverride)
+                extra.language = LanguageNameOfId(language);
+            WalkOptions walk;
+            walk.languageFilter = options.languageFilter;
+            walk.notify = options.notify;
+            return ExportPo(opened.section, walk, to, extra);
+        }
+        if (in == TextFormat::Po && out == TextFormat::Lng) {
+            PoCatalog catalog;
+            if (Result r = ReadPo(from, options, catalog); r != kSuccess)
+                return r;
+            uint32_t language;
+            if (Result r = TargetLanguageOf(catalog, options, language); r != kSuccess)
+                return r;
+            std::u16string lines;
+            if (language != kNoLanguageOverride) {
+                lines = u"LANG=";
+                AppendDecimal(lines, language);
+                lines += u"\r\n";
+            }
+            for (const PoEntry& entry : catalog.entries)
+                if (entry.hasContext && !entry.str.empty() && (options.useFuzzy || !entry.fuzzy))
+                    AppendLanguageLine(lines, TextItem{entry.context, entry.str, {}, 0, nullptr});
+            std::vector<uint8_t> bytes = {0xFF, 0xFE};
+            AppendUnitsLE(bytes, lines);
+            return WriteTextFile(
+                to, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+        }
+        return kErrorInvalidParameter;
+    } catch (const std::bad_alloc&) {
+        return kErrorOutOfMemory;
+    }
+}
+
+}  // namespace quelvar

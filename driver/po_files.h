@@ -1,0 +1,36 @@
+// The driver's side of PO files: export of an image's texts with a header and one source
+// language, loading a PO file for import, harvest and conversion.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "driver/driver.h"
+#include "exchange/po.h"
+
+namespace quelvar {
+
+// The format an operation uses: the chosen one, or the one the path's extension names.
+TextFormat ChosenFormat(const Options& options, const std::filesystem::path& path);
+
+// What a PO export takes besides the texts.
+struct PoExport {
+    std::string fileName;  // the image's file name, the project without version information
+    const TextSource* translations = nullptr;  // the msgstrs; null leaves them empty
+    std::string language;                      // the target language's name, when known
+};
+PoExport MakePoExport(const std::filesystem::path& imagePath);
+
+// Writes the PO file of the texts of `section` in the walk's language, or in the language
+// chosen for it when the walk takes all. Returns as ProcessImage's export.
+Result ExportPo(const ResourceSection& section, WalkOptions walk,
+                const std::filesystem::path& poPath, const PoExport& extra);
+
+// Loads a PO file for import into `catalog` and sets the walk's language (the file's source
+// language unless `options` names one) and new language id (its "Language"). Says skipped
+// fuzzy entries and msgids that differ from the section's texts. Returns 0, 110 when the file
+// cannot be read, or 13 for a malformed file or an unknown language (both said).
+Result LoadPoTranslation(const std::filesystem::path& poPath, const ResourceSection& section,
+                         const Options& options, WalkOptions& walk, PoCatalog& catalog);
+
+}  // namespace quelvar

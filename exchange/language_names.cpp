@@ -1,0 +1,106 @@
+#include "exchange/language_names.h"
+
+#include <string>
+
+namespace quelvar {
+
+namespace {
+
+struct LanguageName {
+    uint32_t id;
+    std::string_view name;
+};
+
+// One row a name. The first row of a language, in this order, is what its bare code gives.
+constexpr LanguageName kNames[] = {
+    {0x0436, "af_ZA"}, {0x041C, "sq_AL"}, {0x0401, "ar_SA"},       {0x0C01, "ar_EG"},
+    {0x042B, "hy_AM"}, {0x042D, "eu_ES"}, {0x0423, "be_BY"},       {0x0445, "bn_IN"},
+    {0x0402, "bg_BG"}, {0x0403, "ca_ES"}, {0x0804, "zh_CN"},       {0x0404, "zh_TW"},
+    {0x0C04, "zh_HK"}, {0x1004, "zh_SG"}, {0x1404, "zh_MO"},       {0x041A, "hr_HR"},
+    {0x0405, "cs_CZ"}, {0x0406, "da_DK"}, {0x0413, "nl_NL"},       {0x0813, "nl_BE"},
+    {0x0409, "en_US"}, {0x0809, "en_GB"}, {0x0C09, "en_AU"},       {0x1009, "en_CA"},
+    {0x1409, "en_NZ"}, {0x1809, "en_IE"}, {0x0425, "et_EE"},       {0x0464, "fil_PH"},
+    {0x040B, "fi_FI"}, {0x040C, "fr_FR"}, {0x080C, "fr_BE"},       {0x0C0C, "fr_CA"},
+    {0x100C, "fr_CH"}, {0x0456, "gl_ES"}, {0x0437, "ka_GE"},       {0x0407, "de_DE"},
+    {0x0807, "de_CH"}, {0x0C07, "de_AT"}, {0x0408, "el_GR"},       {0x040D, "he_IL"},
+    {0x0439, "hi_IN"}, {0x040E, "hu_HU"}, {0x040F, "is_IS"},       {0x0421, "id_ID"},
+    {0x0410, "it_IT"}, {0x0810, "it_CH"}, {0x0411, "ja_JP"},       {0x043F, "kk_KZ"},
+    {0x0412, "ko_KR"}, {0x0426, "lv_LV"}, {0x0427, "lt_LT"},       {0x042F, "mk_MK"},
+    {0x043E, "ms_MY"}, {0x0414, "nb_NO"}, {0x0814, "nn_NO"},       {0x0429, "fa_IR"},
+    {0x0415, "pl_PL"}, {0x0816, "pt_PT"}, {0x0416, "pt_BR"},       {0x0418, "ro_RO"},
+    {0x0419, "ru_RU"}, {0x0C1A, "sr_RS"}, {0x081A, "sr_RS@latin"}, {0x041B, "sk_SK"},
+    {0x0424, "sl_SI"}, {0x0C0A, "es_ES"}, {0x080A, "es_MX"},       {0x2C0A, "es_AR"},
+    {0x0441, "sw_KE"}, {0x041D, "sv_SE"}, {0x0449, "ta_IN"},       {0x044A, "te_IN"},
+    {0x041E, "th_TH"}, {0x041F, "tr_TR"}, {0x0422, "uk_UA"},       {0x0420, "ur_PK"},
+    {0x0443, "uz_UZ"}, {0x042A, "vi_VN"},
+};
+
+// Names that stand for another: Norwegian is Bokmål.
+constexpr LanguageName kAliases[] = {{0x0414, "no"}, {0x0414, "no_NO"}};
+
+char Lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (Lower(a[i]) != Lower(b[i]))
+            return false;
+    return true;
+}
+
+// The first row whose name is `want`, or with `countryFree`, whose name without its "_CC"
+// is `want`.
+bool Find(std::string_view want, bool countryFree, uint32_t& id) {
+    for (const LanguageName* table : {kAliases, kNames}) {
+        size_t n = table == kAliases ? std::size(kAliases) : std::size(kNames);
+        for (size_t i = 0; i < n; ++i) {
+            std::string name(table[i].name);
+            if (countryFree) {
+                size_t us = name.find('_'), at = name.find('@');
+                if (us != std::string::npos)
+                    name.erase(us, (at == std::string::npos ? name.size() : at) - us);
+            }
+            if (SameName(name, want)) {
+                id = table[i].id;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool LanguageIdOfName(std::string_view name, uint32_t& id) {
+    std::string n(name);
+    for (char& c : n)
+        if (c == '-')
+            c = '_';
+    size_t dot = n.find('.');
+    if (dot != std::string::npos) {
+        size_t at = n.find('@', dot);
+        n.erase(dot, (at == std::string::npos ? n.size() : at) - dot);
+    }
+    if (n.empty() || n.size() > 32)
+        return false;
+    if (Find(n, false, id))
+        return true;
+    // "de_LU" or "sr_ME@latin": the language (and variant) without the country.
+    size_t us = n.find('_'), at = n.find('@');
+    std::string bare = n;
+    if (us != std::string::npos)
+        bare.erase(us, (at == std::string::npos ? n.size() : at) - us);
+    return Find(bare, true, id);
+}
+
+std::string_view LanguageNameOfId(uint32_t id) {
+    for (const LanguageName& row : kNames)
+        if (row.id == id)
+            return row.name;
+    return {};
+}
+
+}  // namespace quelvar

@@ -1,0 +1,259 @@
+// PO files with the real GNU gettext tools, end to end through quelvar-cli: what msgfmt
+// accepts, what msgcat, msgattrib and msgmerge write back, a translation carried to the next
+// program version, a harvested translated build, and files that are refused.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <string>
+
+#include "exchange/po.h"
+#include "pe_builder.h"
+
+namespace quelvar {
+namespace {
+
+using test::Bytes;
+
+struct ShellRun {
+    int status;
+    std::string err;
+};
+
+// Runs a shell command in `dir`; "quelvar-cli" names the program under test.
+ShellRun Shell(const std::string& command, const test::TempDir& dir) {
+    std::string errFile = (dir / "stderr.txt").string();
+    std::string line = "cd '" + dir.path.string() + "' && quelvar_cli='" + QUELVAR_CLI + "' && (" +
+                       command + ") >/dev/null 2>'" + errFile + "'";
+    size_t at;
+    while ((at = line.find("quelvar-cli ")) != std::string::npos)
+        line.replace(at, 12, "\"$quelvar_cli\" ");
+    int raw = std::system(line.c_str());
+    Bytes e = test::ReadFileBytes(errFile);
+    return ShellRun{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, std::string(e.begin(), e.end())};
+}
+
+std::string ReadText(const std::filesystem::path& path) {
+    Bytes b = test::ReadFileBytes(path);
+    return std::string(b.begin(), b.end());
+}
+
+void WriteText(const std::filesystem::path& path, std::string_view text) {
+    test::WriteFileBytes(path, Bytes(text.begin(), text.end()));
+}
+
+PoCatalog ReadCatalog(const std::filesystem::path& path) {
+    PoCatalog catalog;
+    std::string text = ReadText(path);
+    PoError e = ParsePo(text, catalog);
+    EXPECT_EQ(e.problem, PoProblem::None) << path << ":" << e.line;
+    return catalog;
+}
+
+const PoEntry* Entry(const PoCatalog& c, std::u16string_view key) {
+    auto it = c.byContext.find(std::u16string(key));
+    return it == c.byContext.end() ? nullptr : &c.entries[it->second];
+}
+
+class PoTools : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        for (const char* tool : {"msgfmt", "msgcat", "msgattrib", "msgmerge", "msgen", "msgfilter"})
+            if (std::system((std::string("command -v ") + tool + " >/dev/null").c_str()) != 0)
+                GTEST_SKIP() << "no " << tool << " (gettext)";
+    }
+    // A translation of a template: every msgstr "DE " and its msgid, Language "de".
+    void Translate(const std::string& pot, const std::string& po) {
+        ASSERT_EQ(
+            Shell("msgen " + pot + " | msgfilter --keep-header -o " + po + " sed -e 's/^/DE /'",
+                  dir)
+                .status,
+            0);
+        std::string text = ReadText(dir / po);
+        size_t at = text.find("\"Language: \\n\"");
+        ASSERT_NE(at, std::string::npos);
+        text.replace(at, 14, "\"Language: de\\n\"");
+        WriteText(dir / po, text);
+    }
+    test::TempDir dir;
+};
+
+TEST_F(PoTools, EverySampleExportsAPoTheToolsAcceptAndKeep) {
+    if (test::SampleImageDir().empty())
+        GTEST_SKIP() << "no mingw-w64";
+    int images = 0;
+    for (const auto& file : std::filesystem::directory_iterator(test::SampleImageDir())) {
+        if (file.path().extension() != ".exe")
+            continue;
+        ++images;
+        std::string name = file.path().stem().string();
+        std::filesystem::copy_file(file.path(), dir / (name + ".exe"));
+        ASSERT_EQ(Shell("quelvar-cli export " + name + ".exe " + name + ".pot", dir).status, 0);
+        ShellRun check =
+            Shell("msgfmt --check-format --check-header -o /dev/null " + name + ".pot", dir);
+        EXPECT_EQ(check.status, 0) << name << ": " << check.err;
+        ReadCatalog(dir / (name + ".pot"));  // unique contexts: a repeated one is refused
+        ASSERT_EQ(Shell("msgcat -o " + name + ".cat.pot " + name + ".pot", dir).status, 0);
+        EXPECT_EQ(ReadText(dir / (name + ".cat.pot")), ReadText(dir / (name + ".pot"))) << name;
+    }
+    EXPECT_GT(images, 5);
+    // The project named by the version information.
+    EXPECT_NE(ReadText(dir / "strings32.pot").find("\"Project-Id-Version: Strings Sample 2.5\\n\""),
+              std::string::npos);
+    EXPECT_NE(ReadText(dir / "basic32.pot").find("\"Project-Id-Version: basic32.exe\\n\""),
+              std::string::npos);
+}
+
+// The same translation as a PO file, rewritten by msgcat and msgattrib, converted to and from
+// a language file, and as a language file written here: one image.
+TEST_F(PoTools, EveryFormOfATranslationGivesTheSameImage) {
+    if (test::SampleImageDir().empty())
+        GTEST_SKIP() << "no mingw-w64";
+    std::filesystem::copy_file(test::SampleImageDir() / "basic32.exe", dir / "app.exe");
+    ASSERT_EQ(Shell("quelvar-cli export app.exe app.pot", dir).status, 0);
+    Translate("app.pot", "de.po");
+    PoCatalog catalog = ReadCatalog(dir / "de.po");
+    std::u16string lines = u"LANG=1031\r\n";
+    for (const PoEntry& e : catalog.entries) {
+        lines += e.context + u"=";
+        for (char16_t u : e.str) {
+            if (u == u'\n' || u == u'\r' || u == u'\\')
+                lines += u == u'\n' ? u"\\n" : u == u'\r' ? u"\\r" : u"\\\\";
+            else
+                lines += u;
+        }
+        lines += u"\r\n";
+    }
+    test::WriteFileBytes(dir / "de.lng", test::LanguageFile(lines));
+    ASSERT_EQ(Shell("quelvar-cli import app.exe de.lng -o lng.exe --language 1033", dir).status, 0);
+    Bytes expected = test::ReadFileBytes(dir / "lng.exe");
+
+    // The forms, and what import needs besides: the Translate Toolkit's pot2po takes the
+    // header of the template, which names no language.
+    const std::pair<const char*, const char*> forms[] = {
+        {"cp de.po x.po", ""},
+        {"msgcat --width=30 -o x.po de.po", ""},
+        {"msgattrib --no-wrap --sort-output --no-location -o x.po de.po", ""},
+        {"quelvar-cli convert de.po x.lng && quelvar-cli convert x.lng x.po --image app.exe", ""},
+        {"pot2po --progress=none -t de.po -i app.pot -o x.po", " --lang-id 1031"},
+    };
+    for (const auto& [form, options] : forms) {
+        if (std::string(form).starts_with("pot2po") &&
+            std::system("command -v pot2po >/dev/null") != 0)
+            continue;  // no Translate Toolkit
+        std::filesystem::remove(dir / "out.exe");
+        ASSERT_EQ(Shell(form, dir).status, 0) << form;
+        ShellRun r =
+            Shell(std::string("quelvar-cli import app.exe x.po -o out.exe") + options, dir);
+        ASSERT_EQ(r.status, 0) << form << ": " << r.err;
+        EXPECT_EQ(test::ReadFileBytes(dir / "out.exe"), expected) << form;
+    }
+}
+
+Bytes Version(const std::vector<std::u16string>& strings) {
+    return test::BuildImage({{test::Id(6), test::Id(1), 1033, test::StringBlock(strings)}});
+}
+
+// The workflow of a new program version: msgmerge carries the translation over, a changed text
+// comes back fuzzy with its previous msgid, a new one untranslated; the import applies what
+// was carried.
+TEST_F(PoTools, MsgmergeCarriesATranslationToTheNextVersion) {
+    test::WriteFileBytes(dir / "v1.exe", Version({u"Open", u"Close the file", u"Exit"}));
+    test::WriteFileBytes(dir / "v2.exe",
+                         Version({u"Open", u"Close the open file", u"Exit", u"Show help"}));
+    ASSERT_EQ(Shell("quelvar-cli export v1.exe v1.pot", dir).status, 0);
+    Translate("v1.pot", "de.po");
+    ASSERT_EQ(Shell("quelvar-cli export v2.exe v2.pot", dir).status, 0);
+
+    // The old translation on the new version is applied, and said to be out of date.
+    ShellRun stale = Shell("quelvar-cli import v2.exe de.po -o stale.exe", dir);
+    EXPECT_EQ(stale.status, 0);
+    EXPECT_NE(stale.err.find("1 translations are for other source texts; run msgmerge"),
+              std::string::npos)
+        << stale.err;
+
+    ASSERT_EQ(Shell("msgmerge --quiet --previous -o de.v2.po de.po v2.pot", dir).status, 0);
+    PoCatalog merged = ReadCatalog(dir / "de.v2.po");
+    const PoEntry* open = Entry(merged, u"6.1.0");
+    const PoEntry* changed = Entry(merged, u"6.1.1");
+    const PoEntry* added = Entry(merged, u"6.1.3");
+    ASSERT_TRUE(open && changed && added);
+    EXPECT_EQ(open->str, u"DE Open");
+    EXPECT_FALSE(open->fuzzy);
+    EXPECT_TRUE(changed->fuzzy);
+    EXPECT_EQ(changed->id, u"Close the open file");
+    EXPECT_NE(ReadText(dir / "de.v2.po").find("#| msgid \"Close the file\""), std::string::npos);
+    EXPECT_EQ(added->str, u"");
+    EXPECT_EQ(PoHeaderField(merged, "Language"), "de");
+
+    ShellRun r = Shell("quelvar-cli import v2.exe de.v2.po -o v2.de.exe", dir);
+    ASSERT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("1 fuzzy translations were skipped"), std::string::npos) << r.err;
+    auto out = test::ReadResources(test::ReadFileBytes(dir / "v2.de.exe"));
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].language, u"1031");
+    EXPECT_EQ(out[0].data,
+              test::StringBlock({std::u16string(u"DE Open\0", 8), u"Close the open file",
+                                 std::u16string(u"DE Exit\0", 8), u"Show help"}));
+    // --fuzzy applies the fuzzy one too; --lang-id gives another language id.
+    ASSERT_EQ(
+        Shell("quelvar-cli import v2.exe de.v2.po -o f.exe --fuzzy --lang-id 2055", dir).status, 0);
+    out = test::ReadResources(test::ReadFileBytes(dir / "f.exe"));
+    EXPECT_EQ(out[0].language, u"2055");
+    EXPECT_EQ(out[0].data, test::StringBlock({std::u16string(u"DE Open\0", 8),
+                                              std::u16string(u"DE Close the file\0", 18),
+                                              std::u16string(u"DE Exit\0", 8), u"Show help"}));
+}
+
+// Harvest from a build that Quelvar translated: msgids of the original, msgstrs and language
+// of the translated build, keys of only one image said.
+TEST_F(PoTools, HarvestPairsTheKeysOfTwoBuilds) {
+    test::WriteFileBytes(dir / "v1.exe", Version({u"Open", u"Close", u"Exit"}));
+    test::WriteFileBytes(dir / "v2.exe", Version({u"Open", u"Close", u"Exit", u"Help"}));
+    test::WriteFileBytes(dir / "de.lng", test::LanguageFile(u"LANG=1031\r\n6.1.0=Öffnen\r\n"
+                                                            u"6.1.2=Be\xD83D\xDE00"
+                                                            u"enden\r\n"));
+    ASSERT_EQ(Shell("quelvar-cli import v1.exe de.lng -o v1.de.exe", dir).status, 0);
+    ShellRun r = Shell("quelvar-cli export -q --source v2.exe v1.de.exe de.po", dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "quelvar-cli: 6.1.3: only in the original\n");
+    PoCatalog c = ReadCatalog(dir / "de.po");
+    EXPECT_EQ(PoHeaderField(c, "Language"), "de_DE");
+    ASSERT_EQ(c.entries.size(), 4u);
+    EXPECT_EQ(c.entries[0].id, u"Open");
+    EXPECT_EQ(c.entries[0].str, u"Öffnen");
+    EXPECT_EQ(c.entries[1].str, u"Close");
+    EXPECT_EQ(c.entries[2].str,
+              u"Be\xD83D\xDE00"
+              u"enden");
+    EXPECT_EQ(c.entries[3].str, u"");
+    EXPECT_EQ(Shell("msgfmt --check-format --check-header -o /dev/null de.po", dir).status, 0);
+}
+
+// A file that cannot be used is refused with its line, and no image is written.
+TEST_F(PoTools, UnusableFilesAreRefusedWithTheirLine) {
+    test::WriteFileBytes(dir / "app.exe", Version({u"Open"}));
+    const std::string head = "msgid \"\"\nmsgstr \"Language: de\\n\"\n\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {head + "msgctxt \"6.1.0\"\nmsgid \"Open\nmsgstr \"x\"\n", "bad.po:5: the string has"},
+        {head + "msgctxt \"6.1.0\"\nmsgid \"Open\"\nmsgstr \"\\z\"\n", "bad.po:6: a backslash"},
+        {head + "msgctxt \"6.1.0\"\nmsgstr \"x\"\nmsgid \"Open\"\n", "bad.po:5: msgstr"},
+        {head + "msgctxt \"6.1.0\"\nmsgid \"Open\"\nmsgstr \"x\"\n\nmsgctxt \"6.1.0\"\n"
+                "msgid \"Other\"\nmsgstr \"y\"\n",
+         "bad.po:8: an earlier entry"},
+        {head + "msgctxt \"6.1.0\"\nmsgid \"Open\"\nmsgid_plural \"Opens\"\n",
+         "bad.po:6: plural forms"},
+        {"msgid \"\"\nmsgstr \"Language: tlh\\n\"\n", "unknown language \"tlh\""},
+    };
+    for (const auto& [text, said] : cases) {
+        WriteText(dir / "bad.po", text);
+        ShellRun r = Shell("quelvar-cli import app.exe bad.po -o out.exe", dir);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(dir / "out.exe"));
+    }
+    // An unknown language with --lang-id is no obstacle.
+    EXPECT_EQ(Shell("quelvar-cli import app.exe bad.po -o out.exe --lang-id 1031", dir).status, 0);
+}
+
+}  // namespace
+}  // namespace quelvar
