@@ -2,8 +2,8 @@
 // resource a new language) and once with the image's own export with every value edited.
 // An update copy written by a successful import must be an image the driver reads again.
 #include "driver/driver.h"
-#include "fuzz_support.h"
 #include "exchange/language_file.h"
+#include "fuzz_support.h"
 
 namespace {
 

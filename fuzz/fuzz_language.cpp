@@ -3,8 +3,8 @@
 // from a file index the same way, and escaping then decoding a value gives it back.
 #include <string>
 
-#include "fuzz_support.h"
 #include "exchange/language_file.h"
+#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace quelvar;
