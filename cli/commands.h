@@ -20,4 +20,8 @@ int RunCheck(const std::vector<std::string>& args, const Reporting& report);
 // pseudo IMAGE OUT.lng [--expand PERCENT] [--language ID]
 int RunPseudo(const std::vector<std::string>& args, const Reporting& report);
 
+// Import: says the errors that check finds in the translation, as warnings on stderr, and
+// returns how many there are.
+size_t WarnOfCheckErrors(const std::string& translation, const CheckReport& report);
+
 }  // namespace quelvar::cli

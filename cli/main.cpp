@@ -26,7 +26,7 @@ const char* kUsage =
     "usage: quelvar-cli export IMAGE [LANGFILE] [--language ID] [--format po|lng] [-q]\n"
     "       quelvar-cli export --source ORIGINAL IMAGE [POFILE] [--language ID] [-q]\n"
     "       quelvar-cli import IMAGE LANGFILE [-o OUTPUT] [--language ID] [--format po|lng]\n"
-    "                          [--lang-id ID] [--fuzzy] [-q]\n"
+    "                          [--lang-id ID] [--fuzzy] [--strict] [-q]\n"
     "       quelvar-cli convert FROM TO [--image IMAGE] [--fuzzy] [-q]\n"
     "       quelvar-cli check IMAGE TRANSLATION [--language ID] [--format text|json]\n"
     "       quelvar-cli pseudo IMAGE OUT.lng [--expand PERCENT] [--language ID]\n"
@@ -60,6 +60,8 @@ const char* kUsage =
     "        from ORIGINAL, msgstrs from IMAGE (POFILE defaults to IMAGE's path with .po).\n"
     "convert  turns a language file into a PO file (the msgids from --image IMAGE) or a\n"
     "        PO file into a language file.\n"
+    "--strict  import: refuse a translation in which check finds errors (they are\n"
+    "        said as warnings and the import goes on without it).\n"
     "-q      says nothing on success (the status line goes to standard error).\n"
     "LANGFILE - is standard output for export and standard input for import.\n";
 
@@ -278,6 +280,7 @@ struct Command {
     bool useFuzzy = false;
     std::filesystem::path source, image;  // --source, --image; empty when not given
     bool quiet = false;
+    bool strict = false;  // import: refuse a translation in which check finds errors
     quelvar::Failure failure;
 
     quelvar::Options Options() {
@@ -355,6 +358,22 @@ int RunImport(const std::vector<std::filesystem::path>& args, const std::filesys
     if (args.size() != 2)
         return Usage("import takes IMAGE and LANGFILE");
     const std::filesystem::path& image = args[0];
+    // The errors check finds are said first (a translation from a pipe or standard input
+    // cannot be read twice and is not checked); --strict refuses them.
+    std::error_code ec;
+    if (args[1] != quelvar::kStandardStream && std::filesystem::is_regular_file(args[1], ec)) {
+        quelvar::CheckReport report;
+        quelvar::Options options = run.Options();
+        options.notify = {};
+        options.failure = nullptr;
+        if (quelvar::CheckImage(image, args[1], options, report) == quelvar::kSuccess &&
+            quelvar::cli::WarnOfCheckErrors(Show(args[1]), report) > 0 && run.strict) {
+            std::fprintf(stderr,
+                         "quelvar-cli: import refused: the translation has errors "
+                         "(--strict)\n");
+            return kExitFailed;
+        }
+    }
     if (output != nullptr) {
         if (quelvar::ProcessImage(image, args[1], output, run.Options()) != quelvar::kSuccess)
             return Fail("import", run.failure);
@@ -435,6 +454,10 @@ int Run(const std::vector<std::string>& argv) {
             if (!p.empty() || i + 1 >= argv.size())
                 return Usage((a + " takes one path").c_str());
             p = ToPath(argv[++i]);
+        } else if (a == "--strict") {
+            if (command != "import")
+                return Usage("--strict belongs to import");
+            run.strict = true;
         } else if (a == "-q") {
             run.quiet = true;
         } else if (a == "--") {

@@ -5,6 +5,7 @@
 #include "base/utf16.h"
 #include "driver/driver.h"
 #include "driver/files.h"
+#include "driver/po_files.h"
 #include "driver/steps.h"
 #include "exchange/language_file.h"
 #include "formats/handlers.h"
@@ -20,21 +21,37 @@ Result CheckImage(const std::filesystem::path& imagePath,
         return opened.view.data == nullptr ? kErrorFileNotFound : r;
     if (Result r = CheckResourceTree(opened.section); r != kSuccess)
         return r;
+    WalkOptions walk;
+    walk.languageFilter = options.languageFilter;
+    walk.notify = options.notify;
     LanguageTable table;
-    if (Failure f = LoadLanguage(translationPath, table); f.code != kSuccess) {
-        if (options.failure != nullptr)
-            *options.failure = f;
-        return f.code;
+    PoCatalog catalog;
+    TextSource translations;
+    std::vector<KeyLine> keyLines;
+    if (ChosenFormat(options, translationPath) == TextFormat::Po) {
+        // The PO file names its source language: only those texts are compared.
+        if (Result r = LoadPoTranslation(translationPath, opened.section, options, walk, catalog);
+            r != kSuccess)
+            return r;
+        translations = PoSource(catalog, options.useFuzzy);
+        for (const PoEntry& entry : catalog.entries)
+            if (entry.hasContext)
+                keyLines.push_back({entry.context, static_cast<size_t>(entry.line)});
+    } else {
+        if (Failure f = LoadLanguage(translationPath, table); f.code != kSuccess) {
+            if (options.failure != nullptr)
+                *options.failure = f;
+            return f.code;
+        }
+        translations = LanguageFileSource(table);
+        keyLines = LanguageFileKeyLines(table);
     }
     try {
-        WalkOptions walk;
-        walk.languageFilter = options.languageFilter;
         walk.describe = true;
-        TextSource translations = LanguageFileSource(table);
+        walk.notify = {};  // the texts were said on loading; the walk says nothing new
         std::vector<CheckedText> texts;
         ExportTexts(opened.section, ResourceHandlers(), walk,
                     [&](const TextItem& item) { AddCheckedText(texts, item, translations); });
-        std::vector<KeyLine> keyLines = LanguageFileKeyLines(table);
         std::map<std::u16string_view, size_t> lineOf;
         std::vector<std::u16string> keys;
         for (const KeyLine& k : keyLines) {

@@ -354,6 +354,17 @@ TEST(Cli, CheckAndPseudo) {
               "(\"&\u00D6ffnen...\")\n"
               "de.lng: 10 texts checked: 1 errors, 0 warnings\n");
     EXPECT_EQ(Cli("check app.exe de.lng --format xml", dir).status, 2);
+    // Import says the errors as warnings and goes on; --strict refuses and writes nothing.
+    CliRun imported = Cli("import app.exe de.lng -o de.exe -q", dir);
+    EXPECT_EQ(imported.status, 0);
+    EXPECT_EQ(imported.err,
+              "quelvar-cli: warning: de.lng:2: 4.1.101: accelerator &\u00D6 is also "
+              "used by 4.1.100 (\"&\u00D6ffnen...\")\n");
+    EXPECT_EQ(Cli("import app.exe de.lng -o strict.exe --strict -q", dir).status, 1);
+    EXPECT_FALSE(std::filesystem::exists(dir / "strict.exe"));
+    // A PO file is checked as well, against its source language.
+    ASSERT_EQ(Cli("export app.exe app.pot -q", dir).status, 0);
+    EXPECT_EQ(Cli("check app.exe app.pot", dir).status, 0);
 
     ASSERT_EQ(Cli("pseudo app.exe ps.lng --expand 40", dir).status, 0);
     EXPECT_EQ(Cli("check app.exe ps.lng", dir).status, 0);
