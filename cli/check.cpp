@@ -122,9 +122,17 @@ struct Parsed {
     std::vector<std::string> paths;
     uint32_t languageFilter = kAllLanguages;
     std::string own;  // the value of the command's own option
+    bool quiet = false;
     bool ok = true;
     std::string problem;
 };
+
+Parsed Refused(std::string problem) {
+    Parsed p;
+    p.ok = false;
+    p.problem = std::move(problem);
+    return p;
+}
 
 Parsed Parse(const std::vector<std::string>& args, std::string_view ownOption) {
     Parsed p;
@@ -132,14 +140,16 @@ Parsed Parse(const std::vector<std::string>& args, std::string_view ownOption) {
         const std::string& a = args[i];
         bool valued = a == "--language" || a == ownOption;
         if (valued && i + 1 >= args.size()) {
-            p = Parsed{{}, kAllLanguages, {}, false, a + " takes a value"};
+            p = Refused(a + " takes a value");
         } else if (a == "--language") {
             if (!ParseLanguageId(std::string_view(args[++i]), p.languageFilter))
-                p = Parsed{{}, kAllLanguages, {}, false, "not a language id: " + args[i]};
+                p = Refused("not a language id: " + args[i]);
         } else if (a == ownOption) {
             p.own = args[++i];
+        } else if (a == "-q") {
+            p.quiet = true;
         } else if (a.size() > 1 && a[0] == '-') {
-            p = Parsed{{}, kAllLanguages, {}, false, "unknown option " + a};
+            p = Refused("unknown option " + a);
         } else {
             p.paths.push_back(a);
         }
@@ -237,8 +247,9 @@ int RunPseudo(const std::vector<std::string>& args, const Reporting& report) {
     options.failure = &failure;
     if (ProcessImage(ToPath(p.paths[0]), ToPath(p.paths[1]), nullptr, options) != kSuccess)
         return report.fail("pseudo", failure);
-    std::fprintf(stderr, "quelvar-cli: pseudo-translated %s into %s\n", p.paths[0].c_str(),
-                 p.paths[1].c_str());
+    if (!p.quiet)
+        std::fprintf(stderr, "quelvar-cli: pseudo-translated %s into %s\n", p.paths[0].c_str(),
+                     p.paths[1].c_str());
     return 0;
 }
 

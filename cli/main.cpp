@@ -29,7 +29,7 @@ const char* kUsage =
     "                          [--lang-id ID] [--fuzzy] [--strict] [-q]\n"
     "       quelvar-cli convert FROM TO [--image IMAGE] [--fuzzy] [-q]\n"
     "       quelvar-cli check IMAGE TRANSLATION [--language ID] [--format text|json]\n"
-    "       quelvar-cli pseudo IMAGE OUT.lng [--expand PERCENT] [--language ID]\n"
+    "       quelvar-cli pseudo IMAGE OUT.lng [--expand PERCENT] [--language ID] [-q]\n"
     "       quelvar-cli -h | --help | --version\n"
     "\n"
     "export  writes every text of the image's string tables, menus and dialogs into a\n"
