@@ -4,6 +4,7 @@
 #include <map>
 
 #include "base/number.h"
+#include "base/utf16.h"
 
 namespace quelvar {
 
@@ -307,7 +308,10 @@ void AddCheckedText(std::vector<CheckedText>& texts, const TextItem& item,
     t.source = item.text;
     t.place = item.place;
     t.group = item.group;
+    // Texts group within one resource of one language.
     t.resource = item.key.substr(0, item.key.rfind(u'.') + 1);
+    if (item.resource != nullptr)
+        AppendDecimal(t.resource, item.resource->language);
     t.translated = translations && translations(item.key, t.translation);
     texts.push_back(std::move(t));
 }

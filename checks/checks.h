@@ -49,7 +49,9 @@ struct Finding {
 struct CheckedText {
     std::u16string key, source, place;
     uint32_t group = 0;
-    std::u16string resource;  // the key path of its resource: texts group within it
+    // Its resource: the key path ("4.102.") and, from an export, the language id after it.
+    // Texts group within one resource; its type is the key path's first part.
+    std::u16string resource;
     bool translated = false;
     std::u16string translation;
 };

@@ -229,7 +229,7 @@ void Tell(const quelvar::Notice& notice) {
         case quelvar::NoticeKind::SourceLanguageChosen: {
             std::string name(quelvar::LanguageNameOfId(static_cast<uint32_t>(n)));
             std::fprintf(stderr,
-                         "quelvar-cli: the image has texts in %llu languages; the PO file holds "
+                         "quelvar-cli: the image has texts in %llu languages; the file holds "
                          "language %llu%s%s%s (--language ID chooses another)\n",
                          static_cast<unsigned long long>(notice.counts[1]), n,
                          name.empty() ? "" : " (", name.c_str(), name.empty() ? "" : ")");

@@ -45,6 +45,9 @@ Result CheckImage(const std::filesystem::path& imagePath,
         }
         translations = LanguageFileSource(table);
         keyLines = LanguageFileKeyLines(table);
+        // The texts of one language are compared: other languages share their keys.
+        if (walk.languageFilter == kAllLanguages)
+            walk.languageFilter = ChooseSourceLanguage(opened.section, walk);
     }
     try {
         walk.describe = true;

@@ -244,6 +244,9 @@ Failure Process(const std::filesystem::path& imagePath, const std::filesystem::p
             Result r = ExportPo(section, walk, languagePath, MakePoExport(imagePath));
             return r == kSuccess ? Failure{} : Fail(r, languagePath);
         }
+        // A pseudo-translation holds one language's texts: other languages share their keys.
+        if (!import && options.pseudoExpand && walk.languageFilter == kAllLanguages)
+            walk.languageFilter = ChooseSourceLanguage(section, walk);
         if (!import)
             return ExportSection(section, walk, output, options.pseudoExpand);
         return ImportSection(image, headers, plan, section, walk, languagePath, output, options);

@@ -36,28 +36,6 @@ void Say(const WalkOptions& walk, Notice notice) {
 
 // The language of most texts: the only one, else English when present, else the one of most
 // texts (the lowest id of those).
-uint32_t ChooseSourceLanguage(const ResourceSection& section, const WalkOptions& walk) {
-    std::map<uint32_t, uint64_t> counts;
-    WalkOptions all = walk;
-    all.languageFilter = kAllLanguages;
-    all.notify = {};
-    ExportTexts(section, ResourceHandlers(), all,
-                [&counts](const TextItem& item) { ++counts[item.resource->language]; });
-    if (counts.empty())
-        return 0;
-    if (counts.size() == 1)
-        return counts.begin()->first;
-    uint32_t chosen = counts.begin()->first;
-    if (counts.count(0x409)) {
-        chosen = 0x409;
-    } else {
-        for (const auto& [language, n] : counts)
-            if (n > counts[chosen])
-                chosen = language;
-    }
-    Say(walk, Notice{NoticeKind::SourceLanguageChosen, {}, {chosen, counts.size()}});
-    return chosen;
-}
 
 // "ProductName ProductVersion" of the image's version information, or empty.
 std::string ProjectOf(const ResourceSection& section) {
@@ -138,6 +116,29 @@ Result Open(const std::filesystem::path& path, OpenedImage& image) {
 }
 
 }  // namespace
+
+uint32_t ChooseSourceLanguage(const ResourceSection& section, const WalkOptions& walk) {
+    std::map<uint32_t, uint64_t> counts;
+    WalkOptions all = walk;
+    all.languageFilter = kAllLanguages;
+    all.notify = {};
+    ExportTexts(section, ResourceHandlers(), all,
+                [&counts](const TextItem& item) { ++counts[item.resource->language]; });
+    if (counts.empty())
+        return 0;
+    if (counts.size() == 1)
+        return counts.begin()->first;
+    uint32_t chosen = counts.begin()->first;
+    if (counts.count(0x409)) {
+        chosen = 0x409;
+    } else {
+        for (const auto& [language, n] : counts)
+            if (n > counts[chosen])
+                chosen = language;
+    }
+    Say(walk, Notice{NoticeKind::SourceLanguageChosen, {}, {chosen, counts.size()}});
+    return chosen;
+}
 
 TextFormat ChosenFormat(const Options& options, const std::filesystem::path& path) {
     if (options.format != TextFormat::ByExtension)

@@ -13,6 +13,10 @@ namespace quelvar {
 // The format an operation uses: the chosen one, or the one the path's extension names.
 TextFormat ChosenFormat(const Options& options, const std::filesystem::path& path);
 
+// The one language a file of an image's texts holds when none was chosen: the image's only
+// language, else English (1033) when present, else the language with most texts (said).
+uint32_t ChooseSourceLanguage(const ResourceSection& section, const WalkOptions& walk);
+
 // What a PO export takes besides the texts.
 struct PoExport {
     std::string fileName;  // the image's file name, the project without version information

@@ -409,5 +409,26 @@ TEST(Cli, LanguageNoticesAreSaid) {
     EXPECT_EQ(Cli("export app.exe --language 1031 -q", dir).err, "");
 }
 
+// The pseudo-translation of every sample image passes check without errors and imports.
+TEST(Cli, PseudoTranslationsOfEverySampleCheckAndImport) {
+    std::filesystem::path samples = test::SampleImageDir();
+    if (samples.empty())
+        GTEST_SKIP() << "built without mingw-w64";
+    test::TempDir dir;
+    size_t images = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(samples)) {
+        if (entry.path().extension() != ".exe")
+            continue;
+        SCOPED_TRACE(entry.path().filename().string());
+        ++images;
+        std::filesystem::copy_file(entry.path(), dir / "app.exe",
+                                   std::filesystem::copy_options::overwrite_existing);
+        ASSERT_EQ(Cli("pseudo app.exe qps.lng -q", dir).status, 0);
+        EXPECT_EQ(Cli("check app.exe qps.lng", dir).status, 0);
+        EXPECT_EQ(Cli("import app.exe qps.lng -o qps.exe -q --strict", dir).status, 0);
+    }
+    EXPECT_GT(images, 5u);
+}
+
 }  // namespace
 }  // namespace quelvar
