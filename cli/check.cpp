@@ -233,6 +233,10 @@ int RunPseudo(const std::vector<std::string>& args, const Reporting& report) {
         return report.usage(p.problem.c_str());
     if (p.paths.size() != 2)
         return report.usage("pseudo takes IMAGE and OUT.lng");
+    if (FormatOfPath(ToPath(p.paths[1])) == TextFormat::Po)
+        return report.usage(
+            "pseudo writes a language file (.lng); quelvar-cli convert OUT.lng "
+            "OUT.po --image IMAGE makes a PO file of it");
     uint32_t expand = kDefaultExpand;
     if (!p.own.empty()) {
         ScannedInteger n = ScanInteger(std::string_view(p.own), IntegerSyntax{});

@@ -367,6 +367,7 @@ TEST(Cli, CheckAndPseudo) {
     EXPECT_EQ(Cli("check app.exe app.pot", dir).status, 0);
 
     ASSERT_EQ(Cli("pseudo app.exe ps.lng --expand 40", dir).status, 0);
+    EXPECT_EQ(Cli("pseudo app.exe ps.po", dir).status, 2);
     EXPECT_EQ(Cli("check app.exe ps.lng", dir).status, 0);
     ASSERT_EQ(Cli("import app.exe ps.lng -o ps.exe", dir).status, 0);
     auto resources = test::ReadResources(test::ReadFileBytes(dir / "ps.exe"));
