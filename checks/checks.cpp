@@ -15,10 +15,6 @@ constexpr size_t kTooLongFrom = 10;         // sources shorter than this are not
 constexpr size_t kMaxStringUnits = 0xFFFE;  // a string table entry, its zero aside
 constexpr uint32_t kMaxPointSize = 72;
 
-bool EndsWith(std::u16string_view text, std::u16string_view end) {
-    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
-}
-
 std::u16string_view ResourceType(const CheckedText& text) {
     std::u16string_view resource = text.resource;
     return resource.substr(0, resource.find(u'.'));
@@ -115,13 +111,13 @@ std::u16string Joined(const std::vector<std::u16string>& items) {
 // The "!format!" of a FormatMessage insert at the end ("%2!s!") is no punctuation.
 std::u16string_view Ending(std::u16string_view text) {
     size_t insert = text.rfind(u'%');
-    if (EndsWith(text, u"!") && insert != std::u16string_view::npos && insert + 2 < text.size() &&
+    if (text.ends_with(u"!") && insert != std::u16string_view::npos && insert + 2 < text.size() &&
         text[insert + 1] >= u'1' && text[insert + 1] <= u'9' &&
         text.find(u'!', insert) < text.size() - 1)
         return u"";
     while (!text.empty() && (text.back() == u' ' || text.back() == 0x3000))
         text.remove_suffix(1);
-    if (EndsWith(text, u"...") || EndsWith(text, u"\u2026"))
+    if (text.ends_with(u"...") || text.ends_with(u"\u2026"))
         return u"...";
     if (text.empty())
         return u"";
@@ -170,7 +166,7 @@ Finding Make(CheckKind kind, Severity severity, const CheckedText& text) {
 
 void CheckOne(const CheckedText& t, std::vector<Finding>& out) {
     std::u16string_view source = t.source, translation = t.translation;
-    if (EndsWith(t.key, u".FONT")) {
+    if (t.key.ends_with(u".FONT")) {
         if (!IsFontValue(translation))
             out.push_back(Make(CheckKind::BadFont, Severity::Error, t));
         return;
@@ -243,7 +239,7 @@ void CheckOne(const CheckedText& t, std::vector<Finding>& out) {
 }
 
 bool TakesAccelerator(const CheckedText& t) {
-    return !EndsWith(t.key, u".HEAD") && !EndsWith(t.key, u".FONT") &&
+    return !t.key.ends_with(u".HEAD") && !t.key.ends_with(u".FONT") &&
            (ResourceType(t) == u"4" || ResourceType(t) == u"5");
 }
 

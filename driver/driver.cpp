@@ -96,10 +96,6 @@ Failure LoadLanguage(const std::filesystem::path& languagePath, LanguageTable& t
 
 namespace {
 
-bool EndsWith(std::u16string_view text, std::u16string_view end) {
-    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
-}
-
 // Writes the texts, or with `pseudoExpand` their pseudo-translations, to a language file.
 Failure ExportSection(const ResourceSection& section, const WalkOptions& options,
                       const OutputPaths& paths, std::optional<unsigned> pseudoExpand) {
@@ -119,7 +115,7 @@ Failure ExportSection(const ResourceSection& section, const WalkOptions& options
             AppendUnitsLE(writer.pending, lang + u"\r\n");
             std::u16string pseudo;
             ExportTexts(section, ResourceHandlers(), options, [&](const TextItem& item) {
-                if (EndsWith(item.key, u".FONT"))
+                if (item.key.ends_with(u".FONT"))
                     return;  // a font is no text to translate
                 pseudo = PseudoTranslate(item.text, *pseudoExpand);
                 WriteLanguageLine(writer, TextItem{item.key, pseudo, {}, 0, item.resource});
