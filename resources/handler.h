@@ -67,6 +67,9 @@ struct ResourceContext {
     SectionWriter* writer = nullptr;     // import: null on export
     const NoticeSink* notify = nullptr;  // null or empty: notices are dropped
     ResourceInfo resource;
+    // Import: the language id the rebuilt resource is stored under (its own, or the language
+    // the walk gives translated resources); kNamedLanguage for a language named by a text.
+    uint32_t targetLanguage = kNamedLanguage;
     // Export: the place and group that the next texts are reported with (see TextItem). Only
     // worked out when `describe` is set: a sink that has no use for them spares the cost.
     bool describe = false;

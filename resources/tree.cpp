@@ -174,6 +174,9 @@ void WalkData(Walk& walk, const uint8_t* entry, size_t outputEntry) {
         ctx.resource.type = component(walk.steps[0]);
         ctx.resource.name = walk.steps.size() >= 3 ? component(walk.steps[1]) : u"";
         ctx.resource.language = (name & kHighBit) ? kNamedLanguage : name;
+        ctx.targetLanguage = (name & kHighBit) || options.languageOverride == kNoLanguageOverride
+                                 ? ctx.resource.language
+                                 : options.languageOverride;
         ctx.place.clear();
         ctx.group = 0;
         ctx.occurrences.clear();
