@@ -1,6 +1,6 @@
 # What `cmake --install` puts under the prefix, and so what the packages hold:
-#   Linux:    bin/quelvar-cli, share/man/man1/quelvar-cli.1 and share/doc/quelvar/ (README.md,
-#             LICENSE, examples/)
+#   Linux:    bin/quelvar-cli, share/man/man1/quelvar-cli.1.gz and share/doc/quelvar/ (README.md,
+#             copyright, examples/), as Debian lays a package out
 #   Windows:  quelvar.exe, quelvar-cli.exe, README.md, LICENSE and examples/, side by side
 # The manual page is configured with the project's version.
 configure_file(${CMAKE_SOURCE_DIR}/docs/quelvar-cli.1.in ${CMAKE_BINARY_DIR}/quelvar-cli.1 @ONLY)
@@ -15,8 +15,32 @@ if(WIN32)
 else()
     include(GNUInstallDirs)
     install(TARGETS quelvar-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-    install(FILES ${QUELVAR_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    # Manual pages are installed compressed, without a name or time stamp in the gzip header
+    # so that the package is the same from one build to the next.
+    set(man_gz ${CMAKE_BINARY_DIR}/quelvar-cli.1.gz)
+    add_custom_command(OUTPUT ${man_gz}
+        COMMAND sh -c "gzip -9 -n -c \"$1\" > \"$2\"" gzip ${QUELVAR_MAN_PAGE} ${man_gz}
+        DEPENDS ${QUELVAR_MAN_PAGE} VERBATIM)
+    add_custom_target(quelvar_man_page ALL DEPENDS ${man_gz})
+    install(FILES ${man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    # The licence in Debian's machine-readable copyright format, made from LICENSE: its
+    # copyright line, then its text from "Permission" on, each line indented, blank lines as " .".
+    file(READ ${CMAKE_SOURCE_DIR}/LICENSE license)
+    string(REGEX MATCH "Copyright \\(c\\) ([^\n]*)" unused "${license}")
+    set(holder "${CMAKE_MATCH_1}")
+    string(FIND "${license}" "Permission" start)
+    string(SUBSTRING "${license}" ${start} -1 license)
+    string(STRIP "${license}" license)
+    string(REPLACE "\n\n" "\n.\n" license "${license}")
+    string(REPLACE "\n" "\n " license "${license}")
+    file(WRITE ${CMAKE_BINARY_DIR}/copyright
+        "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"
+        "Upstream-Name: quelvar\n\nFiles: *\nCopyright: ${holder}\nLicense: Expat\n ${license}\n")
     set(doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/quelvar)
+    install(FILES ${CMAKE_BINARY_DIR}/copyright DESTINATION ${doc_dir})
 endif()
-install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION ${doc_dir})
+install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${doc_dir})
+if(WIN32)
+    install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION ${doc_dir})
+endif()
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples DESTINATION ${doc_dir})

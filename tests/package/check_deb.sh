@@ -28,12 +28,24 @@ trap 'rm -rf "$root"' EXIT
 dpkg-deb -x "$deb" "$root"
 doc=usr/share/doc/quelvar
 expected=$({
-    printf '%s\n' usr/bin/quelvar-cli usr/share/man/man1/quelvar-cli.1 \
-        $doc/README.md $doc/LICENSE
+    printf '%s\n' usr/bin/quelvar-cli usr/share/man/man1/quelvar-cli.1.gz \
+        $doc/README.md $doc/copyright
     (cd "$source" && find examples -type f) | sed "s|^|$doc/|"
 } | LC_ALL=C sort)
 actual=$(cd "$root" && find . -type f -o -type l | sed 's|^\./||' | LC_ALL=C sort)
 [ "$actual" = "$expected" ] || fail "files differ:"$'\n'"$(diff <(echo "$expected") <(echo "$actual"))"
+
+# The manual page reads back as the page itself; the copyright file is in Debian's format and
+# holds the whole licence.
+zcat "$root/usr/share/man/man1/quelvar-cli.1.gz" | grep -q "^\.TH QUELVAR-CLI 1 .*Quelvar $version" ||
+    fail "the manual page does not read back"
+copyright=$root/$doc/copyright
+head -1 "$copyright" | grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/$' ||
+    fail "copyright: no Format line"
+grep -q '^License: Expat$' "$copyright" || fail "copyright: no License field"
+diff <(sed -n '/^Permission/,$p' "$source/LICENSE" | sed 's/^$/./') \
+    <(sed -n '/^ Permission/,$p' "$copyright" | sed 's/^ //') >/dev/null ||
+    fail "copyright: the licence text differs from LICENSE"
 
 cli=$root/usr/bin/quelvar-cli
 [ "$("$cli" --version)" = "quelvar-cli $version" ] || fail "wrong --version"
