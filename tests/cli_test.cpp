@@ -516,6 +516,24 @@ TEST(Cli, BatchUsage) {
     EXPECT_EQ(Cli("export --batch --out d tree/app.exe tree/../tree/app.exe -q", dir).status, 0);
 }
 
+// On a terminal the progress line is rewritten in place and wiped before the summary.
+TEST(Cli, BatchProgressOnATerminal) {
+    if (std::system("command -v script >/dev/null") != 0)
+        GTEST_SKIP() << "no script(1) to give quelvar-cli a terminal";
+    test::TempDir dir;
+    MakeProduct(dir);
+    ASSERT_EQ(Sh("Q=\"$Q\" script -qec '\"$Q\" export --batch --out lng tree -j 1' /dev/null "
+                 "</dev/null >tty.txt",
+                 dir)
+                  .status,
+              1);
+    Bytes tty = test::ReadFileBytes(dir / "tty.txt");
+    std::string screen(tty.begin(), tty.end());
+    EXPECT_NE(screen.find("\r[0/6] tree/app.dll"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("exported "), std::string::npos) << screen;  // no line an image
+    EXPECT_NE(screen.find(" \rquelvar-cli: export --batch: 5 images"), std::string::npos) << screen;
+}
+
 // import --batch reads each image's file by the same names: into an output folder, or in
 // place; images without a file are skipped.
 TEST(Cli, BatchImportRoundTrip) {
