@@ -442,7 +442,8 @@ std::map<std::string, Bytes> FilesBelow(const std::filesystem::path& folder) {
 }
 
 // A product tree: images in nested folders, two that differ only by extension, one without
-// resources, a truncated one, a text file and a link back up the tree.
+// resources, a truncated one, a text file, a stale update copy, and links to a file and back up
+// the tree.
 void MakeProduct(const test::TempDir& dir) {
     auto strings = [](std::u16string text) {
         return test::BuildImage({{test::Id(6), test::Id(1), 1033, test::StringBlock({text})}});
@@ -461,6 +462,8 @@ void MakeProduct(const test::TempDir& dir) {
     test::WriteFileBytes(dir / "tree/sub/cut.exe", cut);
     test::WriteFileBytes(dir / "tree/readme.txt", {'h', 'i'});
     std::filesystem::create_directory_symlink("..", dir / "tree/sub/up");
+    std::filesystem::create_symlink("app.exe", dir / "tree/link.exe");
+    test::WriteFileBytes(dir / "tree/app.exe.QN", strings(u"draft"));
 }
 
 // export --batch names each file by the image's path below its folder with the extension
@@ -513,7 +516,9 @@ TEST(Cli, BatchUsage) {
         EXPECT_FALSE(std::filesystem::exists(dir / "d")) << args;
     }
     // One image reached twice, as a folder's file and by itself, is one job.
-    EXPECT_EQ(Cli("export --batch --out d tree/app.exe tree/../tree/app.exe -q", dir).status, 0);
+    CliRun r = Cli("export --batch --out d tree/app.exe tree/../tree/app.exe", dir);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find(": 1 images, 1 done"), std::string::npos) << r.err;
 }
 
 // On a terminal the progress line is rewritten in place and wiped before the summary.
