@@ -1,5 +1,6 @@
 // export --batch and import --batch: many images at once, a progress line on a terminal (plain
 // lines elsewhere) and a summary.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -50,7 +51,8 @@ struct Progress {
     bool terminal = false;
     Clock::time_point start = Clock::now();
     Clock::time_point drawn{};
-    size_t shown = 0;  // the length of the progress line on the screen, 0 when none
+    size_t shown = 0;    // the length of the progress line on the screen, 0 when none
+    size_t current = 0;  // the job started last
 
     void Clear() {
         if (shown > 0)
@@ -59,6 +61,8 @@ struct Progress {
     }
 
     void Draw(const BatchEvent& event, bool now) {
+        if (!event.finished)
+            current = event.job;
         Clock::time_point t = Clock::now();
         if (!now && t - drawn < std::chrono::milliseconds(100))
             return;
@@ -72,10 +76,15 @@ struct Progress {
             std::snprintf(text + n, sizeof text - n, " %lu:%02lu left", left / 60, left % 60);
         }
         std::string line = text;
-        std::string file = report.show(jobs[event.job].image);
+        std::string file = report.show(jobs[current].image);
         size_t room = kLineWidth > line.size() + 1 ? kLineWidth - line.size() - 1 : 0;
-        if (file.size() > room)
-            file = room > 3 ? "..." + file.substr(file.size() - (room - 3)) : "";
+        if (file.size() > room) {
+            // The end of the path, cut at the start of a UTF-8 sequence.
+            size_t cut = file.size() - std::min(file.size(), room > 3 ? room - 3 : 0);
+            while (cut < file.size() && (static_cast<uint8_t>(file[cut]) & 0xC0) == 0x80)
+                ++cut;
+            file = room > 3 ? "..." + file.substr(cut) : "";
+        }
         line += " " + file;
         size_t erase = shown > line.size() ? shown - line.size() : 0;
         std::fprintf(stderr, "\r%s%*s", line.c_str(), static_cast<int>(erase), "");
