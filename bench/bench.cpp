@@ -3,18 +3,24 @@
 // the image file. Each time is the median of several runs; export and import are also given
 // as multiples of the copy. Three sizes (half, full, double) show how the cost grows.
 //
+// The batch scenario exports every image of a product folder with one worker thread and with
+// two, as `quelvar-cli export --batch` does.
+//
 // usage: quelvar-bench [RUNS [SIZE]]   (RUNS: runs per measurement, default 7; SIZE: real,
-//                                       half, full or double to run that one alone)
+//                                       batch, half, full or double to run that one alone)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "driver/batch.h"
 #include "driver/driver.h"
 #include "pe_builder.h"
 #include "platform/platform.h"
@@ -272,6 +278,107 @@ Timings TimeWorkload(const Generated& g, const std::filesystem::path& dir, int r
     return Timings{Median(copy), Median(exports), Median(imports)};
 }
 
+// The batch scenario: Wine's 64-bit programs and libraries when the machine has Wine, else a
+// generated product of that make-up (two thirds of its images with texts, a third without).
+constexpr const char* kProductFolders[] = {
+    "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows",
+    "/usr/lib/wine/x86_64-windows",
+};
+
+std::filesystem::path Product(const std::filesystem::path& dir, std::string& name) {
+    for (const char* folder : kProductFolders) {
+        std::error_code ec;
+        if (std::filesystem::is_directory(folder, ec)) {
+            name = folder;
+            return folder;
+        }
+    }
+    std::mt19937 rng(20261209);
+    auto product = dir / "product";
+    for (uint32_t i = 0; i < 700; ++i) {
+        std::vector<Resource> resources;
+        if (i % 3 != 2) {
+            uint32_t blocks = 1 + rng() % 40;
+            for (uint32_t b = 1; b <= blocks; ++b) {
+                std::vector<std::u16string> strings;
+                for (int k = 0; k < 16; ++k)
+                    strings.push_back(Text(rng, TextLength(rng), false));
+                resources.push_back(
+                    Resource{Id(6), Id(b), 1033, quelvar::test::StringBlock(strings)});
+            }
+            resources.push_back(
+                Resource{Id(5), Id(100), 1033, quelvar::test::CaptionDialog(u"Options")});
+        }
+        resources.push_back(Resource{Id(10), Id(1), 1033, Bytes(rng() % 200'000, 0x5A)});
+        Bytes image = quelvar::test::BuildImage(resources);
+        if (i % 3 == 2)
+            quelvar::test::Put32(image, quelvar::test::kNtOffset + 24 + 96 + 16, 0);
+        auto sub = product / (i % 2 ? "programs" : "libraries");
+        std::filesystem::create_directories(sub);
+        quelvar::test::WriteFileBytes(sub / ("image" + std::to_string(i) + ".dll"), image);
+    }
+    name = "a generated product of 700 images (no Wine here)";
+    return product;
+}
+
+// The processor time of the calling thread, in milliseconds.
+double ThreadCpu() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+double MedianOf(std::vector<double> values) {
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
+}
+
+// Times the export of every image of the product with one and with two worker threads, in
+// turn, `runs` times. Besides the clocks of the process, the processor time of the busiest
+// worker: on a machine that others keep busy the wall clock shows the share of the processors
+// this process gets rather than what a second thread gives, and the busiest worker's time is
+// what the run would take with a processor of its own for each thread.
+void TimeBatch(const std::filesystem::path& dir, int runs) {
+    std::string name;
+    std::filesystem::path product = Product(dir, name);
+    std::filesystem::path inputs[] = {product};
+    quelvar::BatchPlan plan =
+        quelvar::PlanBatch(inputs, dir / "batch", quelvar::TextFormat::Lng, {});
+    std::vector<Time> times[2];
+    std::vector<double> busiest[2];
+    size_t done = 0;
+    for (int i = 0; i < runs; ++i) {
+        for (unsigned threads : {1u, 2u}) {
+            std::map<std::thread::id, std::pair<double, double>> spans;  // first, last
+            auto progress = [&spans](const quelvar::BatchEvent&, const quelvar::JobResult*) {
+                double now = ThreadCpu();
+                spans.try_emplace(std::this_thread::get_id(), now, now).first->second.second = now;
+            };
+            std::vector<quelvar::JobResult> results;
+            times[threads - 1].push_back(Measure([&] {
+                results = quelvar::RunBatch(plan.jobs, quelvar::BatchDirection::Export, {}, threads,
+                                            progress);
+            }));
+            double most = 0;
+            for (const auto& [thread, span] : spans)
+                most = std::max(most, span.second - span.first);
+            busiest[threads - 1].push_back(most);
+            done = std::count_if(results.begin(), results.end(), [](const auto& r) {
+                return r.outcome == quelvar::JobOutcome::Done;
+            });
+        }
+    }
+    Time one = Median(times[0]), two = Median(times[1]);
+    double busy[2] = {MedianOf(busiest[0]), MedianOf(busiest[1])};
+    std::printf("\nbatch: %s, %zu files, %zu with texts exported\n", name.c_str(), plan.jobs.size(),
+                done);
+    std::printf("  %-5s %9s %9s %15s\n", "", "wall", "cpu", "busiest worker");
+    std::printf("  -j 1  %9.1f %9.1f %15.1f\n", one.wall, one.cpu, busy[0]);
+    std::printf("  -j 2  %9.1f %9.1f %15.1f\n", two.wall, two.cpu, busy[1]);
+    std::printf("  speedup of -j 2: %.2fx wall clock, %.2fx by the busiest worker\n",
+                one.wall / two.wall, busy[0] / busy[1]);
+}
+
 void PrintRow(const char* clock, double copy, double exported, double imported) {
     std::printf("  %-5s %9.2f %9.1f %7.1fx %9.1f %7.1fx\n", clock, copy, exported, exported / copy,
                 imported, imported / copy);
@@ -283,7 +390,7 @@ int main(int argc, char** argv) {
     int runs = argc > 1 ? std::atoi(argv[1]) : 7;
     const char* only = argc > 2 ? argv[2] : nullptr;
     if (runs < 1 || argc > 3) {
-        std::fprintf(stderr, "usage: quelvar-bench [RUNS [real|half|full|double]]\n");
+        std::fprintf(stderr, "usage: quelvar-bench [RUNS [real|batch|half|full|double]]\n");
         return 2;
     }
     quelvar::test::TempDir dir;
@@ -302,6 +409,8 @@ int main(int argc, char** argv) {
         PrintRow("wall", t.copy.wall, t.exported.wall, t.imported.wall);
         PrintRow("cpu", t.copy.cpu, t.exported.cpu, t.imported.cpu);
     }
+    if (only == nullptr || std::string(only) == "batch")
+        TimeBatch(dir.path, runs);
     for (const Workload& w : kWorkloads) {
         if (only != nullptr && std::string(only) != w.label)
             continue;

@@ -25,8 +25,12 @@ constexpr int kExitUsage = 2;
 const char* kUsage =
     "usage: quelvar-cli export IMAGE [LANGFILE] [--language ID] [--format po|lng] [-q]\n"
     "       quelvar-cli export --source ORIGINAL IMAGE [POFILE] [--language ID] [-q]\n"
+    "       quelvar-cli export --batch --out DIR IMAGE|FOLDER... [--format po|lng] [-j N]\n"
+    "                          [--language ID] [-q]\n"
     "       quelvar-cli import IMAGE LANGFILE [-o OUTPUT] [--language ID] [--format po|lng]\n"
     "                          [--lang-id ID] [--fuzzy] [--strict] [-q]\n"
+    "       quelvar-cli import --batch --from DIR IMAGE|FOLDER... [-o OUTDIR] [-j N]\n"
+    "                          [--format po|lng] [--language ID] [--lang-id ID] [--fuzzy] [-q]\n"
     "       quelvar-cli convert FROM TO [--image IMAGE] [--fuzzy] [-q]\n"
     "       quelvar-cli check IMAGE TRANSLATION [--language ID] [--format text|json]\n"
     "       quelvar-cli pseudo IMAGE OUT.lng [--expand PERCENT] [--language ID] [-q]\n"
@@ -58,6 +62,16 @@ const char* kUsage =
     "--fuzzy  apply fuzzy PO translations too (they are skipped by default).\n"
     "--source ORIGINAL  export: harvest a translated build IMAGE into a PO file, msgids\n"
     "        from ORIGINAL, msgstrs from IMAGE (POFILE defaults to IMAGE's path with .po).\n"
+    "--batch  export or import many images: each IMAGE, and every file below each FOLDER\n"
+    "        that begins with \"MZ\" (links are not followed). Export writes one file an\n"
+    "        image into --out DIR, named by the image's path below its FOLDER (an IMAGE's\n"
+    "        file name) with .lng or .po (--format) appended: sub/app.exe gives\n"
+    "        DIR/sub/app.exe.lng. Import reads the file of that name from --from DIR and\n"
+    "        translates the image in place, or writes it to OUTDIR under its path (-o).\n"
+    "        Images without resources, and on import without a file, are skipped. A\n"
+    "        progress line on a terminal, one line an image otherwise, then a summary and\n"
+    "        every failure; exit status 1 when any image failed.\n"
+    "-j N    --batch: work on N images at once (default: one a processor).\n"
     "convert  turns a language file into a PO file (the msgids from --image IMAGE) or a\n"
     "        PO file into a language file.\n"
     "--strict  import: refuse a translation in which check finds errors (they are\n"
@@ -393,6 +407,43 @@ int RunImport(const std::vector<std::filesystem::path>& args, const std::filesys
     return kExitOk;
 }
 
+// The options only --batch takes.
+struct Batch {
+    bool on = false;
+    std::filesystem::path textFolder;  // --out or --from
+    unsigned threads = 0;              // -j; 0 when not given
+};
+
+constexpr uint64_t kMaxThreads = 256;
+
+int RunBatch(const std::string& command, const std::vector<std::filesystem::path>& paths,
+             const std::filesystem::path* output, const Batch& batch, Command& run,
+             const quelvar::cli::Reporting& reporting) {
+    bool exporting = command == "export";
+    if (!batch.on)
+        return Usage("--out, --from and -j belong to --batch");
+    if (batch.textFolder.empty())
+        return Usage(exporting ? "export --batch takes --out DIR"
+                               : "import --batch takes --from DIR");
+    if (paths.empty())
+        return Usage("--batch takes images or folders");
+    if (!run.source.empty() || run.strict)
+        return Usage("--source and --strict work on one image, not with --batch");
+    quelvar::cli::BatchCommand c;
+    c.direction = exporting ? quelvar::BatchDirection::Export : quelvar::BatchDirection::Import;
+    c.inputs = paths;
+    c.textFolder = batch.textFolder;
+    if (output != nullptr)
+        c.outputFolder = *output;
+    c.format =
+        run.format == quelvar::TextFormat::Po ? quelvar::TextFormat::Po : quelvar::TextFormat::Lng;
+    c.options = run.Options();
+    c.options.format = c.format;
+    c.threads = batch.threads;
+    c.quiet = run.quiet;
+    return quelvar::cli::RunBatchCommand(c, reporting);
+}
+
 int Run(const std::vector<std::string>& argv) {
     if (argv.empty())
         return Usage(nullptr);
@@ -401,7 +452,7 @@ int Run(const std::vector<std::string>& argv) {
         std::fputs(kUsage, stdout);
         return kExitOk;
     }
-    const quelvar::cli::Reporting reporting{Fail, Usage};
+    const quelvar::cli::Reporting reporting{Fail, Usage, Tell, Show};
     if (command == "check")
         return quelvar::cli::RunCheck(argv, reporting);
     if (command == "pseudo")
@@ -414,6 +465,7 @@ int Run(const std::vector<std::string>& argv) {
     std::filesystem::path output;
     bool haveOutput = false;
     Command run;
+    Batch batch;
     for (size_t i = 1; i < argv.size(); ++i) {
         const std::string& a = argv[i];
         if (a == "-o") {
@@ -458,6 +510,26 @@ int Run(const std::vector<std::string>& argv) {
             if (command != "import")
                 return Usage("--strict belongs to import");
             run.strict = true;
+        } else if (a == "--batch") {
+            if (command != "export" && command != "import")
+                return Usage("--batch belongs to export and import");
+            batch.on = true;
+        } else if (a == "--out" || a == "--from") {
+            if (command != (a == "--out" ? "export" : "import"))
+                return Usage(
+                    (a + (a == "--out" ? " belongs to export" : " belongs to import")).c_str());
+            if (!batch.textFolder.empty() || i + 1 >= argv.size())
+                return Usage((a + " takes one DIR").c_str());
+            batch.textFolder = ToPath(argv[++i]);
+        } else if (a == "-j") {
+            if (batch.threads != 0 || i + 1 >= argv.size())
+                return Usage("-j takes one number");
+            std::string_view n(argv[++i]);
+            quelvar::ScannedInteger threads = quelvar::ScanInteger(n, quelvar::IntegerSyntax{});
+            if (!threads.digits || threads.end != n.size() || threads.magnitude < 1 ||
+                threads.magnitude > kMaxThreads)
+                return Usage("-j takes a number from 1 to 256");
+            batch.threads = static_cast<unsigned>(threads.magnitude);
         } else if (a == "-q") {
             run.quiet = true;
         } else if (a == "--") {
@@ -469,6 +541,8 @@ int Run(const std::vector<std::string>& argv) {
             paths.push_back(ToPath(a));
         }
     }
+    if (batch.on || !batch.textFolder.empty() || batch.threads != 0)
+        return RunBatch(command, paths, haveOutput ? &output : nullptr, batch, run, reporting);
     if (command == "export")
         return RunExport(paths, run);
     if (command == "import")

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -429,6 +430,139 @@ TEST(Cli, PseudoTranslationsOfEverySampleCheckAndImport) {
         EXPECT_EQ(Cli("import app.exe qps.lng -o qps.exe -q --strict", dir).status, 0);
     }
     EXPECT_GT(images, 5u);
+}
+
+// Every file below a folder, by its path relative to it.
+std::map<std::string, Bytes> FilesBelow(const std::filesystem::path& folder) {
+    std::map<std::string, Bytes> files;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(folder))
+        if (e.is_regular_file())
+            files[e.path().lexically_relative(folder).string()] = test::ReadFileBytes(e.path());
+    return files;
+}
+
+// A product tree: images in nested folders, two that differ only by extension, one without
+// resources, a truncated one, a text file, a stale update copy, and links to a file and back up
+// the tree.
+void MakeProduct(const test::TempDir& dir) {
+    auto strings = [](std::u16string text) {
+        return test::BuildImage({{test::Id(6), test::Id(1), 1033, test::StringBlock({text})}});
+    };
+    std::filesystem::create_directories(dir / "tree/sub/deep");
+    std::filesystem::create_directories(dir / "lone");
+    test::WriteFileBytes(dir / "tree/app.exe", strings(u"exe"));
+    test::WriteFileBytes(dir / "tree/app.dll", strings(u"dll"));
+    test::WriteFileBytes(dir / "tree/sub/deep/tool.exe", strings(u"tool"));
+    test::WriteFileBytes(dir / "lone/single.exe", strings(u"single"));
+    Bytes bare = strings(u"");
+    test::Put32(bare, test::kNtOffset + 24 + 96 + 16, 0);  // no resource directory
+    test::WriteFileBytes(dir / "tree/sub/none.dll", bare);
+    Bytes cut = strings(u"cut");
+    cut.resize(300);
+    test::WriteFileBytes(dir / "tree/sub/cut.exe", cut);
+    test::WriteFileBytes(dir / "tree/readme.txt", {'h', 'i'});
+    std::filesystem::create_directory_symlink("..", dir / "tree/sub/up");
+    std::filesystem::create_symlink("app.exe", dir / "tree/link.exe");
+    test::WriteFileBytes(dir / "tree/app.exe.QN", strings(u"draft"));
+}
+
+// export --batch names each file by the image's path below its folder with the extension
+// appended; a failing image stops no other and leaves no file; -j changes nothing written.
+TEST(Cli, BatchExportOfAFolderTree) {
+    test::TempDir dir;
+    MakeProduct(dir);
+    const std::string cut =
+        "quelvar-cli: export failed: tree/sub/cut.exe: not a valid program image (error 11)\n";
+    CliRun r = Cli("export --batch --out lng1 tree lone/single.exe -j 1", dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("exported tree/app.dll to lng1/app.dll.lng\n"), std::string::npos);
+    EXPECT_NE(r.err.find("skipped tree/sub/none.dll: the image has no resources\n"),
+              std::string::npos);
+    EXPECT_NE(r.err.find("quelvar-cli: export --batch: 6 images, 4 done, 1 skipped (no "
+                         "resources), 1 failed; 1 other files are no program images\n" +
+                         cut),
+              std::string::npos)
+        << r.err;
+    std::map<std::string, Bytes> files = FilesBelow(dir / "lng1");
+    std::set<std::string> names;
+    for (const auto& [name, bytes] : files)
+        names.insert(name);
+    EXPECT_EQ(names, (std::set<std::string>{"app.dll.lng", "app.exe.lng", "single.exe.lng",
+                                            "sub/deep/tool.exe.lng"}));
+    EXPECT_NE(files["app.exe.lng"], files["app.dll.lng"]);
+
+    r = Cli("export --batch --out lng3 tree lone/single.exe -j 3 -q", dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, cut);  // -q: the failures alone
+    EXPECT_EQ(FilesBelow(dir / "lng3"), files);
+    ASSERT_EQ(Cli("export --batch --out po tree/sub --format po -q", dir).status, 1);
+    EXPECT_TRUE(std::filesystem::exists(dir / "po/deep/tool.exe.po"));
+}
+
+// Wrong uses of --batch, and two images whose files would share a name, are refused with 2.
+TEST(Cli, BatchUsage) {
+    test::TempDir dir;
+    MakeProduct(dir);
+    std::filesystem::create_directories(dir / "other");
+    std::filesystem::copy_file(dir / "tree/app.exe", dir / "other/app.exe");
+    for (const char* args :
+         {"export --batch tree", "export --out d tree", "export --batch --out d",
+          "export --batch --out d -j 0 tree", "export --batch --out d -j x tree",
+          "import --batch --out d tree", "import --batch --from d --strict tree",
+          "check --batch tree/app.exe a.lng", "export --batch --out d tree/app.exe other/app.exe",
+          "export --batch --out d tree other"}) {
+        CliRun r = Cli(args, dir);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_FALSE(std::filesystem::exists(dir / "d")) << args;
+    }
+    // One image reached twice, as a folder's file and by itself, is one job.
+    CliRun r = Cli("export --batch --out d tree/app.exe tree/../tree/app.exe", dir);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find(": 1 images, 1 done"), std::string::npos) << r.err;
+}
+
+// On a terminal the progress line is rewritten in place and wiped before the summary.
+TEST(Cli, BatchProgressOnATerminal) {
+    if (std::system("command -v script >/dev/null") != 0)
+        GTEST_SKIP() << "no script(1) to give quelvar-cli a terminal";
+    test::TempDir dir;
+    MakeProduct(dir);
+    ASSERT_EQ(Sh("Q=\"$Q\" script -qec '\"$Q\" export --batch --out lng tree -j 1' /dev/null "
+                 "</dev/null >tty.txt",
+                 dir)
+                  .status,
+              1);
+    Bytes tty = test::ReadFileBytes(dir / "tty.txt");
+    std::string screen(tty.begin(), tty.end());
+    EXPECT_NE(screen.find("\r[0/6] tree/app.dll"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("exported "), std::string::npos) << screen;  // no line an image
+    EXPECT_NE(screen.find(" \rquelvar-cli: export --batch: 5 images"), std::string::npos) << screen;
+}
+
+// import --batch reads each image's file by the same names: into an output folder, or in
+// place; images without a file are skipped.
+TEST(Cli, BatchImportRoundTrip) {
+    test::TempDir dir;
+    MakeProduct(dir);
+    ASSERT_EQ(Cli("export --batch --out lng tree -q", dir).status, 1);
+    test::WriteFileBytes(dir / "lng/sub/deep/tool.exe.lng", test::LanguageFile(u"6.1.0=Neu\r\n"));
+    ASSERT_EQ(Cli("import tree/app.exe lng/app.exe.lng -o app.exe", dir).status, 0);
+    CliRun r = Cli("import --batch --from lng tree -o out -j 2", dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("skipped tree/sub/cut.exe: no file lng/sub/cut.exe.lng\n"),
+              std::string::npos);
+    EXPECT_NE(r.err.find("5 images, 3 done, 0 skipped (no resources), 2 skipped (no lng "
+                         "file), 0 failed; 1 other files are no program images\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(test::ReadFileBytes(dir / "out/app.exe"), test::ReadFileBytes(dir / "app.exe"));
+    ASSERT_EQ(Cli("export out/sub/deep/tool.exe tool.lng", dir).status, 0);
+    EXPECT_EQ(test::LanguageText(test::ReadFileBytes(dir / "tool.lng")), u"6.1.0=Neu\r\n");
+
+    ASSERT_EQ(Cli("import --batch --from lng tree -q", dir).status, 0);
+    EXPECT_EQ(test::ReadFileBytes(dir / "tree/sub/deep/tool.exe"),
+              test::ReadFileBytes(dir / "out/sub/deep/tool.exe"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "tree/sub/deep/tool.exe.QN"));
 }
 
 }  // namespace

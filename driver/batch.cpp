@@ -1,0 +1,229 @@
+#include "driver/batch.h"
+
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <new>
+#include <set>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "platform/platform.h"
+
+namespace quelvar {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// False only for a file that can be read and does not begin with "MZ" (an empty one too); a
+// file that cannot be read is taken for an image, whose failure says why.
+bool MayBeImage(const fs::path& path) {
+    platform::File file;
+    if (platform::OpenForReading(path, file) != kSuccess)
+        return true;
+    uint8_t mark[2] = {0, 0};
+    size_t got = 0;
+    if (platform::ReadBytes(file, mark, sizeof mark, got) != kSuccess)
+        return true;
+    return got == 2 && mark[0] == 'M' && mark[1] == 'Z';
+}
+
+bool IsUpdateCopy(const fs::path& path) {
+    return path.filename().native().ends_with(fs::path(kUpdateCopySuffix).native());
+}
+
+Failure FolderFailure(const fs::path& folder, const std::error_code& ec) {
+    if (ec == std::errc::permission_denied)
+        return Failure{kErrorAccessDenied, FailureCause::NoAccess, folder};
+    return Failure{kErrorPathNotFound, FailureCause::None, folder};
+}
+
+struct Found {
+    fs::path image;
+    fs::path relative;  // below the folder argument, or the image's file name
+    fs::path identity;  // the same for every path of one file, as far as the plan needs
+    Failure preset;
+    bool inFolder = false;
+};
+
+// The files below a folder, sorted by their relative path. The iteration follows no link, so
+// the folder's own canonical path and the relative path identify a file.
+void ListFolder(const fs::path& folder, std::vector<Found>& found) {
+    std::vector<Found> listed;
+    std::error_code ec;
+    fs::path canonical = fs::weakly_canonical(folder, ec);
+    if (ec)
+        canonical = folder.lexically_normal();
+    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
+    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        std::error_code typeError;
+        if (it->symlink_status(typeError).type() != fs::file_type::regular ||
+            IsUpdateCopy(it->path()))
+            continue;
+        fs::path relative = it->path().lexically_relative(folder);
+        listed.push_back(Found{it->path(), relative, canonical / relative, {}, true});
+    }
+    std::sort(listed.begin(), listed.end(),
+              [](const Found& a, const Found& b) { return a.relative < b.relative; });
+    found.insert(found.end(), listed.begin(), listed.end());
+    if (ec)
+        found.push_back(Found{folder, {}, {}, FolderFailure(folder, ec), false});
+}
+
+// What identifies an image however it is reached.
+fs::path Identity(const fs::path& image) {
+    std::error_code ec;
+    fs::path canonical = fs::weakly_canonical(image, ec);
+    return ec ? image.lexically_normal() : canonical;
+}
+
+Failure MakeFolder(const fs::path& folder) {
+    std::error_code ec;
+    if (folder.empty() || fs::is_directory(folder, ec))
+        return {};
+    fs::create_directories(folder, ec);
+    return ec ? FolderFailure(folder, ec) : Failure{};
+}
+
+JobResult RunJob(const BatchJob& job, BatchDirection direction, const Options& options) {
+    JobResult result;
+    if (job.preset.code != kSuccess) {
+        result.failure = job.preset;
+        return result;
+    }
+    Failure failure;
+    Options own = options;
+    own.failure = &failure;
+    own.notify = [&result](const Notice& notice) { result.notices.push_back(notice); };
+    Result r = kSuccess;
+    if (direction == BatchDirection::Import) {
+        std::error_code ec;
+        if (!fs::exists(job.exchange, ec)) {
+            bool image = !job.found || MayBeImage(job.image);
+            result.outcome = image ? JobOutcome::NoTranslation : JobOutcome::NotImage;
+            return result;
+        }
+    }
+    const fs::path& written = direction == BatchDirection::Export ? job.exchange : job.output;
+    if (Failure f = MakeFolder(written.parent_path()); f.code != kSuccess) {
+        result.failure = f;
+        return result;
+    }
+    if (direction == BatchDirection::Export) {
+        r = ProcessImage(job.image, job.exchange, nullptr, own);
+    } else if (job.output.empty()) {
+        InPlaceImport outcome = ImportInPlace(job.image, job.exchange, own);
+        r = outcome.result;
+        result.copyLeft = outcome.copyLeft;
+    } else {
+        r = ProcessImage(job.image, job.exchange, &job.output, own);
+    }
+    if (r == kSuccess)
+        result.outcome = JobOutcome::Done;
+    else if (r == kErrorResourceDataNotFound)
+        result.outcome = JobOutcome::NoResources;
+    else if (job.found && !MayBeImage(job.image))
+        result.outcome = JobOutcome::NotImage;
+    else
+        result.failure = failure.code != kSuccess ? failure : Failure{r, FailureCause::None, {}};
+    return result;
+}
+
+}  // namespace
+
+const char* BatchExtension(TextFormat format) {
+    return format == TextFormat::Po ? ".po" : ".lng";
+}
+
+BatchPlan PlanBatch(std::span<const fs::path> inputs, const fs::path& textFolder, TextFormat format,
+                    const fs::path& outputFolder) {
+    BatchPlan plan;
+    std::vector<Found> found;
+    for (const fs::path& input : inputs) {
+        std::error_code ec;
+        if (fs::is_directory(input, ec)) {
+            ListFolder(input, found);
+            continue;
+        }
+        fs::path name = input.filename();
+        found.push_back(Found{input,
+                              name.empty() ? input.lexically_normal().filename() : name,
+                              Identity(input),
+                              {},
+                              false});
+    }
+    std::set<fs::path> images;
+    std::map<fs::path, fs::path> owners;  // a text file's path and the image it belongs to
+    for (Found& f : found) {
+        BatchJob job;
+        job.image = f.image;
+        job.preset = f.preset;
+        job.found = f.inFolder;
+        if (f.preset.code == kSuccess) {
+            if (!images.insert(f.identity).second)
+                continue;
+            job.exchange = textFolder / f.relative;
+            job.exchange += BatchExtension(format);
+            auto [owner, added] = owners.emplace(job.exchange.lexically_normal(), f.image);
+            if (!added) {
+                plan.clash[0] = owner->second;
+                plan.clash[1] = f.image;
+                return plan;
+            }
+            if (!outputFolder.empty())
+                job.output = outputFolder / f.relative;
+        }
+        plan.jobs.push_back(std::move(job));
+    }
+    return plan;
+}
+
+std::vector<JobResult> RunBatch(std::span<const BatchJob> jobs, BatchDirection direction,
+                                const Options& options, unsigned threads,
+                                const BatchProgress& progress) {
+    std::vector<JobResult> results(jobs.size());
+    std::atomic<size_t> next{0};
+    std::mutex said;  // one event at a time
+    size_t done = 0;
+    auto work = [&] {
+        for (size_t i = next++; i < jobs.size(); i = next++) {
+            if (progress) {
+                std::lock_guard<std::mutex> lock(said);
+                progress(BatchEvent{i, false, done, jobs.size()}, nullptr);
+            }
+            try {
+                results[i] = RunJob(jobs[i], direction, options);
+            } catch (const std::bad_alloc&) {
+                results[i] = JobResult{JobOutcome::Failed,
+                                       Failure{kErrorOutOfMemory, FailureCause::None, {}},
+                                       false,
+                                       {}};
+            }
+            std::lock_guard<std::mutex> lock(said);
+            ++done;
+            if (progress)
+                progress(BatchEvent{i, true, done, jobs.size()}, &results[i]);
+        }
+    };
+    if (threads == 0)
+        threads = std::max(1u, std::thread::hardware_concurrency());
+    threads = static_cast<unsigned>(std::min<size_t>(threads, jobs.size()));
+    std::vector<std::thread> workers;
+    for (unsigned t = 1; t < threads; ++t) {
+        try {
+            workers.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;  // the threads already started and this one do the work
+        }
+    }
+    work();
+    for (std::thread& w : workers)
+        w.join();
+    return results;
+}
+
+}  // namespace quelvar
