@@ -22,11 +22,15 @@ constexpr uint32_t kRva = test::kResourceRva;
 // "type.name.language=data" of every resource, in the order of the tree.
 using Listing = std::vector<std::pair<std::u16string, Bytes>>;
 
-Listing List(const Bytes& section) {
+Listing ListImage(const Bytes& image) {
     Listing out;
-    for (auto& r : test::ReadResources(test::BuildImageWithSection(section)))
+    for (auto& r : test::ReadResources(image))
         out.emplace_back(r.type + u"." + r.name + u"." + r.language, r.data);
     return out;
+}
+
+Listing List(const Bytes& section) {
+    return ListImage(test::BuildImageWithSection(section));
 }
 
 Bytes Rebuild(const Bytes& section, WalkOptions options, std::u16string_view lines) {
@@ -157,6 +161,27 @@ TEST(AddLanguage, RefusedWithoutClearLanguages) {
         EXPECT_EQ(said, std::u16string(c.notice, c.notice + std::strlen(c.notice)));
         EXPECT_FALSE(std::filesystem::exists(out));
     }
+}
+
+// From a PO file: the source language from its header, the target from its Language field.
+TEST(AddLanguage, FromPoFile) {
+    test::TempDir dir;
+    test::WriteFileBytes(dir / "in.exe", test::BuildImage({{Id(6), Id(1), 1033, kOpen}}));
+    ASSERT_EQ(ProcessImage(dir / "in.exe", dir / "t.po", nullptr), kSuccess);
+    Bytes po = test::ReadFileBytes(dir / "t.po");
+    std::string text(po.begin(), po.end());
+    auto replace = [&text](std::string_view from, std::string_view to, size_t after = 0) {
+        text.replace(text.find(from, after), from.size(), to);
+    };
+    replace("\"Language: \\n\"", "\"Language: de\\n\"");
+    replace("msgstr \"\"", "msgstr \"Neu\"", text.find("msgid \"Open\""));
+    test::WriteFileBytes(dir / "t.po", Bytes(text.begin(), text.end()));
+    Options options;
+    options.addLanguage = true;
+    std::filesystem::path out = dir / "out.exe";
+    ASSERT_EQ(ProcessImage(dir / "in.exe", dir / "t.po", &out, options), kSuccess);
+    EXPECT_EQ(ListImage(test::ReadFileBytes(out)),
+              (Listing{{u"6.1.1031", kNeu}, {u"6.1.1033", kOpen}}));
 }
 
 // A dialog with only a caption in either template form: 18 or 26 header bytes.
