@@ -32,6 +32,9 @@ enum class NoticeKind {
     // Harvest: a key (`key`) found in only one image, `counts[0]` 0 for the original, 1 for
     // the translated build.
     KeyInOneImage,
+    // Import adding a language to an image of several languages without a source language:
+    // `key` the languages' ids in decimal, separated by blanks; `counts[0]` their number.
+    SeveralSourceLanguages,
 };
 
 struct Notice {

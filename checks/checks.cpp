@@ -107,7 +107,8 @@ std::u16string Joined(const std::vector<std::u16string>& items) {
     return out;
 }
 
-// The text's ending punctuation, full-width forms and "…" taken as their ASCII equivalents.
+// The text's ending punctuation, full-width forms, the Arabic question mark and full stop, and
+// "…" taken as their ASCII equivalents.
 // The "!format!" of a FormatMessage insert at the end ("%2!s!") is no punctuation.
 std::u16string_view Ending(std::u16string_view text) {
     size_t insert = text.rfind(u'%');
@@ -127,9 +128,11 @@ std::u16string_view Ending(std::u16string_view text) {
             return u":";
         case u'.':
         case 0x3002:
+        case 0x06D4:
             return u".";
         case u'?':
         case 0xFF1F:
+        case 0x061F:
             return u"?";
         case u'!':
         case 0xFF01:

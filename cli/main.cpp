@@ -1,5 +1,6 @@
 // quelvar-cli: export the texts of a Windows program image into a language file, or import
 // a translated language file back into the image.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -28,9 +29,11 @@ const char* kUsage =
     "       quelvar-cli export --batch --out DIR IMAGE|FOLDER... [--format po|lng] [-j N]\n"
     "                          [--language ID] [-q]\n"
     "       quelvar-cli import IMAGE LANGFILE [-o OUTPUT] [--language ID] [--format po|lng]\n"
-    "                          [--lang-id ID] [--fuzzy] [--strict] [-q]\n"
+    "                          [--lang-id ID] [--add-language] [--rtl | --no-rtl]\n"
+    "                          [--fuzzy] [--strict] [-q]\n"
     "       quelvar-cli import --batch --from DIR IMAGE|FOLDER... [-o OUTDIR] [-j N]\n"
-    "                          [--format po|lng] [--language ID] [--lang-id ID] [--fuzzy] [-q]\n"
+    "                          [--format po|lng] [--language ID] [--lang-id ID]\n"
+    "                          [--add-language] [--rtl | --no-rtl] [--fuzzy] [-q]\n"
     "       quelvar-cli convert FROM TO [--image IMAGE] [--fuzzy] [-q]\n"
     "       quelvar-cli check IMAGE TRANSLATION [--language ID] [--format text|json]\n"
     "       quelvar-cli pseudo IMAGE OUT.lng [--expand PERCENT] [--language ID] [-q]\n"
@@ -59,6 +62,15 @@ const char* kUsage =
     "        the PO header and the new language id from its Language field.\n"
     "--lang-id ID  import: the language id the translated resources receive, over LANG=\n"
     "        or the PO Language field.\n"
+    "--add-language  import: keep every resource as it is and add the translation\n"
+    "        beside it under the target language id (LANG=, the PO Language field or\n"
+    "        --lang-id), so that Windows shows each user their language. The copies are\n"
+    "        made from --language ID, else the PO source language, else the image's\n"
+    "        only language; an existing resource of the target language is replaced.\n"
+    "--rtl, --no-rtl  import: give every translated dialog the right-to-left layout\n"
+    "        (WS_EX_LAYOUTRTL), or leave the dialogs' extended styles as they are. By\n"
+    "        default a dialog receives it with a new language id written right to left\n"
+    "        (Arabic, Hebrew, Persian, Urdu, ...).\n"
     "--fuzzy  apply fuzzy PO translations too (they are skipped by default).\n"
     "--source ORIGINAL  export: harvest a translated build IMAGE into a PO file, msgids\n"
     "        from ORIGINAL, msgstrs from IMAGE (POFILE defaults to IMAGE's path with .po).\n"
@@ -182,6 +194,14 @@ std::string CauseText(const quelvar::Failure& failure) {
             return "not a UTF-16 language file (it does not begin with the byte-order mark FF FE)";
         case FailureCause::NameTaken:
             return "a link, folder or device has this name; remove it";
+        case FailureCause::NoTargetLanguage:
+            return "--add-language needs the language to add: LANG= in the language file, the "
+                   "PO Language field or --lang-id ID";
+        case FailureCause::TargetIsSource:
+            return "--add-language: the language to add is the source language itself";
+        case FailureCause::SeveralLanguages:
+            return "--add-language: the image has several languages; choose the one to "
+                   "translate from with --language ID";
     }
     return ErrorText(failure.code);
 }
@@ -275,6 +295,19 @@ void Tell(const quelvar::Notice& notice) {
             std::fprintf(stderr, "quelvar-cli: %s: only in the %s\n", key.c_str(),
                          n == 0 ? "original" : "translated build");
             break;
+        case quelvar::NoticeKind::SeveralSourceLanguages: {
+            std::string list;
+            for (size_t at = 0; at < key.size();) {
+                size_t end = std::min(key.find(' ', at), key.size());
+                std::string id = key.substr(at, end - at);
+                std::string name(quelvar::LanguageNameOfId(static_cast<uint32_t>(std::stoul(id))));
+                list += (list.empty() ? "" : ", ") + id + (name.empty() ? "" : " (" + name + ")");
+                at = end + 1;
+            }
+            std::fprintf(stderr, "quelvar-cli: the image has resources in %llu languages: %s\n", n,
+                         list.c_str());
+            break;
+        }
         case quelvar::NoticeKind::LanguageKeysCollide:
             std::fprintf(stderr,
                          "quelvar-cli: warning: the image's languages share their keys; language "
@@ -292,6 +325,8 @@ struct Command {
     quelvar::TextFormat format = quelvar::TextFormat::ByExtension;
     uint32_t targetLanguage = quelvar::kNoLanguageOverride;
     bool useFuzzy = false;
+    bool addLanguage = false;
+    quelvar::RightToLeft rightToLeft = quelvar::RightToLeft::ByLanguage;
     std::filesystem::path source, image;  // --source, --image; empty when not given
     bool quiet = false;
     bool strict = false;  // import: refuse a translation in which check finds errors
@@ -303,6 +338,8 @@ struct Command {
         options.format = format;
         options.targetLanguage = targetLanguage;
         options.useFuzzy = useFuzzy;
+        options.addLanguage = addLanguage;
+        options.rightToLeft = rightToLeft;
         options.notify = Tell;
         options.failure = &failure;
         return options;
@@ -506,6 +543,17 @@ int Run(const std::vector<std::string>& argv) {
             if (!p.empty() || i + 1 >= argv.size())
                 return Usage((a + " takes one path").c_str());
             p = ToPath(argv[++i]);
+        } else if (a == "--add-language" || a == "--rtl" || a == "--no-rtl") {
+            if (command != "import")
+                return Usage((a + " belongs to import").c_str());
+            if (a == "--add-language") {
+                run.addLanguage = true;
+            } else {
+                if (run.rightToLeft != quelvar::RightToLeft::ByLanguage)
+                    return Usage("--rtl and --no-rtl exclude each other");
+                run.rightToLeft =
+                    a == "--rtl" ? quelvar::RightToLeft::Always : quelvar::RightToLeft::Never;
+            }
         } else if (a == "--strict") {
             if (command != "import")
                 return Usage("--strict belongs to import");

@@ -131,6 +131,35 @@ Failure ExportSection(const ResourceSection& section, const WalkOptions& options
     return {};
 }
 
+// Import adding a language: the source language is the chosen one, else the image's only one
+// among the resources that have a handler; the target is required and another language.
+Failure ChooseAddedLanguage(const ResourceSection& section, WalkOptions& options) {
+    options.addLanguage = true;
+    if (options.languageOverride == kNoLanguageOverride)
+        return Fail(kErrorInvalidParameter, {}, FailureCause::NoTargetLanguage);
+    if (options.languageFilter == kAllLanguages) {
+        std::vector<uint32_t> languages = HandledLanguages(section, ResourceHandlers());
+        if (languages.size() > 1) {
+            std::u16string list;
+            for (uint32_t language : languages) {
+                if (!list.empty())
+                    list += u' ';
+                AppendDecimal(list, language);
+            }
+            if (options.notify)
+                options.notify(
+                    Notice{NoticeKind::SeveralSourceLanguages, list, {languages.size(), 0}});
+            return Fail(kErrorInvalidParameter, {}, FailureCause::SeveralLanguages);
+        }
+        if (languages.empty())
+            return {};  // nothing to translate: the image stays as it is
+        options.languageFilter = languages[0];
+    }
+    if (options.languageFilter == options.languageOverride)
+        return Fail(kErrorInvalidParameter, {}, FailureCause::TargetIsSource);
+    return {};
+}
+
 Failure ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& headers,
                       const pe::RebuildPlan& plan, const ResourceSection& section,
                       WalkOptions options, const std::filesystem::path& languagePath,
@@ -158,6 +187,9 @@ Failure ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& he
     }
     if (choices.targetLanguage != kNoLanguageOverride)
         options.languageOverride = choices.targetLanguage;
+    if (choices.addLanguage)
+        if (Failure f = ChooseAddedLanguage(section, options); f.code != kSuccess)
+            return f;
     options.targetRva = plan.targetRva;
     SectionWriter writer;
     // Room for the usual growth (translations a quarter longer than the texts they replace);
@@ -234,6 +266,7 @@ Failure Process(const std::filesystem::path& imagePath, const std::filesystem::p
     WalkOptions walk;
     walk.languageFilter = options.languageFilter;
     walk.notify = options.notify;
+    walk.rightToLeft = options.rightToLeft;
     try {
         if (!import && !options.pseudoExpand &&
             ChosenFormat(options, languagePath) == TextFormat::Po) {

@@ -43,6 +43,11 @@ enum class FailureCause {
     Utf16BigEndian,          // the language file is UTF-16 big-endian (mark FE FF)
     NotUtf16,                // the language file begins with no mark and is no UTF-8 text
     NameTaken,               // a link, folder or device has the name an output is written to
+    // Import with addLanguage (code 87): no target language was given; it is the source
+    // language; the image has several languages and none was chosen (a notice lists them).
+    NoTargetLanguage,
+    TargetIsSource,
+    SeveralLanguages,
 };
 
 struct Failure {
@@ -81,6 +86,12 @@ struct Options {
     uint32_t targetLanguage = kNoLanguageOverride;
     // PO import: apply fuzzy translations too.
     bool useFuzzy = false;
+    // Import: keep every resource as it is and add the translation beside it under the target
+    // language (see WalkOptions::addLanguage). The source language is `languageFilter`, else
+    // the PO header's, else the image's only one; the target language is required.
+    bool addLanguage = false;
+    // Import: whether translated dialogs are laid out right to left.
+    RightToLeft rightToLeft = RightToLeft::ByLanguage;
 };
 
 // Export when `outputPath` is null: writes the language file. Import otherwise: reads the
@@ -94,8 +105,9 @@ struct Options {
 // is malformed or cannot be rebuilt, 1812 for one without resources, 32 when an output would
 // overwrite the image or the language file, 5 when the file to be replaced (the language file,
 // the output, or the image for its update copy) is read-only, 110 when the language file
-// cannot be loaded or created, 13 for a "LANG" value that is no language id, 29 when an
-// output cannot be written, 14 without memory.
+// cannot be loaded or created, 13 for a "LANG" value that is no language id, 87 when
+// addLanguage has no source or target language to work with, 29 when an output cannot be
+// written, 14 without memory.
 Result ProcessImage(const std::filesystem::path& imagePath,
                     const std::filesystem::path& languagePath,
                     const std::filesystem::path* outputPath, const Options& options);

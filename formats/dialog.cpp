@@ -30,17 +30,20 @@ constexpr uint16_t kMessageBoxFont = 0x7FFF;
 
 // Where the fields of one of the two layouts lie.
 struct TemplateShape {
-    size_t styleOffset;   // u32 style of the dialog
-    size_t countOffset;   // u16 number of controls
-    size_t menuOffset;    // first variable field, after the fixed header
-    size_t fontFixed;     // bytes of the font block before the typeface
-    size_t controlFixed;  // fixed part of a control
-    size_t idOffset;      // control id (only its low 16 bits are used)
-    bool countedExtra;    // creation data: 2 + count bytes (else the count includes itself)
+    size_t styleOffset;    // u32 style of the dialog
+    size_t exStyleOffset;  // u32 extended style of the dialog
+    size_t countOffset;    // u16 number of controls
+    size_t menuOffset;     // first variable field, after the fixed header
+    size_t fontFixed;      // bytes of the font block before the typeface
+    size_t controlFixed;   // fixed part of a control
+    size_t idOffset;       // control id (only its low 16 bits are used)
+    bool countedExtra;     // creation data: 2 + count bytes (else the count includes itself)
 };
 
-constexpr TemplateShape kStandard{0, 8, 18, 2, 18, 16, false};
-constexpr TemplateShape kExtended{12, 16, 26, 6, 24, 20, true};
+constexpr TemplateShape kStandard{0, 4, 8, 18, 2, 18, 16, false};
+constexpr TemplateShape kExtended{12, 8, 16, 26, 6, 24, 20, true};
+
+constexpr uint32_t kWsExLayoutRtl = 0x00400000;
 
 struct ControlLayout {
     size_t start;       // the fixed part
@@ -241,11 +244,30 @@ void RebuildFont(ResourceContext& ctx, const uint8_t* data, size_t size, const T
     OutputText(ctx, value.substr(0, comma));
 }
 
+// Whether the rebuilt dialog is laid out right to left: always or never as chosen, else when
+// it receives a new language id that is written right to left.
+bool MirrorDialog(const ResourceContext& ctx) {
+    switch (ctx.rightToLeft) {
+        case RightToLeft::Always:
+            return true;
+        case RightToLeft::Never:
+            return false;
+        default:
+            return ctx.targetLanguage != ctx.resource.language &&
+                   ctx.targetLanguage != kNamedLanguage &&
+                   IsRightToLeftLanguage(ctx.targetLanguage);
+    }
+}
+
 void RebuildDialog(ResourceContext& ctx, const uint8_t* data, size_t size,
                    const TemplateShape& shape, const DialogLayout& layout) {
     SectionWriter& out = *ctx.writer;
     auto copy = [&](size_t from, size_t to) { Append(out, std::span(data + from, data + to)); };
+    size_t start = Position(out);
     copy(0, layout.captionStart);
+    if (MirrorDialog(ctx))
+        Patch32(out, start + shape.exStyleOffset,
+                Load32(data + shape.exStyleOffset) | kWsExLayoutRtl);
     ImportText(ctx, TextKey(u"HEAD"), data + layout.captionStart,
                UnitsFrom(size, layout.captionStart), -1);
     if (layout.hasTypeface)

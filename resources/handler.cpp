@@ -98,4 +98,33 @@ size_t SourceAlign4(const ResourceContext& ctx, size_t offset) {
     return offset + static_cast<size_t>((4 - at % 4) % 4);
 }
 
+bool IsRightToLeftLanguage(uint32_t language) {
+    uint32_t primary = language & 0x3FF;
+    uint32_t sub = (language >> 10) & 0x3F;
+    switch (primary) {
+        case 0x01:  // Arabic
+        case 0x0D:  // Hebrew
+        case 0x20:  // Urdu
+        case 0x29:  // Persian
+        case 0x3D:  // Yiddish
+        case 0x5A:  // Syriac
+        case 0x63:  // Pashto
+        case 0x65:  // Divehi
+        case 0x80:  // Uyghur
+        case 0x8C:  // Dari
+        case 0x92:  // Central Kurdish
+            return true;
+        case 0x46:  // Punjabi: Pakistan (0x0846) and the Arabic script (0x7C46)
+            return sub == 0x02 || sub == 0x1F;
+        case 0x59:  // Sindhi: all but Devanagari (0x0459)
+            return sub != 0x01;
+        case 0x5F:  // Tamazight: the Arabic script, Morocco (0x045F)
+            return sub == 0x01;
+        case 0x60:  // Kashmiri: all but Devanagari (0x0860)
+            return sub != 0x02;
+        default:
+            return false;
+    }
+}
+
 }  // namespace quelvar

@@ -57,6 +57,19 @@ using TextSink = std::function<void(const TextItem& item)>;
 // when the text stays as it is.
 using TextSource = std::function<bool(std::u16string_view key, std::u16string& text)>;
 
+// Whether import gives translated dialogs the right-to-left layout (the extended style
+// WS_EX_LAYOUTRTL, which mirrors them).
+enum class RightToLeft {
+    ByLanguage,  // when they receive a new language id that is written right to left
+    Always,      // every translated dialog
+    Never,       // the extended styles stay as they are
+};
+
+// True for a language id whose script runs right to left: Arabic, Hebrew, Persian, Urdu and
+// the others by primary language, and the Arabic-script forms of languages that are also
+// written in other scripts (Punjabi, Sindhi, Kashmiri, Tamazight).
+bool IsRightToLeftLanguage(uint32_t language);
+
 // One resource handed to its handler.
 struct ResourceContext {
     uint32_t nameId = 0;             // the resource's numeric name; 0 for a name given as a text
@@ -70,6 +83,7 @@ struct ResourceContext {
     // Import: the language id the rebuilt resource is stored under (its own, or the language
     // the walk gives translated resources); kNamedLanguage for a language named by a text.
     uint32_t targetLanguage = kNamedLanguage;
+    RightToLeft rightToLeft = RightToLeft::ByLanguage;  // import
     // Export: the place and group that the next texts are reported with (see TextItem). Only
     // worked out when `describe` is set: a sink that has no use for them spares the cost.
     bool describe = false;

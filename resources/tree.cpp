@@ -101,6 +101,8 @@ struct Walk {
     uint64_t texts = 0;
     std::map<uint32_t, uint64_t> languageTexts;
     bool keysCollide = false;
+    // Import with addLanguage: the entry being walked is the translated copy.
+    bool adding = false;
 };
 
 bool Importing(const Walk& walk) {
@@ -146,8 +148,10 @@ void WalkData(Walk& walk, const uint8_t* entry, size_t outputEntry) {
     // The entry that leads to the data names the resource's language.
     uint32_t name = Load32(entry);
     const WalkOptions& options = walk.options;
-    bool selected = options.languageFilter == kAllLanguages ||
-                    (!(name & kHighBit) && name == options.languageFilter);
+    bool selected = options.addLanguage
+                        ? walk.adding
+                        : options.languageFilter == kAllLanguages ||
+                              (!(name & kHighBit) && name == options.languageFilter);
     size_t copy = 0;
     size_t dataStart = 0;
     if (Importing(walk)) {
@@ -262,26 +266,48 @@ size_t ReplacedEntry(Walk& walk, const uint8_t* directory, size_t n) {
     return replaced;
 }
 
+// Import with addLanguage: the entry of a language directory, of a type that has a handler,
+// whose resource is translated into a copy added beside it. Returns its index, or n.
+size_t AddedEntry(const Walk& walk, const uint8_t* directory, size_t n) {
+    const WalkOptions& options = walk.options;
+    if (!Importing(walk) || !options.addLanguage || options.languageFilter == kAllLanguages ||
+        options.languageOverride == kNoLanguageOverride ||
+        options.languageFilter == options.languageOverride || FindHandler(walk) == nullptr)
+        return n;
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t* entry = directory + kDirectoryHeaderSize + i * kEntrySize;
+        if (Load32(entry) == options.languageFilter && !(Load32(entry + 4) & kHighBit))
+            return i;
+    }
+    return n;
+}
+
 void WalkDirectory(Walk& walk, size_t directoryOffset) {
     const uint8_t* directory = walk.tree + directoryOffset;
     size_t n = EntryCount(directory);
-    size_t replaced = ReplacedEntry(walk, directory, n);
+    size_t added = AddedEntry(walk, directory, n);
+    // With addLanguage, only a directory that receives a copy loses the entry it replaces.
+    size_t replaced =
+        walk.options.addLanguage && added == n ? n : ReplacedEntry(walk, directory, n);
+    auto entryAt = [&](size_t i) { return directory + kDirectoryHeaderSize + i * kEntrySize; };
     size_t copy = 0;
     if (Importing(walk)) {
+        // The table as it was, less the replaced entry and with the copy's entry at its end
+        // (sorted below); the walk patches every entry's offsets as it writes what they lead
+        // to.
         SectionWriter& out = *walk.writer;
-        if (replaced == n) {
-            copy = Append(out, std::span(directory, kDirectoryHeaderSize + n * kEntrySize));
-        } else {
-            copy = Append(out, std::span(directory, kIdCountField));
-            Append16(out, static_cast<uint16_t>(Load16(directory + kIdCountField) - 1));
-            for (size_t i = 0; i < n; ++i)
-                if (i != replaced)
-                    Append(out, std::span(directory + kDirectoryHeaderSize + i * kEntrySize,
-                                          kEntrySize));
-        }
+        size_t ids = Load16(directory + kIdCountField) - (replaced != n) + (added != n);
+        copy = Append(out, std::span(directory, kIdCountField));
+        Append16(out, static_cast<uint16_t>(ids));
+        for (size_t i = 0; i < n; ++i)
+            if (i != replaced)
+                Append(out, std::span(entryAt(i), kEntrySize));
+        if (added != n)
+            Append(out, std::span(entryAt(added), kEntrySize));
     }
     size_t speaking = 0;  // export: data entries whose resource had texts
-    for (size_t i = 0, written = 0; i < n; ++i) {
+    size_t written = 0;
+    for (size_t i = 0; i < n; ++i) {
         if (i == replaced)
             continue;
         size_t entryOffset = directoryOffset + kDirectoryHeaderSize + i * kEntrySize;
@@ -290,13 +316,39 @@ void WalkDirectory(Walk& walk, size_t directoryOffset) {
         if (!(Load32(walk.tree + entryOffset + 4) & kHighBit) && walk.texts > before)
             ++speaking;
     }
+    if (added != n) {
+        walk.adding = true;
+        WalkEntry(walk, directoryOffset + kDirectoryHeaderSize + added * kEntrySize,
+                  copy + kDirectoryHeaderSize + written * kEntrySize);
+        walk.adding = false;
+    }
     if (speaking > 1)
         walk.keysCollide = true;
-    // A language id given to one language only can put the ids out of the ascending order
-    // in which the loader searches them.
+    // A language id given to one language only, or a copy added, can put the ids out of the
+    // ascending order in which the loader searches them.
     if (Importing(walk) && walk.options.languageFilter != kAllLanguages &&
         walk.options.languageOverride != kNoLanguageOverride)
         SortIdEntries(*walk.writer, copy);
+}
+
+// Collects the numeric languages of the data entries below a directory; `handled` tells
+// whether the type above has a handler.
+void CollectLanguages(const uint8_t* tree, size_t offset, std::span<const HandlerEntry> handlers,
+                      bool root, bool handled, std::vector<uint32_t>& languages) {
+    const uint8_t* directory = tree + offset;
+    for (size_t i = 0, n = EntryCount(directory); i < n; ++i) {
+        const uint8_t* entry = directory + kDirectoryHeaderSize + i * kEntrySize;
+        uint32_t name = Load32(entry);
+        uint32_t target = Load32(entry + 4);
+        if (root)
+            handled = !(name & kHighBit) &&
+                      std::any_of(handlers.begin(), handlers.end(),
+                                  [&](const HandlerEntry& row) { return row.typeId == name; });
+        if (target & kHighBit)
+            CollectLanguages(tree, target & ~kHighBit, handlers, false, handled, languages);
+        else if (handled && !root && !(name & kHighBit))
+            languages.push_back(name);
+    }
 }
 
 }  // namespace
@@ -321,7 +373,7 @@ void ExportTexts(const ResourceSection& section, std::span<const HandlerEntry> h
               nullptr,  {},
               {},       {},
               0,        {},
-              false};
+              false,    false};
     TextSink counted = [&walk, &sink](const TextItem& item) {
         ++walk.texts;
         sink(item);
@@ -337,6 +389,16 @@ void ExportTexts(const ResourceSection& section, std::span<const HandlerEntry> h
             Notify(walk.context, Notice{NoticeKind::LanguageKeysCollide, {}, {language, texts}});
 }
 
+std::vector<uint32_t> HandledLanguages(const ResourceSection& section,
+                                       std::span<const HandlerEntry> handlers) {
+    std::vector<uint32_t> languages;
+    CollectLanguages(section.bytes.data() + section.rootOffset, 0, handlers, true, false,
+                     languages);
+    std::sort(languages.begin(), languages.end());
+    languages.erase(std::unique(languages.begin(), languages.end()), languages.end());
+    return languages;
+}
+
 void RebuildSection(const ResourceSection& section, std::span<const HandlerEntry> handlers,
                     const WalkOptions& options, const TextSource& source, SectionWriter& writer) {
     Walk walk{section,  section.bytes.data() + section.rootOffset,
@@ -344,10 +406,11 @@ void RebuildSection(const ResourceSection& section, std::span<const HandlerEntry
               &writer,  {},
               {},       {},
               0,        {},
-              false};
+              false,    false};
     walk.context.source = &source;
     walk.context.notify = &options.notify;
     walk.context.writer = &writer;
+    walk.context.rightToLeft = options.rightToLeft;
     WalkDirectory(walk, 0);
 }
 

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "base/result.h"
 #include "resources/handler.h"
@@ -40,6 +41,12 @@ struct WalkOptions {
     uint32_t languageFilter = kAllLanguages;
     // Import: the language id that every selected numeric language entry receives.
     uint32_t languageOverride = kNoLanguageOverride;
+    // Import: keep every resource as it is and add the translated copy under
+    // `languageOverride` beside each resource in `languageFilter` whose type has a handler
+    // (an entry that already has that id is replaced by it). Needs both languages set.
+    bool addLanguage = false;
+    // Import: whether translated dialogs get the right-to-left layout.
+    RightToLeft rightToLeft = RightToLeft::ByLanguage;
     // Import: the address the new section will have (the data entries point there).
     uint32_t targetRva = 0;
     // Export: report each text's place and group (TextItem), not only its key and text.
@@ -47,6 +54,11 @@ struct WalkOptions {
     // Receives what the handlers have to say; empty drops it.
     NoticeSink notify;
 };
+
+// The distinct numeric languages of the resources whose types have a handler in `handlers`,
+// in ascending order. Runs on a tree that CheckResourceTree accepted.
+std::vector<uint32_t> HandledLanguages(const ResourceSection& section,
+                                       std::span<const HandlerEntry> handlers);
 
 // Both walks run on a tree that CheckResourceTree accepted, with the handlers of `handlers`.
 void ExportTexts(const ResourceSection& section, std::span<const HandlerEntry> handlers,

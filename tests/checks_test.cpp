@@ -48,6 +48,7 @@ TEST(Checks, OneTextAtATime) {
         {u"6.1.1", u"Time: 10:30", u"Zeit: 10:30", {}},  // a colon inside the text
         {u"6.1.1", u"Searching...", u"\u641C\u7D22\u2026", {}},
         {u"6.1.1", u"Really?", u"\u771F\u7684\uFF1F", {}},
+        {u"6.1.1", u"Replace it?", u"\u0647\u0644 \u062A\u0631\u064A\u062F\u061F", {}},  // Arabic
         {u"6.1.1", u"Short text", u"A translation far longer than its source", {K::TooLong}},
         {u"6.1.1", u"OK", u"Einverstanden", {}},  // short sources are not compared
         {u"5.1.FONT", u"Tahoma,8", u"Arial,9", {}},

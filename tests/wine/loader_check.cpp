@@ -3,6 +3,7 @@
 // "key=value" line per non-empty text, keyed the way quelvar-cli exports them.
 //
 //   loader_check IMAGE LANGID OUTPUT
+//   loader_check --bytes IMAGE LANGID OUTPUT
 //
 // The image is loaded with LoadLibraryExW as a data file and image resource; strings are read
 // with LoadStringW (with the thread's UI language set to LANGID), menus are built with
@@ -10,6 +11,10 @@
 // FindResourceExW and read field by field. Exit code 0 on success, 1 when the image cannot be
 // loaded, 2 for bad arguments, 3 when the output cannot be written, 4 when LoadStringW
 // returned a string of another language.
+//
+// With --bytes, each string table, menu and dialog of the language that FindResourceExW finds
+// is written as "<type>.<name>=<size>:<FNV-1a hash of its bytes>", and each dialog laid out
+// right to left (WS_EX_LAYOUTRTL in its extended style) adds "5.<name>.LAYOUTRTL=1".
 #include <windows.h>
 
 #include <cstdio>
@@ -290,9 +295,46 @@ void ReadDialogs(HMODULE module, WORD language, Output& out) {
     }
 }
 
+std::wstring Fingerprint(const BYTE* data, DWORD size) {
+    unsigned long long hash = 14695981039346656037ull;
+    for (DWORD i = 0; i < size; ++i)
+        hash = (hash ^ data[i]) * 1099511628211ull;
+    wchar_t text[40];
+    std::swprintf(text, 40, L"%lu:%016llx", static_cast<unsigned long>(size), hash);
+    return text;
+}
+
+void ReadBytes(HMODULE module, WORD language, Output& out) {
+    for (WORD type : {4, 5, 6}) {
+        NameList list = Names(module, MAKEINTRESOURCEW(type), language);
+        for (size_t i = 0; i < list.names.size(); ++i) {
+            DWORD size = 0;
+            const BYTE* data =
+                Template(module, MAKEINTRESOURCEW(type), list.ids[i], language, size);
+            if (data == nullptr)
+                continue;
+            std::wstring key = std::to_wstring(type) + L"." + list.names[i];
+            out.Line(key, Fingerprint(data, size));
+            if (type != 5 || size < 12)
+                continue;
+            bool extended = data[2] == 0xFF && data[3] == 0xFF;
+            const BYTE* ex = data + (extended ? 8 : 4);
+            DWORD exStyle =
+                ex[0] | (ex[1] << 8) | (ex[2] << 16) | (static_cast<DWORD>(ex[3]) << 24);
+            if (exStyle & WS_EX_LAYOUTRTL)
+                out.Line(key + L".LAYOUTRTL", L"1");
+        }
+    }
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    bool fingerprints = argc == 5 && std::wstring(argv[1]) == L"--bytes";
+    if (fingerprints) {
+        --argc;
+        ++argv;
+    }
     if (argc != 4)
         return 2;
     WORD language = static_cast<WORD>(std::wcstoul(argv[2], nullptr, 10));
@@ -308,9 +350,14 @@ int wmain(int argc, wchar_t** argv) {
 
     Output out;
     out.text = L"\xFEFF";
-    bool stringsOk = ReadStrings(module, language, out);
-    ReadMenus(module, language, out);
-    ReadDialogs(module, language, out);
+    bool stringsOk = true;
+    if (fingerprints) {
+        ReadBytes(module, language, out);
+    } else {
+        stringsOk = ReadStrings(module, language, out);
+        ReadMenus(module, language, out);
+        ReadDialogs(module, language, out);
+    }
     FreeLibrary(module);
 
     HANDLE file = CreateFileW(argv[3], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);

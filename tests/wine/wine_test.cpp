@@ -121,13 +121,14 @@ std::string LocaleFor(uint16_t language) {
     }
 }
 
-// The texts of one language of an image as the Windows resource loader reads them.
+// The texts of one language of an image as the Windows resource loader reads them; with
+// `bytes`, the size and hash of each resource and the dialogs laid out right to left.
 Texts LoaderTexts(const std::filesystem::path& image, uint16_t language,
-                  const std::filesystem::path& scratch) {
+                  const std::filesystem::path& scratch, bool bytes = false) {
     std::filesystem::path out = scratch / "loaded.lng";
     std::filesystem::remove(out);
-    if (RunWine(Windows(kLoaderCheck) + " " + Windows(image) + " " + std::to_string(language) +
-                    " " + Windows(out),
+    if (RunWine(Windows(kLoaderCheck) + (bytes ? " --bytes " : " ") + Windows(image) + " " +
+                    std::to_string(language) + " " + Windows(out),
                 LocaleFor(language), scratch) != 0)
         return {};
     Texts texts;
@@ -241,6 +242,55 @@ TEST(Loader, TranslationReplacesTheTargetLanguage) {
         test::WriteFileBytes(edited, test::LanguageFile(text));
         ASSERT_EQ(ProcessImage(Sample(name), edited, &translated, 1033), kSuccess);
         EXPECT_EQ(Show(LoaderTexts(translated, 1031, dir.path)), Show(expected));
+    }
+}
+
+// A translation added beside the original: each language id gives its own texts through
+// LoadStringW, LoadMenuIndirectW and FindResourceExW, and the original's resources keep every
+// byte. The translation into Arabic lays its dialogs out right to left, not the originals.
+TEST(Loader, AddedLanguageBesideTheOriginal) {
+    SKIP_WITHOUT_WINE();
+    test::TempDir dir;
+    struct Case {
+        const char* image;
+        uint16_t source, target;
+    };
+    for (const Case& c : {Case{"basic64.exe", 1033, 1031}, Case{"dialogs32.exe", 1033, 1025},
+                          Case{"languages64.exe", 1033, 1031}}) {
+        SCOPED_TRACE(c.image);
+        std::filesystem::path image = Sample(c.image);
+        std::filesystem::path exported = dir / "source.lng", edited = dir / "target.lng";
+        std::filesystem::path added = dir / "added.exe";
+        ASSERT_EQ(ProcessImage(image, exported, nullptr, c.source), kSuccess);
+        // What the target language had that the source has not (a German-only block) stays.
+        Texts expected = LoaderTexts(image, c.target, dir.path);
+        std::string number = std::to_string(c.target);
+        std::u16string id(number.begin(), number.end());
+        std::u16string text = u"LANG=" + id + u"\r\n";
+        for (auto& [key, value] : Lines(test::ReadFileBytes(exported))) {
+            bool font = key.ends_with(u".FONT");
+            expected[key] = font ? value : u"[" + id + u"] " + value;
+            text += key + u"=" + expected[key] + u"\r\n";
+        }
+        test::WriteFileBytes(edited, test::LanguageFile(text));
+        Options options;
+        options.languageFilter = c.source;
+        options.addLanguage = true;
+        ASSERT_EQ(ProcessImage(image, edited, &added, options), kSuccess);
+
+        EXPECT_EQ(Show(LoaderTexts(added, c.target, dir.path)), Show(expected));
+        EXPECT_EQ(Show(LoaderTexts(added, c.source, dir.path)),
+                  Show(LoaderTexts(image, c.source, dir.path)));
+        EXPECT_EQ(Show(LoaderTexts(added, c.source, dir.path, true)),
+                  Show(LoaderTexts(image, c.source, dir.path, true)));
+        Texts layout = LoaderTexts(added, c.target, dir.path, true);
+        size_t dialogs = 0, mirrored = 0;
+        for (const auto& [key, value] : layout) {
+            dialogs += key.starts_with(u"5.") && !key.ends_with(u".LAYOUTRTL");
+            mirrored += key.ends_with(u".LAYOUTRTL");
+        }
+        EXPECT_EQ(mirrored, c.target == 1025 ? dialogs : 0u);
+        EXPECT_TRUE(c.target != 1025 || dialogs > 0);
     }
 }
 
