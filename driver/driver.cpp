@@ -10,6 +10,7 @@
 #include "driver/po_files.h"
 #include "driver/steps.h"
 #include "exchange/language_file.h"
+#include "exchange/language_names.h"
 #include "formats/handlers.h"
 #include "pe/headers.h"
 #include "pe/rebuild.h"
@@ -115,10 +116,8 @@ Failure ExportSection(const ResourceSection& section, const WalkOptions& options
             AppendUnitsLE(writer.pending, lang + u"\r\n");
             std::u16string pseudo;
             ExportTexts(section, ResourceHandlers(), options, [&](const TextItem& item) {
-                if (item.key.ends_with(u".FONT"))
-                    return;  // a font is no text to translate
-                pseudo = PseudoTranslate(item.text, *pseudoExpand);
-                WriteLanguageLine(writer, TextItem{item.key, pseudo, {}, 0, item.resource});
+                if (PseudoTranslation(item, *pseudoExpand, pseudo))
+                    WriteLanguageLine(writer, TextItem{item.key, pseudo, {}, 0, item.resource});
             });
         }
         written = FinishLanguageFile(writer);
@@ -235,9 +234,13 @@ Failure Process(const std::filesystem::path& imagePath, const std::filesystem::p
     walk.languageFilter = options.languageFilter;
     walk.notify = options.notify;
     try {
-        if (!import && !options.pseudoExpand &&
-            ChosenFormat(options, languagePath) == TextFormat::Po) {
-            Result r = ExportPo(section, walk, languagePath, MakePoExport(imagePath));
+        if (!import && ChosenFormat(options, languagePath) == TextFormat::Po) {
+            PoExport extra = MakePoExport(imagePath);
+            if (options.pseudoExpand) {
+                extra.pseudoExpand = options.pseudoExpand;
+                extra.language = LanguageNameOfId(kPseudoLanguage);
+            }
+            Result r = ExportPo(section, walk, languagePath, extra);
             return r == kSuccess ? Failure{} : Fail(r, languagePath);
         }
         // A pseudo-translation holds one language's texts: other languages share their keys.
@@ -277,6 +280,13 @@ std::filesystem::path DefaultLanguagePath(const std::filesystem::path& imagePath
     string result = dot != string::npos && dot >= nameStart ? path.substr(0, dot) : path;
     result += std::filesystem::path(".lng").native();
     return result;
+}
+
+bool PseudoTranslation(const TextItem& item, unsigned expandPercent, std::u16string& out) {
+    if (item.key.ends_with(u".FONT"))
+        return false;
+    out = PseudoTranslate(item.text, expandPercent);
+    return true;
 }
 
 Result ProcessImage(const std::filesystem::path& imagePath,
