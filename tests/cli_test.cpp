@@ -298,6 +298,7 @@ TEST(Cli, MessagesNameTheFileAndTheCause) {
                          {0xEF, 0xBB, 0xBF, 'L', 'A', 'N', 'G', '=', '1', '\n'});
     test::WriteFileBytes(dir / "be.lng",
                          {0xFE, 0xFF, 0, 'L', 0, 'A', 0, 'N', 0, 'G', 0, '=', 0, '1', 0, '\n'});
+    std::filesystem::create_directory(dir / "folder");
     struct Case {
         const char* args;
         const char* message;
@@ -315,6 +316,13 @@ TEST(Cli, MessagesNameTheFileAndTheCause) {
          "iconv -f UTF-8 -t UTF-16LE 'u8 mark.lng' > 'u8 mark.utf16.lng'"},
         {"import app.exe be.lng -o out.exe", "be.lng: the language file is UTF-16 big-endian",
          "iconv -f UTF-16BE -t UTF-16LE be.lng > be.utf16.lng"},
+        // Not the draft's name but the file's, and its folder as the cause.
+        {"export app.exe none/x.lng", "export failed: none/x.lng: no such folder (error 110)", ""},
+        {"export folder", "export failed: folder: a folder, not a file (error 2)", ""},
+        {"export none/app.exe", "export failed: none/app.exe: no such folder (error 2)", ""},
+        {"import app.exe folder -o out.exe",
+         "import failed: folder: a folder, not a file (error 110)", ""},
+        {"export app.exe folder", "export failed: folder: a folder, not a file (error 110)", ""},
     };
     for (const Case& c : cases) {
         CliRun r = Cli(c.args, dir);
@@ -459,7 +467,8 @@ TEST(Cli, LanguageNoticesAreSaid) {
     EXPECT_EQ(Cli("export app.exe --language 1031 -q", dir).err, "");
 }
 
-// The pseudo-translation of every sample image passes check without errors and imports.
+// The pseudo-translation of every sample image, as a language file and as a PO file (which
+// msgfmt accepts), passes check without errors and imports under the pseudo-locale.
 TEST(Cli, PseudoTranslationsOfEverySampleCheckAndImport) {
     std::filesystem::path samples = test::SampleImageDir();
     if (samples.empty())
