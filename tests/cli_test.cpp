@@ -400,11 +400,15 @@ TEST(Cli, CheckSaysChangedSourceTexts) {
         const char* msgstr;
         const char* warning;  // "" for none
     } cases[] = {
-        {"6.1.0", "\"Opem\"", "\"Offen\"", "\"Opem\" is now \"Open\""},
-        {"6.1.1", "\"\"\n\"Two\\n\"\n\"lines \\\"q\\\" \\\\\"", "\"Zwei\\nZeilen\"", ""},
-        {"6.1.2", "\"Sav\"", "\"\"", ""},  // untranslated: nothing is applied
-        {"6.1.3", "\"Two\\n\"\n\"lines!\"", "\"Zwei\\nZeilen\"",
-         "\"Two\\nlines!\" is now \"Two\\nlines\""},
+        {"6.1.0", R"("Opem")", R"("Offen")", R"("Opem" is now "Open")"},
+        {"6.1.1", R"(""
+"Two\n"
+"lines \"q\" \\")",
+         R"("Zwei\nZeilen")", ""},
+        {"6.1.2", R"("Sav")", R"("")", ""},  // untranslated: nothing is applied
+        {"6.1.3", R"("Two\n"
+"lines!")",
+         R"("Zwei\nZeilen")", R"("Two\nlines!" is now "Two\nlines")"},
     };
     std::string po = "msgid \"\"\nmsgstr \"Content-Type: text/plain; charset=UTF-8\\n\"\n";
     std::string expected;
