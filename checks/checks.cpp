@@ -318,9 +318,19 @@ void AddCheckedText(std::vector<CheckedText>& texts, const TextItem& item,
 std::vector<Finding> CheckTranslation(const std::vector<CheckedText>& texts,
                                       const std::vector<std::u16string>& translationKeys) {
     std::vector<Finding> out;
-    for (const CheckedText& t : texts)
-        if (t.translated)
-            CheckOne(t, out);
+    for (const CheckedText& t : texts) {
+        if (!t.translated)
+            continue;
+        if (t.madeFor && *t.madeFor != t.source)
+            out.push_back(Finding{CheckKind::SourceTextChanged,
+                                  Severity::Warning,
+                                  t.key,
+                                  *t.madeFor,
+                                  {},
+                                  t.source,
+                                  {0, 0}});
+        CheckOne(t, out);
+    }
     CheckAccelerators(texts, out);
     std::vector<std::u16string_view> known;
     for (const CheckedText& t : texts)
@@ -358,8 +368,19 @@ std::u16string PseudoTranslate(std::u16string_view text, unsigned expandPercent)
     std::vector<std::u16string> inserts = FormatMessageInserts(body);
     for (const std::u16string& insert : inserts)
         mark({insert});
-    std::u16string out = u"[";
-    for (size_t i = 0; i < body.size(); ++i) {
+    // Line breaks at either end stay outside the brackets: gettext wants a msgid and its
+    // msgstr to begin and to end alike with one.
+    auto isBreak = [](char16_t c) { return c == u'\n' || c == u'\r'; };
+    size_t first = 0, end = body.size();
+    while (first < end && isBreak(body[first]))
+        ++first;
+    while (end > first && isBreak(body[end - 1]))
+        --end;
+    if (first == end && first != 0)
+        return std::u16string(text);  // nothing but line breaks
+    std::u16string out(body.substr(0, first));
+    out.push_back(u'[');
+    for (size_t i = first; i < end; ++i) {
         char16_t c = body[i];
         size_t plain = kPlain.find(c);
         bool accelerated = i > 0 && body[i - 1] == u'&' && (i < 2 || body[i - 2] != u'&');
@@ -369,6 +390,7 @@ std::u16string PseudoTranslate(std::u16string_view text, unsigned expandPercent)
     size_t padding = (body.size() * expandPercent + 99) / 100;
     out.append(padding, u'~');
     out.push_back(u']');
+    out.append(body.substr(end));
     if (tab != std::u16string_view::npos)
         out += text.substr(tab);
     return out;

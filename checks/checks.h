@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,11 +28,12 @@ enum class CheckKind {
     ControlCharacters,  // `detail` the character ("\n", "\r", "\t"), `counts` source, translation
     LeadingOrTrailingBlanks,
     DoubledSpaces,
-    EndPunctuation,  // `detail` the source's ending, `otherText` the translation's
-    TooLong,         // `counts` source and translation lengths
-    TooLongToStore,  // `counts` translation length and the most the resource stores
-    BadFont,         // the FONT value is not "typeface,size" with a size from 1 to 72
-    UnknownKey,      // a key of the translation that the image does not have
+    EndPunctuation,     // `detail` the source's ending, `otherText` the translation's
+    TooLong,            // `counts` source and translation lengths
+    TooLongToStore,     // `counts` translation length and the most the resource stores
+    BadFont,            // the FONT value is not "typeface,size" with a size from 1 to 72
+    UnknownKey,         // a key of the translation that the image does not have
+    SourceTextChanged,  // `detail` the text the translation was made for, `otherText` the image's
 };
 
 struct Finding {
@@ -54,6 +56,8 @@ struct CheckedText {
     std::u16string resource;
     bool translated = false;
     std::u16string translation;
+    // The source text the translation was made for, when the file says it (a PO msgid).
+    std::optional<std::u16string> madeFor;
 };
 
 // Collects the image's texts (use as the sink of an export walk that describes places) and

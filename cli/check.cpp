@@ -20,9 +20,11 @@ std::filesystem::path ToPath(const std::string& utf8) {
     return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
+// A text in quotes on one line: line breaks and tabs as the language file writes them.
 std::string Quoted(std::u16string_view text) {
     std::string out(1, '"');
-    out += ToUtf8(text);
+    for (char c : ToUtf8(text))
+        out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\t' ? "\\t" : std::string(1, c);
     out += '"';
     return out;
 }
@@ -53,6 +55,8 @@ const char* CheckName(CheckKind kind) {
             return "font";
         case CheckKind::UnknownKey:
             return "unknown-key";
+        case CheckKind::SourceTextChanged:
+            return "source-changed";
     }
     return "check";
 }
@@ -96,6 +100,9 @@ std::string Message(const Finding& f) {
             return "a font must be \"typeface,size\" with a size from 1 to 72";
         case CheckKind::UnknownKey:
             return "the image has no text with this key";
+        case CheckKind::SourceTextChanged:
+            return "the source text changed (" + Quoted(f.detail) + " is now " + otherText +
+                   "); run msgmerge";
     }
     return "";
 }
@@ -232,11 +239,7 @@ int RunPseudo(const std::vector<std::string>& args, const Reporting& report) {
     if (!p.ok)
         return report.usage(p.problem.c_str());
     if (p.paths.size() != 2)
-        return report.usage("pseudo takes IMAGE and OUT.lng");
-    if (FormatOfPath(ToPath(p.paths[1])) == TextFormat::Po)
-        return report.usage(
-            "pseudo writes a language file (.lng); quelvar-cli convert OUT.lng "
-            "OUT.po --image IMAGE makes a PO file of it");
+        return report.usage("pseudo takes IMAGE and OUT.lng or OUT.po");
     uint32_t expand = kDefaultExpand;
     if (!p.own.empty()) {
         ScannedInteger n = ScanInteger(std::string_view(p.own), IntegerSyntax{});

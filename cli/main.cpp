@@ -36,7 +36,7 @@ const char* kUsage =
     "                          [--add-language] [--rtl | --no-rtl] [--fuzzy] [-q]\n"
     "       quelvar-cli convert FROM TO [--image IMAGE] [--fuzzy] [-q]\n"
     "       quelvar-cli check IMAGE TRANSLATION [--language ID] [--format text|json]\n"
-    "       quelvar-cli pseudo IMAGE OUT.lng [--expand PERCENT] [--language ID] [-q]\n"
+    "       quelvar-cli pseudo IMAGE OUT.lng|OUT.po [--expand PERCENT] [--language ID] [-q]\n"
     "       quelvar-cli -h | --help | --version\n"
     "\n"
     "export  writes every text of the image's string tables, menus and dialogs into a\n"
@@ -51,7 +51,8 @@ const char* kUsage =
     "        finding a line (file:line: error|warning: key: message), then a summary;\n"
     "        exit status 1 when any is an error. --format json for tools.\n"
     "pseudo  writes a pseudo-translation of every text (accented look-alikes in brackets,\n"
-    "        padded by --expand percent, 35 by default) for the pseudo-locale 0x0501.\n"
+    "        padded by --expand percent, 35 by default) for the pseudo-locale 0x0501\n"
+    "        (qps-ploc): a language file, or a PO file whose msgstrs they are.\n"
     "--language ID  export only the texts of resources in language ID (decimal, such as\n"
     "        1033, or hexadecimal with 0x, such as 0x409); import translates only those\n"
     "        resources and copies the other languages unchanged.\n"
@@ -90,38 +91,6 @@ const char* kUsage =
     "        said as warnings and the import goes on without it).\n"
     "-q      says nothing on success (the status line goes to standard error).\n"
     "LANGFILE - is standard output for export and standard input for import.\n";
-
-// What a code says of the file a failure names.
-const char* ErrorText(Result code) {
-    switch (code) {
-        case quelvar::kErrorFileNotFound:
-            return "no such file";
-        case quelvar::kErrorPathNotFound:
-            return "no such folder";
-        case quelvar::kErrorAccessDenied:
-            return "access is denied";
-        case quelvar::kErrorBadFormat:
-            return "not a valid program image";
-        case quelvar::kErrorInvalidData:
-            return "the LANG value is not a language id, or the PO file cannot be used";
-        case quelvar::kErrorOutOfMemory:
-            return "not enough memory";
-        case quelvar::kErrorWriteFault:
-            return "cannot be written";
-        case quelvar::kErrorSharingViolation:
-            return "the output would overwrite the file being read";
-        case quelvar::kErrorOpenFailed:
-            return "the language file cannot be opened or created";
-        case quelvar::kErrorDiskFull:
-            return "the disk is full";
-        case quelvar::kErrorFilenameExcedRange:
-            return "the file name is too long";
-        case quelvar::kErrorResourceDataNotFound:
-            return "the image has no resources";
-        default:
-            return "the operation failed";
-    }
-}
 
 std::string Show(const std::filesystem::path& path) {
     if (path == quelvar::kStandardStream)
@@ -166,44 +135,65 @@ std::string Conversion(const char* found, const char* from, const char* to,
 }
 
 std::string CauseText(const quelvar::Failure& failure) {
-    using quelvar::FailureCause;
-    switch (failure.cause) {
-        case FailureCause::None:
-            break;
-        case FailureCause::NotFound:
-            return failure.code == quelvar::kErrorPathNotFound ? ErrorText(failure.code)
-                                                               : "no such file";
-        case FailureCause::NoAccess:
+    using quelvar::FailureText;
+    switch (quelvar::TextOfFailure(failure)) {
+        case FailureText::NoSuchFile:
+            return "no such file";
+        case FailureText::NoSuchFolder:
+            return "no such folder";
+        case FailureText::AccessDenied:
             return "access is denied";
-        case FailureCause::Empty:
+        case FailureText::Empty:
             return "the file is empty";
-        case FailureCause::ReadOnly:
+        case FailureText::ReadOnly:
             return "the file is read-only; -o names another output";
-        case FailureCause::OverwritesImage:
+        case FailureText::OverwritesImage:
             return "the output would overwrite the image being read";
-        case FailureCause::OverwritesLanguageFile:
+        case FailureText::OverwritesLanguageFile:
             return "the output would overwrite the language file being read";
-        case FailureCause::Utf8:
+        case FailureText::Utf8:
             return Conversion("UTF-8 text", "UTF-8", "UTF-16", failure.path);
-        case FailureCause::Utf8WithMark:
+        case FailureText::Utf8WithMark:
             return Conversion("UTF-8 text with a byte-order mark", "UTF-8", "UTF-16LE",
                               failure.path);
-        case FailureCause::Utf16BigEndian:
+        case FailureText::Utf16BigEndian:
             return Conversion("UTF-16 big-endian", "UTF-16BE", "UTF-16LE", failure.path);
-        case FailureCause::NotUtf16:
+        case FailureText::NotUtf16:
             return "not a UTF-16 language file (it does not begin with the byte-order mark FF FE)";
-        case FailureCause::NameTaken:
+        case FailureText::NameTaken:
             return "a link, folder or device has this name; remove it";
-        case FailureCause::NoTargetLanguage:
+        case FailureText::NoTargetLanguage:
             return "--add-language needs the language to add: LANG= in the language file, the "
                    "PO Language field or --lang-id ID";
-        case FailureCause::TargetIsSource:
+        case FailureText::TargetIsSource:
             return "--add-language: the language to add is the source language itself";
-        case FailureCause::SeveralLanguages:
+        case FailureText::SeveralLanguages:
             return "--add-language: the image has several languages; choose the one to "
                    "translate from with --language ID";
+        case FailureText::Folder:
+            return "a folder, not a file";
+        case FailureText::NotAnImage:
+            return "not a valid program image";
+        case FailureText::UnusableLanguage:
+            return "the LANG value is not a language id, or the PO file cannot be used";
+        case FailureText::OutOfMemory:
+            return "not enough memory";
+        case FailureText::CannotWrite:
+            return "cannot be written";
+        case FailureText::OverwritesInput:
+            return "the output would overwrite the file being read";
+        case FailureText::LanguageFileUnusable:
+            return "the language file cannot be opened or created";
+        case FailureText::DiskFull:
+            return "the disk is full";
+        case FailureText::NameTooLong:
+            return "the file name is too long";
+        case FailureText::NoResources:
+            return "the image has no resources";
+        case FailureText::Other:
+            break;
     }
-    return ErrorText(failure.code);
+    return "the operation failed";
 }
 
 int Fail(const char* what, const quelvar::Failure& failure) {

@@ -55,6 +55,10 @@ Result CheckImage(const std::filesystem::path& imagePath,
         std::vector<CheckedText> texts;
         ExportTexts(opened.section, ResourceHandlers(), walk,
                     [&](const TextItem& item) { AddCheckedText(texts, item, translations); });
+        // A PO entry says which source text it translates: its msgid.
+        for (CheckedText& t : texts)
+            if (auto entry = catalog.byContext.find(t.key); entry != catalog.byContext.end())
+                t.madeFor = catalog.entries[entry->second].id;
         std::map<std::u16string_view, size_t> lineOf;
         std::vector<std::u16string> keys;
         for (const KeyLine& k : keyLines) {

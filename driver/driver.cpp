@@ -10,6 +10,7 @@
 #include "driver/po_files.h"
 #include "driver/steps.h"
 #include "exchange/language_file.h"
+#include "exchange/language_names.h"
 #include "formats/handlers.h"
 #include "pe/headers.h"
 #include "pe/rebuild.h"
@@ -28,8 +29,9 @@ Failure Fail(Result code, const std::filesystem::path& path,
 FailureCause CauseOf(Result systemCode) {
     switch (systemCode) {
         case kErrorFileNotFound:
-        case kErrorPathNotFound:
             return FailureCause::NotFound;
+        case kErrorPathNotFound:
+            return FailureCause::NoFolder;
         case kErrorAccessDenied:
             return FailureCause::NoAccess;
         case kErrorFileExists:
@@ -56,6 +58,29 @@ FailureCause CauseOf(LanguageFileFault fault, Result systemCode) {
         default:
             return FailureCause::None;
     }
+}
+
+// Why a file could not be opened for reading: a folder is named as such, and a missing file
+// whose folder is missing too says so (the systems do not all tell the two apart).
+FailureCause CauseOfReading(const std::filesystem::path& path, FailureCause cause) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+        return FailureCause::Folder;
+    std::filesystem::path folder = path.parent_path();
+    if (cause == FailureCause::NotFound && !folder.empty() &&
+        !std::filesystem::exists(folder, ec) && !ec)
+        return FailureCause::NoFolder;
+    return cause;
+}
+
+// An output that could not be created: the draft is named when something else has its name;
+// otherwise the file asked for, whose folder is missing (a file being created cannot be) or
+// refuses it.
+Failure CreationFailure(Result code, const OutputPaths& paths, Result system) {
+    FailureCause cause = CauseOf(system);
+    if (cause == FailureCause::NameTaken)
+        return Fail(code, paths.draft, cause);
+    return Fail(code, paths.file, cause == FailureCause::NotFound ? FailureCause::NoFolder : cause);
 }
 
 }  // namespace
@@ -91,7 +116,7 @@ Failure LoadLanguage(const std::filesystem::path& languagePath, LanguageTable& t
         return {};
     if (fault == LanguageFileFault::OutOfMemory)
         return Fail(kErrorOutOfMemory, languagePath);
-    return Fail(kErrorOpenFailed, languagePath, CauseOf(fault, code));
+    return Fail(kErrorOpenFailed, languagePath, CauseOfReading(languagePath, CauseOf(fault, code)));
 }
 
 namespace {
@@ -101,7 +126,7 @@ Failure ExportSection(const ResourceSection& section, const WalkOptions& options
                       const OutputPaths& paths, std::optional<unsigned> pseudoExpand) {
     platform::File file;
     if (Result r = OpenOutput(paths, file); r != kSuccess)
-        return Fail(kErrorOpenFailed, paths.draft, CauseOf(r));
+        return CreationFailure(kErrorOpenFailed, paths, r);
     Result written;
     try {
         LanguageFileWriter writer;
@@ -115,10 +140,8 @@ Failure ExportSection(const ResourceSection& section, const WalkOptions& options
             AppendUnitsLE(writer.pending, lang + u"\r\n");
             std::u16string pseudo;
             ExportTexts(section, ResourceHandlers(), options, [&](const TextItem& item) {
-                if (item.key.ends_with(u".FONT"))
-                    return;  // a font is no text to translate
-                pseudo = PseudoTranslate(item.text, *pseudoExpand);
-                WriteLanguageLine(writer, TextItem{item.key, pseudo, {}, 0, item.resource});
+                if (PseudoTranslation(item, *pseudoExpand, pseudo))
+                    WriteLanguageLine(writer, TextItem{item.key, pseudo, {}, 0, item.resource});
             });
         }
         written = FinishLanguageFile(writer);
@@ -203,7 +226,7 @@ Failure ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& he
         return Fail(r, {});
     Result created = kSuccess;
     if (Result r = WriteOutput(output, updated.pieces, created); r != kSuccess)
-        return Fail(r, created != kSuccess ? output.draft : output.file, CauseOf(created));
+        return created != kSuccess ? CreationFailure(r, output, created) : Fail(r, output.file);
     return {};
 }
 
@@ -220,6 +243,12 @@ Failure CheckOutputs(const std::filesystem::path& imagePath,
             platform::SameFile(*languagePath, *out))
             return Fail(kErrorSharingViolation, *out, FailureCause::OverwritesLanguageFile);
     }
+    // A folder would refuse the draft's move only after the whole work; the code is the one
+    // that move gives.
+    std::error_code ec;
+    if (output.kind == OutputKind::Draft && std::filesystem::is_directory(output.file, ec))
+        return Fail(languagePath == nullptr ? kErrorOpenFailed : kErrorWriteFault, output.file,
+                    FailureCause::Folder);
     // A read-only file is refused, as a write into it would be, although a new file could
     // take its place; the update copy's file to replace is the image.
     const std::filesystem::path& replaced =
@@ -238,7 +267,8 @@ Failure Process(const std::filesystem::path& imagePath, const std::filesystem::p
         std::error_code ec;
         bool empty = std::filesystem::is_regular_file(imagePath, ec) &&
                      std::filesystem::file_size(imagePath, ec) == 0 && !ec;
-        return Fail(kErrorFileNotFound, imagePath, empty ? FailureCause::Empty : CauseOf(r));
+        return Fail(kErrorFileNotFound, imagePath,
+                    empty ? FailureCause::Empty : CauseOfReading(imagePath, CauseOf(r)));
     }
     std::span<const uint8_t> image = opened.bytes;
     const pe::ImageHeaders& headers = opened.headers;
@@ -268,9 +298,13 @@ Failure Process(const std::filesystem::path& imagePath, const std::filesystem::p
     walk.notify = options.notify;
     walk.rightToLeft = options.rightToLeft;
     try {
-        if (!import && !options.pseudoExpand &&
-            ChosenFormat(options, languagePath) == TextFormat::Po) {
-            Result r = ExportPo(section, walk, languagePath, MakePoExport(imagePath));
+        if (!import && ChosenFormat(options, languagePath) == TextFormat::Po) {
+            PoExport extra = MakePoExport(imagePath);
+            if (options.pseudoExpand) {
+                extra.pseudoExpand = options.pseudoExpand;
+                extra.language = LanguageNameOfId(kPseudoLanguage);
+            }
+            Result r = ExportPo(section, walk, languagePath, extra);
             return r == kSuccess ? Failure{} : Fail(r, languagePath);
         }
         // A pseudo-translation holds one language's texts: other languages share their keys.
@@ -285,6 +319,74 @@ Failure Process(const std::filesystem::path& imagePath, const std::filesystem::p
 }
 
 }  // namespace
+
+FailureText TextOfFailure(const Failure& failure) {
+    switch (failure.cause) {
+        case FailureCause::None:
+            break;
+        case FailureCause::NotFound:
+            return failure.code == kErrorPathNotFound ? FailureText::NoSuchFolder
+                                                      : FailureText::NoSuchFile;
+        case FailureCause::NoAccess:
+            return FailureText::AccessDenied;
+        case FailureCause::Empty:
+            return FailureText::Empty;
+        case FailureCause::ReadOnly:
+            return FailureText::ReadOnly;
+        case FailureCause::OverwritesImage:
+            return FailureText::OverwritesImage;
+        case FailureCause::OverwritesLanguageFile:
+            return FailureText::OverwritesLanguageFile;
+        case FailureCause::Utf8:
+            return FailureText::Utf8;
+        case FailureCause::Utf8WithMark:
+            return FailureText::Utf8WithMark;
+        case FailureCause::Utf16BigEndian:
+            return FailureText::Utf16BigEndian;
+        case FailureCause::NotUtf16:
+            return FailureText::NotUtf16;
+        case FailureCause::NameTaken:
+            return FailureText::NameTaken;
+        case FailureCause::NoFolder:
+            return FailureText::NoSuchFolder;
+        case FailureCause::Folder:
+            return FailureText::Folder;
+        case FailureCause::NoTargetLanguage:
+            return FailureText::NoTargetLanguage;
+        case FailureCause::TargetIsSource:
+            return FailureText::TargetIsSource;
+        case FailureCause::SeveralLanguages:
+            return FailureText::SeveralLanguages;
+    }
+    switch (failure.code) {
+        case kErrorFileNotFound:
+            return FailureText::NoSuchFile;
+        case kErrorPathNotFound:
+            return FailureText::NoSuchFolder;
+        case kErrorAccessDenied:
+            return FailureText::AccessDenied;
+        case kErrorBadFormat:
+            return FailureText::NotAnImage;
+        case kErrorInvalidData:
+            return FailureText::UnusableLanguage;
+        case kErrorOutOfMemory:
+            return FailureText::OutOfMemory;
+        case kErrorWriteFault:
+            return FailureText::CannotWrite;
+        case kErrorSharingViolation:
+            return FailureText::OverwritesInput;
+        case kErrorOpenFailed:
+            return FailureText::LanguageFileUnusable;
+        case kErrorDiskFull:
+            return FailureText::DiskFull;
+        case kErrorFilenameExcedRange:
+            return FailureText::NameTooLong;
+        case kErrorResourceDataNotFound:
+            return FailureText::NoResources;
+        default:
+            return FailureText::Other;
+    }
+}
 
 TextFormat FormatOfPath(const std::filesystem::path& path) {
     std::u8string e = path.extension().u8string();
@@ -310,6 +412,13 @@ std::filesystem::path DefaultLanguagePath(const std::filesystem::path& imagePath
     string result = dot != string::npos && dot >= nameStart ? path.substr(0, dot) : path;
     result += std::filesystem::path(".lng").native();
     return result;
+}
+
+bool PseudoTranslation(const TextItem& item, unsigned expandPercent, std::u16string& out) {
+    if (item.key.ends_with(u".FONT"))
+        return false;
+    out = PseudoTranslate(item.text, expandPercent);
+    return true;
 }
 
 Result ProcessImage(const std::filesystem::path& imagePath,

@@ -43,6 +43,8 @@ enum class FailureCause {
     Utf16BigEndian,          // the language file is UTF-16 big-endian (mark FE FF)
     NotUtf16,                // the language file begins with no mark and is no UTF-8 text
     NameTaken,               // a link, folder or device has the name an output is written to
+    NoFolder,                // the folder of the file does not exist
+    Folder,                  // the path names a folder, not a file
     // Import with addLanguage (code 87): no target language was given; it is the source
     // language; the image has several languages and none was chosen (a notice lists them).
     NoTargetLanguage,
@@ -55,6 +57,40 @@ struct Failure {
     FailureCause cause = FailureCause::None;
     std::filesystem::path path;  // the file the failure concerns; empty when none
 };
+
+// Which sentence says a failure: the front ends word each in their own language.
+enum class FailureText {
+    NoSuchFile,
+    NoSuchFolder,
+    AccessDenied,
+    Empty,
+    ReadOnly,
+    OverwritesImage,
+    OverwritesLanguageFile,
+    Utf8,
+    Utf8WithMark,
+    Utf16BigEndian,
+    NotUtf16,
+    NameTaken,
+    Folder,
+    NotAnImage,            // 11
+    UnusableLanguage,      // 13: a LANG value that is no language id, a PO file that cannot be used
+    OutOfMemory,           // 14
+    CannotWrite,           // 29
+    OverwritesInput,       // 32 without a cause
+    LanguageFileUnusable,  // 110 without a cause: the language file cannot be opened or created
+    DiskFull,              // 112
+    NameTooLong,           // 206
+    NoResources,           // 1812
+    Other,                 // any other code: the system's text for it
+    // Only import with addLanguage meets these (see FailureCause).
+    NoTargetLanguage,
+    TargetIsSource,
+    SeveralLanguages,
+};
+
+// The sentence of a failure: its cause's, else its code's.
+FailureText TextOfFailure(const Failure& failure);
 
 // The text formats: the language file and gettext PO.
 enum class TextFormat {

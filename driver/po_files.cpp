@@ -168,7 +168,9 @@ Result ExportPo(const ResourceSection& section, WalkOptions walk,
     std::u16string translation;
     ExportTexts(section, ResourceHandlers(), walk, [&](const TextItem& item) {
         translation.clear();
-        if (extra.translations != nullptr)
+        if (extra.pseudoExpand)
+            PseudoTranslation(item, *extra.pseudoExpand, translation);
+        else if (extra.translations != nullptr)
             (*extra.translations)(item.key, translation);
         AppendPoEntry(writer, item, translation);
     });

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "driver/driver.h"
@@ -22,6 +23,8 @@ struct PoExport {
     std::string fileName;  // the image's file name, the project without version information
     const TextSource* translations = nullptr;  // the msgstrs; null leaves them empty
     std::string language;                      // the target language's name, when known
+    // The msgstrs are the pseudo-translations of the texts, padded by this many percent.
+    std::optional<unsigned> pseudoExpand = std::nullopt;
 };
 PoExport MakePoExport(const std::filesystem::path& imagePath);
 

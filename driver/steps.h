@@ -30,4 +30,8 @@ Result OpenImage(const std::filesystem::path& imagePath, OpenedImage& opened);
 // Loads a language file, "-" being standard input. Returns what failed, if anything.
 Failure LoadLanguage(const std::filesystem::path& languagePath, LanguageTable& table);
 
+// The pseudo-translation of an exported text into `out`; false for a font, which is no text
+// to translate.
+bool PseudoTranslation(const TextItem& item, unsigned expandPercent, std::u16string& out);
+
 }  // namespace quelvar

@@ -12,6 +12,7 @@ struct LanguageName {
 };
 
 // One row a name. The first row of a language, in this order, is what its bare code gives.
+// 0x0501 is the Windows pseudo-locale (qps-ploc) of pseudo-translations.
 constexpr LanguageName kNames[] = {
     {0x0436, "af_ZA"}, {0x041C, "sq_AL"}, {0x0401, "ar_SA"},       {0x0C01, "ar_EG"},
     {0x042B, "hy_AM"}, {0x042D, "eu_ES"}, {0x0423, "be_BY"},       {0x0445, "bn_IN"},
@@ -32,7 +33,7 @@ constexpr LanguageName kNames[] = {
     {0x0424, "sl_SI"}, {0x0C0A, "es_ES"}, {0x080A, "es_MX"},       {0x2C0A, "es_AR"},
     {0x0441, "sw_KE"}, {0x041D, "sv_SE"}, {0x0449, "ta_IN"},       {0x044A, "te_IN"},
     {0x041E, "th_TH"}, {0x041F, "tr_TR"}, {0x0422, "uk_UA"},       {0x0420, "ur_PK"},
-    {0x0443, "uz_UZ"}, {0x042A, "vi_VN"},
+    {0x0443, "uz_UZ"}, {0x042A, "vi_VN"}, {0x0501, "qps_ploc"},
 };
 
 // Names that stand for another: Norwegian is Bokmål.

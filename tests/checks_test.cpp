@@ -110,6 +110,9 @@ TEST(Checks, KeysTheImageLacks) {
 TEST(Checks, PseudoTranslationKeepsWhatMustStay) {
     EXPECT_EQ(PseudoTranslate(u"&Open %s\tCtrl+O", 30), u"[&Opëñ %s~~~]\tCtrl+O");
     EXPECT_EQ(PseudoTranslate(u"Save && exit %1!d!", 0), u"[Šávë && ëxït %1!d!]");
+    // Line breaks at the ends stay outside, as msgfmt wants them at both ends of an entry.
+    EXPECT_EQ(PseudoTranslate(u"\nDone\r\n", 0), u"\n[Döñë]\r\n");
+    EXPECT_EQ(PseudoTranslate(u"\n\n", 50), u"\n\n");
     // Its own translation passes every check that finds errors.
     for (std::u16string_view source : {u"&File", u"%d of %s: %1\n", u"Name:", u"Open\tCtrl+O"}) {
         std::u16string pseudo = PseudoTranslate(source, 35);

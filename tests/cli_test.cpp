@@ -299,6 +299,7 @@ TEST(Cli, MessagesNameTheFileAndTheCause) {
                          {0xEF, 0xBB, 0xBF, 'L', 'A', 'N', 'G', '=', '1', '\n'});
     test::WriteFileBytes(dir / "be.lng",
                          {0xFE, 0xFF, 0, 'L', 0, 'A', 0, 'N', 0, 'G', 0, '=', 0, '1', 0, '\n'});
+    std::filesystem::create_directory(dir / "folder");
     struct Case {
         const char* args;
         const char* message;
@@ -316,6 +317,13 @@ TEST(Cli, MessagesNameTheFileAndTheCause) {
          "iconv -f UTF-8 -t UTF-16LE 'u8 mark.lng' > 'u8 mark.utf16.lng'"},
         {"import app.exe be.lng -o out.exe", "be.lng: the language file is UTF-16 big-endian",
          "iconv -f UTF-16BE -t UTF-16LE be.lng > be.utf16.lng"},
+        // Not the draft's name but the file's, and its folder as the cause.
+        {"export app.exe none/x.lng", "export failed: none/x.lng: no such folder (error 110)", ""},
+        {"export folder", "export failed: folder: a folder, not a file (error 2)", ""},
+        {"export none/app.exe", "export failed: none/app.exe: no such folder (error 2)", ""},
+        {"import app.exe folder -o out.exe",
+         "import failed: folder: a folder, not a file (error 110)", ""},
+        {"export app.exe folder", "export failed: folder: a folder, not a file (error 110)", ""},
     };
     for (const Case& c : cases) {
         CliRun r = Cli(c.args, dir);
@@ -368,13 +376,66 @@ TEST(Cli, CheckAndPseudo) {
     EXPECT_EQ(Cli("check app.exe app.pot", dir).status, 0);
 
     ASSERT_EQ(Cli("pseudo app.exe ps.lng --expand 40", dir).status, 0);
-    EXPECT_EQ(Cli("pseudo app.exe ps.po", dir).status, 2);
+    EXPECT_EQ(Cli("pseudo app.exe ps.po -q", dir).status, 0);
     EXPECT_EQ(Cli("check app.exe ps.lng", dir).status, 0);
     ASSERT_EQ(Cli("import app.exe ps.lng -o ps.exe", dir).status, 0);
     auto resources = test::ReadResources(test::ReadFileBytes(dir / "ps.exe"));
     ASSERT_FALSE(resources.empty());
     for (const auto& r : resources)
         EXPECT_EQ(r.language, u"1281");  // 0x0501, the pseudo-locale
+}
+
+// check warns of each translated PO entry whose msgid is no longer the image's text, at the
+// entry's line; msgids equal to the text through escapes and continued lines are no finding,
+// nor is an untranslated entry.
+TEST(Cli, CheckSaysChangedSourceTexts) {
+    test::TempDir dir;
+    test::WriteFileBytes(
+        dir / "app.exe",
+        test::BuildImage(
+            {{test::Id(6), test::Id(1), 1033,
+              test::StringBlock({u"Open", u"Two\nlines \"q\" \\", u"Save", u"Two\nlines"})}}));
+    struct Case {
+        const char* key;
+        const char* msgid;  // as the PO file holds it
+        const char* msgstr;
+        const char* warning;  // "" for none
+    } cases[] = {
+        {"6.1.0", R"("Opem")", R"("Offen")", R"("Opem" is now "Open")"},
+        {"6.1.1", R"(""
+"Two\n"
+"lines \"q\" \\")",
+         R"("Zwei\nZeilen")", ""},
+        {"6.1.2", R"("Sav")", R"("")", ""},  // untranslated: nothing is applied
+        {"6.1.3", R"("Two\n"
+"lines!")",
+         R"("Zwei\nZeilen")", R"("Two\nlines!" is now "Two\nlines")"},
+    };
+    std::string po = "msgid \"\"\nmsgstr \"Content-Type: text/plain; charset=UTF-8\\n\"\n";
+    std::string expected;
+    size_t warnings = 0;
+    for (const Case& c : cases) {
+        po += "\n";
+        size_t line = static_cast<size_t>(std::count(po.begin(), po.end(), '\n')) + 1;
+        po += std::string("msgctxt \"") + c.key + "\"\nmsgid " + c.msgid + "\nmsgstr " + c.msgstr +
+              "\n";
+        if (*c.warning != '\0') {
+            ++warnings;
+            expected += "de.po:" + std::to_string(line) + ": warning: " + c.key +
+                        ": the source text changed (" + c.warning + "); run msgmerge\n";
+        }
+    }
+    test::WriteFileBytes(dir / "de.po", Bytes(po.begin(), po.end()));
+    EXPECT_EQ(Sh("\"$Q\" check app.exe de.po > out.txt", dir).status, 0);
+    Bytes out = test::ReadFileBytes(dir / "out.txt");
+    EXPECT_EQ(std::string(out.begin(), out.end()), expected + "de.po: 4 texts checked: 0 errors, " +
+                                                       std::to_string(warnings) + " warnings\n");
+    ASSERT_EQ(Sh("\"$Q\" check app.exe de.po --format json > out.json", dir).status, 0);
+    out = test::ReadFileBytes(dir / "out.json");
+    EXPECT_NE(std::string(out.begin(), out.end())
+                  .find("{\"line\": 4, \"severity\": \"warning\", \"check\": \"source-changed\", "
+                        "\"key\": \"6.1.0\""),
+              std::string::npos);
 }
 
 // What import and export say about languages: a refused LANG value quoted, a replaced entry,
@@ -411,7 +472,8 @@ TEST(Cli, LanguageNoticesAreSaid) {
     EXPECT_EQ(Cli("export app.exe --language 1031 -q", dir).err, "");
 }
 
-// The pseudo-translation of every sample image passes check without errors and imports.
+// The pseudo-translation of every sample image, as a language file and as a PO file (which
+// msgfmt accepts), passes check without errors and imports under the pseudo-locale.
 TEST(Cli, PseudoTranslationsOfEverySampleCheckAndImport) {
     std::filesystem::path samples = test::SampleImageDir();
     if (samples.empty())
@@ -425,9 +487,19 @@ TEST(Cli, PseudoTranslationsOfEverySampleCheckAndImport) {
         ++images;
         std::filesystem::copy_file(entry.path(), dir / "app.exe",
                                    std::filesystem::copy_options::overwrite_existing);
-        ASSERT_EQ(Cli("pseudo app.exe qps.lng -q", dir).status, 0);
-        EXPECT_EQ(Cli("check app.exe qps.lng", dir).status, 0);
-        EXPECT_EQ(Cli("import app.exe qps.lng -o qps.exe -q --strict", dir).status, 0);
+        for (std::string file : {"qps.lng", "qps.po"}) {
+            ASSERT_EQ(Cli("pseudo app.exe " + file + " -q", dir).status, 0);
+            EXPECT_EQ(Cli("check app.exe " + file, dir).status, 0) << file;
+            ASSERT_EQ(Cli("import app.exe " + file + " -o qps.exe -q --strict", dir).status, 0);
+            bool pseudoLocale = false;
+            for (const auto& r : test::ReadResources(test::ReadFileBytes(dir / "qps.exe")))
+                pseudoLocale |= r.language == u"1281";  // 0x0501
+            EXPECT_TRUE(pseudoLocale) << file;
+        }
+        if (std::system("command -v msgfmt >/dev/null") == 0) {
+            CliRun checked = Sh("msgfmt --check -o /dev/null qps.po", dir);
+            EXPECT_EQ(checked.status, 0) << checked.err;
+        }
     }
     EXPECT_GT(images, 5u);
 }

@@ -100,18 +100,18 @@ void ReportFailure(HWND dialog, DWORD code) {
     ShowMessage(dialog, FailureMessage(ResourceText(IDS_FAILURE), code), MB_ICONERROR);
 }
 
-void Report(HWND dialog, Result result) {
-    if (result == kSuccess)
+void Report(HWND dialog, const Failure& failure) {
+    if (failure.code == kSuccess)
         ShowMessage(dialog, ResourceText(IDS_SUCCESS), MB_ICONINFORMATION);
     else
-        ReportFailure(dialog, result);
+        ShowMessage(dialog, FailureMessage(failure), MB_ICONERROR);
 }
 
 // The one message of an import into another program: success once the translated image has
 // taken the image's place; otherwise why not, and where the translated image is kept when
 // only its move failed.
-void ReportImport(HWND dialog, Result imported, Result moved, const std::wstring& copy) {
-    if (imported != kSuccess) {
+void ReportImport(HWND dialog, const Failure& imported, Result moved, const std::wstring& copy) {
+    if (imported.code != kSuccess) {
         Report(dialog, imported);
     } else if (moved != kSuccess) {
         std::wstring text = FailureMessage(ResourceText(IDS_FAILURE), moved);
@@ -119,7 +119,7 @@ void ReportImport(HWND dialog, Result imported, Result moved, const std::wstring
             text += L'\n';
         ShowMessage(dialog, text + L'\n' + ResourceTextWithPath(IDS_COPY_KEPT, copy), MB_ICONERROR);
     } else {
-        Report(dialog, kSuccess);
+        Report(dialog, {});
     }
 }
 
@@ -147,9 +147,9 @@ void ExportOrImportSelf(HWND dialog, const std::wstring& language, bool import) 
         Report(dialog, ExportSelf(language));
         return;
     }
-    Result result = ImportSelf(language);
-    if (result != kSuccess) {
-        Report(dialog, result);
+    Failure failure = ImportSelf(language);
+    if (failure.code != kSuccess) {
+        Report(dialog, failure);
         return;
     }
     ShowMessage(dialog, ResourceText(IDS_SELF_TARGET), MB_ICONINFORMATION);
@@ -177,8 +177,12 @@ void ExportOrImport(HWND dialog, bool import) {
         ExportOrImportSelf(dialog, language, import);
         return;
     }
+    Failure failure;
+    Options options;
+    options.failure = &failure;
     if (!import) {
-        Report(dialog, ProcessImage(image, language, nullptr));
+        ProcessImage(image, language, nullptr, options);
+        Report(dialog, failure);
         return;
     }
     std::filesystem::path copy = UpdateCopyPath(image);
@@ -186,11 +190,11 @@ void ExportOrImport(HWND dialog, bool import) {
         ReportFailure(dialog, ERROR_FILENAME_EXCED_RANGE);
         return;
     }
-    Result result = ProcessImage(image, language, &copy);
+    ProcessImage(image, language, &copy, options);
     // The update copy takes the image's place in one step; when it cannot, the image stays as
     // it was and the copy stays beside it.
-    Result moved = result == kSuccess ? PutUpdateCopyInPlace(image) : kSuccess;
-    ReportImport(dialog, result, moved, copy.wstring());
+    Result moved = failure.code == kSuccess ? PutUpdateCopyInPlace(image) : kSuccess;
+    ReportImport(dialog, failure, moved, copy.wstring());
 }
 
 BOOL InitDialog(HWND dialog, const wchar_t* imagePath) {
@@ -265,6 +269,19 @@ std::wstring FailureMessage(std::wstring_view start, DWORD code) {
                             code, 0, buffer + n, static_cast<DWORD>(kPathUnits - n), nullptr);
     }
     return std::wstring(buffer, n);
+}
+
+static_assert(IDS_NO_SUCH_FILE + static_cast<int>(FailureText::NoResources) == IDS_NO_RESOURCES,
+              "the failure sentences follow FailureText");
+
+std::wstring FailureMessage(const Failure& failure) {
+    FailureText text = TextOfFailure(failure);
+    std::wstring message = ResourceText(IDS_FAILURE);
+    if (!failure.path.empty())
+        message += failure.path.wstring() + L": ";
+    if (text >= FailureText::Other)  // the system's text, or a failure the dialog never meets
+        return message + FailureMessage({}, failure.code);
+    return message + ResourceText(IDS_NO_SUCH_FILE + static_cast<UINT>(text));
 }
 
 std::wstring AboutText() {

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "base/result.h"
+#include "driver/driver.h"
 
 namespace quelvar::ui {
 
@@ -31,8 +32,8 @@ extern std::wstring StartFolder;
 int FinishSelfReplacement();
 // Export from and import into the program's own executable; import writes the update copy
 // "<own path>.QN", which StartUpdateCopy then starts.
-Result ExportSelf(const std::filesystem::path& languagePath);
-Result ImportSelf(const std::filesystem::path& languagePath);
+Failure ExportSelf(const std::filesystem::path& languagePath);
+Failure ImportSelf(const std::filesystem::path& languagePath);
 // When a complete update copy of the program's own file, newer than the file, lies beside it
 // (an earlier hand-over did not finish), offers to finish the update. Accepted, it starts the
 // copy as after an import into the program and returns 1: the program ends. Returns 0 when
@@ -71,6 +72,10 @@ inline bool FitsPathBuffer(std::wstring_view path) {
 // The failure message: the start text, then the system's text for `code` (none for 0), all
 // within one path-sized buffer.
 std::wstring FailureMessage(std::wstring_view start, DWORD code);
+// The message of a failed export or import, worded as quelvar-cli words it: the failure text,
+// then the file and what is wrong with it ("FILE: CAUSE"), the cause from the string table or,
+// for a code without a sentence of its own, the system's text.
+std::wstring FailureMessage(const Failure& failure);
 // The about box text: name and version, build date and time, credits.
 std::wstring AboutText();
 // The text of a string resource of the program, without the terminating zero it is stored

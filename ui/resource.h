@@ -27,3 +27,28 @@
 #define IDS_COPY_KEPT 507
 #define IDS_UPDATE_NOT_FINISHED 508
 #define IDS_FINISH_UPDATE 509
+
+// The sentences that say a failure, in the order of FailureText (driver/driver.h): the text
+// of a failure is IDS_NO_SUCH_FILE plus its FailureText.
+#define IDS_NO_SUCH_FILE 512
+#define IDS_NO_SUCH_FOLDER 513
+#define IDS_ACCESS_DENIED 514
+#define IDS_EMPTY 515
+#define IDS_READ_ONLY 516
+#define IDS_OVERWRITES_IMAGE 517
+#define IDS_OVERWRITES_LANGUAGE_FILE 518
+#define IDS_UTF8 519
+#define IDS_UTF8_WITH_MARK 520
+#define IDS_UTF16_BIG_ENDIAN 521
+#define IDS_NOT_UTF16 522
+#define IDS_NAME_TAKEN 523
+#define IDS_FOLDER 524
+#define IDS_NOT_AN_IMAGE 525
+#define IDS_UNUSABLE_LANGUAGE 526
+#define IDS_OUT_OF_MEMORY 527
+#define IDS_CANNOT_WRITE 528
+#define IDS_OVERWRITES_INPUT 529
+#define IDS_LANGUAGE_FILE_UNUSABLE 530
+#define IDS_DISK_FULL 531
+#define IDS_NAME_TOO_LONG 532
+#define IDS_NO_RESOURCES 533

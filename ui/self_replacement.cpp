@@ -136,24 +136,35 @@ int StartUpdateCopy() {
     return 0;
 }
 
-Result ExportSelf(const std::filesystem::path& languagePath) {
-    std::wstring own = OwnPath();
-    if (own.empty())
-        return GetLastError() == ERROR_FILENAME_EXCED_RANGE ? kErrorFilenameExcedRange
-                                                            : kErrorFileNotFound;
-    return ProcessImage(own, languagePath, nullptr);
-}
+namespace {
 
-Result ImportSelf(const std::filesystem::path& languagePath) {
+// Exports from the own file (`import` false) or imports into its update copy.
+Failure ProcessSelf(const std::filesystem::path& languagePath, bool import) {
     std::wstring own = OwnPath();
     if (own.empty())
-        return GetLastError() == ERROR_FILENAME_EXCED_RANGE ? kErrorFilenameExcedRange
-                                                            : kErrorFileNotFound;
+        return Failure{GetLastError() == ERROR_FILENAME_EXCED_RANGE ? kErrorFilenameExcedRange
+                                                                    : kErrorFileNotFound,
+                       FailureCause::None,
+                       {}};
     // The update copy's path, with its terminating zero, must fit a path buffer.
     std::filesystem::path copy = UpdateCopyPath(own);
-    if (!FitsPathBuffer(copy.wstring()))
-        return kErrorFilenameExcedRange;
-    return ProcessImage(own, languagePath, &copy);
+    if (import && !FitsPathBuffer(copy.wstring()))
+        return Failure{kErrorFilenameExcedRange, FailureCause::None, {}};
+    Failure failure;
+    Options options;
+    options.failure = &failure;
+    ProcessImage(own, languagePath, import ? &copy : nullptr, options);
+    return failure;
+}
+
+}  // namespace
+
+Failure ExportSelf(const std::filesystem::path& languagePath) {
+    return ProcessSelf(languagePath, false);
+}
+
+Failure ImportSelf(const std::filesystem::path& languagePath) {
+    return ProcessSelf(languagePath, true);
 }
 
 }  // namespace quelvar::ui

@@ -8,7 +8,9 @@
 #include <psapi.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -403,7 +405,8 @@ TEST_F(DialogTest, FailuresCarryTheSystemsText) {
 
     program.Type(kImagePath, (dir.path / "missing.exe").wstring());
     program.Click(kExport);
-    EXPECT_EQ(program.Answer(), Lines(kFailure + SystemText(ERROR_FILE_NOT_FOUND)));
+    EXPECT_EQ(program.Answer(),
+              Lines(kFailure + (dir.path / "missing.exe").wstring() + L": 没有这个文件"));
 
     // Not an image: the import fails and leaves the file as it was, with no update copy.
     std::filesystem::path notImage = dir.path / "text.exe";
@@ -411,7 +414,7 @@ TEST_F(DialogTest, FailuresCarryTheSystemsText) {
     WriteLanguageFile(dir.path / "text.lng", L"5.1.HEAD=x\r\n");
     program.Type(kImagePath, notImage.wstring());
     program.Click(kImport);
-    EXPECT_EQ(program.Answer(), Lines(kFailure + SystemText(ERROR_BAD_FORMAT)));
+    EXPECT_EQ(program.Answer(), Lines(kFailure + notImage.wstring() + L": 不是有效的程序文件"));
     EXPECT_EQ(test::ReadFileBytes(notImage), Bytes(4096, 'x'));
     EXPECT_FALSE(std::filesystem::exists(dir.path / "text.exe.QN"));
 
@@ -427,6 +430,101 @@ TEST_F(DialogTest, FailuresCarryTheSystemsText) {
     program.Type(kLanguagePath, std::wstring(270, L'l'));
     program.Click(kExport);
     EXPECT_EQ(program.Answer(), Lines(kFailure + SystemText(ERROR_FILENAME_EXCED_RANGE)));
+}
+
+// A folder that refuses new files: its write permissions taken away and, since the tests may
+// run as root, whom permissions do not stop, made immutable, both by the Unix side's chmod and
+// chattr, which Wine starts as it starts its own programs. Given back when the test ends. Make
+// is false when the folder still takes files.
+struct ReadOnlyFolder {
+    std::wstring unixPath;
+    bool Make(const std::filesystem::path& folder) {
+        using UnixName = char*(CDECL*)(const wchar_t*);
+        auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+        char* name = unixName != nullptr ? unixName(folder.c_str()) : nullptr;
+        if (name == nullptr)
+            return false;
+        unixPath.assign(name, name + strlen(name));
+        HeapFree(GetProcessHeap(), 0, name);
+        Run(L"chmod", L"a-w");
+        Run(L"chattr", L"+i");
+        std::filesystem::path probe = folder / "probe";
+        return WaitFor([&] {
+            HANDLE file = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+            if (file == INVALID_HANDLE_VALUE)
+                return true;
+            CloseHandle(file);
+            return false;
+        });
+    }
+    void Run(const std::wstring& program, const std::wstring& change) const {
+        std::wstring line = L"/bin/" + program + L" " + change + L" \"" + unixPath + L"\"";
+        std::wstring exe = L"Z:\\bin\\" + program;
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION process{};
+        if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &process))
+            return;
+        if (process.hProcess != nullptr) {
+            WaitForSingleObject(process.hProcess, 30000);
+            CloseHandle(process.hProcess);
+        }
+        if (process.hThread != nullptr)
+            CloseHandle(process.hThread);
+    }
+    ~ReadOnlyFolder() {
+        if (unixPath.empty())
+            return;
+        Run(L"chattr", L"-i");
+        Run(L"chmod", L"u+w");
+    }
+};
+
+// Each failure names its file and says what is wrong with it, as quelvar-cli does, in the
+// program's own language.
+TEST_F(DialogTest, FailuresNameTheFileAndTheCause) {
+    std::filesystem::path image = Sample("dialogs64.exe");
+    test::WriteFileBytes(dir.path / "u8.lng", {'L', 'A', 'N', 'G', '=', '1', '\r', '\n'});
+    std::filesystem::path folder = dir.path / "folder", missing = dir.path / "no folder";
+    std::filesystem::create_directory(folder);
+    std::filesystem::path readOnly = dir.path / "read-only";
+    std::filesystem::create_directory(readOnly);
+    ReadOnlyFolder readOnlyFolder;
+    bool refuses = readOnlyFolder.Make(readOnly);
+    struct Case {
+        std::filesystem::path image, language;
+        bool import;
+        std::filesystem::path named;  // the file the message names
+        std::wstring cause;
+    } cases[] = {
+        {image, dir.path / "u8.lng", true, dir.path / "u8.lng",
+         L"语言文件是 UTF-8 文本；它必须是带字节顺序标记 FF FE 的 UTF-16LE 文本"},
+        {image, dir.path / "missing.lng", true, dir.path / "missing.lng", L"没有这个文件"},
+        {image, missing / "x.lng", false, missing / "x.lng", L"没有这个文件夹"},
+        {missing / "app.exe", dir.path / "x.lng", false, missing / "app.exe", L"没有这个文件夹"},
+        {folder, dir.path / "x.lng", false, folder, L"这是文件夹，不是文件"},
+        {image, folder, true, folder, L"这是文件夹，不是文件"},
+        {image, folder, false, folder, L"这是文件夹，不是文件"},
+        {image, readOnly / "x.lng", false, readOnly / "x.lng", L"拒绝访问"},
+    };
+    Program program;
+    Start(program, exe, L"");
+    ASSERT_NE(program.dialog, nullptr);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.named.wstring()));
+        if (c.named.parent_path() == readOnly && !refuses) {
+            std::printf("the folder could not be made read-only here: its case is left out\n");
+            continue;
+        }
+        program.Type(kImagePath, c.image.wstring());
+        program.Type(kLanguagePath, c.language.wstring());
+        program.Click(c.import ? kImport : kExport);
+        EXPECT_EQ(program.Answer(), Lines(kFailure + c.named.wstring() + L": " + c.cause));
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.path / "dialogs64.exe.QN"));
 }
 
 TEST_F(DialogTest, ImportReplacesTheImageBeforeItsOneMessage) {
@@ -927,7 +1025,7 @@ TEST_F(DialogTest, SelfTranslation) {
     std::filesystem::path english = dir.path / "quelvar.en.lng";
     std::filesystem::copy_file(FromBuild(QUELVAR_EXAMPLES_DIR) / "quelvar.en.lng", english);
     std::vector<std::wstring> translation = LanguageLines(english);
-    ASSERT_EQ(translation.size(), 21u);
+    ASSERT_EQ(translation.size(), 43u);
     Bytes original = test::ReadFileBytes(exe);
 
     Program first;
@@ -938,7 +1036,7 @@ TEST_F(DialogTest, SelfTranslation) {
     EXPECT_EQ(first.Answer(), kSuccess);
     EXPECT_EQ(test::ReadFileBytes(exe), original) << "an export changes no file";
     std::vector<std::wstring> chinese = LanguageLines(dir.path / "quelvar.lng");
-    ASSERT_EQ(chinese.size(), 21u);
+    ASSERT_EQ(chinese.size(), 43u);
     EXPECT_EQ(chinese[0], L"5.200.HEAD=Quelvar");
     EXPECT_EQ(chinese[1], L"5.200.FONT=MS Shell Dlg,9");
     EXPECT_EQ(chinese[2],

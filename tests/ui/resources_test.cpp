@@ -81,9 +81,9 @@ TEST_P(ProgramResources, AreAsDesigned) {
         EXPECT_EQ(ids[2], 2052u) << "type " << ids[0] << " name " << ids[1];
         ++types[ids[0]];
     }
-    // Dialog 200, string block 32, icon group 100 with six images, one version resource, one
-    // manifest.
-    EXPECT_EQ(types, (std::map<uint32_t, int>{{3, 6}, {5, 1}, {6, 1}, {14, 1}, {16, 1}, {24, 1}}));
+    // Dialog 200, string blocks 32 to 34, icon group 100 with six images, one version resource,
+    // one manifest.
+    EXPECT_EQ(types, (std::map<uint32_t, int>{{3, 6}, {5, 1}, {6, 3}, {14, 1}, {16, 1}, {24, 1}}));
 
     // The string block: ids 496 to 511, texts at 500 to 509, each with its zero counted.
     const Bytes& block = r.data.at({6, 32, 2052});
