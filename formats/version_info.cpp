@@ -307,10 +307,13 @@ void WriteContainer(Rebuild& r, const Node& node, std::u16string_view key,
     }
     size_t previousEnd = valueEnd;
     for (const Node& child : node.children) {
-        if (std::find(r.plan.dropped.begin(), r.plan.dropped.end(), &child) != r.plan.dropped.end())
-            continue;
-        AlignTo(r.out, 4, Bytes(r, std::min(previousEnd, child.block.start), child.block.start));
-        WriteNode(r, child);
+        bool dropped =
+            std::find(r.plan.dropped.begin(), r.plan.dropped.end(), &child) != r.plan.dropped.end();
+        if (!dropped) {
+            AlignTo(r.out, 4,
+                    Bytes(r, std::min(previousEnd, child.block.start), child.block.start));
+            WriteNode(r, child);
+        }
         previousEnd = child.block.end;
     }
     WriteTail(r, previousEnd, block);
