@@ -3,6 +3,7 @@
 // "key=value" line per non-empty text, keyed the way quelvar-cli exports them.
 //
 //   loader_check IMAGE LANGID OUTPUT
+//   loader_check --version IMAGE OUTPUT QUERY...
 //
 // The image is loaded with LoadLibraryExW as a data file and image resource; strings are read
 // with LoadStringW (with the thread's UI language set to LANGID), menus are built with
@@ -10,6 +11,11 @@
 // FindResourceExW and read field by field. Exit code 0 on success, 1 when the image cannot be
 // loaded, 2 for bad arguments, 3 when the output cannot be written, 4 when LoadStringW
 // returned a string of another language.
+//
+// With --version the image's version information is read with GetFileVersionInfoW and each
+// QUERY (such as \StringFileInfo\040704B0\FileDescription) looked up with VerQueryValueW:
+// one "QUERY=value" line for each that is found, a text as it is, \VarFileInfo\Translation as
+// its pairs in hexadecimal ("040704B0 040904B0"). Exit code 1 when the image has none.
 #include <windows.h>
 
 #include <cstdio>
@@ -290,9 +296,54 @@ void ReadDialogs(HMODULE module, WORD language, Output& out) {
     }
 }
 
+bool WriteOutput(const wchar_t* path, const std::wstring& text) {
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    BOOL ok = WriteFile(file, text.data(), bytes, &written, nullptr);
+    CloseHandle(file);
+    return ok && written == bytes;
+}
+
+int VersionMain(int argc, wchar_t** argv) {
+    DWORD handle = 0;
+    DWORD size = GetFileVersionInfoSizeW(argv[2], &handle);
+    std::vector<BYTE> block(size);
+    if (size == 0 || !GetFileVersionInfoW(argv[2], 0, size, block.data())) {
+        std::fwprintf(stderr, L"GetFileVersionInfoW failed: %lu\n", GetLastError());
+        return 1;
+    }
+    Output out;
+    out.text = L"\xFEFF";
+    for (int i = 4; i < argc; ++i) {
+        void* value = nullptr;
+        UINT length = 0;
+        if (!VerQueryValueW(block.data(), argv[i], &value, &length))
+            continue;
+        std::wstring query = argv[i];
+        if (query.find(L"\\VarFileInfo\\") == 0) {
+            std::wstring pairs;
+            const WORD* words = static_cast<const WORD*>(value);
+            for (UINT k = 0; k + 1 < length / 2; k += 2) {
+                wchar_t pair[16];
+                std::swprintf(pair, 16, L"%04X%04X", words[k], words[k + 1]);
+                pairs += (pairs.empty() ? L"" : L" ") + std::wstring(pair);
+            }
+            out.Line(query, pairs);
+        } else {
+            out.Line(query, static_cast<const wchar_t*>(value));
+        }
+    }
+    return WriteOutput(argv[3], out.text) ? 0 : 3;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    if (argc >= 4 && std::wcscmp(argv[1], L"--version") == 0)
+        return VersionMain(argc, argv);
     if (argc != 4)
         return 2;
     WORD language = static_cast<WORD>(std::wcstoul(argv[2], nullptr, 10));

@@ -244,6 +244,44 @@ TEST(Loader, TranslationReplacesTheTargetLanguage) {
     }
 }
 
+// Version information as Windows programs read it (GetFileVersionInfoW, VerQueryValueW): under
+// German the English table is renamed and carries the new text, the German table it replaces
+// and the English name are gone, and Translation names German.
+TEST(Loader, VersionInformationUnderANewLanguage) {
+    SKIP_WITHOUT_WINE();
+    test::TempDir dir;
+    std::filesystem::path edited = dir / "de.lng", translated = dir / "de.exe";
+    std::filesystem::path out = dir / "version.lng";
+    const std::u16string german = u"\\StringFileInfo\\040704B0\\";
+    const std::u16string english = u"\\StringFileInfo\\040904B0\\FileDescription";
+    const std::u16string translation = u"\\VarFileInfo\\Translation";
+    auto read = [&](const std::filesystem::path& image) {
+        std::string queries;
+        for (std::u16string q :
+             {german + u"FileDescription", german + u"CompanyName", english, translation})
+            queries += " '" + Utf8(q) + "'";
+        std::filesystem::remove(out);
+        Texts texts;
+        if (RunWine(Windows(kLoaderCheck) + " --version " + Windows(image) + " " + Windows(out) +
+                        queries,
+                    "en_US.UTF-8", dir.path) == 0)
+            for (auto& [key, value] : Lines(test::ReadFileBytes(out)))
+                texts[key] = value;
+        return Show(texts);
+    };
+    std::filesystem::path sample = Sample("versions64.exe");
+    EXPECT_EQ(read(sample), Show(Texts{{german + u"FileDescription", u"Texteditor"},
+                                       {german + u"CompanyName", u"Quelvar-Beispiele"},
+                                       {english, u"Text editor"},
+                                       {translation, u"040904B0 040704B0"}}));
+    test::WriteFileBytes(edited, test::LanguageFile(u"LANG=1031\r\n"
+                                                    u"16.1.FileDescription=Textbearbeitung\r\n"));
+    ASSERT_EQ(ProcessImage(sample, edited, &translated), kSuccess);
+    EXPECT_EQ(read(translated), Show(Texts{{german + u"FileDescription", u"Textbearbeitung"},
+                                           {german + u"CompanyName", u"Quelvar samples"},
+                                           {translation, u"040704B0"}}));
+}
+
 // A program of a Debian package: Wine's own notepad, 64-bit, with its resources in some fifty
 // languages, followed by relocations, debug sections and a symbol table.
 TEST(Loader, WineNotepad) {
