@@ -173,6 +173,8 @@ size_t CheckTranslation(const std::filesystem::path& image, uint16_t language,
     Texts before = LoaderTexts(image, language, dir.path);
     Texts after = LoaderTexts(translated, language, dir.path);
     EXPECT_FALSE(before.empty());
+    // Version information is not read here (see VersionInformationUnderANewLanguage).
+    std::erase_if(edits, [](const auto& edit) { return edit.first.starts_with(u"16."); });
     // Export keys its texts as the loader finds them.
     for (const auto& [key, value] : edits)
         EXPECT_EQ(before.count(key), 1u) << Utf8(key) << " is not what the loader reads";
