@@ -11,6 +11,10 @@ namespace quelvar {
 
 enum class NoticeKind {
     TextCut,  // a translation longer than its format allows: `key`, `counts` = {given, kept}
+    // Import: the translations of resource `key` ("16.1") would make one of its blocks longer
+    // than its 16-bit length holds; the resource is kept as it was. `counts` = {the block's
+    // length in bytes, the most its length holds}.
+    ResourceTooLong,
     // Import refused the language file's "LANG" value (error 13): `key` is the value as written.
     LanguageValueRefused,
     // Import with a language filter and a new language id: the translated resource `key`

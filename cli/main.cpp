@@ -236,6 +236,12 @@ void Tell(const quelvar::Notice& notice) {
                          key.c_str(), static_cast<unsigned long long>(notice.counts[0]),
                          static_cast<unsigned long long>(notice.counts[1]));
             break;
+        case quelvar::NoticeKind::ResourceTooLong:
+            std::fprintf(stderr,
+                         "quelvar-cli: %s: translated, a block would take %llu bytes, more than "
+                         "the %llu its length holds; the resource is kept as it was\n",
+                         key.c_str(), n, static_cast<unsigned long long>(notice.counts[1]));
+            break;
         case quelvar::NoticeKind::LanguageValueRefused:
             std::fprintf(
                 stderr,

@@ -314,6 +314,8 @@ std::string Reference(const ResourceInfo& resource) {
         out = "DIALOG";
     else if (resource.type == u"6")
         out = "STRINGTABLE";
+    else if (resource.type == u"16")
+        out = "VERSIONINFO";
     else
         append(resource.type);
     out.push_back(':');

@@ -1,5 +1,7 @@
 #include "formats/handlers.h"
 
+#include "formats/version_info.h"
+
 namespace quelvar {
 
 namespace {
@@ -12,6 +14,7 @@ constexpr HandlerEntry kHandlers[] = {
     {kMenuType, ProcessMenuResource},
     {kDialogType, ProcessDialogResource},
     {kStringTableType, ProcessStringTable},
+    {kVersionType, ProcessVersionStrings},
 };
 
 }  // namespace

@@ -51,6 +51,11 @@ void AlignTo(SectionWriter& writer, size_t alignment, std::span<const uint8_t> f
     std::copy(fill.begin(), fill.begin() + static_cast<ptrdiff_t>(reused), p);
 }
 
+void Patch16(SectionWriter& writer, size_t offset, uint16_t value) {
+    if (InBounds(writer.bytes.size(), offset, 2))
+        Store16(writer.bytes.data() + offset, value);
+}
+
 void Patch32(SectionWriter& writer, size_t offset, uint32_t value) {
     if (InBounds(writer.bytes.size(), offset, 4))
         Store32(writer.bytes.data() + offset, value);

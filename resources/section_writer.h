@@ -28,7 +28,8 @@ void AppendUnits(SectionWriter& writer, std::u16string_view text);
 // Brings the section to the next multiple of `alignment`, reusing the bytes of `fill` as far
 // as they go (a source's own padding) and zeros after them.
 void AlignTo(SectionWriter& writer, size_t alignment, std::span<const uint8_t> fill = {});
-// Overwrites 4 bytes already written.
+// Overwrite 2 or 4 bytes already written.
+void Patch16(SectionWriter& writer, size_t offset, uint16_t value);
 void Patch32(SectionWriter& writer, size_t offset, uint32_t value);
 
 }  // namespace quelvar

@@ -391,9 +391,8 @@ std::u16string ExportWith(ResourceHandler handler, std::span<const uint8_t> data
     return lines;
 }
 
-Bytes ImportWith(ResourceHandler handler, std::span<const uint8_t> data,
-                 std::u16string_view keyPath, std::u16string_view lines, uint32_t dataRva,
-                 size_t start, uint32_t nameId) {
+Bytes ImportAs(ResourceHandler handler, std::span<const uint8_t> data, std::u16string_view keyPath,
+               std::u16string_view lines, ResourceContext ctx, size_t start) {
     Bytes file = LanguageFile(lines);
     LanguageTable table;
     if (!ParseLanguageFile(file.data(), file.size(), table))
@@ -401,14 +400,20 @@ Bytes ImportWith(ResourceHandler handler, std::span<const uint8_t> data,
     TextSource source = LanguageFileSource(table);
     SectionWriter writer;
     writer.bytes.assign(start, 0xCC);
-    ResourceContext ctx;
-    ctx.nameId = nameId;
-    ctx.dataRva = dataRva;
     ctx.keyPath = keyPath;
     ctx.source = &source;
     ctx.writer = &writer;
     handler(ctx, data);
     return Bytes(writer.bytes.begin() + static_cast<ptrdiff_t>(start), writer.bytes.end());
+}
+
+Bytes ImportWith(ResourceHandler handler, std::span<const uint8_t> data,
+                 std::u16string_view keyPath, std::u16string_view lines, uint32_t dataRva,
+                 size_t start, uint32_t nameId) {
+    ResourceContext ctx;
+    ctx.nameId = nameId;
+    ctx.dataRva = dataRva;
+    return ImportAs(handler, data, keyPath, lines, std::move(ctx), start);
 }
 
 }  // namespace quelvar::test

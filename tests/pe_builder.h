@@ -122,6 +122,10 @@ std::u16string ExportWith(ResourceHandler handler, std::span<const uint8_t> data
 Bytes ImportWith(ResourceHandler handler, std::span<const uint8_t> data,
                  std::u16string_view keyPath, std::u16string_view lines, uint32_t dataRva = 0,
                  size_t start = 0, uint32_t nameId = 0);
+// The same with the context's other fields (language, target language, notices) as `ctx` has
+// them.
+Bytes ImportAs(ResourceHandler handler, std::span<const uint8_t> data, std::u16string_view keyPath,
+               std::u16string_view lines, ResourceContext ctx, size_t start = 0);
 
 // Where the images built by mingw-w64 from the test resource scripts are, or empty when the
 // build had no mingw-w64.

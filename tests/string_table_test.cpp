@@ -205,7 +205,10 @@ const std::u16string kSampleExport =
     u"6.32.502=Operation failed.\\n\\n\r\n"
     u"6.32.505=Language files (*.lng)|*.lng|\r\n"
     u"6.32.500=\u7FFB\u8BD1\u5668\r\n"
-    u"6.32.502=\u64CD\u4F5C\u5931\u8D25\u3002\\n\\n\r\n";
+    u"6.32.502=\u64CD\u4F5C\u5931\u8D25\u3002\\n\\n\r\n"
+    u"16.1.FileDescription=\u5B57\u7B26\u4E32\r\n"
+    u"16.1.ProductName=Strings Sample\r\n"
+    u"16.1.ProductVersion=2.5\r\n";
 
 class StringTableSample : public ::testing::Test {
   protected:

@@ -4,6 +4,7 @@
 //
 //   loader_check IMAGE LANGID OUTPUT
 //   loader_check --bytes IMAGE LANGID OUTPUT
+//   loader_check --version IMAGE OUTPUT QUERY...
 //
 // The image is loaded with LoadLibraryExW as a data file and image resource; strings are read
 // with LoadStringW (with the thread's UI language set to LANGID), menus are built with
@@ -15,6 +16,10 @@
 // With --bytes, each string table, menu and dialog of the language that FindResourceExW finds
 // is written as "<type>.<name>=<size>:<FNV-1a hash of its bytes>", and each dialog laid out
 // right to left (WS_EX_LAYOUTRTL in its extended style) adds "5.<name>.LAYOUTRTL=1".
+// With --version the image's version information is read with GetFileVersionInfoW and each
+// QUERY (such as \StringFileInfo\040704B0\FileDescription) looked up with VerQueryValueW:
+// one "QUERY=value" line for each that is found, a text as it is, \VarFileInfo\Translation as
+// its pairs in hexadecimal ("040704B0 040904B0"). Exit code 1 when the image has none.
 #include <windows.h>
 
 #include <cstdio>
@@ -327,9 +332,54 @@ void ReadBytes(HMODULE module, WORD language, Output& out) {
     }
 }
 
+bool WriteOutput(const wchar_t* path, const std::wstring& text) {
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    BOOL ok = WriteFile(file, text.data(), bytes, &written, nullptr);
+    CloseHandle(file);
+    return ok && written == bytes;
+}
+
+int VersionMain(int argc, wchar_t** argv) {
+    DWORD handle = 0;
+    DWORD size = GetFileVersionInfoSizeW(argv[2], &handle);
+    std::vector<BYTE> block(size);
+    if (size == 0 || !GetFileVersionInfoW(argv[2], 0, size, block.data())) {
+        std::fwprintf(stderr, L"GetFileVersionInfoW failed: %lu\n", GetLastError());
+        return 1;
+    }
+    Output out;
+    out.text = L"\xFEFF";
+    for (int i = 4; i < argc; ++i) {
+        void* value = nullptr;
+        UINT length = 0;
+        if (!VerQueryValueW(block.data(), argv[i], &value, &length))
+            continue;
+        std::wstring query = argv[i];
+        if (query.find(L"\\VarFileInfo\\") == 0) {
+            std::wstring pairs;
+            const WORD* words = static_cast<const WORD*>(value);
+            for (UINT k = 0; k + 1 < length / 2; k += 2) {
+                wchar_t pair[16];
+                std::swprintf(pair, 16, L"%04X%04X", words[k], words[k + 1]);
+                pairs += (pairs.empty() ? L"" : L" ") + std::wstring(pair);
+            }
+            out.Line(query, pairs);
+        } else {
+            out.Line(query, static_cast<const wchar_t*>(value));
+        }
+    }
+    return WriteOutput(argv[3], out.text) ? 0 : 3;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    if (argc >= 4 && std::wcscmp(argv[1], L"--version") == 0)
+        return VersionMain(argc, argv);
     bool fingerprints = argc == 5 && std::wstring(argv[1]) == L"--bytes";
     if (fingerprints) {
         --argc;

@@ -174,6 +174,8 @@ size_t CheckTranslation(const std::filesystem::path& image, uint16_t language,
     Texts before = LoaderTexts(image, language, dir.path);
     Texts after = LoaderTexts(translated, language, dir.path);
     EXPECT_FALSE(before.empty());
+    // Version information is not read here (see VersionInformationUnderANewLanguage).
+    std::erase_if(edits, [](const auto& edit) { return edit.first.starts_with(u"16."); });
     // Export keys its texts as the loader finds them.
     for (const auto& [key, value] : edits)
         EXPECT_EQ(before.count(key), 1u) << Utf8(key) << " is not what the loader reads";
@@ -269,8 +271,10 @@ TEST(Loader, AddedLanguageBesideTheOriginal) {
         std::u16string text = u"LANG=" + id + u"\r\n";
         for (auto& [key, value] : Lines(test::ReadFileBytes(exported))) {
             bool font = key.ends_with(u".FONT");
-            expected[key] = font ? value : u"[" + id + u"] " + value;
-            text += key + u"=" + expected[key] + u"\r\n";
+            std::u16string translated = font ? value : u"[" + id + u"] " + value;
+            text += key + u"=" + translated + u"\r\n";
+            if (!key.starts_with(u"16."))  // version information is read by --version
+                expected[key] = translated;
         }
         test::WriteFileBytes(edited, test::LanguageFile(text));
         Options options;
@@ -292,6 +296,44 @@ TEST(Loader, AddedLanguageBesideTheOriginal) {
         EXPECT_EQ(mirrored, c.target == 1025 ? dialogs : 0u);
         EXPECT_TRUE(c.target != 1025 || dialogs > 0);
     }
+}
+
+// Version information as Windows programs read it (GetFileVersionInfoW, VerQueryValueW): under
+// German the English table is renamed and carries the new text, the German table it replaces
+// and the English name are gone, and Translation names German.
+TEST(Loader, VersionInformationUnderANewLanguage) {
+    SKIP_WITHOUT_WINE();
+    test::TempDir dir;
+    std::filesystem::path edited = dir / "de.lng", translated = dir / "de.exe";
+    std::filesystem::path out = dir / "version.lng";
+    const std::u16string german = u"\\StringFileInfo\\040704B0\\";
+    const std::u16string english = u"\\StringFileInfo\\040904B0\\FileDescription";
+    const std::u16string translation = u"\\VarFileInfo\\Translation";
+    auto read = [&](const std::filesystem::path& image) {
+        std::string queries;
+        for (std::u16string q :
+             {german + u"FileDescription", german + u"CompanyName", english, translation})
+            queries += " '" + Utf8(q) + "'";
+        std::filesystem::remove(out);
+        Texts texts;
+        if (RunWine(Windows(kLoaderCheck) + " --version " + Windows(image) + " " + Windows(out) +
+                        queries,
+                    "en_US.UTF-8", dir.path) == 0)
+            for (auto& [key, value] : Lines(test::ReadFileBytes(out)))
+                texts[key] = value;
+        return Show(texts);
+    };
+    std::filesystem::path sample = Sample("versions64.exe");
+    EXPECT_EQ(read(sample), Show(Texts{{german + u"FileDescription", u"Texteditor"},
+                                       {german + u"CompanyName", u"Quelvar-Beispiele"},
+                                       {english, u"Text editor"},
+                                       {translation, u"040904B0 040704B0"}}));
+    test::WriteFileBytes(edited, test::LanguageFile(u"LANG=1031\r\n"
+                                                    u"16.1.FileDescription=Textbearbeitung\r\n"));
+    ASSERT_EQ(ProcessImage(sample, edited, &translated), kSuccess);
+    EXPECT_EQ(read(translated), Show(Texts{{german + u"FileDescription", u"Textbearbeitung"},
+                                           {german + u"CompanyName", u"Quelvar samples"},
+                                           {translation, u"040704B0"}}));
 }
 
 // A program of a Debian package: Wine's own notepad, 64-bit, with its resources in some fifty
