@@ -8,6 +8,7 @@
 #include "base/result.h"
 #include "driver/driver.h"
 #include "exchange/language_file.h"
+#include "exchange/po.h"
 #include "pe/headers.h"
 #include "pe/rebuild.h"
 #include "platform/platform.h"
@@ -29,5 +30,18 @@ Result OpenImage(const std::filesystem::path& imagePath, OpenedImage& opened);
 
 // Loads a language file, "-" being standard input. Returns what failed, if anything.
 Failure LoadLanguage(const std::filesystem::path& languagePath, LanguageTable& table);
+
+// A translation loaded for import or check: a language file or a PO catalog.
+struct LoadedTranslation {
+    TextFormat format = TextFormat::Lng;  // Lng or Po
+    LanguageTable table;
+    PoCatalog catalog;
+    bool useFuzzy = false;
+};
+
+// Checks a loaded translation against the texts of a section whose tree has been checked
+// (`walk` as the loading left it). Returns 0 or 14 without memory.
+Result CheckLoadedTranslation(const ResourceSection& section, WalkOptions walk,
+                              const LoadedTranslation& loaded, CheckReport& report);
 
 }  // namespace quelvar
