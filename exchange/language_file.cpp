@@ -443,8 +443,19 @@ void Flush(LanguageFileWriter& writer) {
 void AppendLanguageLine(std::u16string& out, const TextItem& item) {
     out.append(item.key);
     out.push_back(u'=');
-    for (char16_t u : item.text)
-        AppendEscaped(out, u);
+    // Runs of units that need no escape are appended whole.
+    std::u16string_view text = item.text;
+    for (size_t from = 0;;) {
+        size_t at = FindFirstUnit(
+            text, from,
+            [](EightUnits lanes) { return (lanes == u'\\') | (lanes == u'\r') | (lanes == u'\n'); },
+            [](char16_t u) { return u == u'\\' || u == u'\r' || u == u'\n'; });
+        out.append(text.substr(from, at - from));
+        if (at == text.size())
+            break;
+        AppendEscaped(out, text[at]);
+        from = at + 1;
+    }
     out.append(u"\r\n");
 }
 
