@@ -55,8 +55,16 @@ constexpr uint32_t kNoSlot = UINT32_MAX;
 constexpr uint64_t kHashStart = 0xCBF29CE484222325ull;
 
 uint64_t ExtendHash(uint64_t hash, const char16_t* units, size_t count) {
-    for (size_t i = 0; i < count; ++i)
-        hash = (hash ^ units[i]) * 0x100000001B3ull;
+    constexpr uint64_t kPrime = 0x100000001B3ull;
+    size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        hash = (hash ^ units[i]) * kPrime;
+        hash = (hash ^ units[i + 1]) * kPrime;
+        hash = (hash ^ units[i + 2]) * kPrime;
+        hash = (hash ^ units[i + 3]) * kPrime;
+    }
+    for (; i < count; ++i)
+        hash = (hash ^ units[i]) * kPrime;
     return hash;
 }
 
@@ -407,16 +415,18 @@ TextSource LanguageFileSource(const LanguageTable& table) {
         auto value = FindValue(table, key);
         if (!value)
             return false;
-        // Up to its first backslash, a value is its own text; the decoded rest is never
-        // longer than its escaped form.
+        // Up to its first backslash, a value is its own text.
         size_t n = FindUnit(*value, u'\\');
         text.assign(value->substr(0, n));
         if (n == value->size())
             return true;
-        text.resize(value->size());
-        for (size_t i = n; i < value->size(); ++i)
-            text[n++] = DecodeUnit(*value, i);
-        text.resize(n);
+        // From there, runs between backslashes are copied whole.
+        for (size_t i = n; i < value->size();) {
+            text.push_back(DecodeUnit(*value, i));
+            size_t next = FindUnit(*value, u'\\', ++i);
+            text.append(value->substr(i, next - i));
+            i = next;
+        }
         return true;
     };
 }
