@@ -280,6 +280,28 @@ TEST_F(Layout, CheckSum) {
     }
 }
 
+// The check before an import sees the loaded file; what the loading says follows its report,
+// and a refusal writes nothing.
+TEST_F(Layout, CheckBeforeImport) {
+    test::WriteFileBytes(image, test::BuildImage(OneDialog()));
+    test::WriteFileBytes(language, test::LanguageFile(u"LANG=x\r\n5.1.HEAD=Neu\r\n"));
+    std::vector<std::string> said;
+    Options options;
+    options.notify = [&said](const Notice&) { said.push_back("notice"); };
+    for (bool goOn : {true, false}) {
+        said.clear();
+        options.checkFirst = [&said, goOn](const CheckReport& report) {
+            said.push_back("check " + std::to_string(report.texts));
+            return goOn;
+        };
+        Result expected = goOn ? kErrorInvalidData : kErrorCancelled;
+        EXPECT_EQ(ProcessImage(image, language, &copy, options), expected);
+        EXPECT_EQ(said, (goOn ? std::vector<std::string>{"check 1", "notice"}
+                              : std::vector<std::string>{"check 1"}));
+        EXPECT_FALSE(std::filesystem::exists(copy));
+    }
+}
+
 // The linker of mingw-w64 writes checksums; ours must agree with its.
 TEST_F(Layout, ChecksumAgreesWithALinker) {
     std::filesystem::path samples = test::SampleImageDir();
