@@ -18,6 +18,10 @@ inline uint32_t Load32(const uint8_t* p) {
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
+inline uint64_t Load64(const uint8_t* p) {
+    return Load32(p) | (uint64_t{Load32(p + 4)} << 32);
+}
+
 inline void Store16(uint8_t* p, uint16_t v) {
     p[0] = static_cast<uint8_t>(v);
     p[1] = static_cast<uint8_t>(v >> 8);

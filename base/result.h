@@ -23,6 +23,7 @@ constexpr Result kErrorInvalidParameter = 87;        // ERROR_INVALID_PARAMETER
 constexpr Result kErrorOpenFailed = 110;             // ERROR_OPEN_FAILED
 constexpr Result kErrorDiskFull = 112;               // ERROR_DISK_FULL
 constexpr Result kErrorFilenameExcedRange = 206;     // ERROR_FILENAME_EXCED_RANGE
+constexpr Result kErrorCancelled = 1223;             // ERROR_CANCELLED
 constexpr Result kErrorResourceDataNotFound = 1812;  // ERROR_RESOURCE_DATA_NOT_FOUND
 
 }  // namespace quelvar

@@ -1,6 +1,7 @@
 #include "base/utf16.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "base/bytes.h"
 
@@ -8,36 +9,58 @@ namespace quelvar {
 
 void AppendDecimal(std::u16string& out, int64_t value) {
     char16_t digits[24];
-    size_t n = 0;
+    size_t n = std::size(digits);  // the digits are written from the end
     uint64_t v = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
     do {
-        digits[n++] = static_cast<char16_t>(u'0' + v % 10);
+        digits[--n] = static_cast<char16_t>(u'0' + v % 10);
         v /= 10;
     } while (v != 0);
     if (value < 0)
-        out.push_back(u'-');
-    while (n > 0)
-        out.push_back(digits[--n]);
+        digits[--n] = u'-';
+    out.append(digits + n, std::size(digits) - n);
+}
+
+size_t FindUnit(std::u16string_view text, char16_t unit, size_t from) {
+    return std::min(FindFirstUnit(
+                        text, from, [unit](EightUnits lanes) { return lanes == unit; },
+                        [unit](char16_t u) { return u == unit; }),
+                    text.size());
+}
+
+void CopyUnitsLE(const uint8_t* bytes, size_t count, char16_t* out) {
+    if constexpr (std::endian::native == std::endian::little) {
+        if (count != 0)
+            std::memcpy(out, bytes, 2 * count);
+    } else {
+        for (size_t i = 0; i < count; ++i)
+            out[i] = static_cast<char16_t>(Load16(bytes + 2 * i));
+    }
 }
 
 void AppendUnitsLE(std::vector<uint8_t>& out, std::u16string_view text) {
     size_t at = out.size();
     out.resize(at + 2 * text.size());
-    for (char16_t u : text) {
-        Store16(out.data() + at, u);
-        at += 2;
-    }
+    StoreUnitsLE(text, out.data() + at);
 }
 
 std::u16string_view ReadUnitsLE(const uint8_t* bytes, size_t available, int32_t count,
                                 std::u16string& buffer) {
     size_t limit = count < 0 ? available : std::min(available, static_cast<size_t>(count));
+    // A unit is zero in either byte order: the words are tested as they lie.
     size_t n = 0;
-    while (n < limit && Load16(bytes + 2 * n) != 0)
-        ++n;
+    for (; n + 4 <= limit; n += 4) {
+        uint64_t word;
+        std::memcpy(&word, bytes + 2 * n, sizeof word);
+        if (uint64_t zero = ZeroLanes(word)) {
+            n += FirstLane(zero);
+            break;
+        }
+    }
+    if (n + 4 > limit)
+        while (n < limit && Load16(bytes + 2 * n) != 0)
+            ++n;
     buffer.resize(n);
-    for (size_t i = 0; i < n; ++i)
-        buffer[i] = static_cast<char16_t>(Load16(bytes + 2 * i));
+    CopyUnitsLE(bytes, n, buffer.data());
     return buffer;
 }
 
@@ -100,6 +123,18 @@ bool AppendFromUtf8(std::u16string& out, std::string_view text) {
         i += more + 1;
     }
     return true;
+}
+
+void StoreUnitsLE(std::u16string_view text, uint8_t* out) {
+    if constexpr (std::endian::native == std::endian::little) {
+        if (!text.empty())
+            std::memcpy(out, text.data(), 2 * text.size());
+    } else {
+        for (char16_t u : text) {
+            Store16(out, u);
+            out += 2;
+        }
+    }
 }
 
 }  // namespace quelvar

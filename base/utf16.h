@@ -2,8 +2,10 @@
 // move them to and from little-endian bytes.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,6 +13,76 @@
 namespace quelvar {
 
 void AppendDecimal(std::u16string& out, int64_t value);
+
+// Word-at-a-time scans: four units of a text are loaded into one 64-bit word and tested at
+// once. A lane is one unit in the host's order; FirstLane gives the index of the first lane
+// whose top bit a mask sets.
+inline uint64_t LoadFourUnits(const char16_t* units) {
+    uint64_t word;
+    std::memcpy(&word, units, sizeof word);
+    return word;
+}
+
+constexpr uint64_t kLaneLow15 = 0x7FFF7FFF7FFF7FFFull;
+
+// The top bit of every lane that is zero, and no other bit.
+constexpr uint64_t ZeroLanes(uint64_t word) {
+    return ~(((word & kLaneLow15) + kLaneLow15) | word | kLaneLow15);
+}
+
+// The word with `unit` in every lane.
+constexpr uint64_t EveryLane(char16_t unit) {
+    return uint64_t{unit} * 0x0001000100010001ull;
+}
+
+inline size_t FirstLane(uint64_t mask) {
+    if constexpr (std::endian::native == std::endian::little)
+        return static_cast<size_t>(std::countr_zero(mask)) / 16;
+    else
+        return static_cast<size_t>(std::countl_zero(mask)) / 16;
+}
+
+// Eight units at a time, where the compiler has vectors: a comparison of a vector of units
+// sets every bit of the lanes it holds for.
+typedef uint16_t EightUnits __attribute__((vector_size(16)));
+
+inline EightUnits LoadEightUnits(const char16_t* units) {
+    EightUnits lanes;
+    std::memcpy(&lanes, units, sizeof lanes);
+    return lanes;
+}
+
+// The index of the first lane that a comparison holds for, or 8 for none.
+template <typename Lanes>
+size_t FirstTrueLane(Lanes lanes) {
+    static_assert(sizeof lanes == 16);
+    uint64_t halves[2];
+    std::memcpy(halves, &lanes, sizeof halves);
+    if (halves[0] != 0)
+        return FirstLane(halves[0]);
+    return halves[1] != 0 ? 4 + FirstLane(halves[1]) : 8;
+}
+
+// The position of the first unit at or after `from` of `text` for which `match` holds:
+// `matchLanes` tests eight units at once and `match` one.
+template <typename MatchLanes, typename Match>
+size_t FindFirstUnit(std::u16string_view text, size_t from, MatchLanes matchLanes, Match match) {
+    size_t i = from;
+    for (; i + 8 <= text.size(); i += 8)
+        if (size_t lane = FirstTrueLane(matchLanes(LoadEightUnits(text.data() + i))); lane < 8)
+            return i + lane;
+    while (i < text.size() && !match(text[i]))
+        ++i;
+    return i;
+}
+
+// The position of the first `unit` at or after `from` in `text`, or text.size().
+size_t FindUnit(std::u16string_view text, char16_t unit, size_t from = 0);
+
+// Converts `count` little-endian units at `bytes` into `out`.
+void CopyUnitsLE(const uint8_t* bytes, size_t count, char16_t* out);
+// Stores the units of `text` at `out` as little-endian bytes.
+void StoreUnitsLE(std::u16string_view text, uint8_t* out);
 
 // Appends the units of `text` to `out` as little-endian bytes.
 void AppendUnitsLE(std::vector<uint8_t>& out, std::u16string_view text);

@@ -406,28 +406,30 @@ int RunImport(const std::vector<std::filesystem::path>& args, const std::filesys
         return Usage("import takes IMAGE and LANGFILE");
     const std::filesystem::path& image = args[0];
     // The errors check finds are said first (a translation from a pipe or standard input
-    // cannot be read twice and is not checked); --strict refuses them.
+    // is not checked); --strict refuses them. The check shares the import's loading.
     std::error_code ec;
-    if (args[1] != quelvar::kStandardStream && std::filesystem::is_regular_file(args[1], ec)) {
-        quelvar::CheckReport report;
-        quelvar::Options options = run.Options();
-        options.notify = {};
-        options.failure = nullptr;
-        if (quelvar::CheckImage(image, args[1], options, report) == quelvar::kSuccess &&
-            quelvar::cli::WarnOfCheckErrors(Show(args[1]), report) > 0 && run.strict) {
-            std::fprintf(stderr,
-                         "quelvar-cli: import refused: the translation has errors "
-                         "(--strict)\n");
-            return kExitFailed;
-        }
-    }
+    bool refused = false;
+    quelvar::Options options = run.Options();
+    if (args[1] != quelvar::kStandardStream && std::filesystem::is_regular_file(args[1], ec))
+        options.checkFirst = [&](const quelvar::CheckReport& report) {
+            refused = quelvar::cli::WarnOfCheckErrors(Show(args[1]), report) > 0 && run.strict;
+            return !refused;
+        };
+    auto refusal = [] {
+        std::fprintf(stderr,
+                     "quelvar-cli: import refused: the translation has errors "
+                     "(--strict)\n");
+        return kExitFailed;
+    };
     if (output != nullptr) {
-        if (quelvar::ProcessImage(image, args[1], output, run.Options()) != quelvar::kSuccess)
-            return Fail("import", run.failure);
+        if (quelvar::ProcessImage(image, args[1], output, options) != quelvar::kSuccess)
+            return refused ? refusal() : Fail("import", run.failure);
         run.Say("imported " + Show(args[1]) + " into " + Show(*output));
         return kExitOk;
     }
-    quelvar::InPlaceImport outcome = quelvar::ImportInPlace(image, args[1], run.Options());
+    quelvar::InPlaceImport outcome = quelvar::ImportInPlace(image, args[1], options);
+    if (refused)
+        return refusal();
     if (outcome.copyLeft) {
         std::fprintf(stderr, "quelvar-cli: the translated image stays at %s\n",
                      Show(quelvar::UpdateCopyPath(run.failure.path)).c_str());

@@ -187,17 +187,51 @@ Failure ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& he
                       const pe::RebuildPlan& plan, const ResourceSection& section,
                       WalkOptions options, const std::filesystem::path& languagePath,
                       const OutputPaths& output, const Options& choices) {
-    LanguageTable table;
-    PoCatalog catalog;
-    TextSource source;
-    if (ChosenFormat(choices, languagePath) == TextFormat::Po) {
-        if (Result r = LoadPoTranslation(languagePath, section, choices, options, catalog);
+    LoadedTranslation loaded;
+    loaded.format = ChosenFormat(choices, languagePath);
+    loaded.useFuzzy = choices.useFuzzy;
+    // With a check first, what the loading says waits for the check's report.
+    std::vector<Notice> held;
+    Options loading = choices;
+    const NoticeSink notify = options.notify;
+    if (choices.checkFirst) {
+        loading.notify = [&held](const Notice& notice) { held.push_back(notice); };
+        options.notify = loading.notify;
+    }
+    auto release = [&] {
+        options.notify = notify;
+        for (const Notice& notice : held)
+            if (notify)
+                notify(notice);
+        held.clear();
+    };
+    Failure loadFailure;
+    if (loaded.format == TextFormat::Po) {
+        if (Result r = LoadPoTranslation(languagePath, section, loading, options, loaded.catalog);
             r != kSuccess)
-            return Fail(r, languagePath);
-        source = PoSource(catalog, choices.useFuzzy);
+            loadFailure = Fail(r, languagePath);
     } else {
-        if (Failure f = LoadLanguage(languagePath, table); f.code != kSuccess)
-            return f;
+        loadFailure = LoadLanguage(languagePath, loaded.table);
+    }
+    if (loadFailure.code == kSuccess && choices.checkFirst) {
+        CheckReport report;
+        WalkOptions quiet = options;
+        quiet.notify = {};
+        // A check that cannot run leaves the import to go on, as one that finds nothing.
+        if (CheckLoadedTranslation(section, quiet, loaded, report) == kSuccess &&
+            !choices.checkFirst(report)) {
+            release();
+            return Fail(kErrorCancelled, {});
+        }
+    }
+    release();
+    if (loadFailure.code != kSuccess)
+        return loadFailure;
+    TextSource source;
+    if (loaded.format == TextFormat::Po) {
+        source = PoSource(loaded.catalog, choices.useFuzzy);
+    } else {
+        const LanguageTable& table = loaded.table;
         if (Result r = ReadLanguageOverride(table, options.languageOverride); r != kSuccess) {
             // The failure alone cannot show which value was refused: a notice quotes it.
             if (options.notify)

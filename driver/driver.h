@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -102,6 +103,13 @@ enum class TextFormat {
 // The format a path's extension names.
 TextFormat FormatOfPath(const std::filesystem::path& path);
 
+// What `CheckImage` found.
+struct CheckReport {
+    std::vector<Finding> findings;
+    std::vector<size_t> lines;  // for each finding, its line in the translation; 0 for none
+    size_t texts = 0;           // the image's texts that were checked against it
+};
+
 // How one export or import runs.
 struct Options {
     // Export only the texts of the resources in this language; import translates only those
@@ -128,6 +136,11 @@ struct Options {
     bool addLanguage = false;
     // Import: whether translated dialogs are laid out right to left.
     RightToLeft rightToLeft = RightToLeft::ByLanguage;
+    // Import: when set, the translation is first checked against the image's texts as
+    // CheckImage checks it, with the file and the image loaded once for both, and the report
+    // handed here; the import goes on only when it returns true, else it fails with 1223.
+    // What the loading says reaches `notify` after this call.
+    std::function<bool(const CheckReport&)> checkFirst = nullptr;
 };
 
 // Export when `outputPath` is null: writes the language file. Import otherwise: reads the
@@ -192,13 +205,6 @@ bool IsCompleteImage(const std::filesystem::path& path);
 // names is translated, with its update copy beside it, and the link stays.
 InPlaceImport ImportInPlace(const std::filesystem::path& imagePath,
                             const std::filesystem::path& languagePath, const Options& options = {});
-
-// What `CheckImage` found.
-struct CheckReport {
-    std::vector<Finding> findings;
-    std::vector<size_t> lines;  // for each finding, its line in the translation; 0 for none
-    size_t texts = 0;           // the image's texts that were checked against it
-};
 
 // Checks a translation against the texts of an image (of the resources in
 // `options.languageFilter`). Returns 0 or what export and import refuse the files with.

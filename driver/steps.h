@@ -8,6 +8,7 @@
 #include "base/result.h"
 #include "driver/driver.h"
 #include "exchange/language_file.h"
+#include "exchange/po.h"
 #include "pe/headers.h"
 #include "pe/rebuild.h"
 #include "platform/platform.h"
@@ -33,5 +34,18 @@ Failure LoadLanguage(const std::filesystem::path& languagePath, LanguageTable& t
 // The pseudo-translation of an exported text into `out`; false for a font, which is no text
 // to translate.
 bool PseudoTranslation(const TextItem& item, unsigned expandPercent, std::u16string& out);
+
+// A translation loaded for import or check: a language file or a PO catalog.
+struct LoadedTranslation {
+    TextFormat format = TextFormat::Lng;  // Lng or Po
+    LanguageTable table;
+    PoCatalog catalog;
+    bool useFuzzy = false;
+};
+
+// Checks a loaded translation against the texts of a section whose tree has been checked
+// (`walk` as the loading left it). Returns 0 or 14 without memory.
+Result CheckLoadedTranslation(const ResourceSection& section, WalkOptions walk,
+                              const LoadedTranslation& loaded, CheckReport& report);
 
 }  // namespace quelvar

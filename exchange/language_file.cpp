@@ -1,6 +1,7 @@
 #include "exchange/language_file.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "base/bytes.h"
 #include "base/number.h"
@@ -54,8 +55,16 @@ constexpr uint32_t kNoSlot = UINT32_MAX;
 constexpr uint64_t kHashStart = 0xCBF29CE484222325ull;
 
 uint64_t ExtendHash(uint64_t hash, const char16_t* units, size_t count) {
-    for (size_t i = 0; i < count; ++i)
-        hash = (hash ^ units[i]) * 0x100000001B3ull;
+    constexpr uint64_t kPrime = 0x100000001B3ull;
+    size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        hash = (hash ^ units[i]) * kPrime;
+        hash = (hash ^ units[i + 1]) * kPrime;
+        hash = (hash ^ units[i + 2]) * kPrime;
+        hash = (hash ^ units[i + 3]) * kPrime;
+    }
+    for (; i < count; ++i)
+        hash = (hash ^ units[i]) * kPrime;
     return hash;
 }
 
@@ -68,6 +77,12 @@ uint32_t FinishHash(uint64_t hash) {
 
 uint32_t HashKey(std::u16string_view key) {
     return FinishHash(ExtendHash(kHashStart, key.data(), key.size()));
+}
+
+// Equality of units, compared as bytes.
+bool SameUnits(std::u16string_view a, std::u16string_view b) {
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), 2 * a.size()) == 0);
 }
 
 std::u16string_view SlotKey(const LanguageTable& table, const LanguageSlot& slot) {
@@ -97,9 +112,39 @@ uint32_t AddEntry(LanguageTable& table, size_t keyStart, size_t keyEnd, size_t v
             return static_cast<uint32_t>(i);
         }
         if (slot.hash == hash && slot.keyLength == key.size() && slot.shorter == shorter &&
-            SlotKey(table, slot).substr(shorterLength) == key.substr(shorterLength))
+            SameUnits(SlotKey(table, slot).substr(shorterLength), key.substr(shorterLength)))
             return static_cast<uint32_t>(i);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The number of "=" units in `units`.
+size_t CountEquals(std::u16string_view units) {
+    size_t count = 0;
+    size_t i = 0;
+    while (i + 8 <= units.size()) {
+        // An "=" lane of a comparison holds 0xFFFF: subtracted, it adds one to its lane's
+        // count. 8192 rounds count at most 8192 in a lane.
+        EightUnits counts = {};
+        for (size_t round = 0; round < 8192 && i + 8 <= units.size(); ++round, i += 8)
+            counts -= static_cast<EightUnits>(LoadEightUnits(&units[i]) == u'=');
+        for (int k = 0; k < 8; ++k)
+            count += counts[k];
+    }
+    for (; i < units.size(); ++i)
+        count += units[i] == u'=';
+    return count;
+}
+
+// The position of the first unit at or after `i` that can end a key or a line: "=", or a unit
+// below 0x10 (LF, CR and zero among them); units.size() when there is none.
+size_t FindKeyOrLineEnd(std::u16string_view units, size_t i) {
+    return FindFirstUnit(
+        units, i, [](EightUnits lanes) { return (lanes < 0x10) | (lanes == u'='); },
+        [](char16_t u) { return u < 0x10 || u == u'='; });
 }
 
 }  // namespace
@@ -110,15 +155,10 @@ bool ParseLanguageFile(const uint8_t* bytes, size_t length, LanguageTable& table
     size_t count = length / 2;  // an odd last byte is not part of any unit
     if (count > UINT32_MAX)
         return false;  // positions are kept in 32 bits: 8 GB of text is no language file
-    // Every "=" can end a key, so their number bounds the entries; it is counted while the
-    // units are converted.
     table.units.resize(count - 1);
-    size_t bound = 0;
-    for (size_t i = 1; i < count; ++i) {
-        char16_t u = static_cast<char16_t>(Load16(bytes + 2 * i));
-        table.units[i - 1] = u;
-        bound += u == u'=';
-    }
+    CopyUnitsLE(bytes + 2, count - 1, table.units.data());
+    // Every "=" can end a key, so their number bounds the entries.
+    size_t bound = CountEquals(table.units);
     size_t capacity = 16;  // the table is kept at most half full
     while (capacity < 2 * bound)
         capacity *= 2;
@@ -130,8 +170,8 @@ bool ParseLanguageFile(const uint8_t* bytes, size_t length, LanguageTable& table
     // zero unit, so a value never runs into the next line. Every "=" of the text ends a key
     // that the line answers: the key is what stands before it, the value what follows it
     // up to the end of the text. One pass over each line finds all of these.
-    const char16_t* units = table.units.data();
-    const size_t total = table.units.size();
+    const std::u16string_view units = table.units;
+    const size_t total = units.size();
     std::vector<size_t> equals;
     size_t start = 0;
     while (start < total) {
@@ -139,18 +179,17 @@ bool ParseLanguageFile(const uint8_t* bytes, size_t length, LanguageTable& table
         size_t textEnd = kNone;
         size_t i = start;
         equals.clear();
-        for (; i < total; ++i) {
-            char16_t u = units[i];
-            if (u > u'=')
-                continue;
-            if (u == u'\n')
+        for (;; ++i) {
+            i = FindKeyOrLineEnd(units, i);
+            if (i == total || units[i] == u'\n')
                 break;
-            if (textEnd != kNone)
-                continue;
-            if (u == u'=')
+            if (units[i] == u'=') {
                 equals.push_back(i);
-            else if (u == u'\r' || u == 0)
+            } else if (units[i] == u'\r' || units[i] == 0) {
                 textEnd = i;
+                i = FindUnit(units, u'\n', i);
+                break;
+            }
         }
         if (i == total)
             break;  // the last line has no LF
@@ -163,7 +202,7 @@ bool ParseLanguageFile(const uint8_t* bytes, size_t length, LanguageTable& table
         uint32_t shorter = kNoSlot;
         size_t hashed = lineStart;
         for (size_t eq : equals) {
-            hash = ExtendHash(hash, units + hashed, eq - hashed);
+            hash = ExtendHash(hash, units.data() + hashed, eq - hashed);
             size_t shorterLength = hashed - lineStart;
             hashed = eq;
             shorter = AddEntry(table, lineStart, eq, end - eq - 1, FinishHash(hash), shorter,
@@ -279,7 +318,7 @@ std::optional<std::u16string_view> FindValue(const LanguageTable& table,
         const LanguageSlot& slot = table.slots[i];
         if (slot.valueStart == 0)
             return std::nullopt;
-        if (slot.hash == hash && SlotKey(table, slot) == fullKey)
+        if (slot.hash == hash && SameUnits(SlotKey(table, slot), fullKey))
             return std::u16string_view(table.units).substr(slot.valueStart, slot.valueLength);
     }
 }
@@ -289,8 +328,8 @@ std::vector<KeyLine> LanguageFileKeyLines(const LanguageTable& table) {
     std::u16string_view units = table.units;
     size_t number = 1;
     for (size_t start = 0; start < units.size(); ++number) {
-        size_t end = units.find(u'\n', start);
-        if (end == std::u16string_view::npos)
+        size_t end = FindUnit(units, u'\n', start);
+        if (end == units.size())
             break;  // a last line without LF is not part of the table
         std::u16string_view line = units.substr(start, end - start);
         if (!line.empty() && line.front() == kTableEnd)
@@ -376,12 +415,18 @@ TextSource LanguageFileSource(const LanguageTable& table) {
         auto value = FindValue(table, key);
         if (!value)
             return false;
-        // The decoded text is never longer than its escaped form.
-        text.resize(value->size());
-        size_t n = 0;
-        for (size_t i = 0; i < value->size(); ++i)
-            text[n++] = DecodeUnit(*value, i);
-        text.resize(n);
+        // Up to its first backslash, a value is its own text.
+        size_t n = FindUnit(*value, u'\\');
+        text.assign(value->substr(0, n));
+        if (n == value->size())
+            return true;
+        // From there, runs between backslashes are copied whole.
+        for (size_t i = n; i < value->size();) {
+            text.push_back(DecodeUnit(*value, i));
+            size_t next = FindUnit(*value, u'\\', ++i);
+            text.append(value->substr(i, next - i));
+            i = next;
+        }
         return true;
     };
 }
@@ -408,8 +453,19 @@ void Flush(LanguageFileWriter& writer) {
 void AppendLanguageLine(std::u16string& out, const TextItem& item) {
     out.append(item.key);
     out.push_back(u'=');
-    for (char16_t u : item.text)
-        AppendEscaped(out, u);
+    // Runs of units that need no escape are appended whole.
+    std::u16string_view text = item.text;
+    for (size_t from = 0;;) {
+        size_t at = FindFirstUnit(
+            text, from,
+            [](EightUnits lanes) { return (lanes == u'\\') | (lanes == u'\r') | (lanes == u'\n'); },
+            [](char16_t u) { return u == u'\\' || u == u'\r' || u == u'\n'; });
+        out.append(text.substr(from, at - from));
+        if (at == text.size())
+            break;
+        AppendEscaped(out, text[at]);
+        from = at + 1;
+    }
     out.append(u"\r\n");
 }
 

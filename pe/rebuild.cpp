@@ -250,6 +250,34 @@ void AddSourcePieces(std::span<const uint8_t> image, uint64_t from, uint64_t to,
     }
 }
 
+uint64_t FoldTo16(uint64_t sum) {
+    while (sum > 0xFFFF)
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    return sum;
+}
+
+// The 16-bit words of `count` 64-bit little-endian words at `bytes`, summed with their carries
+// folded back: 64-bit words added with end-around carry keep the sum of their 16-bit words
+// modulo 0xFFFF, and zero only when every word is zero. Four at a time, in two sums.
+uint64_t WordSum(const uint8_t* bytes, size_t count) {
+    uint64_t a = 0, b = 0, carries = 0;
+    size_t i = 0;
+    auto add = [&carries](uint64_t& sum, uint64_t word) {
+        sum += word;
+        carries += sum < word;
+    };
+    for (; i + 4 <= count; i += 4) {
+        const uint8_t* p = bytes + 8 * i;
+        add(a, Load64(p));
+        add(b, Load64(p + 8));
+        add(a, Load64(p + 16));
+        add(b, Load64(p + 24));
+    }
+    for (; i < count; ++i)
+        add(a, Load64(bytes + 8 * i));
+    return FoldTo16(a) + FoldTo16(b) + carries;
+}
+
 // The one's complement sum of the new image's 16-bit words, as ImageChecksum adds them, over
 // pieces that may start at odd offsets.
 uint32_t PiecesChecksum(const UpdatedImage& out) {
@@ -262,8 +290,8 @@ uint32_t PiecesChecksum(const UpdatedImage& out) {
             pending = false;
             i = 1;
         }
-        for (; i + 4 <= piece.size(); i += 4)
-            sum += Load32(piece.data() + i);
+        sum += WordSum(piece.data() + i, (piece.size() - i) / 8);
+        i += (piece.size() - i) / 8 * 8;
         for (; i + 2 <= piece.size(); i += 2)
             sum += Load16(piece.data() + i);
         if (i < piece.size()) {
@@ -271,9 +299,7 @@ uint32_t PiecesChecksum(const UpdatedImage& out) {
             pending = true;
         }
     }
-    while (sum > 0xFFFF)
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    return static_cast<uint32_t>(sum + out.size);
+    return static_cast<uint32_t>(FoldTo16(sum) + out.size);
 }
 
 }  // namespace

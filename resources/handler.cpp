@@ -1,5 +1,7 @@
 #include "resources/handler.h"
 
+#include <algorithm>
+
 #include "base/bytes.h"
 #include "base/utf16.h"
 
@@ -9,7 +11,16 @@ namespace {
 
 // The how-manieth time `key` comes up in the resource, from 1.
 uint32_t Occurrence(ResourceContext& ctx, ItemKey key) {
-    return key.text.empty() ? ++ctx.occurrences[key.number] : 1;
+    return key.text.empty() ? CountOccurrence(ctx.occurrences, key.number) : 1;
+}
+
+size_t SlotOf(const OccurrenceCounts& counts, uint32_t key) {
+    size_t mask = counts.slots.size() - 1;
+    uint32_t hash = key * 0x9E3779B1u;
+    size_t i = (hash ^ (hash >> 16)) & mask;
+    while (counts.slots[i].count != 0 && counts.slots[i].key != key)
+        i = (i + 1) & mask;
+    return i;
 }
 
 void FormKey(ResourceContext& ctx, ItemKey key, uint32_t occurrence) {
@@ -22,6 +33,34 @@ void FormKey(ResourceContext& ctx, ItemKey key, uint32_t occurrence) {
 }
 
 }  // namespace
+
+uint32_t CountOccurrence(OccurrenceCounts& counts, uint32_t key) {
+    if (2 * (counts.used.size() + 1) > counts.slots.size()) {
+        // Twice the room: the taken slots move to their places in the larger table.
+        std::vector<OccurrenceCounts::Slot> old(std::max<size_t>(32, 2 * counts.slots.size()));
+        old.swap(counts.slots);
+        std::vector<uint32_t> taken;
+        taken.swap(counts.used);
+        for (uint32_t i : taken) {
+            size_t at = SlotOf(counts, old[i].key);
+            counts.slots[at] = old[i];
+            counts.used.push_back(static_cast<uint32_t>(at));
+        }
+    }
+    size_t at = SlotOf(counts, key);
+    OccurrenceCounts::Slot& slot = counts.slots[at];
+    if (slot.count == 0) {
+        slot.key = key;
+        counts.used.push_back(static_cast<uint32_t>(at));
+    }
+    return ++slot.count;
+}
+
+void ClearOccurrences(OccurrenceCounts& counts) {
+    for (uint32_t i : counts.used)
+        counts.slots[i] = OccurrenceCounts::Slot{};
+    counts.used.clear();
+}
 
 void AppendItemKey(std::u16string& out, ItemKey key) {
     if (key.text.empty())

@@ -11,7 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 #include "base/notice.h"
 #include "resources/section_writer.h"
@@ -70,6 +70,22 @@ enum class RightToLeft {
 // written in other scripts (Punjabi, Sindhi, Kashmiri, Tamazight).
 bool IsRightToLeftLanguage(uint32_t language);
 
+// How often each numeric item key has come up in one resource: an open-addressing table
+// (linear probing, at most half full) that keeps its memory from one resource to the next.
+struct OccurrenceCounts {
+    struct Slot {
+        uint32_t key = 0;
+        uint32_t count = 0;  // 0 for a free slot
+    };
+    std::vector<Slot> slots;
+    std::vector<uint32_t> used;  // the slots taken, so that clearing touches only them
+};
+
+// Counts one more occurrence of `key` and returns how many there have been.
+uint32_t CountOccurrence(OccurrenceCounts& counts, uint32_t key);
+// Forgets every count.
+void ClearOccurrences(OccurrenceCounts& counts);
+
 // One resource handed to its handler.
 struct ResourceContext {
     uint32_t nameId = 0;             // the resource's numeric name; 0 for a name given as a text
@@ -92,7 +108,7 @@ struct ResourceContext {
     std::u16string key, text;  // scratch space, kept to spare allocations
     // How often each numeric item key has come up in the resource so far; the walk clears it
     // for every resource. Text keys ("HEAD", "P3") are unique by construction.
-    std::unordered_map<uint32_t, uint32_t> occurrences;
+    OccurrenceCounts occurrences;
 };
 
 inline bool IsImport(const ResourceContext& ctx) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/bytes.h"
+#include "base/utf16.h"
 
 namespace quelvar {
 
@@ -37,11 +38,7 @@ void Append32(SectionWriter& writer, uint32_t value) {
 }
 
 void AppendUnits(SectionWriter& writer, std::u16string_view text) {
-    uint8_t* p = Extend(writer, 2 * text.size());
-    for (char16_t unit : text) {
-        Store16(p, unit);
-        p += 2;
-    }
+    StoreUnitsLE(text, Extend(writer, 2 * text.size()));
 }
 
 void AlignTo(SectionWriter& writer, size_t alignment, std::span<const uint8_t> fill) {

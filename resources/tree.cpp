@@ -183,7 +183,7 @@ void WalkData(Walk& walk, const uint8_t* entry, size_t outputEntry) {
                                  : options.languageOverride;
         ctx.place.clear();
         ctx.group = 0;
-        ctx.occurrences.clear();
+        ClearOccurrences(ctx.occurrences);
         uint64_t before = walk.texts;
         handler(ctx, data);
         if (!(name & kHighBit) && walk.texts > before)

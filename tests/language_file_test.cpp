@@ -188,6 +188,38 @@ TEST(LanguageFile, DamagedAndHandWrittenFiles) {
     EXPECT_EQ(Find(oddTable, u"a"), u"1");
 }
 
+// The scanners test units eight (or four) at a time: every unit that ends a key, a text or
+// a line, and every escape, is placed at each offset of a block, with the file's last line
+// without LF and an odd last byte.
+TEST(LanguageFile, UnitsAtEveryOffsetOfABlock) {
+    for (size_t pad = 0; pad < 18; ++pad) {
+        std::u16string key(pad, u'k');
+        std::u16string value = std::u16string(pad % 5, u'v') + u"a\\\\b\\nc";
+        Bytes file = LanguageFile(key + u"=" + value + u"\r\n" + key + u"x=y=" + value +
+                                  u"\rjunk=1\n" + key + u"z=last");
+        if (pad % 2)
+            file.push_back('x');
+        LanguageTable t;
+        ASSERT_TRUE(ParseLanguageFile(file.data(), file.size(), t));
+        EXPECT_EQ(Find(t, key), value) << pad;
+        EXPECT_EQ(Find(t, key + u"x"), u"y=" + value) << pad;
+        EXPECT_EQ(Find(t, key + u"x=y"), value) << pad;
+        EXPECT_EQ(Find(t, key + u"z"), u"<none>") << pad;
+        EXPECT_EQ(t.entries, 3u) << pad;  // nothing after the CR
+        std::u16string text;
+        ASSERT_TRUE(LanguageFileSource(t)(key, text));
+        EXPECT_EQ(text, std::u16string(pad % 5, u'v') + u"a\\b\nc") << pad;
+
+        // Export: escapes and a zero at every offset.
+        std::u16string source = std::u16string(pad, u's') + u"\\\r\n" + u'\0' + u"tail";
+        EXPECT_EQ(Emit(source, -1), u"6.1.0=" + std::u16string(pad, u's') + u"\\\\\\r\\n\r\n")
+            << pad;
+    }
+    // More "=" than a lane of the counter takes in one round.
+    std::u16string line(8 * 8192 + 3, u'=');
+    EXPECT_EQ(Parse(line + u"\r\n").entries, line.size());
+}
+
 TEST(LanguageFile, LinesLongerThan65535UnitsAreReadWhole) {
     std::u16string value(70000, u'x');
     value += u"end";

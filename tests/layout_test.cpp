@@ -269,6 +269,37 @@ TEST_F(Layout, CheckSum) {
     EXPECT_EQ(Get32(moved, kOptional + 64), 0u);  // no checksum stays without one
     Put32(img, kOptional + 64, 0);
     EXPECT_EQ(Get32(Translated(img, u""), kOptional + 64), 0u);
+
+    // Data of 0xFF bytes: the 64-bit sums carry over and over, at odd and even lengths.
+    for (size_t length : {4096u, 4097u, 4099u}) {
+        std::vector<Resource> resources = OneDialog();
+        resources.push_back(Resource{Id(10), Id(1), 1033, Bytes(length, 0xFF), 0});
+        Bytes full = test::BuildImage(resources, o);
+        Bytes sum = Translated(full, u"5.1.HEAD=Neu\r\n");
+        EXPECT_EQ(Get32(sum, kOptional + 64), Checksum(sum)) << length;
+    }
+}
+
+// The check before an import sees the loaded file; what the loading says follows its report,
+// and a refusal writes nothing.
+TEST_F(Layout, CheckBeforeImport) {
+    test::WriteFileBytes(image, test::BuildImage(OneDialog()));
+    test::WriteFileBytes(language, test::LanguageFile(u"LANG=x\r\n5.1.HEAD=Neu\r\n"));
+    std::vector<std::string> said;
+    Options options;
+    options.notify = [&said](const Notice&) { said.push_back("notice"); };
+    for (bool goOn : {true, false}) {
+        said.clear();
+        options.checkFirst = [&said, goOn](const CheckReport& report) {
+            said.push_back("check " + std::to_string(report.texts));
+            return goOn;
+        };
+        Result expected = goOn ? kErrorInvalidData : kErrorCancelled;
+        EXPECT_EQ(ProcessImage(image, language, &copy, options), expected);
+        EXPECT_EQ(said, (goOn ? std::vector<std::string>{"check 1", "notice"}
+                              : std::vector<std::string>{"check 1"}));
+        EXPECT_FALSE(std::filesystem::exists(copy));
+    }
 }
 
 // The linker of mingw-w64 writes checksums; ours must agree with its.

@@ -212,6 +212,19 @@ TEST(Walk, OutputGrowsPastItsFirstSize) {
     EXPECT_EQ(Bytes(output.begin() + 96, output.begin() + 196), Data(100));
 }
 
+// The counts of repeated item keys survive the table's growth, keys that share their low bits,
+// and a clear between resources.
+TEST(Walk, OccurrenceCounts) {
+    OccurrenceCounts counts;
+    for (int round = 0; round < 2; ++round) {
+        for (uint32_t n = 1; n <= 3; ++n)
+            for (uint32_t k = 0; k < 100; ++k)
+                ASSERT_EQ(CountOccurrence(counts, k * 0x10000), n) << k;
+        EXPECT_EQ(CountOccurrence(counts, 0xFFFFFFFF), 1u);
+        ClearOccurrences(counts);
+    }
+}
+
 TEST(Walk, MalformedTreesAreRefused) {
     Bytes good = test::BuildResourceSection({{Id(10), Id(1), 0, Data(8)}}, kRva);
     ASSERT_EQ(CheckResourceTree(ResourceSection{good, kRva, 0}), kSuccess);
