@@ -42,4 +42,7 @@ cp quelvar.exe translated.exe
 [ -s chinese.lng ] || fail "nothing exported"
 "$wine" quelvar-cli.exe import translated.exe examples/quelvar.en.lng
 "$wine" quelvar-cli.exe export translated.exe english.lng
-cmp examples/quelvar.en.lng english.lng || fail "the translated program's texts differ"
+# The English file has every text of the program but its version numbers.
+diff <(iconv -f UTF-16 -t UTF-8 examples/quelvar.en.lng) \
+    <(iconv -f UTF-16 -t UTF-8 english.lng | grep -v '^16\.1\.\(File\|Product\)Version=') ||
+    fail "the translated program's texts differ"
