@@ -21,10 +21,11 @@ void AppendDecimal(std::u16string& out, int64_t value) {
 }
 
 size_t FindUnit(std::u16string_view text, char16_t unit, size_t from) {
-    return std::min(FindFirstUnit(
-                        text, from, [unit](EightUnits lanes) { return lanes == unit; },
-                        [unit](char16_t u) { return u == unit; }),
-                    text.size());
+    return std::min(
+        FindFirstUnit(
+            text, from, [unit](EightUnits lanes) { return lanes == static_cast<uint16_t>(unit); },
+            [unit](char16_t u) { return u == unit; }),
+        text.size());
 }
 
 void CopyUnitsLE(const uint8_t* bytes, size_t count, char16_t* out) {

@@ -43,7 +43,8 @@ inline size_t FirstLane(uint64_t mask) {
 }
 
 // Eight units at a time, where the compiler has vectors: a comparison of a vector of units
-// sets every bit of the lanes it holds for.
+// sets every bit of the lanes it holds for. Compare lanes with uint16_t values, never with a
+// char16_t: clang 14 crashes on that comparison inside a lambda.
 typedef uint16_t EightUnits __attribute__((vector_size(16)));
 
 inline EightUnits LoadEightUnits(const char16_t* units) {

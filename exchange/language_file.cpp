@@ -130,7 +130,7 @@ size_t CountEquals(std::u16string_view units) {
         // count. 8192 rounds count at most 8192 in a lane.
         EightUnits counts = {};
         for (size_t round = 0; round < 8192 && i + 8 <= units.size(); ++round, i += 8)
-            counts -= static_cast<EightUnits>(LoadEightUnits(&units[i]) == u'=');
+            counts -= static_cast<EightUnits>(LoadEightUnits(&units[i]) == uint16_t{u'='});
         for (int k = 0; k < 8; ++k)
             count += counts[k];
     }
@@ -143,7 +143,7 @@ size_t CountEquals(std::u16string_view units) {
 // below 0x10 (LF, CR and zero among them); units.size() when there is none.
 size_t FindKeyOrLineEnd(std::u16string_view units, size_t i) {
     return FindFirstUnit(
-        units, i, [](EightUnits lanes) { return (lanes < 0x10) | (lanes == u'='); },
+        units, i, [](EightUnits lanes) { return (lanes < 0x10) | (lanes == uint16_t{u'='}); },
         [](char16_t u) { return u < 0x10 || u == u'='; });
 }
 
@@ -458,7 +458,10 @@ void AppendLanguageLine(std::u16string& out, const TextItem& item) {
     for (size_t from = 0;;) {
         size_t at = FindFirstUnit(
             text, from,
-            [](EightUnits lanes) { return (lanes == u'\\') | (lanes == u'\r') | (lanes == u'\n'); },
+            [](EightUnits lanes) {
+                return (lanes == uint16_t{u'\\'}) | (lanes == uint16_t{u'\r'}) |
+                       (lanes == uint16_t{u'\n'});
+            },
             [](char16_t u) { return u == u'\\' || u == u'\r' || u == u'\n'; });
         out.append(text.substr(from, at - from));
         if (at == text.size())
