@@ -14,15 +14,17 @@ using test::LanguageFile;
 using test::Utf16;
 
 LanguageTable Parse(std::u16string_view text) {
-    Bytes file = LanguageFile(text);
     LanguageTable table;
-    EXPECT_TRUE(ParseLanguageFile(file.data(), file.size(), table));
+    EXPECT_TRUE(ParseLanguageFile(LanguageFile(text), table));
     return table;
 }
 
 std::u16string Find(const LanguageTable& t, std::u16string_view key) {
     auto v = FindValue(t, key);
-    return v ? std::u16string(*v) : u"<none>";
+    std::u16string value;
+    if (v)
+        AppendUnits(value, *v);
+    return v ? value : u"<none>";
 }
 
 // Export of one text under key path "6.1." into an in-memory line buffer.
@@ -218,6 +220,38 @@ TEST(LanguageFile, UnitsAtEveryOffsetOfABlock) {
     // More "=" than a lane of the counter takes in one round.
     std::u16string line(8 * 8192 + 3, u'=');
     EXPECT_EQ(Parse(line + u"\r\n").entries, line.size());
+}
+
+// The index points into the bytes as loaded: parsed from memory, mapped from a file, or read
+// from an open file as standard input is; each table still answers after it has been moved.
+TEST(LanguageFile, LookupsWhereTheBytesLie) {
+    struct Row {
+        std::u16string_view file, key, text;  // text: the decoded value, or <none>
+    } rows[] = {
+        {u"6.1.10=a\r\n6.1.11=b\r\n", u"6.1.11", u"b"},  // keys differing in the last unit
+        {u"6.1.10=a\r\n6.1.11=b\r\n", u"6.1.1", u"<none>"},
+        {u"abcdefghijklmnop=1\r\nabcdefghijklmnoq=2\r\n", u"abcdefghijklmnoq", u"2"},
+        {u"k=\u00DC\\n\u20AC\\\r\n", u"k", u"\u00DC\n\u20AC\\"},  // a lone backslash ends it
+        {u"\u0100=x\r\n", u"\u0001", u"<none>"},                  // bytes of a unit swapped
+    };
+    test::TempDir dir;
+    for (const Row& row : rows) {
+        Bytes bytes = LanguageFile(row.file);
+        test::WriteFileBytes(dir / "t.lng", bytes);
+        LanguageTable loaded[3];
+        EXPECT_TRUE(ParseLanguageFile(bytes, loaded[0]));
+        EXPECT_TRUE(LoadLanguageFile(dir / "t.lng", loaded[1]));
+        platform::File file;
+        ASSERT_EQ(platform::OpenForReading(dir / "t.lng", file), kSuccess);
+        Result code = kSuccess;
+        EXPECT_EQ(LoadLanguageFile(file, loaded[2], code), LanguageFileFault::None);
+        for (LanguageTable& t : loaded) {
+            LanguageTable moved = std::move(t);
+            std::u16string text;
+            EXPECT_EQ(LanguageFileSource(moved)(row.key, text) ? text : u"<none>", row.text)
+                << ToUtf8(row.file);
+        }
+    }
 }
 
 TEST(LanguageFile, LinesLongerThan65535UnitsAreReadWhole) {
