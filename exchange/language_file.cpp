@@ -99,16 +99,16 @@ bool SameUnits(UnitsLE a, std::u16string_view b) {
     return true;
 }
 
-UnitsLE SlotKey(const LanguageTable& table, const LanguageSlot& slot) {
-    return table.units.substr(slot.valueStart - 1 - slot.keyLength, slot.keyLength);
+UnitsLE KeyOf(const LanguageTable& table, const LanguageEntry& entry) {
+    return table.units.substr(entry.valueStart - 1 - entry.keyLength, entry.keyLength);
 }
 
 // Adds the key [keyStart, keyEnd) of a line unless an earlier line already gave it: the first
-// line wins. `keyEnd` is the position of the "=" that ends the key; `shorter` is the slot that
-// holds the line's key up to its previous "=" (kNoSlot for its first), `shorterLength` that
-// key's length. Returns the slot that holds the key.
+// line wins. `keyEnd` is the position of the "=" that ends the key; `shorter` is the entry of
+// the line's key up to its previous "=" (kNoSlot for its first), `shorterLength` that key's
+// length. Returns the entry of the key.
 //
-// Two keys are equal only when the shorter keys before them are: the same slot, so only the
+// Two keys are equal only when the shorter keys before them are: the same entry, so only the
 // units after that key are compared. A line with many "=" thus costs time in proportion to
 // its length, not to its length times its "=" signs.
 uint32_t AddEntry(LanguageTable& table, size_t keyStart, size_t keyEnd, size_t valueLength,
@@ -117,17 +117,20 @@ uint32_t AddEntry(LanguageTable& table, size_t keyStart, size_t keyEnd, size_t v
     size_t mask = table.slots.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
         LanguageSlot& slot = table.slots[i];
-        if (slot.valueStart == 0) {
-            slot = LanguageSlot{hash, static_cast<uint32_t>(keyEnd + 1),
-                                static_cast<uint32_t>(key.size()),
-                                static_cast<uint32_t>(valueLength), shorter};
-            ++table.entries;
-            return static_cast<uint32_t>(i);
+        if (slot.entry == kNoSlot) {
+            slot = LanguageSlot{hash, static_cast<uint32_t>(table.keys.size())};
+            table.keys.push_back(LanguageEntry{static_cast<uint32_t>(keyEnd + 1),
+                                               static_cast<uint32_t>(key.size()),
+                                               static_cast<uint32_t>(valueLength), shorter});
+            return slot.entry;
         }
-        if (slot.hash == hash && slot.keyLength == key.size() && slot.shorter == shorter &&
-            SameUnits(SlotKey(table, slot).substr(shorterLength, key.size() - shorterLength),
+        if (slot.hash != hash)
+            continue;
+        const LanguageEntry& entry = table.keys[slot.entry];
+        if (entry.keyLength == key.size() && entry.shorter == shorter &&
+            SameUnits(KeyOf(table, entry).substr(shorterLength, key.size() - shorterLength),
                       key.substr(shorterLength, key.size() - shorterLength)))
-            return static_cast<uint32_t>(i);
+            return slot.entry;
     }
 }
 
@@ -176,7 +179,8 @@ bool ParseLanguageFile(const uint8_t* bytes, size_t length, LanguageTable& table
     while (capacity < 2 * bound)
         capacity *= 2;
     table.slots.assign(capacity, LanguageSlot{});
-    table.entries = 0;
+    table.keys.clear();
+    table.keys.reserve(bound);
 
     // A line runs up to its LF; a last line without LF is not part of the table. A line whose
     // first unit is 0xFFFF ends the table. Within a line, the text ends at the first CR or
@@ -222,6 +226,7 @@ bool ParseLanguageFile(const uint8_t* bytes, size_t length, LanguageTable& table
                                shorterLength);
         }
     }
+    table.entries = table.keys.size();
     return true;
 }
 
@@ -330,18 +335,37 @@ bool LoadLanguageFile(const std::filesystem::path& path, LanguageTable& table) {
     return LoadLanguageFile(path, table, code) == LanguageFileFault::None;
 }
 
-std::optional<UnitsLE> FindValue(const LanguageTable& table, std::u16string_view fullKey) {
-    if (table.entries == 0)
-        return std::nullopt;
-    uint32_t hash = HashKey(fullKey);
+namespace {
+
+// The entry of `key`, or kNoSlot. The entry `guess` is tried first: lookups in the order of
+// the file's lines find their keys there without hashing or touching the index.
+uint32_t FindEntry(const LanguageTable& table, std::u16string_view key, uint32_t guess) {
+    if (guess < table.keys.size() && SameUnits(KeyOf(table, table.keys[guess]), key))
+        return guess;
+    if (table.keys.empty())
+        return kNoSlot;
+    uint32_t hash = HashKey(key);
     size_t mask = table.slots.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
         const LanguageSlot& slot = table.slots[i];
-        if (slot.valueStart == 0)
-            return std::nullopt;
-        if (slot.hash == hash && SameUnits(SlotKey(table, slot), fullKey))
-            return table.units.substr(slot.valueStart, slot.valueLength);
+        if (slot.entry == kNoSlot)
+            return kNoSlot;
+        if (slot.hash == hash && SameUnits(KeyOf(table, table.keys[slot.entry]), key))
+            return slot.entry;
     }
+}
+
+UnitsLE ValueOf(const LanguageTable& table, uint32_t entry) {
+    return table.units.substr(table.keys[entry].valueStart, table.keys[entry].valueLength);
+}
+
+}  // namespace
+
+std::optional<UnitsLE> FindValue(const LanguageTable& table, std::u16string_view fullKey) {
+    uint32_t entry = FindEntry(table, fullKey, kNoSlot);
+    if (entry == kNoSlot)
+        return std::nullopt;
+    return ValueOf(table, entry);
 }
 
 std::vector<KeyLine> LanguageFileKeyLines(const LanguageTable& table) {
@@ -453,12 +477,15 @@ Result ReadLanguageOverride(const LanguageTable& table, uint32_t& languageId) {
 }
 
 TextSource LanguageFileSource(const LanguageTable& table) {
-    return [&table](std::u16string_view key, std::u16string& text) {
-        auto value = FindValue(table, key);
-        if (!value)
+    // An import asks for the texts in the order an export wrote them: the key after the one
+    // found last is the likeliest.
+    return [&table, next = uint32_t{0}](std::u16string_view key, std::u16string& text) mutable {
+        uint32_t entry = FindEntry(table, key, next);
+        if (entry == kNoSlot)
             return false;
+        next = entry + 1;
         text.clear();
-        AppendDecoded(text, *value);
+        AppendDecoded(text, ValueOf(table, entry));
         return true;
     };
 }

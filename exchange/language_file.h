@@ -22,29 +22,35 @@ namespace quelvar {
 
 // One key of a loaded language file and its value, as positions in the file's units (counted
 // after the byte-order mark).
-struct LanguageSlot {
-    uint32_t hash = 0;
-    uint32_t valueStart = 0;  // the key ends at the "=" just before; 0 for a free slot
+struct LanguageEntry {
+    uint32_t valueStart = 0;  // the key ends at the "=" just before
     uint32_t keyLength = 0;
     uint32_t valueLength = 0;
-    // The slot of the longest shorter key of the line that added this one (the key up to the
-    // line's previous "="), or kNoSlot: lets a later line with the same start compare only
+    // The entry of the longest shorter key of the line that added this one (the key up to the
+    // line's previous "="), or UINT32_MAX: lets a later line with the same start compare only
     // the units after it.
     uint32_t shorter = 0;
 };
 
+// A place of the index: the hash of a key and the number of its entry.
+struct LanguageSlot {
+    uint32_t hash = 0;
+    uint32_t entry = UINT32_MAX;  // UINT32_MAX for a free slot
+};
+
 // A loaded language file, indexed once where its bytes lie: every full key maps to the value of
-// the first line that carries it. The index is an open-addressing hash table (linear probing,
-// at most half full) kept in one array, so that a lookup touches few cache lines even for a
-// large file.
+// the first line that carries it. The keys are kept in the order of the file, each once; the
+// index over them is an open-addressing hash table (linear probing, at most half full) of
+// eight-byte slots, so that a lookup touches few cache lines even for a large file.
 struct LanguageTable {
     // The file's units after the byte-order mark (an odd last byte left out), in the mapping,
     // in `buffer`, or in bytes the caller of ParseLanguageFile keeps.
     UnitsLE units;
     std::unique_ptr<platform::FileView> view;  // the mapped file
     std::vector<uint8_t> buffer;               // the file read, where it could not be mapped
+    std::vector<LanguageEntry> keys;           // in the order of their first lines
     std::vector<LanguageSlot> slots;
-    size_t entries = 0;
+    size_t entries = 0;  // keys.size()
 };
 
 // Reads a whole file: at most `length` bytes on entry, the number read on return. The buffer

@@ -18,11 +18,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::u16string units;
     AppendUnits(units, table.units);
+    TextSource source = LanguageFileSource(table);  // asked in the index's order, not the file's
     size_t used = 0;
-    for (const LanguageSlot& slot : table.slots) {
-        if (slot.valueStart == 0)
+    for (const LanguageSlot& place : table.slots) {
+        if (place.entry == UINT32_MAX)
             continue;
         ++used;
+        if (place.entry >= table.keys.size())
+            fuzz::Fail("an index slot names no entry");
+        const LanguageEntry& slot = table.keys[place.entry];
         if (slot.keyLength >= slot.valueStart ||
             uint64_t{slot.valueStart} + slot.valueLength > units.size())
             fuzz::Fail("an index entry points outside the loaded text");
@@ -38,9 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!found || found->bytes != data + 2 + 2 * slot.valueStart ||
             found->size() != value.size())
             fuzz::Fail("an indexed key is not found again");
-        std::u16string appended;
+        std::u16string appended, sourced;
         AppendDecoded(appended, *found);
-        if (appended != DecodeValue(value))
+        if (appended != DecodeValue(value) || !source(key, sourced) || sourced != appended)
             fuzz::Fail("a value decoded where it lies differs from its decoded copy");
 
         std::u16string decoded = DecodeValue(value);

@@ -254,6 +254,30 @@ TEST(LanguageFile, LookupsWhereTheBytesLie) {
     }
 }
 
+// The source tries the key after the one it found last before the index: every guess that
+// is not the key asked for must fall through to the index.
+TEST(LanguageFile, LookupsInAndOutOfFileOrder) {
+    LanguageTable t = Parse(u"a=1\r\na=dup\r\nab=2\r\nab=c=3\r\nb=4\r\n");
+    TextSource source = LanguageFileSource(t);
+    struct Row {
+        std::u16string_view key, text;
+    } rows[] = {
+        {u"a", u"1"},        // the first line of a key, not its duplicate after it
+        {u"a", u"1"},        // the same key again: the guess "ab" starts with it
+        {u"ab", u"2"},       //
+        {u"ab=c", u"3"},     // a key of a line's second "=", which is the guess
+        {u"b", u"4"},        // at the end of the keys
+        {u"ab", u"2"},       // backwards
+        {u"a", u"1"},        //
+        {u"a=", u"<none>"},  // the guess "ab" and the key "a" each start it
+        {u"", u"<none>"},    //
+    };
+    for (const Row& row : rows) {
+        std::u16string text;
+        EXPECT_EQ(source(row.key, text) ? text : u"<none>", row.text) << ToUtf8(row.key);
+    }
+}
+
 TEST(LanguageFile, LinesLongerThan65535UnitsAreReadWhole) {
     std::u16string value(70000, u'x');
     value += u"end";
