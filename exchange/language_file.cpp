@@ -433,16 +433,30 @@ std::u16string DecodeValue(std::u16string_view value) {
 }
 
 void AppendDecoded(std::u16string& out, UnitsLE value) {
-    // Up to its first backslash, a value is its own text; from there, runs between
-    // backslashes are copied whole.
-    size_t n = FindUnit(value, u'\\');
-    AppendUnits(out, value.substr(0, n));
-    for (size_t i = n; i < value.size();) {
-        out.push_back(DecodeUnit(value, i));
-        size_t next = FindUnit(value, u'\\', ++i);
-        AppendUnits(out, value.substr(i, next - i));
-        i = next;
+    // One pass: eight units at a time are stored and tested for a backslash, and the output
+    // moves on by the units before it. A decoded value is never longer than its escaped form,
+    // so every store of eight units stays within the room made for it.
+    size_t at = out.size();
+    out.resize(at + value.size());
+    char16_t* const begin = out.data() + at;
+    char16_t* o = begin;
+    for (size_t i = 0; i < value.size();) {
+        if (i + 8 <= value.size()) {
+            EightUnits lanes = LoadEightUnits(value, i);
+            std::memcpy(o, &lanes, sizeof lanes);
+            size_t lane = FirstTrueLane(lanes == u'\\');
+            o += lane;
+            i += lane;
+            if (lane == 8)
+                continue;
+        } else if (value[i] != u'\\') {
+            *o++ = value[i++];
+            continue;
+        }
+        *o++ = DecodeUnit(value, i);
+        ++i;
     }
+    out.resize(at + static_cast<size_t>(o - begin));
 }
 
 namespace {

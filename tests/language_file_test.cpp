@@ -231,8 +231,9 @@ TEST(LanguageFile, LookupsWhereTheBytesLie) {
         {u"6.1.10=a\r\n6.1.11=b\r\n", u"6.1.11", u"b"},  // keys differing in the last unit
         {u"6.1.10=a\r\n6.1.11=b\r\n", u"6.1.1", u"<none>"},
         {u"abcdefghijklmnop=1\r\nabcdefghijklmnoq=2\r\n", u"abcdefghijklmnoq", u"2"},
-        {u"k=\u00DC\\n\u20AC\\\r\n", u"k", u"\u00DC\n\u20AC\\"},  // a lone backslash ends it
-        {u"\u0100=x\r\n", u"\u0001", u"<none>"},                  // bytes of a unit swapped
+        {u"k=\u00DC\\n\u20AC\\\r\n", u"k", u"\u00DC\n\u20AC\\"},   // a lone backslash ends it
+        {u"k=abcdefghijklmno\\\r\n", u"k", u"abcdefghijklmno\\"},  // ...as the last of a block
+        {u"\u0100=x\r\n", u"\u0001", u"<none>"},                   // bytes of a unit swapped
     };
     test::TempDir dir;
     for (const Row& row : rows) {
