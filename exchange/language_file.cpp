@@ -492,12 +492,24 @@ Result ReadLanguageOverride(const LanguageTable& table, uint32_t& languageId) {
 
 TextSource LanguageFileSource(const LanguageTable& table) {
     // An import asks for the texts in the order an export wrote them: the key after the one
-    // found last is the likeliest.
-    return [&table, next = uint32_t{0}](std::u16string_view key, std::u16string& text) mutable {
+    // found last is the likeliest. The pages of a mapped file before the line found are given
+    // back a megabyte at a time (an earlier line asked for later is read again), so that a
+    // large file is not held in memory whole beside the image and its new section.
+    constexpr uint64_t kReleaseStep = 1 << 20;
+    return [&table, next = uint32_t{0}, released = uint64_t{0}](std::u16string_view key,
+                                                                std::u16string& text) mutable {
         uint32_t entry = FindEntry(table, key, next);
         if (entry == kNoSlot)
             return false;
         next = entry + 1;
+        if (table.view) {
+            const LanguageEntry& e = table.keys[entry];
+            uint64_t lineStart = 2 + 2 * uint64_t{e.valueStart - 1 - e.keyLength};
+            if (lineStart > released + kReleaseStep) {
+                platform::ReleasePages(*table.view, released, lineStart - released);
+                released = lineStart;
+            }
+        }
         text.clear();
         AppendDecoded(text, ValueOf(table, entry));
         return true;

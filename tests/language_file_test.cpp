@@ -5,6 +5,7 @@
 #include "base/utf16.h"
 #include "exchange/language_file.h"
 #include "pe_builder.h"
+#include "platform/platform.h"
 
 namespace quelvar {
 namespace {
@@ -17,6 +18,12 @@ LanguageTable Parse(std::u16string_view text) {
     LanguageTable table;
     EXPECT_TRUE(ParseLanguageFile(LanguageFile(text), table));
     return table;
+}
+
+std::u16string Utf16Key(int i) {
+    std::u16string out;
+    AppendDecimal(out, i);
+    return out;
 }
 
 std::u16string Find(const LanguageTable& t, std::u16string_view key) {
@@ -277,6 +284,31 @@ TEST(LanguageFile, LookupsInAndOutOfFileOrder) {
         std::u16string text;
         EXPECT_EQ(source(row.key, text) ? text : u"<none>", row.text) << ToUtf8(row.key);
     }
+}
+
+// Lookups through a mapped file give back its pages behind them; a line asked for again after
+// its pages went reads the same. Pages given back past the end or twice change nothing.
+TEST(LanguageFile, PagesGivenBackAreReadAgain) {
+    std::u16string text;
+    auto key = [](int i) { return u"6.1." + Utf16Key(i); };
+    for (int i = 0; i < 40000; ++i)
+        text += key(i) + u"=value " + Utf16Key(i) + u"\\\r\n";  // about 2 MB
+    test::TempDir dir;
+    test::WriteFileBytes(dir / "big.lng", LanguageFile(text));
+    LanguageTable t;
+    ASSERT_TRUE(LoadLanguageFile(dir / "big.lng", t));
+    ASSERT_TRUE(t.view);
+    platform::ReleasePages(*t.view, t.view->size + 5, 10);
+    platform::ReleasePages(*t.view, 4097, UINT64_MAX);
+    TextSource source = LanguageFileSource(t);
+    auto found = [&](int i) {
+        std::u16string value;
+        return source(key(i), value) && value == u"value " + Utf16Key(i) + u"\\";
+    };
+    for (int i = 0; i < 40000; ++i)  // in the file's order: the pages behind go
+        ASSERT_TRUE(found(i)) << i;
+    for (int i : {0, 1, 20000, 39999, 0})
+        EXPECT_TRUE(found(i)) << i;
 }
 
 TEST(LanguageFile, LinesLongerThan65535UnitsAreReadWhole) {
