@@ -25,7 +25,7 @@ namespace {
 template <typename Text>
 size_t FindUnitIn(Text text, char16_t unit, size_t from) {
     return std::min(FindFirstUnit(
-                        text, from, [unit](EightUnits lanes) { return lanes == unit; },
+                        text, from, [unit](EightUnits lanes) { return lanes == Lane(unit); },
                         [unit](char16_t u) { return u == unit; }),
                     text.size());
 }

@@ -48,6 +48,12 @@ inline size_t FirstLane(uint64_t mask) {
 // sets every bit of the lanes it holds for.
 typedef uint16_t EightUnits __attribute__((vector_size(16)));
 
+// A unit as the value of a lane, to compare EightUnits with (clang 14 crashes on a comparison
+// of a vector with a char16_t).
+constexpr uint16_t Lane(char16_t unit) {
+    return unit;
+}
+
 inline EightUnits LoadEightUnits(const char16_t* units) {
     EightUnits lanes;
     std::memcpy(&lanes, units, sizeof lanes);

@@ -156,7 +156,7 @@ size_t CountEquals(UnitsLE units) {
         // count. 8192 rounds count at most 8192 in a lane.
         EightUnits counts = {};
         for (size_t round = 0; round < 8192 && i + 8 <= units.size(); ++round, i += 8)
-            counts -= static_cast<EightUnits>(LoadEightUnits(units, i) == u'=');
+            counts -= static_cast<EightUnits>(LoadEightUnits(units, i) == Lane(u'='));
         for (int k = 0; k < 8; ++k)
             count += counts[k];
     }
@@ -169,7 +169,7 @@ size_t CountEquals(UnitsLE units) {
 // below 0x10 (LF, CR and zero among them); units.size() when there is none.
 size_t FindKeyOrLineEnd(UnitsLE units, size_t i) {
     return FindFirstUnit(
-        units, i, [](EightUnits lanes) { return (lanes < 0x10) | (lanes == u'='); },
+        units, i, [](EightUnits lanes) { return (lanes < 0x10) | (lanes == Lane(u'=')); },
         [](char16_t u) { return u < 0x10 || u == u'='; });
 }
 
@@ -403,7 +403,7 @@ std::vector<KeyLine> LanguageFileKeyLines(const LanguageTable& table) {
         if (eq < line.size() &&
             FindFirstUnit(
                 line.substr(0, eq), 0,
-                [](EightUnits lanes) { return (lanes == u'\r') | (lanes == 0); },
+                [](EightUnits lanes) { return (lanes == Lane(u'\r')) | (lanes == 0); },
                 [](char16_t u) { return u == u'\r' || u == 0; }) == eq) {
             lines.push_back({{}, number});
             AppendUnits(lines.back().key, line.substr(0, eq));
@@ -463,7 +463,7 @@ void AppendDecoded(std::u16string& out, UnitsLE value) {
         if (i + 8 <= value.size()) {
             EightUnits lanes = LoadEightUnits(value, i);
             std::memcpy(o, &lanes, sizeof lanes);
-            size_t lane = FirstTrueLane(lanes == u'\\');
+            size_t lane = FirstTrueLane(lanes == Lane(u'\\'));
             o += lane;
             i += lane;
             if (lane == 8)
@@ -562,7 +562,9 @@ void AppendLanguageLine(std::u16string& out, const TextItem& item) {
     for (size_t from = 0;;) {
         size_t at = FindFirstUnit(
             text, from,
-            [](EightUnits lanes) { return (lanes == u'\\') | (lanes == u'\r') | (lanes == u'\n'); },
+            [](EightUnits lanes) {
+                return (lanes == Lane(u'\\')) | (lanes == Lane(u'\r')) | (lanes == Lane(u'\n'));
+            },
             [](char16_t u) { return u == u'\\' || u == u'\r' || u == u'\n'; });
         out.append(text.substr(from, at - from));
         if (at == text.size())

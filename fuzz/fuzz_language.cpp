@@ -16,8 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!parsed)
         return 0;
 
-    std::u16string units;
-    AppendUnits(units, table.units);
+    std::u16string copy;
+    AppendUnits(copy, table.units);
+    std::u16string_view units(copy);
     TextSource source = LanguageFileSource(table);  // asked in the index's order, not the file's
     size_t used = 0;
     for (const LanguageSlot& place : table.slots) {
@@ -57,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (used != table.entries)
         fuzz::Fail("the entry count does not match the index");
     // A key made of the input's first units, whatever they are, is looked up safely.
-    FindValue(table, std::u16string_view(units).substr(0, 8));
+    FindValue(table, units.substr(0, 8));
 
     const fuzz::Scratch& s = fuzz::GetScratch();
     fuzz::WriteFile(s.language, data, size);
