@@ -20,12 +20,24 @@ void AppendDecimal(std::u16string& out, int64_t value) {
     out.append(digits + n, std::size(digits) - n);
 }
 
+namespace {
+
+template <typename Text>
+size_t FindUnitIn(Text text, char16_t unit, size_t from) {
+    return std::min(FindFirstUnit(
+                        text, from, [unit](EightUnits lanes) { return lanes == Lane(unit); },
+                        [unit](char16_t u) { return u == unit; }),
+                    text.size());
+}
+
+}  // namespace
+
 size_t FindUnit(std::u16string_view text, char16_t unit, size_t from) {
-    return std::min(
-        FindFirstUnit(
-            text, from, [unit](EightUnits lanes) { return lanes == static_cast<uint16_t>(unit); },
-            [unit](char16_t u) { return u == unit; }),
-        text.size());
+    return FindUnitIn(text, unit, from);
+}
+
+size_t FindUnit(UnitsLE text, char16_t unit, size_t from) {
+    return FindUnitIn(text, unit, from);
 }
 
 void CopyUnitsLE(const uint8_t* bytes, size_t count, char16_t* out) {
@@ -36,6 +48,12 @@ void CopyUnitsLE(const uint8_t* bytes, size_t count, char16_t* out) {
         for (size_t i = 0; i < count; ++i)
             out[i] = static_cast<char16_t>(Load16(bytes + 2 * i));
     }
+}
+
+void AppendUnits(std::u16string& out, UnitsLE text) {
+    size_t at = out.size();
+    out.resize(at + text.size());
+    CopyUnitsLE(text.bytes, text.size(), out.data() + at);
 }
 
 void AppendUnitsLE(std::vector<uint8_t>& out, std::u16string_view text) {

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/bytes.h"
+
 namespace quelvar {
 
 void AppendDecimal(std::u16string& out, int64_t value);
@@ -43,13 +45,41 @@ inline size_t FirstLane(uint64_t mask) {
 }
 
 // Eight units at a time, where the compiler has vectors: a comparison of a vector of units
-// sets every bit of the lanes it holds for. Compare lanes with uint16_t values, never with a
-// char16_t: clang 14 crashes on that comparison inside a lambda.
+// sets every bit of the lanes it holds for.
 typedef uint16_t EightUnits __attribute__((vector_size(16)));
+
+// A unit as the value of a lane, to compare EightUnits with (clang 14 crashes on a comparison
+// of a vector with a char16_t).
+constexpr uint16_t Lane(char16_t unit) {
+    return unit;
+}
 
 inline EightUnits LoadEightUnits(const char16_t* units) {
     EightUnits lanes;
     std::memcpy(&lanes, units, sizeof lanes);
+    return lanes;
+}
+
+// A text held as little-endian bytes and read where it lies (a mapped file): `size` units
+// from `bytes`.
+struct UnitsLE {
+    const uint8_t* bytes = nullptr;
+    size_t count = 0;
+
+    size_t size() const { return count; }
+    char16_t operator[](size_t i) const { return static_cast<char16_t>(Load16(bytes + 2 * i)); }
+    UnitsLE substr(size_t from, size_t n) const { return UnitsLE{bytes + 2 * from, n}; }
+};
+
+inline EightUnits LoadEightUnits(std::u16string_view text, size_t i) {
+    return LoadEightUnits(text.data() + i);
+}
+
+inline EightUnits LoadEightUnits(UnitsLE text, size_t i) {
+    EightUnits lanes;
+    std::memcpy(&lanes, text.bytes + 2 * i, sizeof lanes);
+    if constexpr (std::endian::native == std::endian::big)
+        lanes = (lanes << 8) | (lanes >> 8);
     return lanes;
 }
 
@@ -65,12 +95,13 @@ size_t FirstTrueLane(Lanes lanes) {
 }
 
 // The position of the first unit at or after `from` of `text` for which `match` holds:
-// `matchLanes` tests eight units at once and `match` one.
-template <typename MatchLanes, typename Match>
-size_t FindFirstUnit(std::u16string_view text, size_t from, MatchLanes matchLanes, Match match) {
+// `matchLanes` tests eight units at once and `match` one. `text` is a std::u16string_view or
+// UnitsLE.
+template <typename Text, typename MatchLanes, typename Match>
+size_t FindFirstUnit(Text text, size_t from, MatchLanes matchLanes, Match match) {
     size_t i = from;
     for (; i + 8 <= text.size(); i += 8)
-        if (size_t lane = FirstTrueLane(matchLanes(LoadEightUnits(text.data() + i))); lane < 8)
+        if (size_t lane = FirstTrueLane(matchLanes(LoadEightUnits(text, i))); lane < 8)
             return i + lane;
     while (i < text.size() && !match(text[i]))
         ++i;
@@ -79,9 +110,12 @@ size_t FindFirstUnit(std::u16string_view text, size_t from, MatchLanes matchLane
 
 // The position of the first `unit` at or after `from` in `text`, or text.size().
 size_t FindUnit(std::u16string_view text, char16_t unit, size_t from = 0);
+size_t FindUnit(UnitsLE text, char16_t unit, size_t from = 0);
 
 // Converts `count` little-endian units at `bytes` into `out`.
 void CopyUnitsLE(const uint8_t* bytes, size_t count, char16_t* out);
+// Appends the units of `text` to `out`.
+void AppendUnits(std::u16string& out, UnitsLE text);
 // Stores the units of `text` at `out` as little-endian bytes.
 void StoreUnitsLE(std::u16string_view text, uint8_t* out);
 

@@ -234,10 +234,12 @@ Failure ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& he
         const LanguageTable& table = loaded.table;
         if (Result r = ReadLanguageOverride(table, options.languageOverride); r != kSuccess) {
             // The failure alone cannot show which value was refused: a notice quotes it.
-            if (options.notify)
-                options.notify(Notice{NoticeKind::LanguageValueRefused,
-                                      std::u16string(FindValue(table, u"LANG").value_or(u"")),
-                                      {}});
+            if (options.notify) {
+                std::u16string value;
+                if (auto found = FindValue(table, u"LANG"))
+                    AppendUnits(value, *found);
+                options.notify(Notice{NoticeKind::LanguageValueRefused, value, {}});
+            }
             return Fail(r, languagePath);
         }
         source = LanguageFileSource(table);

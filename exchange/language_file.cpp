@@ -1,6 +1,7 @@
 #include "exchange/language_file.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "base/bytes.h"
@@ -54,16 +55,18 @@ constexpr uint32_t kNoSlot = UINT32_MAX;
 // line are hashed in one pass over it.
 constexpr uint64_t kHashStart = 0xCBF29CE484222325ull;
 
-uint64_t ExtendHash(uint64_t hash, const char16_t* units, size_t count) {
+// Extends `hash` by the units [from, to) of `units`, a std::u16string_view or UnitsLE.
+template <typename Text>
+uint64_t ExtendHash(uint64_t hash, Text units, size_t from, size_t to) {
     constexpr uint64_t kPrime = 0x100000001B3ull;
-    size_t i = 0;
-    for (; i + 4 <= count; i += 4) {
+    size_t i = from;
+    for (; i + 4 <= to; i += 4) {
         hash = (hash ^ units[i]) * kPrime;
         hash = (hash ^ units[i + 1]) * kPrime;
         hash = (hash ^ units[i + 2]) * kPrime;
         hash = (hash ^ units[i + 3]) * kPrime;
     }
-    for (; i < count; ++i)
+    for (; i < to; ++i)
         hash = (hash ^ units[i]) * kPrime;
     return hash;
 }
@@ -76,44 +79,67 @@ uint32_t FinishHash(uint64_t hash) {
 }
 
 uint32_t HashKey(std::u16string_view key) {
-    return FinishHash(ExtendHash(kHashStart, key.data(), key.size()));
+    return FinishHash(ExtendHash(kHashStart, key, 0, key.size()));
 }
 
 // Equality of units, compared as bytes.
-bool SameUnits(std::u16string_view a, std::u16string_view b) {
+bool SameUnits(UnitsLE a, UnitsLE b) {
     return a.size() == b.size() &&
-           (a.empty() || std::memcmp(a.data(), b.data(), 2 * a.size()) == 0);
+           (a.size() == 0 || std::memcmp(a.bytes, b.bytes, 2 * a.size()) == 0);
 }
 
-std::u16string_view SlotKey(const LanguageTable& table, const LanguageSlot& slot) {
-    return std::u16string_view(table.units)
-        .substr(slot.valueStart - 1 - slot.keyLength, slot.keyLength);
+bool SameUnits(UnitsLE a, std::u16string_view b) {
+    if (a.size() != b.size())
+        return false;
+    if constexpr (std::endian::native == std::endian::little)
+        return b.empty() || std::memcmp(a.bytes, b.data(), 2 * b.size()) == 0;
+    for (size_t i = 0; i < b.size(); ++i)
+        if (a[i] != b[i])
+            return false;
+    return true;
+}
+
+UnitsLE KeyOf(const LanguageTable& table, const LanguageEntry& entry) {
+    return table.units.substr(entry.valueStart - 1 - entry.keyLength, entry.keyLength);
+}
+
+// Asks the processor to fetch the memory at `p` ahead of its use.
+inline void Prefetch(const void* p) {
+#if defined(__GNUC__)
+    __builtin_prefetch(p);
+#else
+    (void)p;
+#endif
 }
 
 // Adds the key [keyStart, keyEnd) of a line unless an earlier line already gave it: the first
-// line wins. `keyEnd` is the position of the "=" that ends the key; `shorter` is the slot that
-// holds the line's key up to its previous "=" (kNoSlot for its first), `shorterLength` that
-// key's length. Returns the slot that holds the key.
+// line wins. `keyEnd` is the position of the "=" that ends the key; `shorter` is the entry of
+// the line's key up to its previous "=" (kNoSlot for its first), `shorterLength` that key's
+// length. Returns the entry of the key.
 //
-// Two keys are equal only when the shorter keys before them are: the same slot, so only the
+// Two keys are equal only when the shorter keys before them are: the same entry, so only the
 // units after that key are compared. A line with many "=" thus costs time in proportion to
 // its length, not to its length times its "=" signs.
 uint32_t AddEntry(LanguageTable& table, size_t keyStart, size_t keyEnd, size_t valueLength,
                   uint32_t hash, uint32_t shorter, size_t shorterLength) {
-    std::u16string_view key = std::u16string_view(table.units).substr(keyStart, keyEnd - keyStart);
+    UnitsLE key = table.units.substr(keyStart, keyEnd - keyStart);
     size_t mask = table.slots.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
         LanguageSlot& slot = table.slots[i];
-        if (slot.valueStart == 0) {
-            slot = LanguageSlot{hash, static_cast<uint32_t>(keyEnd + 1),
-                                static_cast<uint32_t>(key.size()),
-                                static_cast<uint32_t>(valueLength), shorter};
-            ++table.entries;
-            return static_cast<uint32_t>(i);
+        if (slot.entry == kNoSlot) {
+            slot = LanguageSlot{hash, static_cast<uint32_t>(table.keys.size())};
+            table.keys.push_back(LanguageEntry{static_cast<uint32_t>(keyEnd + 1),
+                                               static_cast<uint32_t>(key.size()),
+                                               static_cast<uint32_t>(valueLength), shorter});
+            return slot.entry;
         }
-        if (slot.hash == hash && slot.keyLength == key.size() && slot.shorter == shorter &&
-            SameUnits(SlotKey(table, slot).substr(shorterLength), key.substr(shorterLength)))
-            return static_cast<uint32_t>(i);
+        if (slot.hash != hash)
+            continue;
+        const LanguageEntry& entry = table.keys[slot.entry];
+        if (entry.keyLength == key.size() && entry.shorter == shorter &&
+            SameUnits(KeyOf(table, entry).substr(shorterLength, key.size() - shorterLength),
+                      key.substr(shorterLength, key.size() - shorterLength)))
+            return slot.entry;
     }
 }
 
@@ -122,7 +148,7 @@ uint32_t AddEntry(LanguageTable& table, size_t keyStart, size_t keyEnd, size_t v
 namespace {
 
 // The number of "=" units in `units`.
-size_t CountEquals(std::u16string_view units) {
+size_t CountEquals(UnitsLE units) {
     size_t count = 0;
     size_t i = 0;
     while (i + 8 <= units.size()) {
@@ -130,7 +156,7 @@ size_t CountEquals(std::u16string_view units) {
         // count. 8192 rounds count at most 8192 in a lane.
         EightUnits counts = {};
         for (size_t round = 0; round < 8192 && i + 8 <= units.size(); ++round, i += 8)
-            counts -= static_cast<EightUnits>(LoadEightUnits(&units[i]) == uint16_t{u'='});
+            counts -= static_cast<EightUnits>(LoadEightUnits(units, i) == Lane(u'='));
         for (int k = 0; k < 8; ++k)
             count += counts[k];
     }
@@ -141,9 +167,9 @@ size_t CountEquals(std::u16string_view units) {
 
 // The position of the first unit at or after `i` that can end a key or a line: "=", or a unit
 // below 0x10 (LF, CR and zero among them); units.size() when there is none.
-size_t FindKeyOrLineEnd(std::u16string_view units, size_t i) {
+size_t FindKeyOrLineEnd(UnitsLE units, size_t i) {
     return FindFirstUnit(
-        units, i, [](EightUnits lanes) { return (lanes < 0x10) | (lanes == uint16_t{u'='}); },
+        units, i, [](EightUnits lanes) { return (lanes < 0x10) | (lanes == Lane(u'=')); },
         [](char16_t u) { return u < 0x10 || u == u'='; });
 }
 
@@ -155,36 +181,49 @@ bool ParseLanguageFile(const uint8_t* bytes, size_t length, LanguageTable& table
     size_t count = length / 2;  // an odd last byte is not part of any unit
     if (count > UINT32_MAX)
         return false;  // positions are kept in 32 bits: 8 GB of text is no language file
-    table.units.resize(count - 1);
-    CopyUnitsLE(bytes + 2, count - 1, table.units.data());
+    table.units = UnitsLE{bytes + 2, count - 1};
     // Every "=" can end a key, so their number bounds the entries.
     size_t bound = CountEquals(table.units);
     size_t capacity = 16;  // the table is kept at most half full
     while (capacity < 2 * bound)
         capacity *= 2;
     table.slots.assign(capacity, LanguageSlot{});
-    table.entries = 0;
+    table.keys.clear();
+    table.keys.reserve(bound);
 
     // A line runs up to its LF; a last line without LF is not part of the table. A line whose
     // first unit is 0xFFFF ends the table. Within a line, the text ends at the first CR or
     // zero unit, so a value never runs into the next line. Every "=" of the text ends a key
     // that the line answers: the key is what stands before it, the value what follows it
     // up to the end of the text. One pass over each line finds all of these.
-    const std::u16string_view units = table.units;
+    const UnitsLE units = table.units;
     const size_t total = units.size();
-    std::vector<size_t> equals;
+    // Each key is hashed as soon as its "=" is found, and the place of the index it goes to is
+    // fetched while the rest of the line is scanned: the index is touched at random, and this
+    // hides much of the wait for its memory.
+    struct Equals {
+        size_t at;
+        uint32_t hash;
+    };
+    std::vector<Equals> equals;
+    const size_t mask = table.slots.size() - 1;
     size_t start = 0;
     while (start < total) {
         constexpr size_t kNone = SIZE_MAX;
         size_t textEnd = kNone;
         size_t i = start;
+        uint64_t hash = kHashStart;
+        size_t hashed = start;
         equals.clear();
         for (;; ++i) {
             i = FindKeyOrLineEnd(units, i);
             if (i == total || units[i] == u'\n')
                 break;
             if (units[i] == u'=') {
-                equals.push_back(i);
+                hash = ExtendHash(hash, units, hashed, i);
+                hashed = i;
+                equals.push_back({i, FinishHash(hash)});
+                Prefetch(&table.slots[equals.back().hash & mask]);
             } else if (units[i] == u'\r' || units[i] == 0) {
                 textEnd = i;
                 i = FindUnit(units, u'\n', i);
@@ -198,18 +237,21 @@ bool ParseLanguageFile(const uint8_t* bytes, size_t length, LanguageTable& table
         if (i > lineStart && units[lineStart] == kTableEnd)
             break;
         size_t end = textEnd == kNone ? i : textEnd;
-        uint64_t hash = kHashStart;
         uint32_t shorter = kNoSlot;
-        size_t hashed = lineStart;
-        for (size_t eq : equals) {
-            hash = ExtendHash(hash, units.data() + hashed, eq - hashed);
-            size_t shorterLength = hashed - lineStart;
-            hashed = eq;
-            shorter = AddEntry(table, lineStart, eq, end - eq - 1, FinishHash(hash), shorter,
-                               shorterLength);
+        size_t shorterLength = 0;
+        for (const Equals& eq : equals) {
+            shorter =
+                AddEntry(table, lineStart, eq.at, end - eq.at - 1, eq.hash, shorter, shorterLength);
+            shorterLength = eq.at - lineStart;
         }
     }
+    table.entries = table.keys.size();
     return true;
+}
+
+bool ParseLanguageFile(std::vector<uint8_t> bytes, LanguageTable& table) {
+    table.buffer = std::move(bytes);
+    return ParseLanguageFile(table.buffer.data(), table.buffer.size(), table);
 }
 
 namespace {
@@ -281,7 +323,10 @@ LanguageFileFault LoadLanguageFile(platform::File& file, LanguageTable& table, R
     } catch (const std::bad_alloc&) {
         return LanguageFileFault::OutOfMemory;
     }
-    return ParseLoaded(bytes.data(), length, table);
+    // The table indexes the bytes where they are, so it keeps them.
+    bytes.resize(length);
+    table.buffer = std::move(bytes);
+    return ParseLoaded(table.buffer.data(), length, table);
 }
 
 LanguageFileFault LoadLanguageFile(const std::filesystem::path& path, LanguageTable& table,
@@ -292,12 +337,13 @@ LanguageFileFault LoadLanguageFile(const std::filesystem::path& path, LanguageTa
         code = r;
         return LanguageFileFault::Unreadable;
     }
-    // Mapped where it can be: the units are converted straight from the file's pages.
-    platform::FileView view;
-    if (platform::MapOpenFile(file, view) == kSuccess) {
-        if (view.size > SIZE_MAX)
+    // Mapped where it can be: the table indexes the file's pages and keeps the mapping.
+    auto view = std::make_unique<platform::FileView>();
+    if (platform::MapOpenFile(file, *view) == kSuccess) {
+        if (view->size > SIZE_MAX)
             return LanguageFileFault::OutOfMemory;
-        return ParseLoaded(view.data, static_cast<size_t>(view.size), table);
+        table.view = std::move(view);
+        return ParseLoaded(table.view->data, static_cast<size_t>(table.view->size), table);
     }
     // An empty file, a pipe or a device: read to its end.
     return LoadLanguageFile(file, table, code);
@@ -308,38 +354,60 @@ bool LoadLanguageFile(const std::filesystem::path& path, LanguageTable& table) {
     return LoadLanguageFile(path, table, code) == LanguageFileFault::None;
 }
 
-std::optional<std::u16string_view> FindValue(const LanguageTable& table,
-                                             std::u16string_view fullKey) {
-    if (table.entries == 0)
-        return std::nullopt;
-    uint32_t hash = HashKey(fullKey);
+namespace {
+
+// The entry of `key`, or kNoSlot. The entry `guess` is tried first: lookups in the order of
+// the file's lines find their keys there without hashing or touching the index.
+uint32_t FindEntry(const LanguageTable& table, std::u16string_view key, uint32_t guess) {
+    if (guess < table.keys.size() && SameUnits(KeyOf(table, table.keys[guess]), key))
+        return guess;
+    if (table.keys.empty())
+        return kNoSlot;
+    uint32_t hash = HashKey(key);
     size_t mask = table.slots.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
         const LanguageSlot& slot = table.slots[i];
-        if (slot.valueStart == 0)
-            return std::nullopt;
-        if (slot.hash == hash && SameUnits(SlotKey(table, slot), fullKey))
-            return std::u16string_view(table.units).substr(slot.valueStart, slot.valueLength);
+        if (slot.entry == kNoSlot)
+            return kNoSlot;
+        if (slot.hash == hash && SameUnits(KeyOf(table, table.keys[slot.entry]), key))
+            return slot.entry;
     }
+}
+
+UnitsLE ValueOf(const LanguageTable& table, uint32_t entry) {
+    return table.units.substr(table.keys[entry].valueStart, table.keys[entry].valueLength);
+}
+
+}  // namespace
+
+std::optional<UnitsLE> FindValue(const LanguageTable& table, std::u16string_view fullKey) {
+    uint32_t entry = FindEntry(table, fullKey, kNoSlot);
+    if (entry == kNoSlot)
+        return std::nullopt;
+    return ValueOf(table, entry);
 }
 
 std::vector<KeyLine> LanguageFileKeyLines(const LanguageTable& table) {
     std::vector<KeyLine> lines;
-    std::u16string_view units = table.units;
+    UnitsLE units = table.units;
     size_t number = 1;
     for (size_t start = 0; start < units.size(); ++number) {
         size_t end = FindUnit(units, u'\n', start);
         if (end == units.size())
             break;  // a last line without LF is not part of the table
-        std::u16string_view line = units.substr(start, end - start);
-        if (!line.empty() && line.front() == kTableEnd)
+        UnitsLE line = units.substr(start, end - start);
+        if (line.size() != 0 && line[0] == kTableEnd)
             break;
-        size_t eq = line.find(u'=');
+        size_t eq = FindUnit(line, u'=');
         // The text, and so any key, ends at the first CR or zero unit.
-        static constexpr char16_t kTextEnds[] = {u'\r', 0};
-        if (eq != std::u16string_view::npos && line.substr(0, eq).find_first_of(std::u16string_view(
-                                                   kTextEnds, 2)) == std::u16string_view::npos)
-            lines.push_back({std::u16string(line.substr(0, eq)), number});
+        if (eq < line.size() &&
+            FindFirstUnit(
+                line.substr(0, eq), 0,
+                [](EightUnits lanes) { return (lanes == Lane(u'\r')) | (lanes == 0); },
+                [](char16_t u) { return u == u'\r' || u == 0; }) == eq) {
+            lines.push_back({{}, number});
+            AppendUnits(lines.back().key, line.substr(0, eq));
+        }
         start = end + 1;
     }
     return lines;
@@ -364,7 +432,8 @@ void AppendEscaped(std::u16string& out, char16_t unit) {
 namespace {
 
 // The unit of an escaped value that starts at `i`, which is moved past its escape.
-char16_t DecodeUnit(std::u16string_view value, size_t& i) {
+template <typename Text>
+char16_t DecodeUnit(Text value, size_t& i) {
     char16_t u = value[i];
     if (u != u'\\' || i + 1 == value.size())
         return u;  // a lone backslash at the end stays a backslash
@@ -380,6 +449,33 @@ std::u16string DecodeValue(std::u16string_view value) {
     for (size_t i = 0; i < value.size(); ++i)
         out.push_back(DecodeUnit(value, i));
     return out;
+}
+
+void AppendDecoded(std::u16string& out, UnitsLE value) {
+    // One pass: eight units at a time are stored and tested for a backslash, and the output
+    // moves on by the units before it. A decoded value is never longer than its escaped form,
+    // so every store of eight units stays within the room made for it.
+    size_t at = out.size();
+    out.resize(at + value.size());
+    char16_t* const begin = out.data() + at;
+    char16_t* o = begin;
+    for (size_t i = 0; i < value.size();) {
+        if (i + 8 <= value.size()) {
+            EightUnits lanes = LoadEightUnits(value, i);
+            std::memcpy(o, &lanes, sizeof lanes);
+            size_t lane = FirstTrueLane(lanes == Lane(u'\\'));
+            o += lane;
+            i += lane;
+            if (lane == 8)
+                continue;
+        } else if (value[i] != u'\\') {
+            *o++ = value[i++];
+            continue;
+        }
+        *o++ = DecodeUnit(value, i);
+        ++i;
+    }
+    out.resize(at + static_cast<size_t>(o - begin));
 }
 
 namespace {
@@ -404,29 +500,37 @@ bool ParseLanguageOverride(std::u16string_view text, uint32_t& value) {
 
 Result ReadLanguageOverride(const LanguageTable& table, uint32_t& languageId) {
     languageId = kNoLanguageOverride;
-    if (auto value = FindValue(table, u"LANG"))
-        if (!ParseLanguageOverride(*value, languageId))
+    if (auto value = FindValue(table, u"LANG")) {
+        std::u16string text;
+        AppendUnits(text, *value);
+        if (!ParseLanguageOverride(text, languageId))
             return kErrorInvalidData;
+    }
     return kSuccess;
 }
 
 TextSource LanguageFileSource(const LanguageTable& table) {
-    return [&table](std::u16string_view key, std::u16string& text) {
-        auto value = FindValue(table, key);
-        if (!value)
+    // An import asks for the texts in the order an export wrote them: the key after the one
+    // found last is the likeliest. The pages of a mapped file before the line found are given
+    // back a megabyte at a time (an earlier line asked for later is read again), so that a
+    // large file is not held in memory whole beside the image and its new section.
+    constexpr uint64_t kReleaseStep = 1 << 20;
+    return [&table, next = uint32_t{0}, released = uint64_t{0}](std::u16string_view key,
+                                                                std::u16string& text) mutable {
+        uint32_t entry = FindEntry(table, key, next);
+        if (entry == kNoSlot)
             return false;
-        // Up to its first backslash, a value is its own text.
-        size_t n = FindUnit(*value, u'\\');
-        text.assign(value->substr(0, n));
-        if (n == value->size())
-            return true;
-        // From there, runs between backslashes are copied whole.
-        for (size_t i = n; i < value->size();) {
-            text.push_back(DecodeUnit(*value, i));
-            size_t next = FindUnit(*value, u'\\', ++i);
-            text.append(value->substr(i, next - i));
-            i = next;
+        next = entry + 1;
+        if (table.view) {
+            const LanguageEntry& e = table.keys[entry];
+            uint64_t lineStart = 2 + 2 * uint64_t{e.valueStart - 1 - e.keyLength};
+            if (lineStart > released + kReleaseStep) {
+                platform::ReleasePages(*table.view, released, lineStart - released);
+                released = lineStart;
+            }
         }
+        text.clear();
+        AppendDecoded(text, ValueOf(table, entry));
         return true;
     };
 }
@@ -459,8 +563,7 @@ void AppendLanguageLine(std::u16string& out, const TextItem& item) {
         size_t at = FindFirstUnit(
             text, from,
             [](EightUnits lanes) {
-                return (lanes == uint16_t{u'\\'}) | (lanes == uint16_t{u'\r'}) |
-                       (lanes == uint16_t{u'\n'});
+                return (lanes == Lane(u'\\')) | (lanes == Lane(u'\r')) | (lanes == Lane(u'\n'));
             },
             [](char16_t u) { return u == u'\\' || u == u'\r' || u == u'\n'; });
         out.append(text.substr(from, at - from));

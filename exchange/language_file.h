@@ -7,36 +7,50 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/result.h"
+#include "base/utf16.h"
 #include "platform/platform.h"
 #include "resources/handler.h"
 
 namespace quelvar {
 
-// One key of a loaded language file and its value, as positions in the file's units.
-struct LanguageSlot {
-    uint32_t hash = 0;
-    uint32_t valueStart = 0;  // the key ends at the "=" just before; 0 for a free slot
+// One key of a loaded language file and its value, as positions in the file's units (counted
+// after the byte-order mark).
+struct LanguageEntry {
+    uint32_t valueStart = 0;  // the key ends at the "=" just before
     uint32_t keyLength = 0;
     uint32_t valueLength = 0;
-    // The slot of the longest shorter key of the line that added this one (the key up to the
-    // line's previous "="), or kNoSlot: lets a later line with the same start compare only
+    // The entry of the longest shorter key of the line that added this one (the key up to the
+    // line's previous "="), or UINT32_MAX: lets a later line with the same start compare only
     // the units after it.
     uint32_t shorter = 0;
 };
 
-// A loaded language file, indexed once: every full key maps to the value of the first line
-// that carries it. The index is an open-addressing hash table (linear probing, at most half
-// full) kept in one array, so that a lookup touches few cache lines even for a large file.
+// A place of the index: the hash of a key and the number of its entry.
+struct LanguageSlot {
+    uint32_t hash = 0;
+    uint32_t entry = UINT32_MAX;  // UINT32_MAX for a free slot
+};
+
+// A loaded language file, indexed once where its bytes lie: every full key maps to the value of
+// the first line that carries it. The keys are kept in the order of the file, each once; the
+// index over them is an open-addressing hash table (linear probing, at most half full) of
+// eight-byte slots, so that a lookup touches few cache lines even for a large file.
 struct LanguageTable {
-    std::u16string units;  // the file's units after the byte-order mark
+    // The file's units after the byte-order mark (an odd last byte left out), in the mapping,
+    // in `buffer`, or in bytes the caller of ParseLanguageFile keeps.
+    UnitsLE units;
+    std::unique_ptr<platform::FileView> view;  // the mapped file
+    std::vector<uint8_t> buffer;               // the file read, where it could not be mapped
+    std::vector<LanguageEntry> keys;           // in the order of their first lines
     std::vector<LanguageSlot> slots;
-    size_t entries = 0;
+    size_t entries = 0;  // keys.size()
 };
 
 // Reads a whole file: at most `length` bytes on entry, the number read on return. The buffer
@@ -67,12 +81,13 @@ LanguageFileFault LoadLanguageFile(const std::filesystem::path& path, LanguageTa
 LanguageFileFault LoadLanguageFile(platform::File& file, LanguageTable& table, Result& code);
 // False when the file cannot be read or does not begin with the byte-order mark.
 bool LoadLanguageFile(const std::filesystem::path& path, LanguageTable& table);
-// Builds a table from a file's bytes (the mark included).
+// Builds a table from a file's bytes (the mark included), which must outlive it.
 bool ParseLanguageFile(const uint8_t* bytes, size_t length, LanguageTable& table);
+// Builds a table from a file's bytes (the mark included), which it keeps.
+bool ParseLanguageFile(std::vector<uint8_t> bytes, LanguageTable& table);
 
-// The value of the first line whose key is exactly `fullKey`.
-std::optional<std::u16string_view> FindValue(const LanguageTable& table,
-                                             std::u16string_view fullKey);
+// The escaped value of the first line whose key is exactly `fullKey`.
+std::optional<UnitsLE> FindValue(const LanguageTable& table, std::u16string_view fullKey);
 
 // The key of every line of a loaded file as its writer meant it (up to the line's first "="),
 // with the line's number counted from 1, in file order.
@@ -86,6 +101,8 @@ std::vector<KeyLine> LanguageFileKeyLines(const LanguageTable& table);
 void AppendEscaped(std::u16string& out, char16_t unit);
 // Decodes an escaped value.
 std::u16string DecodeValue(std::u16string_view value);
+// Appends the decoded form of an escaped value held as little-endian bytes to `out`.
+void AppendDecoded(std::u16string& out, UnitsLE value);
 
 // The language id of the "LANG" line: kNoLanguageOverride without one or for "-1". Returns 0,
 // or 13 for a value that is no language id.

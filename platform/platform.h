@@ -57,6 +57,10 @@ Result MapWholeFile(const std::filesystem::path& path, FileView& view);
 // Maps the whole of an open file, which the view then holds. On failure (an empty file, a pipe)
 // the file stays open and unread.
 Result MapOpenFile(File& file, FileView& view);
+// Gives back the pages of a view that lie wholly inside [offset, offset + length): the system
+// reads them from the file again when they are next touched, so a view read from front to back
+// need not keep all of it in memory. Only a hint: where the system cannot, nothing happens.
+void ReleasePages(const FileView& view, uint64_t offset, uint64_t length);
 Result DeletePath(const std::filesystem::path& path);
 // Removes the name when it is a regular file; a symbolic link, a folder or a device stays, and
 // so does a link's target. Returns 0, also when nothing of that name exists or it stays.

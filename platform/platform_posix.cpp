@@ -182,6 +182,19 @@ Result MapOpenFile(File& file, FileView& view) {
     return kSuccess;
 }
 
+void ReleasePages(const FileView& view, uint64_t offset, uint64_t length) {
+    long pageSize = sysconf(_SC_PAGESIZE);
+    if (view.data == nullptr || pageSize <= 0 || offset >= view.size)
+        return;
+    uint64_t page = static_cast<uint64_t>(pageSize);
+    uint64_t end = length < view.size - offset ? offset + length : view.size;
+    uint64_t from = (offset + page - 1) / page * page;  // the mapping starts at a page
+    uint64_t to = end / page * page;
+    if (from < to)
+        madvise(const_cast<uint8_t*>(view.data) + from, static_cast<size_t>(to - from),
+                MADV_DONTNEED);
+}
+
 Result DeletePath(const std::filesystem::path& path) {
     if (unlink(path.c_str()) != 0)
         return FromErrno(errno, kErrorAccessDenied);

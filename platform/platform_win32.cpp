@@ -167,6 +167,20 @@ Result MapOpenFile(File& file, FileView& view) {
     return kSuccess;
 }
 
+void ReleasePages(const FileView& view, uint64_t offset, uint64_t length) {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    if (view.data == nullptr || offset >= view.size)
+        return;
+    uint64_t page = info.dwPageSize;
+    uint64_t end = length < view.size - offset ? offset + length : view.size;
+    uint64_t from = (offset + page - 1) / page * page;
+    uint64_t to = end / page * page;
+    // Unlocking pages that are not locked takes them out of the working set.
+    if (from < to)
+        VirtualUnlock(const_cast<uint8_t*>(view.data) + from, static_cast<SIZE_T>(to - from));
+}
+
 Result DeletePath(const std::filesystem::path& path) {
     if (!DeleteFileW(path.c_str()))
         return LastError(kErrorAccessDenied);

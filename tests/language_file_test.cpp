@@ -5,6 +5,7 @@
 #include "base/utf16.h"
 #include "exchange/language_file.h"
 #include "pe_builder.h"
+#include "platform/platform.h"
 
 namespace quelvar {
 namespace {
@@ -14,15 +15,23 @@ using test::LanguageFile;
 using test::Utf16;
 
 LanguageTable Parse(std::u16string_view text) {
-    Bytes file = LanguageFile(text);
     LanguageTable table;
-    EXPECT_TRUE(ParseLanguageFile(file.data(), file.size(), table));
+    EXPECT_TRUE(ParseLanguageFile(LanguageFile(text), table));
     return table;
+}
+
+std::u16string Utf16Key(int i) {
+    std::u16string out;
+    AppendDecimal(out, i);
+    return out;
 }
 
 std::u16string Find(const LanguageTable& t, std::u16string_view key) {
     auto v = FindValue(t, key);
-    return v ? std::u16string(*v) : u"<none>";
+    std::u16string value;
+    if (v)
+        AppendUnits(value, *v);
+    return v ? value : u"<none>";
 }
 
 // Export of one text under key path "6.1." into an in-memory line buffer.
@@ -218,6 +227,88 @@ TEST(LanguageFile, UnitsAtEveryOffsetOfABlock) {
     // More "=" than a lane of the counter takes in one round.
     std::u16string line(8 * 8192 + 3, u'=');
     EXPECT_EQ(Parse(line + u"\r\n").entries, line.size());
+}
+
+// The index points into the bytes as loaded: parsed from memory, mapped from a file, or read
+// from an open file as standard input is; each table still answers after it has been moved.
+TEST(LanguageFile, LookupsWhereTheBytesLie) {
+    struct Row {
+        std::u16string_view file, key, text;  // text: the decoded value, or <none>
+    } rows[] = {
+        {u"6.1.10=a\r\n6.1.11=b\r\n", u"6.1.11", u"b"},  // keys differing in the last unit
+        {u"6.1.10=a\r\n6.1.11=b\r\n", u"6.1.1", u"<none>"},
+        {u"abcdefghijklmnop=1\r\nabcdefghijklmnoq=2\r\n", u"abcdefghijklmnoq", u"2"},
+        {u"k=\u00DC\\n\u20AC\\\r\n", u"k", u"\u00DC\n\u20AC\\"},   // a lone backslash ends it
+        {u"k=abcdefghijklmno\\\r\n", u"k", u"abcdefghijklmno\\"},  // ...as the last of a block
+        {u"\u0100=x\r\n", u"\u0001", u"<none>"},                   // bytes of a unit swapped
+    };
+    test::TempDir dir;
+    for (const Row& row : rows) {
+        Bytes bytes = LanguageFile(row.file);
+        test::WriteFileBytes(dir / "t.lng", bytes);
+        LanguageTable loaded[3];
+        EXPECT_TRUE(ParseLanguageFile(bytes, loaded[0]));
+        EXPECT_TRUE(LoadLanguageFile(dir / "t.lng", loaded[1]));
+        platform::File file;
+        ASSERT_EQ(platform::OpenForReading(dir / "t.lng", file), kSuccess);
+        Result code = kSuccess;
+        EXPECT_EQ(LoadLanguageFile(file, loaded[2], code), LanguageFileFault::None);
+        for (LanguageTable& t : loaded) {
+            LanguageTable moved = std::move(t);
+            std::u16string text;
+            EXPECT_EQ(LanguageFileSource(moved)(row.key, text) ? text : u"<none>", row.text)
+                << ToUtf8(row.file);
+        }
+    }
+}
+
+// The source tries the key after the one it found last before the index: every guess that
+// is not the key asked for must fall through to the index.
+TEST(LanguageFile, LookupsInAndOutOfFileOrder) {
+    LanguageTable t = Parse(u"a=1\r\na=dup\r\nab=2\r\nab=c=3\r\nb=4\r\n");
+    TextSource source = LanguageFileSource(t);
+    struct Row {
+        std::u16string_view key, text;
+    } rows[] = {
+        {u"a", u"1"},        // the first line of a key, not its duplicate after it
+        {u"a", u"1"},        // the same key again: the guess "ab" starts with it
+        {u"ab", u"2"},       //
+        {u"ab=c", u"3"},     // a key of a line's second "=", which is the guess
+        {u"b", u"4"},        // at the end of the keys
+        {u"ab", u"2"},       // backwards
+        {u"a", u"1"},        //
+        {u"a=", u"<none>"},  // the guess "ab" and the key "a" each start it
+        {u"", u"<none>"},    //
+    };
+    for (const Row& row : rows) {
+        std::u16string text;
+        EXPECT_EQ(source(row.key, text) ? text : u"<none>", row.text) << ToUtf8(row.key);
+    }
+}
+
+// Lookups through a mapped file give back its pages behind them; a line asked for again after
+// its pages went reads the same. Pages given back past the end or twice change nothing.
+TEST(LanguageFile, PagesGivenBackAreReadAgain) {
+    std::u16string text;
+    auto key = [](int i) { return u"6.1." + Utf16Key(i); };
+    for (int i = 0; i < 40000; ++i)
+        text += key(i) + u"=value " + Utf16Key(i) + u"\\\r\n";  // about 2 MB
+    test::TempDir dir;
+    test::WriteFileBytes(dir / "big.lng", LanguageFile(text));
+    LanguageTable t;
+    ASSERT_TRUE(LoadLanguageFile(dir / "big.lng", t));
+    ASSERT_TRUE(t.view);
+    platform::ReleasePages(*t.view, t.view->size + 5, 10);
+    platform::ReleasePages(*t.view, 4097, UINT64_MAX);
+    TextSource source = LanguageFileSource(t);
+    auto found = [&](int i) {
+        std::u16string value;
+        return source(key(i), value) && value == u"value " + Utf16Key(i) + u"\\";
+    };
+    for (int i = 0; i < 40000; ++i)  // in the file's order: the pages behind go
+        ASSERT_TRUE(found(i)) << i;
+    for (int i : {0, 1, 20000, 39999, 0})
+        EXPECT_TRUE(found(i)) << i;
 }
 
 TEST(LanguageFile, LinesLongerThan65535UnitsAreReadWhole) {
