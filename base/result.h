@@ -18,6 +18,7 @@ constexpr Result kErrorOutOfMemory = 14;             // ERROR_OUTOFMEMORY
 constexpr Result kErrorWriteFault = 29;              // ERROR_WRITE_FAULT
 constexpr Result kErrorReadFault = 30;               // ERROR_READ_FAULT
 constexpr Result kErrorSharingViolation = 32;        // ERROR_SHARING_VIOLATION
+constexpr Result kErrorNotSupported = 50;            // ERROR_NOT_SUPPORTED
 constexpr Result kErrorFileExists = 80;              // ERROR_FILE_EXISTS
 constexpr Result kErrorInvalidParameter = 87;        // ERROR_INVALID_PARAMETER
 constexpr Result kErrorOpenFailed = 110;             // ERROR_OPEN_FAILED

@@ -89,7 +89,9 @@ Failure MakeFolder(const fs::path& folder) {
     return ec ? FolderFailure(folder, ec) : Failure{};
 }
 
-JobResult RunJob(const BatchJob& job, BatchDirection direction, const Options& options) {
+// `made` is the folder this worker last made or found, which is not asked for again.
+JobResult RunJob(const BatchJob& job, BatchDirection direction, const Options& options,
+                 fs::path& made) {
     JobResult result;
     if (job.preset.code != kSuccess) {
         result.failure = job.preset;
@@ -109,9 +111,12 @@ JobResult RunJob(const BatchJob& job, BatchDirection direction, const Options& o
         }
     }
     const fs::path& written = direction == BatchDirection::Export ? job.exchange : job.output;
-    if (Failure f = MakeFolder(written.parent_path()); f.code != kSuccess) {
-        result.failure = f;
-        return result;
+    if (fs::path folder = written.parent_path(); folder != made) {
+        if (Failure f = MakeFolder(folder); f.code != kSuccess) {
+            result.failure = f;
+            return result;
+        }
+        made = std::move(folder);
     }
     if (direction == BatchDirection::Export) {
         r = ProcessImage(job.image, job.exchange, nullptr, own);
@@ -190,13 +195,14 @@ std::vector<JobResult> RunBatch(std::span<const BatchJob> jobs, BatchDirection d
     std::mutex said;  // one event at a time
     size_t done = 0;
     auto work = [&] {
+        fs::path made;
         for (size_t i = next++; i < jobs.size(); i = next++) {
             if (progress) {
                 std::lock_guard<std::mutex> lock(said);
                 progress(BatchEvent{i, false, done, jobs.size()}, nullptr);
             }
             try {
-                results[i] = RunJob(jobs[i], direction, options);
+                results[i] = RunJob(jobs[i], direction, options, made);
             } catch (const std::bad_alloc&) {
                 results[i] = JobResult{JobOutcome::Failed,
                                        Failure{kErrorOutOfMemory, FailureCause::None, {}},

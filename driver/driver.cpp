@@ -2,6 +2,7 @@
 
 #include "base/utf16.h"
 
+#include <algorithm>
 #include <new>
 #include <optional>
 #include <vector>
@@ -90,6 +91,7 @@ Result OpenImage(const std::filesystem::path& imagePath, OpenedImage& opened) {
         return r;
     opened.bytes =
         std::span<const uint8_t>(opened.view.data, static_cast<size_t>(opened.view.size));
+    opened.reached = true;
     if (Result r = pe::ReadImageHeaders(opened.bytes, opened.headers); r != kSuccess)
         return r;
     if (Result r = pe::FindResourceSection(opened.bytes, opened.headers, opened.location);
@@ -99,6 +101,51 @@ Result OpenImage(const std::filesystem::path& imagePath, OpenedImage& opened) {
     opened.section = ResourceSection{opened.bytes.subspan(s.rawPointer, s.rawSize), s.rva,
                                      opened.location.RootOffset()};
     return kSuccess;
+}
+
+Result ReadImageForExport(const std::filesystem::path& imagePath, OpenedImage& opened) {
+    constexpr size_t kHeaderBytes = 4096;
+    thread_local std::vector<uint8_t> buffer;  // the headers, then the resource section
+    platform::File file;
+    uint64_t size = 0;
+    if (Result r = platform::OpenForReading(imagePath, file); r != kSuccess)
+        return r;
+    if (Result r = platform::GetSize(file, size); r != kSuccess)
+        return r;
+    if (size == 0)
+        return kErrorFileNotFound;  // as mapping it says
+    size_t front = static_cast<size_t>(std::min<uint64_t>(size, kHeaderBytes));
+    if (buffer.size() < front)
+        buffer.resize(kHeaderBytes);
+    size_t got = 0;
+    if (Result r = platform::ReadAt(file, 0, buffer.data(), front, got); r != kSuccess)
+        return r;
+    opened.reached = true;
+    opened.bytes = std::span<const uint8_t>(buffer.data(), got);
+    Result r = pe::ReadImageHeaders(opened.bytes, opened.headers);
+    if (r == kSuccess)
+        r = pe::FindResourceSection(opened.bytes, size, opened.headers, opened.location);
+    if (r != kSuccess && !(r == kErrorBadFormat && got < size))
+        return r;
+    const pe::SectionHeader* s = opened.location.section;
+    if (r == kSuccess && s->rawSize <= kReadSectionLimit) {
+        if (buffer.size() < kHeaderBytes + s->rawSize)
+            buffer.resize(kHeaderBytes + s->rawSize);
+        uint8_t* at = buffer.data() + kHeaderBytes;
+        if (Result rr = platform::ReadAt(file, s->rawPointer, at, s->rawSize, got); rr != kSuccess)
+            return rr;
+        if (got == s->rawSize) {
+            opened.bytes = std::span<const uint8_t>(buffer.data(), front);
+            opened.section = ResourceSection{std::span<const uint8_t>(at, got), s->rva,
+                                             opened.location.RootOffset()};
+            return kSuccess;
+        }
+    }
+    // Headers that reach past the first page, a large section, or a file that shrank while it
+    // was read: the mapping of the whole file says what it holds.
+    opened.reached = false;
+    opened.section = {};
+    return OpenImage(imagePath, opened);
 }
 
 Failure LoadLanguage(const std::filesystem::path& languagePath, LanguageTable& table) {
@@ -124,13 +171,13 @@ namespace {
 // Writes the texts, or with `pseudoExpand` their pseudo-translations, to a language file.
 Failure ExportSection(const ResourceSection& section, const WalkOptions& options,
                       const OutputPaths& paths, std::optional<unsigned> pseudoExpand) {
-    platform::File file;
-    if (Result r = OpenOutput(paths, file); r != kSuccess)
+    OutputFile out;
+    if (Result r = OpenOutput(paths, out); r != kSuccess)
         return CreationFailure(kErrorOpenFailed, paths, r);
     Result written;
     try {
         LanguageFileWriter writer;
-        BeginLanguageFile(writer, file);
+        BeginLanguageFile(writer, out.file);
         if (!pseudoExpand) {
             ExportTexts(section, ResourceHandlers(), options,
                         [&writer](const TextItem& item) { WriteLanguageLine(writer, item); });
@@ -148,8 +195,7 @@ Failure ExportSection(const ResourceSection& section, const WalkOptions& options
     } catch (const std::bad_alloc&) {
         written = kErrorOutOfMemory;
     }
-    file = platform::File();  // closed before it is moved or removed
-    if (Result r = FinishOutput(paths, written); r != kSuccess)
+    if (Result r = FinishOutput(paths, out, written); r != kSuccess)
         return r == written ? Fail(r, paths.file) : Fail(kErrorOpenFailed, paths.file, CauseOf(r));
     return {};
 }
@@ -281,24 +327,30 @@ Failure CheckOutputs(const std::filesystem::path& imagePath,
     }
     // A folder would refuse the draft's move only after the whole work; the code is the one
     // that move gives.
+    if (output.kind == OutputKind::Stream)
+        return {};
     std::error_code ec;
-    if (output.kind == OutputKind::Draft && std::filesystem::is_directory(output.file, ec))
+    std::filesystem::file_status status = std::filesystem::status(output.file, ec);
+    if (output.kind == OutputKind::Draft && !ec &&
+        status.type() == std::filesystem::file_type::directory)
         return Fail(languagePath == nullptr ? kErrorOpenFailed : kErrorWriteFault, output.file,
                     FailureCause::Folder);
     // A read-only file is refused, as a write into it would be, although a new file could
     // take its place; the update copy's file to replace is the image.
-    const std::filesystem::path& replaced =
-        output.kind == OutputKind::UpdateCopy ? imagePath : output.file;
-    if (output.kind != OutputKind::Stream && IsReadOnly(replaced))
-        return Fail(kErrorAccessDenied, replaced, FailureCause::ReadOnly);
+    if (output.kind == OutputKind::UpdateCopy ? IsReadOnly(imagePath) : !ec && IsReadOnly(status))
+        return Fail(kErrorAccessDenied,
+                    output.kind == OutputKind::UpdateCopy ? imagePath : output.file,
+                    FailureCause::ReadOnly);
     return {};
 }
 
 Failure Process(const std::filesystem::path& imagePath, const std::filesystem::path& languagePath,
                 const std::filesystem::path* outputPath, const Options& options) {
+    const bool import = outputPath != nullptr;
     OpenedImage opened;
-    if (Result r = OpenImage(imagePath, opened); r != kSuccess) {
-        if (opened.view.data != nullptr)
+    if (Result r = import ? OpenImage(imagePath, opened) : ReadImageForExport(imagePath, opened);
+        r != kSuccess) {
+        if (opened.reached)
             return Fail(r, imagePath);
         std::error_code ec;
         bool empty = std::filesystem::is_regular_file(imagePath, ec) &&
@@ -308,7 +360,6 @@ Failure Process(const std::filesystem::path& imagePath, const std::filesystem::p
     }
     std::span<const uint8_t> image = opened.bytes;
     const pe::ImageHeaders& headers = opened.headers;
-    const bool import = outputPath != nullptr;
     pe::RebuildPlan plan;
     if (import) {
         if (Result r = pe::PlanRebuild(image, headers, opened.location, plan); r != kSuccess)

@@ -18,11 +18,12 @@ OutputPaths ChosenOutput(const std::filesystem::path& path) {
         return {path, path, OutputKind::Stream};
     // The type of what the path reaches, links followed, as /dev/stdout reaches a pipe.
     std::error_code ec;
-    file_type type = std::filesystem::status(path, ec).type();
+    file_type own = std::filesystem::symlink_status(path, ec).type();
+    file_type type = own == file_type::symlink ? std::filesystem::status(path, ec).type() : own;
     if (type == file_type::block || type == file_type::character || type == file_type::fifo ||
         type == file_type::socket)
         return {path, path, OutputKind::Stream};
-    OutputPaths paths{LinkTarget(path), {}, OutputKind::Draft};
+    OutputPaths paths{own == file_type::symlink ? LinkTarget(path) : path, {}, OutputKind::Draft};
     paths.draft = paths.file;
     paths.draft += kUpdateCopySuffix;
     return paths;
@@ -33,22 +34,56 @@ OutputPaths UpdateCopyOutput(const std::filesystem::path& copy) {
 }
 
 bool IsReadOnly(const std::filesystem::path& path) {
-    using std::filesystem::perms;
     std::error_code ec;
-    perms mode = std::filesystem::status(path, ec).permissions();
-    return !ec && mode != perms::unknown &&
+    std::filesystem::file_status status = std::filesystem::status(path, ec);
+    return !ec && IsReadOnly(status);
+}
+
+bool IsReadOnly(const std::filesystem::file_status& status) {
+    using std::filesystem::perms;
+    perms mode = status.permissions();
+    return mode != perms::unknown &&
            (mode & (perms::owner_write | perms::group_write | perms::others_write)) == perms::none;
 }
 
-Result OpenOutput(const OutputPaths& paths, platform::File& file) {
+Result OpenOutput(const OutputPaths& paths, OutputFile& out) {
+    out.unnamed = false;
     if (paths.kind == OutputKind::Stream)
-        return paths.file == kStandardStream ? platform::OpenStandardStream(true, file)
-                                             : platform::CreateForWriting(paths.file, file);
-    platform::RemoveRegularFile(paths.draft);
-    return platform::CreateNew(paths.draft, file);
+        return paths.file == kStandardStream ? platform::OpenStandardStream(true, out.file)
+                                             : platform::CreateForWriting(paths.file, out.file);
+    bool draftFree = platform::RemoveRegularFile(paths.draft) == kSuccess;
+    // Without a name, creating the file does not hold up others making files in the folder
+    // (on Linux, the folder stays locked while a new file is given its inode).
+    if (paths.kind == OutputKind::Draft && draftFree) {
+        std::filesystem::path folder = paths.file.parent_path();
+        if (platform::CreateUnnamed(folder.empty() ? "." : folder, out.file) == kSuccess) {
+            out.unnamed = true;
+            return kSuccess;
+        }
+    }
+    return platform::CreateNew(paths.draft, out.file);
 }
 
-Result FinishOutput(const OutputPaths& paths, Result written) {
+Result FinishOutput(const OutputPaths& paths, OutputFile& out, Result written) {
+    if (out.unnamed) {
+        out.unnamed = false;
+        if (written != kSuccess) {
+            out.file = platform::File();  // an unnamed file goes with its last handle
+            return written;
+        }
+        // A new file is named at once; one that replaces another is named as the draft, and
+        // then goes on as a draft.
+        written = platform::NameFile(out.file, paths.file);
+        if (written != kErrorFileExists) {
+            out.file = platform::File();
+            return written;
+        }
+        written = platform::NameFile(out.file, paths.draft);
+        out.file = platform::File();
+        if (written != kSuccess)
+            return written;
+    }
+    out.file = platform::File();  // closed before it is moved or removed
     if (paths.kind == OutputKind::Stream)
         return written;  // nothing to move, and a device is never removed
     if (written == kSuccess && paths.kind == OutputKind::UpdateCopy)
@@ -69,15 +104,14 @@ Result FinishOutput(const OutputPaths& paths, Result written) {
 
 Result WriteOutput(const OutputPaths& paths, std::span<const std::span<const uint8_t>> pieces,
                    Result& created) {
-    platform::File out;
+    OutputFile out;
     created = OpenOutput(paths, out);
     if (created != kSuccess)
         return kErrorWriteFault;
     Result written = kSuccess;
     for (size_t i = 0; i < pieces.size() && written == kSuccess; ++i)
-        written = platform::WriteBytes(out, pieces[i].data(), pieces[i].size());
-    out = platform::File();  // closed before it is moved or removed
-    return FinishOutput(paths, written == kSuccess ? kSuccess : kErrorWriteFault) == kSuccess
+        written = platform::WriteBytes(out.file, pieces[i].data(), pieces[i].size());
+    return FinishOutput(paths, out, written == kSuccess ? kSuccess : kErrorWriteFault) == kSuccess
                ? kSuccess
                : kErrorWriteFault;
 }

@@ -32,17 +32,27 @@ OutputPaths UpdateCopyOutput(const std::filesystem::path& copy);
 
 // True when the file exists and nobody may write it.
 bool IsReadOnly(const std::filesystem::path& path);
+// The same of a file whose status has been read.
+bool IsReadOnly(const std::filesystem::file_status& status);
+
+// An output being written.
+struct OutputFile {
+    platform::File file;
+    // Made without a name (where the system can): named once complete, at the file's name when
+    // that is free, else at the draft's, and gone without a trace when it fails.
+    bool unnamed = false;
+};
 
 // Opens where an output is written. A stale regular file at a draft or update copy's name is
 // removed first; anything else there (a link, a folder) stays and fails the creation with 80.
 // Returns 0 or the system's reason.
-Result OpenOutput(const OutputPaths& paths, platform::File& file);
+Result OpenOutput(const OutputPaths& paths, OutputFile& out);
 
-// Ends an output whose file has been written and closed, `written` being 0 or the first
-// failure: a complete draft replaces the file with its permissions; after any failure the
+// Ends an output whose file has been written, `written` being 0 or the first failure, and
+// closes it: a complete draft replaces the file with its permissions; after any failure the
 // draft or update copy is removed. Returns 0, `written`, or the system's reason the draft
 // could not take the file's place.
-Result FinishOutput(const OutputPaths& paths, Result written);
+Result FinishOutput(const OutputPaths& paths, OutputFile& out, Result written);
 
 // Opens, writes and finishes an output given as pieces in file order. Returns 0, or 29 when it
 // cannot be created (`created` then says why), written or put in place.

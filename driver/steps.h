@@ -18,7 +18,10 @@ namespace quelvar {
 
 struct OpenedImage {
     platform::FileView view;
+    // The image, or when read for export only its first bytes (its headers).
     std::span<const uint8_t> bytes;
+    // The file was mapped or read: a failure since is the image's, not the file's.
+    bool reached = false;
     pe::ImageHeaders headers;
     pe::ResourceLocation location;
     ResourceSection section;  // its tree not yet checked
@@ -27,6 +30,13 @@ struct OpenedImage {
 // Returns 0, the system's reason when the file cannot be mapped (`opened.view` then holds
 // nothing), or what ReadImageHeaders and FindResourceSection refuse it with.
 Result OpenImage(const std::filesystem::path& imagePath, OpenedImage& opened);
+
+// The same for an export, which needs only the headers and the resource section: a section of
+// up to kReadSectionLimit bytes is read into a buffer that the calling thread keeps and reuses
+// (valid until its next call), so that a batch of images costs no mapping and unmapping of
+// each; an image with a larger one, or headers beyond its first page, is mapped.
+Result ReadImageForExport(const std::filesystem::path& imagePath, OpenedImage& opened);
+constexpr size_t kReadSectionLimit = 1 << 20;
 
 // Loads a language file, "-" being standard input. Returns what failed, if anything.
 Failure LoadLanguage(const std::filesystem::path& languagePath, LanguageTable& table);

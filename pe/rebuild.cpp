@@ -306,16 +306,21 @@ uint32_t PiecesChecksum(const UpdatedImage& out) {
 
 Result FindResourceSection(std::span<const uint8_t> image, const ImageHeaders& headers,
                            ResourceLocation& location) {
+    return FindResourceSection(image, image.size(), headers, location);
+}
+
+Result FindResourceSection(std::span<const uint8_t> headerBytes, uint64_t imageSize,
+                           const ImageHeaders& headers, ResourceLocation& location) {
     location = ResourceLocation();
     if (DirectoryEntryOffset(headers, kResourceDirectory) == 0)
         return kErrorResourceDataNotFound;
-    location.directoryRva = DirectoryRva(image, headers, kResourceDirectory);
+    location.directoryRva = DirectoryRva(headerBytes, headers, kResourceDirectory);
     if (location.directoryRva == 0)
         return kErrorResourceDataNotFound;
     location.section = SectionHoldingRva(headers, location.directoryRva);
     if (location.section == nullptr)
         return kErrorResourceDataNotFound;
-    if (!InBounds(image.size(), location.section->rawPointer, location.section->rawSize))
+    if (!InBounds(imageSize, location.section->rawPointer, location.section->rawSize))
         return kErrorBadFormat;
     return kSuccess;
 }

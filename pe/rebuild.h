@@ -24,6 +24,9 @@ struct ResourceLocation {
 // when that section's raw data lies outside the image.
 Result FindResourceSection(std::span<const uint8_t> image, const ImageHeaders& headers,
                            ResourceLocation& location);
+// The same from the image's first bytes, which hold its headers, and its whole size.
+Result FindResourceSection(std::span<const uint8_t> headerBytes, uint64_t imageSize,
+                           const ImageHeaders& headers, ResourceLocation& location);
 
 enum class Placement {
     InPlace,  // the resource section is the last one: it is rebuilt where it is

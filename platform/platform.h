@@ -45,11 +45,20 @@ Result CreateForWriting(const std::filesystem::path& path, File& file);
 // Creates a new file for writing. Fails with 80 when anything has that name, a symbolic link
 // included: no existing file is followed or truncated.
 Result CreateNew(const std::filesystem::path& path, File& file);
+// Creates a file without a name in `folder` for writing: nothing of it is seen until NameFile
+// names it, and closed unnamed it is gone. Fails (with 50 where the system or the file system
+// has no such files) and the caller then writes under a temporary name instead.
+Result CreateUnnamed(const std::filesystem::path& folder, File& file);
+// Gives a file made by CreateUnnamed the name `path`; fails with 80 when anything has it.
+Result NameFile(const File& file, const std::filesystem::path& path);
 // Opens a copy of standard input (`output` false) or standard output (true).
 Result OpenStandardStream(bool output, File& file);
 Result GetSize(const File& file, uint64_t& size);
 // Reads up to `length` bytes; `bytesRead` is short only at the end of the file.
 Result ReadBytes(File& file, void* buffer, size_t length, size_t& bytesRead);
+// Reads up to `length` bytes from `offset` on, leaving the file position alone; `bytesRead` is
+// short only at the end of the file.
+Result ReadAt(File& file, uint64_t offset, void* buffer, size_t length, size_t& bytesRead);
 // Writes all `length` bytes at the file position or fails (29 or the disk-full code).
 Result WriteBytes(File& file, const void* bytes, size_t length);
 // Maps a whole existing file read-only. An empty file gives 2: there is nothing to map.
@@ -63,7 +72,8 @@ Result MapOpenFile(File& file, FileView& view);
 void ReleasePages(const FileView& view, uint64_t offset, uint64_t length);
 Result DeletePath(const std::filesystem::path& path);
 // Removes the name when it is a regular file; a symbolic link, a folder or a device stays, and
-// so does a link's target. Returns 0, also when nothing of that name exists or it stays.
+// so does a link's target. Returns 0 when the name is then free (nothing had it, or the file
+// is removed), 80 when something else stays there, or the reason the file was not removed.
 Result RemoveRegularFile(const std::filesystem::path& path);
 // True when both paths reach one existing file (the same device and inode; on Windows the same
 // volume serial number and file index), whatever their spelling and links.

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <climits>
+#include <limits>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -95,6 +97,33 @@ Result CreateNew(const std::filesystem::path& path, File& file) {
     return kSuccess;
 }
 
+Result CreateUnnamed(const std::filesystem::path& folder, File& file) {
+#ifdef O_TMPFILE
+    // The file is named through /proc (linkat with AT_EMPTY_PATH needs a privilege); without
+    // it the file could not be named.
+    static const bool procMounted = access("/proc/self/fd", X_OK) == 0;
+    if (!procMounted)
+        return kErrorNotSupported;
+    int fd = open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return FromErrno(errno, kErrorNotSupported);
+    file = File();
+    file.handle = fd;
+    return kSuccess;
+#else
+    (void)folder;
+    (void)file;
+    return kErrorNotSupported;
+#endif
+}
+
+Result NameFile(const File& file, const std::filesystem::path& path) {
+    std::string self = "/proc/self/fd/" + std::to_string(file.handle);
+    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0)
+        return FromErrno(errno, kErrorAccessDenied);
+    return kSuccess;
+}
+
 Result OpenStandardStream(bool output, File& file) {
     int fd = fcntl(output ? STDOUT_FILENO : STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
     if (fd < 0)
@@ -112,11 +141,16 @@ Result GetSize(const File& file, uint64_t& size) {
     return kSuccess;
 }
 
-Result ReadBytes(File& file, void* buffer, size_t length, size_t& bytesRead) {
+namespace {
+
+// Reads until `length` bytes are in or the file ends; `read(at, count, done)` reads up to
+// `count` bytes into `at`, `done` having been read before, as read(2) does.
+template <typename ReadSome>
+Result ReadFully(void* buffer, size_t length, size_t& bytesRead, ReadSome read) {
     bytesRead = 0;
     auto* out = static_cast<uint8_t*>(buffer);
     while (bytesRead < length) {
-        ssize_t r = read(static_cast<int>(file.handle), out + bytesRead, length - bytesRead);
+        ssize_t r = read(out + bytesRead, length - bytesRead, bytesRead);
         if (r < 0) {
             if (errno == EINTR)
                 continue;
@@ -127,6 +161,26 @@ Result ReadBytes(File& file, void* buffer, size_t length, size_t& bytesRead) {
         bytesRead += static_cast<size_t>(r);
     }
     return kSuccess;
+}
+
+}  // namespace
+
+Result ReadBytes(File& file, void* buffer, size_t length, size_t& bytesRead) {
+    int fd = static_cast<int>(file.handle);
+    return ReadFully(buffer, length, bytesRead,
+                     [fd](uint8_t* at, size_t count, size_t) { return read(fd, at, count); });
+}
+
+Result ReadAt(File& file, uint64_t offset, void* buffer, size_t length, size_t& bytesRead) {
+    int fd = static_cast<int>(file.handle);
+    if (offset > static_cast<uint64_t>(std::numeric_limits<off_t>::max()) - length) {
+        bytesRead = 0;
+        return kSuccess;  // no file reaches that far
+    }
+    return ReadFully(buffer, length, bytesRead,
+                     [fd, offset](uint8_t* at, size_t count, size_t done) {
+                         return pread(fd, at, count, static_cast<off_t>(offset + done));
+                     });
 }
 
 Result WriteBytes(File& file, const void* bytes, size_t length) {
@@ -203,15 +257,18 @@ Result DeletePath(const std::filesystem::path& path) {
 
 Result RemoveRegularFile(const std::filesystem::path& path) {
     struct stat st {};
-    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (lstat(path.c_str(), &st) != 0)
         return kSuccess;
+    if (!S_ISREG(st.st_mode))
+        return kErrorFileExists;
     return DeletePath(path);
 }
 
 bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
     struct stat sa {
     }, sb{};
-    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+    // The second is often an output not made yet, so it is asked first.
+    return stat(b.c_str(), &sb) == 0 && stat(a.c_str(), &sa) == 0 && sa.st_dev == sb.st_dev &&
            sa.st_ino == sb.st_ino;
 }
 

@@ -78,6 +78,14 @@ Result CreateNew(const std::filesystem::path& path, File& file) {
     return kSuccess;
 }
 
+Result CreateUnnamed(const std::filesystem::path&, File&) {
+    return kErrorNotSupported;
+}
+
+Result NameFile(const File&, const std::filesystem::path&) {
+    return kErrorNotSupported;
+}
+
 Result OpenStandardStream(bool output, File& file) {
     HANDLE process = GetCurrentProcess();
     HANDLE copy = nullptr;
@@ -106,6 +114,29 @@ Result ReadBytes(File& file, void* buffer, size_t length, size_t& bytesRead) {
         DWORD got = 0;
         if (!ReadFile(AsHandle(file.handle), out + bytesRead, chunk, &got, nullptr))
             return LastError(kErrorReadFault);
+        if (got == 0)
+            break;
+        bytesRead += got;
+    }
+    return kSuccess;
+}
+
+Result ReadAt(File& file, uint64_t offset, void* buffer, size_t length, size_t& bytesRead) {
+    bytesRead = 0;
+    auto* out = static_cast<uint8_t*>(buffer);
+    while (bytesRead < length) {
+        size_t rest = length - bytesRead;
+        DWORD chunk = rest > 0x40000000u ? 0x40000000u : static_cast<DWORD>(rest);
+        uint64_t at = offset + bytesRead;
+        OVERLAPPED where{};
+        where.Offset = static_cast<DWORD>(at);
+        where.OffsetHigh = static_cast<DWORD>(at >> 32);
+        DWORD got = 0;
+        if (!ReadFile(AsHandle(file.handle), out + bytesRead, chunk, &got, &where)) {
+            if (GetLastError() == ERROR_HANDLE_EOF)
+                break;
+            return LastError(kErrorReadFault);
+        }
         if (got == 0)
             break;
         bytesRead += got;
@@ -189,9 +220,10 @@ Result DeletePath(const std::filesystem::path& path) {
 
 Result RemoveRegularFile(const std::filesystem::path& path) {
     DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES ||
-        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+    if (attributes == INVALID_FILE_ATTRIBUTES)
         return kSuccess;
+    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+        return kErrorFileExists;
     return DeletePath(path);
 }
 
@@ -212,7 +244,8 @@ bool FileIdentity(const std::filesystem::path& path, BY_HANDLE_FILE_INFORMATION&
 
 bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
     BY_HANDLE_FILE_INFORMATION ia{}, ib{};
-    return FileIdentity(a, ia) && FileIdentity(b, ib) &&
+    // The second is often an output not made yet, so it is asked first.
+    return FileIdentity(b, ib) && FileIdentity(a, ia) &&
            ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
            ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
 }

@@ -165,6 +165,24 @@ TEST_F(Faults, DiskFillsUpAtEveryByte) {
     EXPECT_EQ(test::ReadFileBytes(language), exported);
 }
 
+// A new language file appears whole; one that is replaced keeps its permissions; nothing
+// else is left.
+TEST_F(Faults, ReplacedLanguageFileKeepsItsMode) {
+    using std::filesystem::perms;
+    const perms mode = perms::owner_read | perms::owner_write | perms::group_read;
+    std::filesystem::permissions(language, mode);
+    ASSERT_EQ(ProcessImage(image, language, nullptr), kSuccess);
+    EXPECT_NE(test::ReadFileBytes(language), earlier);
+#ifndef _WIN32  // Windows keeps a read-only attribute, not modes
+    EXPECT_EQ(std::filesystem::status(language).permissions(), mode);
+#endif
+    std::filesystem::path fresh = dir / "new.lng";
+    ASSERT_EQ(ProcessImage(image, fresh, nullptr), kSuccess);
+    EXPECT_EQ(test::ReadFileBytes(fresh), test::ReadFileBytes(language));
+    EXPECT_EQ(Listing(dir.path),
+              (std::set<std::string>{"app.exe", "app.lng", "de.lng", "new.lng"}));
+}
+
 TEST_F(Faults, ReadOnlyLanguageFile) {
     // In a writable directory the new file could take the old one's place; a read-only file
     // is refused as a write into it would be, for root too.

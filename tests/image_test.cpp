@@ -105,6 +105,30 @@ TEST_F(Driver, ExportLeavesTheImageAlone) {
     EXPECT_FALSE(std::filesystem::exists(copy));
 }
 
+// Export reads a small resource section and maps a large one or an image whose headers lie
+// past its first page: the language file is the same.
+TEST_F(Driver, ExportReadsOrMapsTheImageAlike) {
+    std::vector<Resource> texts = {{Id(6), Id(1), 1033, test::StringBlock({u"One", u"Two"})},
+                                   {Id(10), Id(1), 1033, Data(16)}};
+    ASSERT_EQ(Export(test::BuildImage(texts)), kSuccess);
+    Bytes expected = test::ReadFileBytes(language);
+    ASSERT_GT(expected.size(), 40u);
+    std::vector<Resource> large = texts;
+    large[1].data = Data((1 << 20) + 1);
+    // The headers 4 KB further in: e_lfanew, SizeOfHeaders and every section's offset grow.
+    Bytes far = test::BuildImage(texts);
+    far.insert(far.begin() + test::kNtOffset, 0x1000, 0);
+    test::Put32(far, 60, test::kNtOffset + 0x1000);
+    test::Put32(far, kOptional + 0x1000 + 60, Get32(far, kOptional + 0x1000 + 60) + 0x1000);
+    for (size_t header : {kRsrcHeader - 40, kRsrcHeader})
+        test::Put32(far, header + 0x1000 + 20, Get32(far, header + 0x1000 + 20) + 0x1000);
+    for (const Bytes& img : {test::BuildImage(large), far}) {
+        std::filesystem::remove(language);
+        ASSERT_EQ(Export(img), kSuccess);
+        EXPECT_EQ(test::ReadFileBytes(language), expected);
+    }
+}
+
 TEST_F(Driver, ImportRebuildsTheSectionAndPatchesSizes) {
     Bytes overlay = {'o', 'v', 'e', 'r', 'l', 'a', 'y'};
     ImageOptions options;
