@@ -352,8 +352,7 @@ void TimeBatch(const std::filesystem::path& dir, int runs) {
             // of the old files as well (and on ext4 without a journal, inodes freed in the
             // last minutes are skipped one by one when a new file is made).
             auto out = dir / "batch" / (std::to_string(i) + "-" + std::to_string(threads));
-            quelvar::BatchPlan plan =
-                quelvar::PlanBatch(inputs, out, quelvar::TextFormat::Lng, {});
+            quelvar::BatchPlan plan = quelvar::PlanBatch(inputs, out, quelvar::TextFormat::Lng, {});
             files = plan.jobs.size();
             std::map<std::thread::id, std::pair<double, double>> spans;  // first, last
             auto progress = [&spans](const quelvar::BatchEvent&, const quelvar::JobResult*) {
