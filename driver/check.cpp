@@ -55,6 +55,11 @@ Result CheckLoadedTranslation(const ResourceSection& section, WalkOptions walk,
             auto line = lineOf.find(f.key);
             report.lines.push_back(line == lineOf.end() ? 0 : line->second);
         }
+        if (loaded.format == TextFormat::Lng && loaded.table.unendedLine != 0) {
+            report.findings.push_back(
+                Finding{CheckKind::UnendedLastLine, Severity::Warning, {}, {}, {}, {}});
+            report.lines.push_back(loaded.table.unendedLine);
+        }
     } catch (const std::bad_alloc&) {
         return kErrorOutOfMemory;
     }
@@ -77,11 +82,14 @@ Result CheckImage(const std::filesystem::path& imagePath,
     loaded.format = ChosenFormat(options, translationPath);
     loaded.useFuzzy = options.useFuzzy;
     if (loaded.format == TextFormat::Po) {
-        if (Result r =
+        if (Failure f =
                 LoadPoTranslation(translationPath, opened.section, options, walk, loaded.catalog);
-            r != kSuccess)
-            return r;
-    } else if (Failure f = LoadLanguage(translationPath, loaded.table); f.code != kSuccess) {
+            f.code != kSuccess) {
+            if (options.failure != nullptr)
+                *options.failure = f;
+            return f.code;
+        }
+    } else if (Failure f = LoadLanguage(translationPath, loaded.table, {}); f.code != kSuccess) {
         if (options.failure != nullptr)
             *options.failure = f;
         return f.code;
