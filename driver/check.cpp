@@ -71,8 +71,12 @@ Result CheckImage(const std::filesystem::path& imagePath,
                   CheckReport& report) {
     report = CheckReport();
     OpenedImage opened;
-    if (Result r = OpenImage(imagePath, opened); r != kSuccess)
-        return opened.view.data == nullptr ? kErrorFileNotFound : r;
+    if (Result r = OpenImage(imagePath, opened); r != kSuccess) {
+        Failure f = ImageFailure(imagePath, opened, r);
+        if (options.failure != nullptr)
+            *options.failure = f;
+        return f.code;
+    }
     if (Result r = CheckResourceTree(opened.section); r != kSuccess)
         return r;
     WalkOptions walk;

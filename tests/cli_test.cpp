@@ -314,6 +314,7 @@ TEST(Cli, MessagesNameTheFileAndTheCause) {
         const char* convert;  // the conversion the message proposes, "" for none
     } cases[] = {
         {"export /dev/zero", "export failed: /dev/zero: a device, pipe or socket, not a file", ""},
+        {"check /dev/zero ro.lng", "check failed: /dev/zero: a device, pipe or socket", ""},
         {"import app.exe cr.lng -o out.exe",
          "import failed: cr.lng: the language file's lines end in CR alone", ""},
         {"export app.exe ro.lng", "export failed: ro.lng: the file is read-only (error 5)", ""},

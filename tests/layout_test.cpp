@@ -420,8 +420,8 @@ TEST_F(Layout, ResourcesLastInRealImages) {
         SCOPED_TRACE(name);
         ++images;
         Bytes img = test::ReadFileBytes(wine / name);
-        std::u16string longer;
-        for (std::u16string_view rest = Export(img); !rest.empty();) {
+        std::u16string exported = Export(img), longer;
+        for (std::u16string_view rest = exported; !rest.empty();) {
             std::u16string_view line = rest.substr(0, rest.find(u'\n') + 1);
             rest.remove_prefix(line.size());
             if (!line.ends_with(u"\r\n") || line.find(u".FONT=") != line.npos)
