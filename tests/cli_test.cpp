@@ -736,6 +736,7 @@ TEST(Cli, BatchOddFiles) {
         EXPECT_EQ(Cli(args, dir).status, 2) << args;
         EXPECT_EQ(test::ReadFileBytes(dir / "tree/app.exe"), SampleImage()) << args;
     }
+    std::filesystem::permissions(dir / "tree/locked", std::filesystem::perms::owner_all);
 }
 
 // On a terminal the progress line is rewritten in place and wiped before the summary.
