@@ -39,6 +39,9 @@ enum class NoticeKind {
     // Import adding a language to an image of several languages without a source language:
     // `key` the languages' ids in decimal, separated by blanks; `counts[0]` their number.
     SeveralSourceLanguages,
+    // A language file's last line has no line break and is not read: `key` the file's path,
+    // `counts[0]` the line's number.
+    LastLineUnended,
 };
 
 struct Notice {

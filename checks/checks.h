@@ -34,6 +34,7 @@ enum class CheckKind {
     BadFont,            // the FONT value is not "typeface,size" with a size from 1 to 72
     UnknownKey,         // a key of the translation that the image does not have
     SourceTextChanged,  // `detail` the text the translation was made for, `otherText` the image's
+    UnendedLastLine,    // the language file's last line has no line break and is not read
 };
 
 struct Finding {

@@ -31,6 +31,10 @@ const char* Verb(BatchDirection direction) {
 // What the single-image command says of a failure, as it says it.
 void SayFailure(const BatchCommand& command, const Reporting& report, const BatchJob& job,
                 const JobResult& result) {
+    if (result.outcome == JobOutcome::Unlisted) {
+        report.fail("listing a folder", result.failure);
+        return;
+    }
     if (!result.copyLeft) {
         report.fail(Verb(command.direction), result.failure);
         return;
@@ -141,7 +145,12 @@ struct Progress {
                     std::fprintf(stderr, "skipped %s: no file %s\n", image.c_str(),
                                  report.show(job.exchange).c_str());
                     break;
+                case JobOutcome::NotAFile:
+                    std::fprintf(stderr, "skipped %s: a device, pipe or socket, not a file\n",
+                                 image.c_str());
+                    break;
                 case JobOutcome::Failed:
+                case JobOutcome::Unlisted:
                     SayFailure(command, report, job, result);
                     break;
                 case JobOutcome::NotImage:
@@ -178,17 +187,20 @@ int RunBatchCommand(const BatchCommand& command, const Reporting& report) {
                  });
     progress.Clear();
 
-    size_t counts[5] = {0, 0, 0, 0, 0};
+    size_t counts[7] = {0, 0, 0, 0, 0, 0, 0};
     for (const JobResult& r : results)
         ++counts[static_cast<size_t>(r.outcome)];
     auto count = [&counts](JobOutcome outcome) {
         return std::to_string(counts[static_cast<size_t>(outcome)]);
     };
     size_t failed = counts[static_cast<size_t>(JobOutcome::Failed)];
+    size_t unlisted = counts[static_cast<size_t>(JobOutcome::Unlisted)];
     if (!command.quiet) {
         size_t others = counts[static_cast<size_t>(JobOutcome::NotImage)];
+        size_t special = counts[static_cast<size_t>(JobOutcome::NotAFile)];
+        size_t images = results.size() - others - special - unlisted;
         std::string summary = std::string("quelvar-cli: ") + Verb(command.direction) +
-                              " --batch: " + std::to_string(results.size() - others) + " images, " +
+                              " --batch: " + std::to_string(images) + " images, " +
                               count(JobOutcome::Done) + " done, " + count(JobOutcome::NoResources) +
                               " skipped (no resources)";
         if (command.direction == BatchDirection::Import)
@@ -197,13 +209,17 @@ int RunBatchCommand(const BatchCommand& command, const Reporting& report) {
         summary += ", " + std::to_string(failed) + " failed";
         if (others > 0)
             summary += "; " + std::to_string(others) + " other files are no program images";
+        if (special > 0)
+            summary += "; " + std::to_string(special) + " devices or pipes skipped";
+        if (unlisted > 0)
+            summary += "; " + std::to_string(unlisted) + " folders cannot be listed";
         std::fprintf(stderr, "%s\n", summary.c_str());
     }
     // The failures close the output, one line each, -q or not.
     for (size_t i = 0; i < results.size(); ++i)
-        if (results[i].outcome == JobOutcome::Failed)
+        if (results[i].outcome == JobOutcome::Failed || results[i].outcome == JobOutcome::Unlisted)
             SayFailure(command, report, plan.jobs[i], results[i]);
-    return failed > 0 ? 1 : 0;
+    return failed + unlisted > 0 ? 1 : 0;
 }
 
 }  // namespace quelvar::cli

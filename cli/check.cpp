@@ -57,6 +57,8 @@ const char* CheckName(CheckKind kind) {
             return "unknown-key";
         case CheckKind::SourceTextChanged:
             return "source-changed";
+        case CheckKind::UnendedLastLine:
+            return "line-break";
     }
     return "check";
 }
@@ -103,6 +105,8 @@ std::string Message(const Finding& f) {
         case CheckKind::SourceTextChanged:
             return "the source text changed (" + Quoted(f.detail) + " is now " + otherText +
                    "); run msgmerge";
+        case CheckKind::UnendedLastLine:
+            return "the last line has no line break and is not read; end it with a line break";
     }
     return "";
 }
@@ -204,7 +208,9 @@ int RunCheck(const std::vector<std::string>& args, const Reporting& report) {
             std::string where = file;
             if (found.lines[i] != 0)
                 where += ':' + std::to_string(found.lines[i]);
-            std::printf("%s: %s: %s: %s\n", where.c_str(), error ? "error" : "warning", key.c_str(),
+            if (!key.empty())
+                key += ": ";
+            std::printf("%s: %s: %s%s\n", where.c_str(), error ? "error" : "warning", key.c_str(),
                         message.c_str());
         }
     }

@@ -92,16 +92,38 @@ const char* kUsage =
     "-q      says nothing on success (the status line goes to standard error).\n"
     "LANGFILE - is standard output for export and standard input for import.\n";
 
-std::string Show(const std::filesystem::path& path) {
-    if (path == quelvar::kStandardStream)
-        return "standard input/output";
+std::string Utf8(const std::filesystem::path& path) {
     std::u8string s = path.u8string();
     return std::string(s.begin(), s.end());
 }
 
+// A path as messages show it: a name with a control character (a line break) in double
+// quotes, that character escaped as in C, so that every message stays one line.
+std::string Show(const std::filesystem::path& path) {
+    if (path == quelvar::kStandardStream)
+        return "standard input/output";
+    std::string name = Utf8(path);
+    auto control = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
+    if (std::none_of(name.begin(), name.end(), control))
+        return name;
+    std::string quoted = "\"";
+    for (char c : name) {
+        if (c == '\n' || c == '\t' || c == '\r') {
+            quoted += c == '\n' ? "\\n" : c == '\t' ? "\\t" : "\\r";
+        } else if (control(c)) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned char>(c));
+            quoted += escape;
+        } else {
+            quoted += c == '"' || c == '\\' ? std::string(1, '\\') + c : std::string(1, c);
+        }
+    }
+    return quoted + "\"";
+}
+
 // A path as a POSIX shell reads it back.
 std::string ShellWord(const std::filesystem::path& path) {
-    std::string word = Show(path);
+    std::string word = path == quelvar::kStandardStream ? Show(path) : Utf8(path);
     if (word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
                                "_./+,:@%-") == std::string::npos)
         return word;
@@ -134,7 +156,8 @@ std::string Conversion(const char* found, const char* from, const char* to,
     return text;
 }
 
-std::string CauseText(const quelvar::Failure& failure) {
+// `what` failed: the operation, which some causes name their remedy by.
+std::string CauseText(const quelvar::Failure& failure, std::string_view what) {
     using quelvar::FailureText;
     switch (quelvar::TextOfFailure(failure)) {
         case FailureText::NoSuchFile:
@@ -146,7 +169,9 @@ std::string CauseText(const quelvar::Failure& failure) {
         case FailureText::Empty:
             return "the file is empty";
         case FailureText::ReadOnly:
-            return "the file is read-only; -o names another output";
+            // Only import has -o.
+            return what.starts_with("import") ? "the file is read-only; -o names another output"
+                                              : "the file is read-only";
         case FailureText::OverwritesImage:
             return "the output would overwrite the image being read";
         case FailureText::OverwritesLanguageFile:
@@ -190,6 +215,11 @@ std::string CauseText(const quelvar::Failure& failure) {
             return "the file name is too long";
         case FailureText::NoResources:
             return "the image has no resources";
+        case FailureText::NotAFile:
+            return "a device, pipe or socket, not a file";
+        case FailureText::CrLineEnds:
+            return "the language file's lines end in CR alone (old Mac OS line ends), so none "
+                   "would be read; save it with Windows (CR LF) line ends";
         case FailureText::Other:
             break;
     }
@@ -199,7 +229,7 @@ std::string CauseText(const quelvar::Failure& failure) {
 int Fail(const char* what, const quelvar::Failure& failure) {
     std::string file = failure.path.empty() ? "" : Show(failure.path) + ": ";
     std::fprintf(stderr, "quelvar-cli: %s failed: %s%s (error %u)\n", what, file.c_str(),
-                 CauseText(failure).c_str(), static_cast<unsigned>(failure.code));
+                 CauseText(failure, what).c_str(), static_cast<unsigned>(failure.code));
     return kExitFailed;
 }
 
@@ -280,6 +310,12 @@ void Tell(const quelvar::Notice& notice) {
         case quelvar::NoticeKind::PoSyntax:
             std::fprintf(stderr, "quelvar-cli: %s:%llu: %s\n", key.c_str(), n,
                          PoProblemText(notice.counts[1]));
+            break;
+        case quelvar::NoticeKind::LastLineUnended:
+            std::fprintf(stderr,
+                         "quelvar-cli: warning: %s:%llu: the last line has no line break and is "
+                         "not read; end it with a line break\n",
+                         key == "-" ? "standard input" : key.c_str(), n);
             break;
         case quelvar::NoticeKind::UnknownLanguage:
             std::fprintf(stderr,
@@ -464,6 +500,17 @@ int RunBatch(const std::string& command, const std::vector<std::filesystem::path
         return Usage("--batch takes images or folders");
     if (!run.source.empty() || run.strict)
         return Usage("--source and --strict work on one image, not with --batch");
+    // A folder option that names a file would fail every image, after all their work.
+    for (const std::filesystem::path* folder : {&batch.textFolder, output}) {
+        std::error_code ec;
+        if (folder != nullptr && std::filesystem::exists(*folder, ec) &&
+            !std::filesystem::is_directory(*folder, ec))
+            return Usage(((folder == output ? std::string("-o")
+                           : exporting      ? "--out"
+                                            : "--from") +
+                          " names a file, not a folder: " + Show(*folder))
+                             .c_str());
+    }
     quelvar::cli::BatchCommand c;
     c.direction = exporting ? quelvar::BatchDirection::Export : quelvar::BatchDirection::Import;
     c.inputs = paths;
@@ -615,7 +662,19 @@ int wmain(int argc, wchar_t** argv) {
     return Run(args);
 }
 #else
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 int main(int argc, char** argv) {
+    // A descriptor from 0 to 2 that the caller closed would be the next file opened: warnings
+    // would go into a language file, or the image be read as standard input. /dev/null takes
+    // its place (open gives the lowest free number).
+    for (int fd = 0; fd <= 2; ++fd)
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF &&
+            open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd)
+            return kExitFailed;
     return Run(std::vector<std::string>(argv + 1, argv + argc));
 }
 #endif

@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 // file that cannot be read is taken for an image, whose failure says why.
 bool MayBeImage(const fs::path& path) {
     platform::File file;
-    if (platform::OpenForReading(path, file) != kSuccess)
+    if (platform::OpenRegularForReading(path, file) != kSuccess)
         return true;
     uint8_t mark[2] = {0, 0};
     size_t got = 0;
@@ -48,30 +48,52 @@ struct Found {
     fs::path identity;  // the same for every path of one file, as far as the plan needs
     Failure preset;
     bool inFolder = false;
+    bool special = false;
 };
 
-// The files below a folder, sorted by their relative path. The iteration follows no link, so
-// the folder's own canonical path and the relative path identify a file.
+bool IsSpecial(fs::file_type type) {
+    return type == fs::file_type::block || type == fs::file_type::character ||
+           type == fs::file_type::fifo || type == fs::file_type::socket;
+}
+
+// The files below a folder, sorted by their relative path, with each folder among them that
+// cannot be listed (the folder itself too). No link is followed, so the folder's own canonical
+// path and the relative path identify a file.
 void ListFolder(const fs::path& folder, std::vector<Found>& found) {
     std::vector<Found> listed;
     std::error_code ec;
     fs::path canonical = fs::weakly_canonical(folder, ec);
     if (ec)
         canonical = folder.lexically_normal();
-    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
-    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        std::error_code typeError;
-        if (it->symlink_status(typeError).type() != fs::file_type::regular ||
-            IsUpdateCopy(it->path()))
-            continue;
-        fs::path relative = it->path().lexically_relative(folder);
-        listed.push_back(Found{it->path(), relative, canonical / relative, {}, true});
+    std::vector<fs::path> pending{folder};
+    while (!pending.empty()) {
+        fs::path current = std::move(pending.back());
+        pending.pop_back();
+        fs::directory_iterator it(current, ec);
+        for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+            std::error_code typeError;
+            fs::file_type type = it->symlink_status(typeError).type();
+            if (type == fs::file_type::directory) {
+                pending.push_back(it->path());
+                continue;
+            }
+            if ((type != fs::file_type::regular && !IsSpecial(type)) || IsUpdateCopy(it->path()))
+                continue;
+            fs::path relative = it->path().lexically_relative(folder);
+            listed.push_back(
+                Found{it->path(), relative, canonical / relative, {}, true, IsSpecial(type)});
+        }
+        if (ec)
+            listed.push_back(Found{current,
+                                   current.lexically_relative(folder),
+                                   {},
+                                   FolderFailure(current, ec),
+                                   false,
+                                   false});
     }
     std::sort(listed.begin(), listed.end(),
               [](const Found& a, const Found& b) { return a.relative < b.relative; });
     found.insert(found.end(), listed.begin(), listed.end());
-    if (ec)
-        found.push_back(Found{folder, {}, {}, FolderFailure(folder, ec), false});
 }
 
 // What identifies an image however it is reached.
@@ -81,20 +103,57 @@ fs::path Identity(const fs::path& image) {
     return ec ? image.lexically_normal() : canonical;
 }
 
-Failure MakeFolder(const fs::path& folder) {
+// The folders a batch made, which it removes at its end when they stay empty.
+struct MadeFolders {
+    std::mutex lock;
+    std::vector<fs::path> paths;
+};
+
+Failure MakeFolder(const fs::path& folder, MadeFolders& made) {
     std::error_code ec;
     if (folder.empty() || fs::is_directory(folder, ec))
         return {};
-    fs::create_directories(folder, ec);
-    return ec ? FolderFailure(folder, ec) : Failure{};
+    std::vector<fs::path> missing;  // from the innermost out
+    for (fs::path p = folder; !p.empty() && !fs::exists(p, ec); p = p.parent_path()) {
+        missing.push_back(p);
+        if (p == p.parent_path())
+            break;
+    }
+    for (auto p = missing.rbegin(); p != missing.rend(); ++p) {
+        bool created = fs::create_directory(*p, ec);
+        if (ec)
+            return FolderFailure(folder, ec);
+        if (created) {
+            std::lock_guard<std::mutex> hold(made.lock);
+            made.paths.push_back(*p);
+        }
+    }
+    return {};
+}
+
+// Removes the folders the batch made that stayed empty, the innermost first.
+void RemoveEmptyFolders(std::vector<fs::path>& made) {
+    std::sort(made.begin(), made.end(), [](const fs::path& a, const fs::path& b) {
+        return a.native().size() > b.native().size();
+    });
+    for (const fs::path& folder : made) {
+        std::error_code ec;
+        if (fs::is_empty(folder, ec) && !ec)
+            fs::remove(folder, ec);
+    }
 }
 
 // `made` is the folder this worker last made or found, which is not asked for again.
 JobResult RunJob(const BatchJob& job, BatchDirection direction, const Options& options,
-                 fs::path& made) {
+                 fs::path& made, MadeFolders& folders) {
     JobResult result;
     if (job.preset.code != kSuccess) {
+        result.outcome = JobOutcome::Unlisted;
         result.failure = job.preset;
+        return result;
+    }
+    if (job.special) {
+        result.outcome = JobOutcome::NotAFile;
         return result;
     }
     Failure failure;
@@ -112,7 +171,7 @@ JobResult RunJob(const BatchJob& job, BatchDirection direction, const Options& o
     }
     const fs::path& written = direction == BatchDirection::Export ? job.exchange : job.output;
     if (fs::path folder = written.parent_path(); folder != made) {
-        if (Failure f = MakeFolder(folder); f.code != kSuccess) {
+        if (Failure f = MakeFolder(folder, folders); f.code != kSuccess) {
             result.failure = f;
             return result;
         }
@@ -150,7 +209,8 @@ BatchPlan PlanBatch(std::span<const fs::path> inputs, const fs::path& textFolder
     std::vector<Found> found;
     for (const fs::path& input : inputs) {
         std::error_code ec;
-        if (fs::is_directory(input, ec)) {
+        fs::file_type type = fs::status(input, ec).type();
+        if (type == fs::file_type::directory) {
             ListFolder(input, found);
             continue;
         }
@@ -159,7 +219,8 @@ BatchPlan PlanBatch(std::span<const fs::path> inputs, const fs::path& textFolder
                               name.empty() ? input.lexically_normal().filename() : name,
                               Identity(input),
                               {},
-                              false});
+                              false,
+                              IsSpecial(type)});
     }
     std::set<fs::path> images;
     std::map<fs::path, fs::path> owners;  // a text file's path and the image it belongs to
@@ -168,6 +229,7 @@ BatchPlan PlanBatch(std::span<const fs::path> inputs, const fs::path& textFolder
         job.image = f.image;
         job.preset = f.preset;
         job.found = f.inFolder;
+        job.special = f.special;
         if (f.preset.code == kSuccess) {
             if (!images.insert(f.identity).second)
                 continue;
@@ -194,6 +256,7 @@ std::vector<JobResult> RunBatch(std::span<const BatchJob> jobs, BatchDirection d
     std::atomic<size_t> next{0};
     std::mutex said;  // one event at a time
     size_t done = 0;
+    MadeFolders folders;
     auto work = [&] {
         fs::path made;
         for (size_t i = next++; i < jobs.size(); i = next++) {
@@ -202,7 +265,7 @@ std::vector<JobResult> RunBatch(std::span<const BatchJob> jobs, BatchDirection d
                 progress(BatchEvent{i, false, done, jobs.size()}, nullptr);
             }
             try {
-                results[i] = RunJob(jobs[i], direction, options, made);
+                results[i] = RunJob(jobs[i], direction, options, made, folders);
             } catch (const std::bad_alloc&) {
                 results[i] = JobResult{JobOutcome::Failed,
                                        Failure{kErrorOutOfMemory, FailureCause::None, {}},
@@ -229,6 +292,7 @@ std::vector<JobResult> RunBatch(std::span<const BatchJob> jobs, BatchDirection d
     work();
     for (std::thread& w : workers)
         w.join();
+    RemoveEmptyFolders(folders.paths);
     return results;
 }
 

@@ -26,11 +26,13 @@ struct BatchJob {
     // Import: where the translated image goes (the output folder and the same relative path);
     // empty translates the image in place.
     std::filesystem::path output;
-    // A failure known before the job runs (a folder that cannot be listed); 0 when none.
+    // A folder that cannot be listed (`image` is the folder), and why; 0 when none.
     Failure preset;
     // Found below a folder argument: a file that does not begin with "MZ" is then no program
     // image and skipped, not failed.
     bool found = false;
+    // A device, pipe or socket: skipped, never opened.
+    bool special = false;
 };
 
 struct BatchPlan {
@@ -45,7 +47,8 @@ const char* BatchExtension(TextFormat format);
 
 // Lists the jobs of `inputs`: an argument that is a folder gives every regular file below it
 // (links, to files or folders, are not followed, nor update copies ending in ".QN" taken),
-// sorted by path; any other argument is an image itself, tried as given. An image reached twice
+// sorted by path, and a job for each device, pipe or socket and for each folder that cannot be
+// listed; any other argument is an image itself, tried as given. An image reached twice
 // (through two arguments) makes one job. `textFolder` holds the text files; `outputFolder`, when
 // not empty, the translated images of an import.
 BatchPlan PlanBatch(std::span<const std::filesystem::path> inputs,
@@ -58,6 +61,8 @@ enum class JobOutcome {
     NoTranslation,  // import: no text file for the image in the folder: skipped
     NotImage,       // a file found in a folder that does not begin with "MZ": skipped
     Failed,
+    NotAFile,  // a device, pipe or socket: skipped without being opened
+    Unlisted,  // a folder that cannot be listed: failed (`failure` says why)
 };
 
 struct JobResult {
@@ -80,8 +85,9 @@ using BatchProgress = std::function<void(const BatchEvent& event, const JobResul
 
 // Runs every job on `threads` worker threads (0: one a processor), each taking the next job
 // not yet taken, with `options` (its notify and failure are replaced per job: notices are kept
-// in the job's result). Folders that a text file or an output lies in are created. Returns
-// one result a job, in the jobs' order. `progress` may be empty.
+// in the job's result). Folders that a text file or an output lies in are created, and those
+// of them that stay empty are removed at the end. Returns one result a job, in the jobs'
+// order. `progress` may be empty.
 std::vector<JobResult> RunBatch(std::span<const BatchJob> jobs, BatchDirection direction,
                                 const Options& options, unsigned threads,
                                 const BatchProgress& progress);

@@ -55,6 +55,11 @@ Result CheckLoadedTranslation(const ResourceSection& section, WalkOptions walk,
             auto line = lineOf.find(f.key);
             report.lines.push_back(line == lineOf.end() ? 0 : line->second);
         }
+        if (loaded.format == TextFormat::Lng && loaded.table.unendedLine != 0) {
+            report.findings.push_back(
+                Finding{CheckKind::UnendedLastLine, Severity::Warning, {}, {}, {}, {}});
+            report.lines.push_back(loaded.table.unendedLine);
+        }
     } catch (const std::bad_alloc&) {
         return kErrorOutOfMemory;
     }
@@ -66,8 +71,12 @@ Result CheckImage(const std::filesystem::path& imagePath,
                   CheckReport& report) {
     report = CheckReport();
     OpenedImage opened;
-    if (Result r = OpenImage(imagePath, opened); r != kSuccess)
-        return opened.view.data == nullptr ? kErrorFileNotFound : r;
+    if (Result r = OpenImage(imagePath, opened); r != kSuccess) {
+        Failure f = ImageFailure(imagePath, opened, r);
+        if (options.failure != nullptr)
+            *options.failure = f;
+        return f.code;
+    }
     if (Result r = CheckResourceTree(opened.section); r != kSuccess)
         return r;
     WalkOptions walk;
@@ -77,11 +86,14 @@ Result CheckImage(const std::filesystem::path& imagePath,
     loaded.format = ChosenFormat(options, translationPath);
     loaded.useFuzzy = options.useFuzzy;
     if (loaded.format == TextFormat::Po) {
-        if (Result r =
+        if (Failure f =
                 LoadPoTranslation(translationPath, opened.section, options, walk, loaded.catalog);
-            r != kSuccess)
-            return r;
-    } else if (Failure f = LoadLanguage(translationPath, loaded.table); f.code != kSuccess) {
+            f.code != kSuccess) {
+            if (options.failure != nullptr)
+                *options.failure = f;
+            return f.code;
+        }
+    } else if (Failure f = LoadLanguage(translationPath, loaded.table, {}); f.code != kSuccess) {
         if (options.failure != nullptr)
             *options.failure = f;
         return f.code;

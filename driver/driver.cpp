@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <new>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "driver/files.h"
@@ -56,17 +57,31 @@ FailureCause CauseOf(LanguageFileFault fault, Result systemCode) {
             return FailureCause::Utf16BigEndian;
         case LanguageFileFault::NoByteOrderMark:
             return FailureCause::NotUtf16;
+        case LanguageFileFault::CrLineEnds:
+            return FailureCause::CrLineEnds;
         default:
             return FailureCause::None;
     }
 }
 
-// Why a file could not be opened for reading: a folder is named as such, and a missing file
-// whose folder is missing too says so (the systems do not all tell the two apart).
+// A device, pipe or socket, links followed.
+bool IsSpecialFile(const std::filesystem::path& path) {
+    using std::filesystem::file_type;
+    std::error_code ec;
+    file_type type = std::filesystem::status(path, ec).type();
+    return type == file_type::block || type == file_type::character || type == file_type::fifo ||
+           type == file_type::socket;
+}
+
+// Why a file could not be opened for reading: a folder or a device is named as such, and a
+// missing file whose folder is missing too says so (the systems do not all tell the two
+// apart).
 FailureCause CauseOfReading(const std::filesystem::path& path, FailureCause cause) {
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec))
         return FailureCause::Folder;
+    if (IsSpecialFile(path))
+        return FailureCause::NotAFile;
     std::filesystem::path folder = path.parent_path();
     if (cause == FailureCause::NotFound && !folder.empty() &&
         !std::filesystem::exists(folder, ec) && !ec)
@@ -74,9 +89,8 @@ FailureCause CauseOfReading(const std::filesystem::path& path, FailureCause caus
     return cause;
 }
 
-// An output that could not be created: the draft is named when something else has its name;
-// otherwise the file asked for, whose folder is missing (a file being created cannot be) or
-// refuses it.
+}  // namespace
+
 Failure CreationFailure(Result code, const OutputPaths& paths, Result system) {
     FailureCause cause = CauseOf(system);
     if (cause == FailureCause::NameTaken)
@@ -84,7 +98,20 @@ Failure CreationFailure(Result code, const OutputPaths& paths, Result system) {
     return Fail(code, paths.file, cause == FailureCause::NotFound ? FailureCause::NoFolder : cause);
 }
 
-}  // namespace
+Failure ReadingFailure(Result code, const std::filesystem::path& path, Result system) {
+    return Fail(code, path, CauseOfReading(path, CauseOf(system)));
+}
+
+Failure ImageFailure(const std::filesystem::path& imagePath, const OpenedImage& opened,
+                     Result code) {
+    if (opened.reached)
+        return Fail(code, imagePath);
+    std::error_code ec;
+    bool empty = std::filesystem::is_regular_file(imagePath, ec) &&
+                 std::filesystem::file_size(imagePath, ec) == 0 && !ec;
+    return empty ? Fail(kErrorFileNotFound, imagePath, FailureCause::Empty)
+                 : ReadingFailure(kErrorFileNotFound, imagePath, code);
+}
 
 Result OpenImage(const std::filesystem::path& imagePath, OpenedImage& opened) {
     if (Result r = platform::MapWholeFile(imagePath, opened.view); r != kSuccess)
@@ -108,7 +135,7 @@ Result ReadImageForExport(const std::filesystem::path& imagePath, OpenedImage& o
     thread_local std::vector<uint8_t> buffer;  // the headers, then the resource section
     platform::File file;
     uint64_t size = 0;
-    if (Result r = platform::OpenForReading(imagePath, file); r != kSuccess)
+    if (Result r = platform::OpenRegularForReading(imagePath, file); r != kSuccess)
         return r;
     if (Result r = platform::GetSize(file, size); r != kSuccess)
         return r;
@@ -148,7 +175,8 @@ Result ReadImageForExport(const std::filesystem::path& imagePath, OpenedImage& o
     return OpenImage(imagePath, opened);
 }
 
-Failure LoadLanguage(const std::filesystem::path& languagePath, LanguageTable& table) {
+Failure LoadLanguage(const std::filesystem::path& languagePath, LanguageTable& table,
+                     const NoticeSink& notify) {
     Result code = kSuccess;
     LanguageFileFault fault;
     if (languagePath == kStandardStream) {
@@ -159,8 +187,13 @@ Failure LoadLanguage(const std::filesystem::path& languagePath, LanguageTable& t
     } else {
         fault = LoadLanguageFile(languagePath, table, code);
     }
-    if (fault == LanguageFileFault::None)
+    if (fault == LanguageFileFault::None) {
+        if (table.unendedLine != 0 && notify)
+            notify(Notice{NoticeKind::LastLineUnended,
+                          languagePath == kStandardStream ? u"-" : languagePath.u16string(),
+                          {table.unendedLine, 0}});
         return {};
+    }
     if (fault == LanguageFileFault::OutOfMemory)
         return Fail(kErrorOutOfMemory, languagePath);
     return Fail(kErrorOpenFailed, languagePath, CauseOfReading(languagePath, CauseOf(fault, code)));
@@ -253,11 +286,9 @@ Failure ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& he
     };
     Failure loadFailure;
     if (loaded.format == TextFormat::Po) {
-        if (Result r = LoadPoTranslation(languagePath, section, loading, options, loaded.catalog);
-            r != kSuccess)
-            loadFailure = Fail(r, languagePath);
+        loadFailure = LoadPoTranslation(languagePath, section, loading, options, loaded.catalog);
     } else {
-        loadFailure = LoadLanguage(languagePath, loaded.table);
+        loadFailure = LoadLanguage(languagePath, loaded.table, loading.notify);
     }
     if (loadFailure.code == kSuccess && choices.checkFirst) {
         CheckReport report;
@@ -295,6 +326,13 @@ Failure ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& he
     if (choices.addLanguage)
         if (Failure f = ChooseAddedLanguage(section, options); f.code != kSuccess)
             return f;
+    // A translation cut to fit is cut in each language's resource that takes it: said once.
+    std::set<std::u16string> cut;
+    if (notify)
+        options.notify = [&cut, &notify](const Notice& notice) {
+            if (notice.kind != NoticeKind::TextCut || cut.insert(notice.key).second)
+                notify(notice);
+        };
     options.targetRva = plan.targetRva;
     SectionWriter writer;
     // Room for the usual growth (translations a quarter longer than the texts they replace);
@@ -349,15 +387,8 @@ Failure Process(const std::filesystem::path& imagePath, const std::filesystem::p
     const bool import = outputPath != nullptr;
     OpenedImage opened;
     if (Result r = import ? OpenImage(imagePath, opened) : ReadImageForExport(imagePath, opened);
-        r != kSuccess) {
-        if (opened.reached)
-            return Fail(r, imagePath);
-        std::error_code ec;
-        bool empty = std::filesystem::is_regular_file(imagePath, ec) &&
-                     std::filesystem::file_size(imagePath, ec) == 0 && !ec;
-        return Fail(kErrorFileNotFound, imagePath,
-                    empty ? FailureCause::Empty : CauseOfReading(imagePath, CauseOf(r)));
-    }
+        r != kSuccess)
+        return ImageFailure(imagePath, opened, r);
     std::span<const uint8_t> image = opened.bytes;
     const pe::ImageHeaders& headers = opened.headers;
     pe::RebuildPlan plan;
@@ -391,8 +422,7 @@ Failure Process(const std::filesystem::path& imagePath, const std::filesystem::p
                 extra.pseudoExpand = options.pseudoExpand;
                 extra.language = LanguageNameOfId(kPseudoLanguage);
             }
-            Result r = ExportPo(section, walk, languagePath, extra);
-            return r == kSuccess ? Failure{} : Fail(r, languagePath);
+            return ExportPo(section, walk, languagePath, extra);
         }
         // A pseudo-translation holds one language's texts: other languages share their keys.
         if (!import && options.pseudoExpand && walk.languageFilter == kAllLanguages)
@@ -444,6 +474,10 @@ FailureText TextOfFailure(const Failure& failure) {
             return FailureText::TargetIsSource;
         case FailureCause::SeveralLanguages:
             return FailureText::SeveralLanguages;
+        case FailureCause::NotAFile:
+            return FailureText::NotAFile;
+        case FailureCause::CrLineEnds:
+            return FailureText::CrLineEnds;
     }
     switch (failure.code) {
         case kErrorFileNotFound:

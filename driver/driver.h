@@ -51,6 +51,8 @@ enum class FailureCause {
     NoTargetLanguage,
     TargetIsSource,
     SeveralLanguages,
+    NotAFile,    // the path names a device, a pipe or a socket, which is never read as an image
+    CrLineEnds,  // the language file's lines end in CR alone (code 110)
 };
 
 struct Failure {
@@ -88,6 +90,9 @@ enum class FailureText {
     NoTargetLanguage,
     TargetIsSource,
     SeveralLanguages,
+    // The dialog program says these with the system's text for their code.
+    NotAFile,
+    CrLineEnds,
 };
 
 // The sentence of a failure: its cause's, else its code's.

@@ -69,28 +69,36 @@ std::string Now() {
 
 // Writes a finished text file as export writes language files (through a draft put in place
 // once complete, a device or pipe directly).
-Result WriteTextFile(const std::filesystem::path& path, std::string_view text) {
+Failure WriteTextFile(const std::filesystem::path& path, std::string_view text) {
     std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
     Result created = kSuccess;
-    Result r = WriteOutput(ChosenOutput(path), std::span(&bytes, 1), created);
-    return r == kSuccess ? kSuccess : created != kSuccess ? kErrorOpenFailed : r;
+    OutputPaths output = ChosenOutput(path);
+    Result r = WriteOutput(output, std::span(&bytes, 1), created);
+    if (r == kSuccess)
+        return {};
+    if (created != kSuccess)
+        return CreationFailure(kErrorOpenFailed, output, created);
+    return Failure{r, FailureCause::None, path};
 }
 
-Result ReadPo(const std::filesystem::path& path, const Options& options, PoCatalog& catalog) {
+Failure ReadPo(const std::filesystem::path& path, const Options& options, PoCatalog& catalog) {
     std::vector<uint8_t> bytes;
     uint64_t length = kMaxPoFileSize + 1;
-    if (!ReadWholeFile(path, bytes, length) || length > kMaxPoFileSize)
-        return kErrorOpenFailed;
+    if (!ReadWholeFile(path, bytes, length) || length > kMaxPoFileSize) {
+        platform::File file;
+        Result system = platform::OpenForReading(path, file);
+        return ReadingFailure(kErrorOpenFailed, path, system);
+    }
     PoError error = ParsePo(
         std::string_view(reinterpret_cast<const char*>(bytes.data()), static_cast<size_t>(length)),
         catalog);
     if (error.problem == PoProblem::None)
-        return kSuccess;
+        return {};
     if (options.notify)
         options.notify(Notice{NoticeKind::PoSyntax,
                               path.u16string(),
                               {error.line, static_cast<uint64_t>(error.problem)}});
-    return kErrorInvalidData;
+    return Failure{kErrorInvalidData, FailureCause::None, path};
 }
 
 // The language id the PO's "Language" names: kNoLanguageOverride without one; 13 (said) for
@@ -109,10 +117,34 @@ Result TargetLanguageOf(const PoCatalog& catalog, const Options& options, uint32
 }
 
 // An image opened, its resource tree checked.
-Result Open(const std::filesystem::path& path, OpenedImage& image) {
+Failure Open(const std::filesystem::path& path, OpenedImage& image) {
     if (Result r = OpenImage(path, image); r != kSuccess)
-        return image.view.data == nullptr ? kErrorFileNotFound : r;
-    return CheckResourceTree(image.section);
+        return ImageFailure(path, image, r);
+    if (Result r = CheckResourceTree(image.section); r != kSuccess)
+        return Failure{r, FailureCause::None, path};
+    return {};
+}
+
+// Refuses an output of convert that would be written over one of its inputs, whatever the
+// paths' spelling (through a link too), a folder and a read-only file, as export does.
+Failure CheckConvertOutput(const std::filesystem::path& from, const std::filesystem::path* image,
+                           const std::filesystem::path& to) {
+    OutputPaths output = ChosenOutput(to);
+    if (output.kind == OutputKind::Stream)
+        return {};
+    for (const std::filesystem::path* out : {&output.file, &output.draft}) {
+        if (platform::SameFile(from, *out))
+            return Failure{kErrorSharingViolation, FailureCause::OverwritesLanguageFile, to};
+        if (image != nullptr && platform::SameFile(*image, *out))
+            return Failure{kErrorSharingViolation, FailureCause::OverwritesImage, to};
+    }
+    std::error_code ec;
+    std::filesystem::file_status status = std::filesystem::status(output.file, ec);
+    if (!ec && status.type() == std::filesystem::file_type::directory)
+        return Failure{kErrorOpenFailed, FailureCause::Folder, to};
+    if (!ec && IsReadOnly(status))
+        return Failure{kErrorAccessDenied, FailureCause::ReadOnly, to};
+    return {};
 }
 
 }  // namespace
@@ -152,8 +184,8 @@ PoExport MakePoExport(const std::filesystem::path& imagePath) {
     return extra;
 }
 
-Result ExportPo(const ResourceSection& section, WalkOptions walk,
-                const std::filesystem::path& poPath, const PoExport& extra) {
+Failure ExportPo(const ResourceSection& section, WalkOptions walk,
+                 const std::filesystem::path& poPath, const PoExport& extra) {
     if (walk.languageFilter == kAllLanguages)
         walk.languageFilter = ChooseSourceLanguage(section, walk);
     PoHeader header;
@@ -177,17 +209,17 @@ Result ExportPo(const ResourceSection& section, WalkOptions walk,
     return WriteTextFile(poPath, writer.out);
 }
 
-Result LoadPoTranslation(const std::filesystem::path& poPath, const ResourceSection& section,
-                         const Options& options, WalkOptions& walk, PoCatalog& catalog) {
-    if (Result r = ReadPo(poPath, options, catalog); r != kSuccess)
-        return r;
+Failure LoadPoTranslation(const std::filesystem::path& poPath, const ResourceSection& section,
+                          const Options& options, WalkOptions& walk, PoCatalog& catalog) {
+    if (Failure f = ReadPo(poPath, options, catalog); f.code != kSuccess)
+        return f;
     uint32_t sourceLanguage;
     if (options.languageFilter == kAllLanguages && PoSourceLanguage(catalog, sourceLanguage))
         walk.languageFilter = sourceLanguage;
     if (options.targetLanguage != kNoLanguageOverride)
         walk.languageOverride = options.targetLanguage;
     else if (Result r = TargetLanguageOf(catalog, options, walk.languageOverride); r != kSuccess)
-        return r;
+        return Failure{r, FailureCause::None, poPath};
 
     uint64_t fuzzy = 0;
     for (const PoEntry& entry : catalog.entries)
@@ -209,7 +241,7 @@ Result LoadPoTranslation(const std::filesystem::path& poPath, const ResourceSect
     });
     if (changed > 0)
         Say(walk, Notice{NoticeKind::SourceTextsChanged, {}, {changed, 0}});
-    return kSuccess;
+    return {};
 }
 
 Result HarvestTranslation(const std::filesystem::path& original,
@@ -217,10 +249,10 @@ Result HarvestTranslation(const std::filesystem::path& original,
                           const std::filesystem::path& poPath, const Options& options) {
     try {
         OpenedImage source, target;
-        if (Result r = Open(original, source); r != kSuccess)
-            return r;
-        if (Result r = Open(translated, target); r != kSuccess)
-            return r;
+        if (Failure f = Open(original, source); f.code != kSuccess)
+            return f.code;
+        if (Failure f = Open(translated, target); f.code != kSuccess)
+            return f.code;
         if (platform::SameFile(original, poPath) || platform::SameFile(translated, poPath))
             return kErrorSharingViolation;
         WalkOptions walk;
@@ -251,8 +283,8 @@ Result HarvestTranslation(const std::filesystem::path& original,
         extra.translations = &lookup;
         extra.language = LanguageNameOfId(language);
         walk.languageFilter = options.languageFilter;
-        if (Result r = ExportPo(source.section, walk, poPath, extra); r != kSuccess)
-            return r;
+        if (Failure f = ExportPo(source.section, walk, poPath, extra); f.code != kSuccess)
+            return f.code;
         for (const std::u16string& key : order)
             if (!seen.count(key))
                 Say(walk, Notice{NoticeKind::KeyInOneImage, key, {1, 0}});
@@ -262,56 +294,71 @@ Result HarvestTranslation(const std::filesystem::path& original,
     }
 }
 
-Result ConvertTranslation(const std::filesystem::path& from, const std::filesystem::path& to,
-                          const std::filesystem::path* image, const Options& options) {
+namespace {
+
+Failure Convert(const std::filesystem::path& from, const std::filesystem::path& to,
+                const std::filesystem::path* image, const Options& options) {
     TextFormat in = FormatOfPath(from);
     TextFormat out = ChosenFormat(options, to);
-    try {
-        if (in == TextFormat::Lng && out == TextFormat::Po && image != nullptr) {
-            LanguageTable table;
-            if (Failure f = LoadLanguage(from, table); f.code != kSuccess)
-                return f.code;
-            uint32_t language;
-            if (Result r = ReadLanguageOverride(table, language); r != kSuccess)
-                return r;
-            OpenedImage opened;
-            if (Result r = Open(*image, opened); r != kSuccess)
-                return r;
-            TextSource values = LanguageFileSource(table);
-            PoExport extra = MakePoExport(*image);
-            extra.translations = &values;
-            if (language != kNoLanguageOverride)
-                extra.language = LanguageNameOfId(language);
-            WalkOptions walk;
-            walk.languageFilter = options.languageFilter;
-            walk.notify = options.notify;
-            return ExportPo(opened.section, walk, to, extra);
-        }
-        if (in == TextFormat::Po && out == TextFormat::Lng) {
-            PoCatalog catalog;
-            if (Result r = ReadPo(from, options, catalog); r != kSuccess)
-                return r;
-            uint32_t language;
-            if (Result r = TargetLanguageOf(catalog, options, language); r != kSuccess)
-                return r;
-            std::u16string lines;
-            if (language != kNoLanguageOverride) {
-                lines = u"LANG=";
-                AppendDecimal(lines, language);
-                lines += u"\r\n";
-            }
-            for (const PoEntry& entry : catalog.entries)
-                if (entry.hasContext && !entry.str.empty() && (options.useFuzzy || !entry.fuzzy))
-                    AppendLanguageLine(lines, TextItem{entry.context, entry.str, {}, 0, nullptr});
-            std::vector<uint8_t> bytes = {0xFF, 0xFE};
-            AppendUnitsLE(bytes, lines);
-            return WriteTextFile(
-                to, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-        }
-        return kErrorInvalidParameter;
-    } catch (const std::bad_alloc&) {
-        return kErrorOutOfMemory;
+    if (Failure f = CheckConvertOutput(from, image, to); f.code != kSuccess)
+        return f;
+    if (in == TextFormat::Lng && out == TextFormat::Po && image != nullptr) {
+        LanguageTable table;
+        if (Failure f = LoadLanguage(from, table, options.notify); f.code != kSuccess)
+            return f;
+        uint32_t language;
+        if (Result r = ReadLanguageOverride(table, language); r != kSuccess)
+            return Failure{r, FailureCause::None, from};
+        OpenedImage opened;
+        if (Failure f = Open(*image, opened); f.code != kSuccess)
+            return f;
+        TextSource values = LanguageFileSource(table);
+        PoExport extra = MakePoExport(*image);
+        extra.translations = &values;
+        if (language != kNoLanguageOverride)
+            extra.language = LanguageNameOfId(language);
+        WalkOptions walk;
+        walk.languageFilter = options.languageFilter;
+        walk.notify = options.notify;
+        return ExportPo(opened.section, walk, to, extra);
     }
+    if (in == TextFormat::Po && out == TextFormat::Lng) {
+        PoCatalog catalog;
+        if (Failure f = ReadPo(from, options, catalog); f.code != kSuccess)
+            return f;
+        uint32_t language;
+        if (Result r = TargetLanguageOf(catalog, options, language); r != kSuccess)
+            return Failure{r, FailureCause::None, from};
+        std::u16string lines;
+        if (language != kNoLanguageOverride) {
+            lines = u"LANG=";
+            AppendDecimal(lines, language);
+            lines += u"\r\n";
+        }
+        for (const PoEntry& entry : catalog.entries)
+            if (entry.hasContext && !entry.str.empty() && (options.useFuzzy || !entry.fuzzy))
+                AppendLanguageLine(lines, TextItem{entry.context, entry.str, {}, 0, nullptr});
+        std::vector<uint8_t> bytes = {0xFF, 0xFE};
+        AppendUnitsLE(bytes, lines);
+        return WriteTextFile(
+            to, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    }
+    return Failure{kErrorInvalidParameter, FailureCause::None, {}};
+}
+
+}  // namespace
+
+Result ConvertTranslation(const std::filesystem::path& from, const std::filesystem::path& to,
+                          const std::filesystem::path* image, const Options& options) {
+    Failure failure;
+    try {
+        failure = Convert(from, to, image, options);
+    } catch (const std::bad_alloc&) {
+        failure = Failure{kErrorOutOfMemory, FailureCause::None, {}};
+    }
+    if (options.failure != nullptr)
+        *options.failure = failure;
+    return failure.code;
 }
 
 }  // namespace quelvar

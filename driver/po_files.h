@@ -29,15 +29,16 @@ struct PoExport {
 PoExport MakePoExport(const std::filesystem::path& imagePath);
 
 // Writes the PO file of the texts of `section` in the walk's language, or in the language
-// chosen for it when the walk takes all. Returns as ProcessImage's export.
-Result ExportPo(const ResourceSection& section, WalkOptions walk,
-                const std::filesystem::path& poPath, const PoExport& extra);
+// chosen for it when the walk takes all. Returns what failed, as ProcessImage's export.
+Failure ExportPo(const ResourceSection& section, WalkOptions walk,
+                 const std::filesystem::path& poPath, const PoExport& extra);
 
 // Loads a PO file for import into `catalog` and sets the walk's language (the file's source
 // language unless `options` names one) and new language id (its "Language"). Says skipped
-// fuzzy entries and msgids that differ from the section's texts. Returns 0, 110 when the file
-// cannot be read, or 13 for a malformed file or an unknown language (both said).
-Result LoadPoTranslation(const std::filesystem::path& poPath, const ResourceSection& section,
-                         const Options& options, WalkOptions& walk, PoCatalog& catalog);
+// fuzzy entries and msgids that differ from the section's texts. Returns what failed: 110 when
+// the file cannot be read (with the cause), or 13 for a malformed file or an unknown language
+// (both said).
+Failure LoadPoTranslation(const std::filesystem::path& poPath, const ResourceSection& section,
+                          const Options& options, WalkOptions& walk, PoCatalog& catalog);
 
 }  // namespace quelvar

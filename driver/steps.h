@@ -7,6 +7,7 @@
 
 #include "base/result.h"
 #include "driver/driver.h"
+#include "driver/files.h"
 #include "exchange/language_file.h"
 #include "exchange/po.h"
 #include "pe/headers.h"
@@ -38,8 +39,22 @@ Result OpenImage(const std::filesystem::path& imagePath, OpenedImage& opened);
 Result ReadImageForExport(const std::filesystem::path& imagePath, OpenedImage& opened);
 constexpr size_t kReadSectionLimit = 1 << 20;
 
-// Loads a language file, "-" being standard input. Returns what failed, if anything.
-Failure LoadLanguage(const std::filesystem::path& languagePath, LanguageTable& table);
+// The failure of an image that OpenImage or ReadImageForExport refused with `code`: the image's
+// own, or when it could not be read, why (missing, empty, a folder, a device).
+Failure ImageFailure(const std::filesystem::path& imagePath, const OpenedImage& opened,
+                     Result code);
+// A file that could not be opened for reading (the system's reason `system`), failing with
+// `code`: the cause names a missing file or folder, a folder, a device.
+Failure ReadingFailure(Result code, const std::filesystem::path& path, Result system);
+// An output that could not be created (the system's reason `system`), failing with `code`: the
+// draft is named when something else has its name; otherwise the file asked for, whose folder
+// is missing or refuses it.
+Failure CreationFailure(Result code, const OutputPaths& paths, Result system);
+
+// Loads a language file, "-" being standard input. Returns what failed, if anything; a last
+// line without a line break, which is not read, is said to `notify`.
+Failure LoadLanguage(const std::filesystem::path& languagePath, LanguageTable& table,
+                     const NoticeSink& notify);
 
 // The pseudo-translation of an exported text into `out`; false for a font, which is no text
 // to translate.

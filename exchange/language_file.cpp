@@ -208,6 +208,9 @@ bool ParseLanguageFile(const uint8_t* bytes, size_t length, LanguageTable& table
     std::vector<Equals> equals;
     const size_t mask = table.slots.size() - 1;
     size_t start = 0;
+    size_t lines = 0;
+    table.unendedLine = 0;
+    table.crLineEnds = false;
     while (start < total) {
         constexpr size_t kNone = SIZE_MAX;
         size_t textEnd = kNone;
@@ -230,8 +233,14 @@ bool ParseLanguageFile(const uint8_t* bytes, size_t length, LanguageTable& table
                 break;
             }
         }
-        if (i == total)
-            break;  // the last line has no LF
+        if (i == total) {
+            // The last line has no LF and is not read; a file without any LF whose lines
+            // end in CR alone is told apart.
+            table.crLineEnds = start == 0 && FindUnit(units, u'\r', 0) < total;
+            table.unendedLine = lines + 1;
+            break;
+        }
+        ++lines;
         size_t lineStart = start;
         start = i + 1;
         if (i > lineStart && units[lineStart] == kTableEnd)
@@ -281,9 +290,11 @@ LanguageFileFault ParseLoaded(const uint8_t* bytes, size_t length, LanguageTable
         fault != LanguageFileFault::None)
         return fault;
     try {
-        // Past the mark, only a file too large for the table's positions is refused.
-        return ParseLanguageFile(bytes, length, table) ? LanguageFileFault::None
-                                                       : LanguageFileFault::OutOfMemory;
+        // Past the mark, only a file too large for the table's positions is refused, and one
+        // whose lines end in CR alone: it would apply nothing without a word.
+        if (!ParseLanguageFile(bytes, length, table))
+            return LanguageFileFault::OutOfMemory;
+        return table.crLineEnds ? LanguageFileFault::CrLineEnds : LanguageFileFault::None;
     } catch (const std::bad_alloc&) {
         return LanguageFileFault::OutOfMemory;
     }

@@ -51,6 +51,10 @@ struct LanguageTable {
     std::vector<LanguageEntry> keys;           // in the order of their first lines
     std::vector<LanguageSlot> slots;
     size_t entries = 0;  // keys.size()
+    // The number of a last line that holds text but no LF, which is not read; 0 when none.
+    size_t unendedLine = 0;
+    // The file holds CR but no LF: its lines end in CR alone, and it reads as no line at all.
+    bool crLineEnds = false;
 };
 
 // Reads a whole file: at most `length` bytes on entry, the number read on return. The buffer
@@ -68,6 +72,7 @@ enum class LanguageFileFault {
     Utf16BigEndian,   // UTF-16 big-endian text, with the mark FE FF
     NoByteOrderMark,  // anything else that does not begin with FF FE
     OutOfMemory,
+    CrLineEnds,  // its lines end in CR alone (see LanguageTable::crLineEnds)
 };
 
 // What the bytes of a file that does not begin with FF FE look like.

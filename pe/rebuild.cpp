@@ -147,6 +147,9 @@ void PatchInPlace(const ImageHeaders& headers, const RebuildPlan& plan, uint32_t
     }
     if (length != resource.virtualSize)
         Store32(o + resource.header + kVirtualSizeField, length);
+    // The data directory's Size describes the resource data as the other placements do: the
+    // whole rebuilt section, which starts where the directory does.
+    Store32(o + DirectoryEntryOffset(headers, kResourceDirectory) + 4, length);
 }
 
 bool PatchMove(const ImageHeaders& headers, const RebuildPlan& plan, uint32_t length,

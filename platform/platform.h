@@ -40,6 +40,9 @@ struct FileView {
 
 // Opens an existing file for reading (others may read it too).
 Result OpenForReading(const std::filesystem::path& path, File& file);
+// Opens an existing regular file for reading, as an image is read: a device, pipe or socket
+// fails with 2 at once (a pipe is not waited for), a folder with 5.
+Result OpenRegularForReading(const std::filesystem::path& path, File& file);
 // Creates a file for writing, replacing an existing one of that name.
 Result CreateForWriting(const std::filesystem::path& path, File& file);
 // Creates a new file for writing. Fails with 80 when anything has that name, a symbolic link
@@ -61,7 +64,8 @@ Result ReadBytes(File& file, void* buffer, size_t length, size_t& bytesRead);
 Result ReadAt(File& file, uint64_t offset, void* buffer, size_t length, size_t& bytesRead);
 // Writes all `length` bytes at the file position or fails (29 or the disk-full code).
 Result WriteBytes(File& file, const void* bytes, size_t length);
-// Maps a whole existing file read-only. An empty file gives 2: there is nothing to map.
+// Maps a whole existing regular file read-only (opened as OpenRegularForReading opens it). An
+// empty file gives 2: there is nothing to map.
 Result MapWholeFile(const std::filesystem::path& path, FileView& view);
 // Maps the whole of an open file, which the view then holds. On failure (an empty file, a pipe)
 // the file stays open and unread.

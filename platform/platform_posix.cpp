@@ -78,6 +78,22 @@ Result OpenForReading(const std::filesystem::path& path, File& file) {
     return kSuccess;
 }
 
+Result OpenRegularForReading(const std::filesystem::path& path, File& file) {
+    // Without O_NONBLOCK, opening a pipe would wait for a writer.
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return FromErrno(errno, kErrorOpenFailed);
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return S_ISDIR(st.st_mode) ? kErrorAccessDenied : kErrorFileNotFound;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    file = File();
+    file.handle = fd;
+    return kSuccess;
+}
+
 Result CreateForWriting(const std::filesystem::path& path, File& file) {
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
@@ -213,7 +229,7 @@ Result WriteBytes(File& file, const void* bytes, size_t length) {
 
 Result MapWholeFile(const std::filesystem::path& path, FileView& view) {
     File file;
-    if (Result r = OpenForReading(path, file); r != kSuccess)
+    if (Result r = OpenRegularForReading(path, file); r != kSuccess)
         return r;
     return MapOpenFile(file, view);
 }

@@ -57,6 +57,16 @@ Result OpenForReading(const std::filesystem::path& path, File& file) {
     return kSuccess;
 }
 
+Result OpenRegularForReading(const std::filesystem::path& path, File& file) {
+    File opened;
+    if (Result r = OpenForReading(path, opened); r != kSuccess)
+        return r;
+    if (GetFileType(AsHandle(opened.handle)) != FILE_TYPE_DISK)
+        return kErrorFileNotFound;  // a device, a pipe or a console
+    file = std::move(opened);
+    return kSuccess;
+}
+
 Result CreateForWriting(const std::filesystem::path& path, File& file) {
     HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0,
                            nullptr);
@@ -170,7 +180,7 @@ Result WriteBytes(File& file, const void* bytes, size_t length) {
 
 Result MapWholeFile(const std::filesystem::path& path, FileView& view) {
     File file;
-    if (OpenForReading(path, file) != kSuccess)
+    if (OpenRegularForReading(path, file) != kSuccess)
         return kErrorFileNotFound;
     return MapOpenFile(file, view);
 }

@@ -1,7 +1,9 @@
 // quelvar-cli as a user runs it: exit statuses, the one-line failure message, default paths,
 // and the replacement of the image.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -152,11 +154,13 @@ TEST(Cli, ManualPageNamesTheOptionsOfHelp) {
 }
 
 // The cut of a translation that a string table entry cannot hold is said, with its key.
+// Said once, although the block of each language is cut.
 TEST(Cli, CutTranslationIsSaid) {
     test::TempDir dir;
     test::WriteFileBytes(
         dir / "app.exe",
-        test::BuildImage({{test::Id(6), test::Id(1), 1033, test::StringBlock({u"a", u"b"})}}));
+        test::BuildImage({{test::Id(6), test::Id(1), 1033, test::StringBlock({u"a", u"b"})},
+                          {test::Id(6), test::Id(1), 1031, test::StringBlock({u"c", u"d"})}}));
     test::WriteFileBytes(dir / "de.lng",
                          test::LanguageFile(u"6.1.1=" + std::u16string(70000, u'x') + u"\r\n"));
     CliRun r = Cli("import app.exe de.lng -o out.exe", dir);
@@ -300,11 +304,30 @@ TEST(Cli, MessagesNameTheFileAndTheCause) {
     test::WriteFileBytes(dir / "be.lng",
                          {0xFE, 0xFF, 0, 'L', 0, 'A', 0, 'N', 0, 'G', 0, '=', 0, '1', 0, '\n'});
     std::filesystem::create_directory(dir / "folder");
+    test::WriteFileBytes(dir / "cr.lng", test::LanguageFile(u"LANG=1\r6.1.1=x\r"));
+    test::WriteFileBytes(dir / "ro.lng", test::LanguageFile(u""));
+    std::filesystem::permissions(dir / "ro.lng", std::filesystem::perms::owner_read);
+    test::WriteFileBytes(dir / "de.po", {'#', '\n'});
     struct Case {
         const char* args;
         const char* message;
         const char* convert;  // the conversion the message proposes, "" for none
     } cases[] = {
+        {"export /dev/zero", "export failed: /dev/zero: a device, pipe or socket, not a file", ""},
+        {"check /dev/zero ro.lng", "check failed: /dev/zero: a device, pipe or socket", ""},
+        {"import app.exe cr.lng -o out.exe",
+         "import failed: cr.lng: the language file's lines end in CR alone", ""},
+        {"export app.exe ro.lng", "export failed: ro.lng: the file is read-only (error 5)", ""},
+        {"convert missing.lng x.po --image app.exe",
+         "convert failed: missing.lng: no such file (error 110)", ""},
+        {"convert missing.po x.lng", "convert failed: missing.po: no such file (error 110)", ""},
+        {"convert de.po none/x.lng", "convert failed: none/x.lng: no such folder (error 110)", ""},
+        {"convert empty.lng x.po --image app.exe",
+         "convert failed: empty.lng: the file is empty (error 110)", ""},
+        {"convert ro.lng x.po --image missing.exe",
+         "convert failed: missing.exe: no such file (error 2)", ""},
+        {"convert u8.lng x.po --image app.exe", "u8.lng: the language file is UTF-8 text;",
+         "iconv -f UTF-8 -t UTF-16 u8.lng > u8.utf16.lng"},
         {"export missing.exe", "export failed: missing.exe: no such file (error 2)", ""},
         {"export empty.exe", "export failed: empty.exe: the file is empty (error 2)", ""},
         {"import app.exe missing.lng -o out.exe",
@@ -344,6 +367,83 @@ TEST(Cli, MessagesNameTheFileAndTheCause) {
             << c.convert;
         EXPECT_EQ(test::ReadResources(test::ReadFileBytes(dir / "out.exe"))[0].language, u"1");
     }
+}
+
+// Descriptors 0 to 2 closed by the caller: warnings do not go into the language file, nor is
+// the image read as standard input.
+TEST(Cli, ClosedStandardDescriptors) {
+    test::TempDir dir;
+    test::WriteFileBytes(
+        dir / "app.exe",
+        test::BuildImage({{test::Id(5), test::Id(1), 1033, test::CaptionDialog(u"A")},
+                          {test::Id(5), test::Id(1), 1031, test::CaptionDialog(u"B")}}));
+    ASSERT_EQ(Cli("export app.exe expected.lng -q", dir).status, 0);
+    EXPECT_EQ(Sh("\"$Q\" export app.exe out.lng 2>&-", dir).status, 0);
+    EXPECT_EQ(test::ReadFileBytes(dir / "out.lng"), test::ReadFileBytes(dir / "expected.lng"));
+    CliRun r = Sh("\"$Q\" import app.exe - -o out.exe <&-", dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("standard input/output: the file is empty (error 110)"), std::string::npos)
+        << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.exe"));
+}
+
+// A last line without a line break is not read, and import and check say so; a file whose
+// lines end in CR alone is refused, by check too.
+TEST(Cli, LineEndsThatReadNothing) {
+    test::TempDir dir;
+    test::WriteFileBytes(
+        dir / "app.exe",
+        test::BuildImage({{test::Id(6), test::Id(1), 1033, test::StringBlock({u"a", u"b"})}}));
+    test::WriteFileBytes(dir / "last.lng", test::LanguageFile(u"6.1.0=x\r\n6.1.1=y"));
+    test::WriteFileBytes(dir / "cr.lng", test::LanguageFile(u"6.1.0=x\r6.1.1=y\r"));
+    const std::string unended =
+        "last.lng:2: the last line has no line break and is not read; end it with a line break\n";
+    CliRun r = Cli("import app.exe last.lng -o out.exe -q", dir);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "quelvar-cli: warning: " + unended);
+    EXPECT_EQ(Sh("\"$Q\" check app.exe last.lng >out.txt", dir).status, 0);
+    Bytes out = test::ReadFileBytes(dir / "out.txt");
+    EXPECT_EQ(std::string(out.begin(), out.end()),
+              "last.lng:2: warning: the last line has no line break and is not read; end it with "
+              "a line break\nlast.lng: 2 texts checked: 0 errors, 1 warnings\n");
+    for (const char* args : {"import app.exe cr.lng -o out2.exe", "check app.exe cr.lng"}) {
+        r = Cli(args, dir);
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_NE(r.err.find("cr.lng: the language file's lines end in CR alone"),
+                  std::string::npos)
+            << r.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "out2.exe"));
+}
+
+// convert refuses to write over its input or the image through a link, as export and import
+// do, and leaves them as they were.
+TEST(Cli, ConvertDoesNotWriteOverItsInputs) {
+    test::TempDir dir;
+    test::WriteFileBytes(dir / "app.exe", SampleImage());
+    Bytes lng = test::LanguageFile(u"LANG=1031\r\n");
+    test::WriteFileBytes(dir / "t.lng", lng);
+    ASSERT_EQ(Cli("convert t.lng t.po --image app.exe -q", dir).status, 0);
+    Bytes po = test::ReadFileBytes(dir / "t.po");
+    std::filesystem::create_symlink("t.lng", dir / "back.po");
+    std::filesystem::create_symlink("t.po", dir / "back.lng");
+    std::filesystem::create_symlink("app.exe", dir / "image.po");
+    for (auto [args, cause] :
+         {std::pair{"convert t.lng back.po --image app.exe",
+                    "back.po: the output would overwrite "
+                    "the language file being read"},
+          std::pair{"convert t.po back.lng",
+                    "back.lng: the output would overwrite the language "
+                    "file being read"},
+          std::pair{"convert t.lng image.po --image app.exe",
+                    "image.po: the output would overwrite the image being read"}}) {
+        CliRun r = Cli(args, dir);
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_NE(r.err.find(std::string(cause) + " (error 32)"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(test::ReadFileBytes(dir / "t.lng"), lng);
+    EXPECT_EQ(test::ReadFileBytes(dir / "t.po"), po);
+    EXPECT_EQ(test::ReadFileBytes(dir / "app.exe"), SampleImage());
 }
 
 // check finds an accelerator used twice in one menu level, names file, line and keys, and
@@ -591,6 +691,52 @@ TEST(Cli, BatchUsage) {
     CliRun r = Cli("export --batch --out d tree/app.exe tree/../tree/app.exe", dir);
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.err.find(": 1 images, 1 done"), std::string::npos) << r.err;
+}
+
+// What --batch meets besides images: a folder that cannot be listed fails (named alone too), a
+// device or pipe is skipped and counted without being opened, a folder without images gets
+// no output folder, and a name with a line break is quoted. A folder option that names a file
+// is refused before any work.
+TEST(Cli, BatchOddFiles) {
+    test::TempDir dir;
+    std::filesystem::create_directories(dir / "tree/locked");
+    std::filesystem::create_directories(dir / "tree/docs");
+    test::WriteFileBytes(dir / "tree/app.exe", SampleImage());
+    test::WriteFileBytes(dir / "tree/docs/readme.txt", {'h', 'i'});
+    test::WriteFileBytes(dir / "tree/line\nbreak.exe", {'M', 'Z'});
+    test::WriteFileBytes(dir / "tree/locked/hidden.exe", SampleImage());
+    ASSERT_EQ(mkfifo((dir / "tree/pipe").c_str(), 0666), 0);
+    std::filesystem::permissions(dir.path, std::filesystem::perms::all);
+    std::filesystem::permissions(dir / "tree/locked", std::filesystem::perms::none);
+    // Root lists any folder: the commands run as nobody then.
+    std::string as = geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+    CliRun r = Sh("timeout 20 " + as + "\"$Q\" export --batch --out d tree /dev/null -j 1", dir);
+    EXPECT_EQ(r.status, 1);
+    for (const char* said :
+         {"skipped tree/pipe: a device, pipe or socket, not a file\n",
+          "skipped /dev/null: a device, pipe or socket, not a file\n",
+          "export --batch: 2 images, 1 done, 0 skipped (no resources), 1 failed; 1 other files "
+          "are no program images; 2 devices or pipes skipped; 1 folders cannot be listed\n",
+          "quelvar-cli: listing a folder failed: tree/locked: access is denied (error 5)\n",
+          "quelvar-cli: export failed: \"tree/line\\nbreak.exe\": not a valid program image"})
+        EXPECT_NE(r.err.find(said), std::string::npos) << said << "\n" << r.err;
+    EXPECT_TRUE(std::filesystem::exists(dir / "d/app.exe.lng"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "d/docs"));
+    r = Sh(as + "\"$Q\" export --batch --out d2 tree/locked", dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(": 0 images, 0 done, 0 skipped (no resources), 0 failed; 1 folders "
+                         "cannot be listed\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "d2"));
+
+    for (const char* args : {"export --batch --out tree/app.exe tree/docs",
+                             "import --batch --from tree/app.exe tree/docs",
+                             "import --batch --from d -o tree/app.exe tree/docs"}) {
+        EXPECT_EQ(Cli(args, dir).status, 2) << args;
+        EXPECT_EQ(test::ReadFileBytes(dir / "tree/app.exe"), SampleImage()) << args;
+    }
+    std::filesystem::permissions(dir / "tree/locked", std::filesystem::perms::owner_all);
 }
 
 // On a terminal the progress line is rewritten in place and wiped before the summary.

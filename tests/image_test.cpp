@@ -148,6 +148,7 @@ TEST_F(Driver, ImportRebuildsTheSectionAndPatchesSizes) {
     test::Put32(head, kOptional + 56, test::kResourceRva + p);
     test::Put32(head, kRsrcHeader + 8, n);
     test::Put32(head, kRsrcHeader + 16, p);
+    test::Put32(head, kOptional + 96 + 8 * 2 + 4, n);  // the resource directory's Size
     EXPECT_EQ(outHead, head);
     // The overlay follows the new section byte for byte; the padding is zero.
     ASSERT_EQ(out.size(), test::kResourceRawPointer + p + overlay.size());

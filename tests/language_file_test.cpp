@@ -359,5 +359,23 @@ TEST(LanguageFile, LargeFilesIndexInLinearTime) {
     EXPECT_EQ(found, 100000u);
 }
 
+// A last line without LF is not read and its number kept, to be said; a file without any LF
+// whose lines end in CR alone, which reads as no line at all, is told apart.
+TEST(LanguageFile, LinesThatAreNotRead) {
+    struct Case {
+        std::u16string_view text;
+        size_t unendedLine;
+        bool crLineEnds;
+    } cases[] = {
+        {u"a=1\r\nb=2\r\n", 0, false}, {u"a=1\r\nb=2", 2, false}, {u"a=1\nb\n\nc=", 4, false},
+        {u"a=1\rb=2\r", 1, true},      {u"a=1", 1, false},        {u"", 0, false},
+    };
+    for (const Case& c : cases) {
+        LanguageTable t = Parse(c.text);
+        EXPECT_EQ(t.unendedLine, c.unendedLine) << ToUtf8(c.text);
+        EXPECT_EQ(t.crLineEnds, c.crLineEnds) << ToUtf8(c.text);
+    }
+}
+
 }  // namespace
 }  // namespace quelvar

@@ -120,9 +120,22 @@ struct Layout : ::testing::Test {
         test::WriteFileBytes(language, test::LanguageFile(lang));
         return ProcessImage(image, language, &copy, filter);
     }
+    // Whatever the layout, the resource data directory describes the rebuilt section.
     Bytes Translated(const Bytes& img, std::u16string_view lang, uint32_t filter = kAllLanguages) {
         EXPECT_EQ(Import(img, lang, filter), kSuccess);
-        return std::filesystem::exists(copy) ? test::ReadFileBytes(copy) : Bytes();
+        if (!std::filesystem::exists(copy))
+            return {};
+        Bytes out = test::ReadFileBytes(copy);
+        uint32_t rva = Get32(out, Of(out).directories + 16);
+        size_t found = 0;
+        for (const Section& s : Sections(out)) {
+            if (s.rva != rva)
+                continue;
+            ++found;
+            EXPECT_EQ(Get32(out, Of(out).directories + 20), s.virtualSize) << s.name;
+        }
+        EXPECT_EQ(found, 1u);
+        return out;
     }
     std::u16string Export(const Bytes& img, uint32_t filter = kAllLanguages) {
         test::WriteFileBytes(image, img);
@@ -395,6 +408,34 @@ TEST_F(Layout, RealImages) {
                 EXPECT_EQ(now[i].data, was[i].data) << i;
         }
     }
+}
+
+// Wine's libraries that hold only resources are rebuilt in place, every text made longer.
+TEST_F(Layout, ResourcesLastInRealImages) {
+    std::filesystem::path wine = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows";
+    size_t images = 0;
+    for (const char* name : {"lz32.dll", "mferror.dll", "shdoclc.dll"}) {
+        if (!std::filesystem::exists(wine / name))
+            continue;
+        SCOPED_TRACE(name);
+        ++images;
+        Bytes img = test::ReadFileBytes(wine / name);
+        std::u16string exported = Export(img), longer;
+        for (std::u16string_view rest = exported; !rest.empty();) {
+            std::u16string_view line = rest.substr(0, rest.find(u'\n') + 1);
+            rest.remove_prefix(line.size());
+            if (!line.ends_with(u"\r\n") || line.find(u".FONT=") != line.npos)
+                continue;
+            line.remove_suffix(2);
+            longer += std::u16string(line) + u" (longer)\r\n";
+        }
+        Bytes out = Translated(img, u"LANG=1031\r\n" + longer);
+        ASSERT_FALSE(out.empty());
+        EXPECT_EQ(Sections(out).size(), Sections(img).size());
+        EXPECT_GT(Sections(out).back().virtualSize, Sections(img).back().virtualSize);
+    }
+    if (images == 0)
+        GTEST_SKIP() << "Wine is not installed";
 }
 
 // Layouts that take the less common ways through the rebuild.
