@@ -39,6 +39,9 @@ enum class NoticeKind {
     // Import adding a language to an image of several languages without a source language:
     // `key` the languages' ids in decimal, separated by blanks; `counts[0]` their number.
     SeveralSourceLanguages,
+    // Import of a signed image (one with a certificate table): `counts[0]` 0 when the table
+    // was kept, its signature no longer matching the translated image, 1 when it was removed.
+    SignedImage,
 };
 
 struct Notice {

@@ -30,10 +30,11 @@ const char* kUsage =
     "                          [--language ID] [-q]\n"
     "       quelvar-cli import IMAGE LANGFILE [-o OUTPUT] [--language ID] [--format po|lng]\n"
     "                          [--lang-id ID] [--add-language] [--rtl | --no-rtl]\n"
-    "                          [--fuzzy] [--strict] [-q]\n"
+    "                          [--fuzzy] [--strict] [--unsign] [-q]\n"
     "       quelvar-cli import --batch --from DIR IMAGE|FOLDER... [-o OUTDIR] [-j N]\n"
     "                          [--format po|lng] [--language ID] [--lang-id ID]\n"
-    "                          [--add-language] [--rtl | --no-rtl] [--fuzzy] [-q]\n"
+    "                          [--add-language] [--rtl | --no-rtl] [--fuzzy] [--unsign]\n"
+    "                          [-q]\n"
     "       quelvar-cli convert FROM TO [--image IMAGE] [--fuzzy] [-q]\n"
     "       quelvar-cli check IMAGE TRANSLATION [--language ID] [--format text|json]\n"
     "       quelvar-cli pseudo IMAGE OUT.lng|OUT.po [--expand PERCENT] [--language ID] [-q]\n"
@@ -87,8 +88,12 @@ const char* kUsage =
     "-j N    --batch: work on N images at once (default: one a processor).\n"
     "convert  turns a language file into a PO file (the msgids from --image IMAGE) or a\n"
     "        PO file into a language file.\n"
-    "--strict  import: refuse a translation in which check finds errors (they are\n"
-    "        said as warnings and the import goes on without it).\n"
+    "--strict  import: refuse a translation in which check finds errors, a text too\n"
+    "        long for its string table entry among them (they are said as errors, and\n"
+    "        without --strict the import goes on).\n"
+    "--unsign  import: remove the signature (the certificate table) of a signed image,\n"
+    "        which no longer matches once translated; sign the new image again with\n"
+    "        osslsigncode sign (or signtool sign) instead to keep it signed.\n"
     "-q      says nothing on success (the status line goes to standard error).\n"
     "LANGFILE - is standard output for export and standard input for import.\n";
 
@@ -304,6 +309,15 @@ void Tell(const quelvar::Notice& notice) {
                          list.c_str());
             break;
         }
+        case quelvar::NoticeKind::SignedImage:
+            std::fputs(
+                n == 0 ? "quelvar-cli: warning: the image is signed and its signature no longer "
+                         "matches the translated image: sign it again (osslsigncode sign) "
+                         "or remove the signature with --unsign\n"
+                       : "quelvar-cli: the image's signature was removed (--unsign); sign "
+                         "the translated image to give it one again (osslsigncode sign)\n",
+                stderr);
+            break;
         case quelvar::NoticeKind::LanguageKeysCollide:
             std::fprintf(stderr,
                          "quelvar-cli: warning: the image's languages share their keys; language "
@@ -322,6 +336,7 @@ struct Command {
     uint32_t targetLanguage = quelvar::kNoLanguageOverride;
     bool useFuzzy = false;
     bool addLanguage = false;
+    bool unsign = false;
     quelvar::RightToLeft rightToLeft = quelvar::RightToLeft::ByLanguage;
     std::filesystem::path source, image;  // --source, --image; empty when not given
     bool quiet = false;
@@ -335,6 +350,7 @@ struct Command {
         options.targetLanguage = targetLanguage;
         options.useFuzzy = useFuzzy;
         options.addLanguage = addLanguage;
+        options.unsign = unsign;
         options.rightToLeft = rightToLeft;
         options.notify = Tell;
         options.failure = &failure;
@@ -405,16 +421,14 @@ int RunImport(const std::vector<std::filesystem::path>& args, const std::filesys
     if (args.size() != 2)
         return Usage("import takes IMAGE and LANGFILE");
     const std::filesystem::path& image = args[0];
-    // The errors check finds are said first (a translation from a pipe or standard input
-    // is not checked); --strict refuses them. The check shares the import's loading.
-    std::error_code ec;
+    // The errors check finds are said first, and --strict refuses them. The check shares the
+    // import's loading, so a translation from a pipe is read once for both.
     bool refused = false;
     quelvar::Options options = run.Options();
-    if (args[1] != quelvar::kStandardStream && std::filesystem::is_regular_file(args[1], ec))
-        options.checkFirst = [&](const quelvar::CheckReport& report) {
-            refused = quelvar::cli::WarnOfCheckErrors(Show(args[1]), report) > 0 && run.strict;
-            return !refused;
-        };
+    options.checkFirst = [&](const quelvar::CheckReport& report) {
+        refused = quelvar::cli::SayCheckErrors(Show(args[1]), report, run.strict) > 0 && run.strict;
+        return !refused;
+    };
     auto refusal = [] {
         std::fprintf(stderr,
                      "quelvar-cli: import refused: the translation has errors "
@@ -541,11 +555,13 @@ int Run(const std::vector<std::string>& argv) {
             if (!p.empty() || i + 1 >= argv.size())
                 return Usage((a + " takes one path").c_str());
             p = ToPath(argv[++i]);
-        } else if (a == "--add-language" || a == "--rtl" || a == "--no-rtl") {
+        } else if (a == "--add-language" || a == "--rtl" || a == "--no-rtl" || a == "--unsign") {
             if (command != "import")
                 return Usage((a + " belongs to import").c_str());
             if (a == "--add-language") {
                 run.addLanguage = true;
+            } else if (a == "--unsign") {
+                run.unsign = true;
             } else {
                 if (run.rightToLeft != quelvar::RightToLeft::ByLanguage)
                     return Usage("--rtl and --no-rtl exclude each other");

@@ -303,12 +303,16 @@ Failure ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& he
     writer.bytes.reserve(rawSize + rawSize / 4 + 65536);
     RebuildSection(section, ResourceHandlers(), options, source, writer);
     pe::UpdatedImage updated;
-    if (Result r = pe::BuildUpdatedImage(image, headers, plan, writer.bytes, updated);
+    if (Result r =
+            pe::BuildUpdatedImage(image, headers, plan, writer.bytes, updated, choices.unsign);
         r != kSuccess)
         return Fail(r, {});
     Result created = kSuccess;
     if (Result r = WriteOutput(output, updated.pieces, created); r != kSuccess)
         return created != kSuccess ? CreationFailure(r, output, created) : Fail(r, output.file);
+    pe::CertificateTable certificate;
+    if (options.notify && pe::FindCertificateTable(image, headers, certificate))
+        options.notify(Notice{NoticeKind::SignedImage, {}, {choices.unsign ? 1u : 0u, 0}});
     return {};
 }
 

@@ -136,6 +136,9 @@ struct Options {
     bool addLanguage = false;
     // Import: whether translated dialogs are laid out right to left.
     RightToLeft rightToLeft = RightToLeft::ByLanguage;
+    // Import: remove a signed image's certificate table, which the translation invalidates.
+    // Either way an import of a signed image says so (NoticeKind::SignedImage).
+    bool unsign = false;
     // Import: when set, the translation is first checked against the image's texts as
     // CheckImage checks it, with the file and the image loaded once for both, and the report
     // handed here; the import goes on only when it returns true, else it fails with 1223.
