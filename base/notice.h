@@ -30,9 +30,6 @@ enum class NoticeKind {
     FuzzySkipped,        // import: `counts[0]` fuzzy translations were not applied
     SourceTextsChanged,  // import: `counts[0]` applied translations have a msgid that differs
                          // from the program's text
-    // A PO file that cannot be read: `key` its path, `counts` = {line, PoProblem}.
-    PoSyntax,
-    UnknownLanguage,  // a language name (`key`) that no Windows language id stands for
     // Harvest: a key (`key`) found in only one image, `counts[0]` 0 for the original, 1 for
     // the translated build.
     KeyInOneImage,

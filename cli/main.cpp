@@ -139,6 +139,57 @@ std::string Conversion(const char* found, const char* from, const char* to,
     return text;
 }
 
+// The name of a file beside `path`, the extension replaced by `extension`.
+std::filesystem::path Beside(const std::filesystem::path& path, const char8_t* extension) {
+    std::filesystem::path other = path;
+    other.replace_filename(path.stem().u8string() + extension);
+    return other;
+}
+
+// What is wrong with a PO file, and how to mend it where a tool does.
+std::string PoProblemText(const quelvar::Failure& failure) {
+    using quelvar::PoProblem;
+    switch (failure.poProblem) {
+        case PoProblem::UnterminatedString:
+            return "the string has no closing quote";
+        case PoProblem::BadEscape:
+            return "a backslash stands before a letter that is no escape";
+        case PoProblem::BadUtf8:
+            return "the entry is not UTF-8 text";
+        case PoProblem::MsgstrBeforeMsgid:
+            return "msgstr or a string without msgid before it";
+        case PoProblem::MissingMsgstr:
+            return "the entry has no msgstr";
+        case PoProblem::DuplicateContext:
+            return "an earlier entry has this msgctxt";
+        case PoProblem::Plural:
+            return "a plural entry (msgid_plural, msgstr[n]); a program's resources have no plural "
+                   "forms";
+        case PoProblem::Compiled:
+            return "a compiled catalog (.mo), not a PO file; give the PO file it was made from, "
+                   "or turn it back into one with: msgunfmt " +
+                   ShellWord(failure.path) + " -o " +
+                   ShellWord(Beside(failure.path, u8".recovered.po"));
+        case PoProblem::Empty:
+            return "the PO file is empty: it lacks even the header entry (msgid \"\") that "
+                   "msgfmt requires";
+        case PoProblem::NoHeader:
+            return "the PO file has no header entry, or an empty one (msgid \"\" with fields "
+                   "such as Content-Type and Language), which msgfmt requires";
+        case PoProblem::Charset:
+            return "the PO file is " + failure.detail +
+                   " text; Quelvar reads UTF-8: convert it with: msgconv -t UTF-8 " +
+                   ShellWord(failure.path) + " -o " + ShellWord(Beside(failure.path, u8".utf8.po"));
+        case PoProblem::UnknownLanguage:
+            return "unknown language \"" + failure.detail +
+                   "\" in the Language field: give its language id with --lang-id ID";
+        case PoProblem::UnexpectedLine:
+        case PoProblem::None:
+            break;
+    }
+    return "the line is no keyword, string or comment";
+}
+
 std::string CauseText(const quelvar::Failure& failure) {
     using quelvar::FailureText;
     switch (quelvar::TextOfFailure(failure)) {
@@ -195,6 +246,8 @@ std::string CauseText(const quelvar::Failure& failure) {
             return "the file name is too long";
         case FailureText::NoResources:
             return "the image has no resources";
+        case FailureText::PoFile:
+            return PoProblemText(failure);
         case FailureText::Other:
             break;
     }
@@ -202,31 +255,13 @@ std::string CauseText(const quelvar::Failure& failure) {
 }
 
 int Fail(const char* what, const quelvar::Failure& failure) {
-    std::string file = failure.path.empty() ? "" : Show(failure.path) + ": ";
+    std::string file = failure.path.empty() ? ""
+                       : failure.line == 0
+                           ? Show(failure.path) + ": "
+                           : Show(failure.path) + ":" + std::to_string(failure.line) + ": ";
     std::fprintf(stderr, "quelvar-cli: %s failed: %s%s (error %u)\n", what, file.c_str(),
                  CauseText(failure).c_str(), static_cast<unsigned>(failure.code));
     return kExitFailed;
-}
-
-const char* PoProblemText(uint64_t problem) {
-    switch (static_cast<quelvar::PoProblem>(problem)) {
-        case quelvar::PoProblem::UnterminatedString:
-            return "the string has no closing quote";
-        case quelvar::PoProblem::BadEscape:
-            return "a backslash stands before a letter that is no escape";
-        case quelvar::PoProblem::BadUtf8:
-            return "the entry is not UTF-8";
-        case quelvar::PoProblem::MsgstrBeforeMsgid:
-            return "msgstr or a string without msgid before it";
-        case quelvar::PoProblem::MissingMsgstr:
-            return "the entry has no msgstr";
-        case quelvar::PoProblem::DuplicateContext:
-            return "an earlier entry has this msgctxt";
-        case quelvar::PoProblem::Plural:
-            return "plural forms cannot be imported into resources";
-        default:
-            return "the line is no keyword, string or comment";
-    }
 }
 
 // Says a notice on stderr.
@@ -281,16 +316,6 @@ void Tell(const quelvar::Notice& notice) {
                          "quelvar-cli: the program's texts changed since this file was made: "
                          "%llu translations are for other source texts; run msgmerge\n",
                          n);
-            break;
-        case quelvar::NoticeKind::PoSyntax:
-            std::fprintf(stderr, "quelvar-cli: %s:%llu: %s\n", key.c_str(), n,
-                         PoProblemText(notice.counts[1]));
-            break;
-        case quelvar::NoticeKind::UnknownLanguage:
-            std::fprintf(stderr,
-                         "quelvar-cli: unknown language \"%s\": give its language id with "
-                         "--lang-id ID\n",
-                         key.c_str());
             break;
         case quelvar::NoticeKind::KeyInOneImage:
             std::fprintf(stderr, "quelvar-cli: %s: only in the %s\n", key.c_str(),

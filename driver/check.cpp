@@ -77,10 +77,13 @@ Result CheckImage(const std::filesystem::path& imagePath,
     loaded.format = ChosenFormat(options, translationPath);
     loaded.useFuzzy = options.useFuzzy;
     if (loaded.format == TextFormat::Po) {
-        if (Result r =
-                LoadPoTranslation(translationPath, opened.section, options, walk, loaded.catalog);
-            r != kSuccess)
-            return r;
+        Failure f =
+            LoadPoTranslation(translationPath, opened.section, options, walk, loaded.catalog);
+        if (f.code != kSuccess) {
+            if (options.failure != nullptr)
+                *options.failure = f;
+            return f.code;
+        }
     } else if (Failure f = LoadLanguage(translationPath, loaded.table); f.code != kSuccess) {
         if (options.failure != nullptr)
             *options.failure = f;

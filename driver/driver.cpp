@@ -74,6 +74,14 @@ FailureCause CauseOfReading(const std::filesystem::path& path, FailureCause caus
     return cause;
 }
 
+}  // namespace
+
+FailureCause CauseOfReading(const std::filesystem::path& path, Result systemCode) {
+    return CauseOfReading(path, CauseOf(systemCode));
+}
+
+namespace {
+
 // An output that could not be created: the draft is named when something else has its name;
 // otherwise the file asked for, whose folder is missing (a file being created cannot be) or
 // refuses it.
@@ -253,9 +261,7 @@ Failure ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& he
     };
     Failure loadFailure;
     if (loaded.format == TextFormat::Po) {
-        if (Result r = LoadPoTranslation(languagePath, section, loading, options, loaded.catalog);
-            r != kSuccess)
-            loadFailure = Fail(r, languagePath);
+        loadFailure = LoadPoTranslation(languagePath, section, loading, options, loaded.catalog);
     } else {
         loadFailure = LoadLanguage(languagePath, loaded.table);
     }
@@ -448,6 +454,8 @@ FailureText TextOfFailure(const Failure& failure) {
             return FailureText::TargetIsSource;
         case FailureCause::SeveralLanguages:
             return FailureText::SeveralLanguages;
+        case FailureCause::PoFile:
+            return FailureText::PoFile;
     }
     switch (failure.code) {
         case kErrorFileNotFound:

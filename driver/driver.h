@@ -12,6 +12,7 @@
 #include "base/notice.h"
 #include "base/result.h"
 #include "checks/checks.h"
+#include "exchange/po.h"
 #include "resources/tree.h"
 
 namespace quelvar {
@@ -51,12 +52,16 @@ enum class FailureCause {
     NoTargetLanguage,
     TargetIsSource,
     SeveralLanguages,
+    PoFile,  // a PO file that cannot be used (code 13): `poProblem` says why, at `line`
 };
 
 struct Failure {
     Result code = kSuccess;
     FailureCause cause = FailureCause::None;
     std::filesystem::path path;  // the file the failure concerns; empty when none
+    uint64_t line = 0;           // the line of `path` it is at; 0 for none
+    PoProblem poProblem = PoProblem::None;
+    std::string detail = {};  // a PO file's charset or unknown language name (UTF-8)
 };
 
 // Which sentence says a failure: the front ends word each in their own language.
@@ -88,6 +93,7 @@ enum class FailureText {
     NoTargetLanguage,
     TargetIsSource,
     SeveralLanguages,
+    PoFile,  // what is wrong with a PO file: Failure::poProblem
 };
 
 // The sentence of a failure: its cause's, else its code's.

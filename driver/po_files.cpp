@@ -76,36 +76,49 @@ Result WriteTextFile(const std::filesystem::path& path, std::string_view text) {
     return r == kSuccess ? kSuccess : created != kSuccess ? kErrorOpenFailed : r;
 }
 
-Result ReadPo(const std::filesystem::path& path, const Options& options, PoCatalog& catalog) {
+// A PO file refused with 13 for `problem` at `line`.
+Failure PoFailure(const std::filesystem::path& path, PoProblem problem, uint64_t line,
+                  std::string detail = {}) {
+    Failure f{kErrorInvalidData, FailureCause::PoFile, path};
+    f.line = line;
+    f.poProblem = problem;
+    f.detail = std::move(detail);
+    return f;
+}
+
+// Reads and parses a PO file. A file that cannot be read fails with 110 and the reason (a
+// missing file, a folder); one that cannot be used with 13, its problem and line.
+Failure ReadPo(const std::filesystem::path& path, PoCatalog& catalog) {
     std::vector<uint8_t> bytes;
     uint64_t length = kMaxPoFileSize + 1;
-    if (!ReadWholeFile(path, bytes, length) || length > kMaxPoFileSize)
-        return kErrorOpenFailed;
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+        return Failure{kErrorOpenFailed, FailureCause::Folder, path};
+    if (!ReadWholeFile(path, bytes, length)) {
+        platform::File file;
+        Result why = platform::OpenForReading(path, file);
+        return Failure{kErrorOpenFailed, CauseOfReading(path, why), path};
+    }
+    if (length > kMaxPoFileSize)
+        return Failure{kErrorOpenFailed, FailureCause::None, path};
     PoError error = ParsePo(
         std::string_view(reinterpret_cast<const char*>(bytes.data()), static_cast<size_t>(length)),
         catalog);
     if (error.problem == PoProblem::None)
-        return kSuccess;
-    if (options.notify)
-        options.notify(Notice{NoticeKind::PoSyntax,
-                              path.u16string(),
-                              {error.line, static_cast<uint64_t>(error.problem)}});
-    return kErrorInvalidData;
+        return {};
+    return PoFailure(path, error.problem, error.line,
+                     error.problem == PoProblem::Charset ? PoCharset(catalog) : std::string());
 }
 
-// The language id the PO's "Language" names: kNoLanguageOverride without one; 13 (said) for
-// a name the table does not know.
-Result TargetLanguageOf(const PoCatalog& catalog, const Options& options, uint32_t& id) {
+// The language id the PO's "Language" names: kNoLanguageOverride without one; 13 for a name
+// the table does not know.
+Failure TargetLanguageOf(const std::filesystem::path& path, const PoCatalog& catalog,
+                         uint32_t& id) {
     id = kNoLanguageOverride;
     std::string name = PoHeaderField(catalog, "Language");
     if (name.empty() || LanguageIdOfName(name, id))
-        return kSuccess;
-    if (options.notify) {
-        std::u16string key;
-        AppendFromUtf8(key, name);
-        options.notify(Notice{NoticeKind::UnknownLanguage, key, {}});
-    }
-    return kErrorInvalidData;
+        return {};
+    return PoFailure(path, PoProblem::UnknownLanguage, catalog.headerLine, name);
 }
 
 // An image opened, its resource tree checked.
@@ -163,6 +176,7 @@ Result ExportPo(const ResourceSection& section, WalkOptions walk,
     header.creationDate = Now();
     header.language = extra.language;
     header.sourceLanguage = walk.languageFilter;
+    header.translated = extra.translations != nullptr || extra.pseudoExpand.has_value();
     PoWriter writer;
     AppendPoHeader(writer.out, header);
     std::u16string translation;
@@ -177,17 +191,18 @@ Result ExportPo(const ResourceSection& section, WalkOptions walk,
     return WriteTextFile(poPath, writer.out);
 }
 
-Result LoadPoTranslation(const std::filesystem::path& poPath, const ResourceSection& section,
-                         const Options& options, WalkOptions& walk, PoCatalog& catalog) {
-    if (Result r = ReadPo(poPath, options, catalog); r != kSuccess)
-        return r;
+Failure LoadPoTranslation(const std::filesystem::path& poPath, const ResourceSection& section,
+                          const Options& options, WalkOptions& walk, PoCatalog& catalog) {
+    if (Failure f = ReadPo(poPath, catalog); f.code != kSuccess)
+        return f;
     uint32_t sourceLanguage;
     if (options.languageFilter == kAllLanguages && PoSourceLanguage(catalog, sourceLanguage))
         walk.languageFilter = sourceLanguage;
     if (options.targetLanguage != kNoLanguageOverride)
         walk.languageOverride = options.targetLanguage;
-    else if (Result r = TargetLanguageOf(catalog, options, walk.languageOverride); r != kSuccess)
-        return r;
+    else if (Failure f = TargetLanguageOf(poPath, catalog, walk.languageOverride);
+             f.code != kSuccess)
+        return f;
 
     uint64_t fuzzy = 0;
     for (const PoEntry& entry : catalog.entries)
@@ -209,7 +224,7 @@ Result LoadPoTranslation(const std::filesystem::path& poPath, const ResourceSect
     });
     if (changed > 0)
         Say(walk, Notice{NoticeKind::SourceTextsChanged, {}, {changed, 0}});
-    return kSuccess;
+    return {};
 }
 
 Result HarvestTranslation(const std::filesystem::path& original,
@@ -289,11 +304,15 @@ Result ConvertTranslation(const std::filesystem::path& from, const std::filesyst
         }
         if (in == TextFormat::Po && out == TextFormat::Lng) {
             PoCatalog catalog;
-            if (Result r = ReadPo(from, options, catalog); r != kSuccess)
-                return r;
-            uint32_t language;
-            if (Result r = TargetLanguageOf(catalog, options, language); r != kSuccess)
-                return r;
+            Failure f = ReadPo(from, catalog);
+            uint32_t language = kNoLanguageOverride;
+            if (f.code == kSuccess)
+                f = TargetLanguageOf(from, catalog, language);
+            if (f.code != kSuccess) {
+                if (options.failure != nullptr)
+                    *options.failure = f;
+                return f.code;
+            }
             std::u16string lines;
             if (language != kNoLanguageOverride) {
                 lines = u"LANG=";

@@ -38,6 +38,9 @@ Result OpenImage(const std::filesystem::path& imagePath, OpenedImage& opened);
 Result ReadImageForExport(const std::filesystem::path& imagePath, OpenedImage& opened);
 constexpr size_t kReadSectionLimit = 1 << 20;
 
+// Why a file could not be read, from the system's reason: a folder, a missing file or folder.
+FailureCause CauseOfReading(const std::filesystem::path& path, Result systemCode);
+
 // Loads a language file, "-" being standard input. Returns what failed, if anything.
 Failure LoadLanguage(const std::filesystem::path& languagePath, LanguageTable& table);
 

@@ -345,6 +345,10 @@ TEST(Cli, MessagesNameTheFileAndTheCause) {
         {"export empty.exe", "export failed: empty.exe: the file is empty (error 2)", ""},
         {"import app.exe missing.lng -o out.exe",
          "import failed: missing.lng: no such file (error 110)", ""},
+        {"import app.exe missing.po -o out.exe",
+         "import failed: missing.po: no such file (error 110)", ""},
+        {"check app.exe missing.po", "check failed: missing.po: no such file (error 110)", ""},
+        {"import app.exe folder --format po", "import failed: folder: a folder, not a file", ""},
         {"import app.exe empty.lng -o out.exe",
          "import failed: empty.lng: the file is empty (error 110)", ""},
         {"import app.exe u8.lng -o out.exe", "u8.lng: the language file is UTF-8 text;",
@@ -536,6 +540,7 @@ TEST(Cli, PseudoTranslationsOfEverySampleCheckAndImport) {
         if (std::system("command -v msgfmt >/dev/null") == 0) {
             CliRun checked = Sh("msgfmt --check -o /dev/null qps.po", dir);
             EXPECT_EQ(checked.status, 0) << checked.err;
+            EXPECT_EQ(checked.err, "");  // a translation's header: no template placeholders
         }
     }
     EXPECT_GT(images, 5u);
