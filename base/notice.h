@@ -30,9 +30,6 @@ enum class NoticeKind {
     FuzzySkipped,        // import: `counts[0]` fuzzy translations were not applied
     SourceTextsChanged,  // import: `counts[0]` applied translations have a msgid that differs
                          // from the program's text
-    // A PO file that cannot be read: `key` its path, `counts` = {line, PoProblem}.
-    PoSyntax,
-    UnknownLanguage,  // a language name (`key`) that no Windows language id stands for
     // Harvest: a key (`key`) found in only one image, `counts[0]` 0 for the original, 1 for
     // the translated build.
     KeyInOneImage,
@@ -42,6 +39,9 @@ enum class NoticeKind {
     // A language file's last line has no line break and is not read: `key` the file's path,
     // `counts[0]` the line's number.
     LastLineUnended,
+    // Import of a signed image (one with a certificate table): `counts[0]` 0 when the table
+    // was kept, its signature no longer matching the translated image, 1 when it was removed.
+    SignedImage,
 };
 
 struct Notice {

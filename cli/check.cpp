@@ -223,18 +223,18 @@ int RunCheck(const std::vector<std::string>& args, const Reporting& report) {
     return errors == 0 ? 0 : 1;
 }
 
-size_t WarnOfCheckErrors(const std::string& translation, const CheckReport& report) {
+size_t SayCheckErrors(const std::string& translation, const CheckReport& report, bool strict) {
     size_t errors = 0;
     for (size_t i = 0; i < report.findings.size(); ++i) {
         const Finding& f = report.findings[i];
-        // A text too long for its entry is said by the import itself, when it cuts it.
-        if (f.severity != Severity::Error || f.kind == CheckKind::TooLongToStore)
+        // Without --strict, a text too long for its entry is said by the import, which cuts it.
+        if (f.severity != Severity::Error || (!strict && f.kind == CheckKind::TooLongToStore))
             continue;
         ++errors;
         std::string where = translation;
         if (report.lines[i] != 0)
             where += ':' + std::to_string(report.lines[i]);
-        std::fprintf(stderr, "quelvar-cli: warning: %s: %s: %s\n", where.c_str(),
+        std::fprintf(stderr, "quelvar-cli: %s: error: %s: %s\n", where.c_str(),
                      ToUtf8(f.key).c_str(), Message(f).c_str());
     }
     return errors;

@@ -37,8 +37,9 @@ struct BatchCommand {
 };
 int RunBatchCommand(const BatchCommand& command, const Reporting& report);
 
-// Import: says the errors that check finds in the translation, as warnings on stderr, and
-// returns how many there are.
-size_t WarnOfCheckErrors(const std::string& translation, const CheckReport& report);
+// Import: says the errors that check finds in the translation on stderr, as check names them,
+// and returns how many there are. Without `strict` a text too long for its string table entry
+// is left to the import, which says that it cuts it.
+size_t SayCheckErrors(const std::string& translation, const CheckReport& report, bool strict);
 
 }  // namespace quelvar::cli

@@ -30,10 +30,11 @@ const char* kUsage =
     "                          [--language ID] [-q]\n"
     "       quelvar-cli import IMAGE LANGFILE [-o OUTPUT] [--language ID] [--format po|lng]\n"
     "                          [--lang-id ID] [--add-language] [--rtl | --no-rtl]\n"
-    "                          [--fuzzy] [--strict] [-q]\n"
+    "                          [--fuzzy] [--strict] [--unsign] [-q]\n"
     "       quelvar-cli import --batch --from DIR IMAGE|FOLDER... [-o OUTDIR] [-j N]\n"
     "                          [--format po|lng] [--language ID] [--lang-id ID]\n"
-    "                          [--add-language] [--rtl | --no-rtl] [--fuzzy] [-q]\n"
+    "                          [--add-language] [--rtl | --no-rtl] [--fuzzy] [--unsign]\n"
+    "                          [-q]\n"
     "       quelvar-cli convert FROM TO [--image IMAGE] [--fuzzy] [-q]\n"
     "       quelvar-cli check IMAGE TRANSLATION [--language ID] [--format text|json]\n"
     "       quelvar-cli pseudo IMAGE OUT.lng|OUT.po [--expand PERCENT] [--language ID] [-q]\n"
@@ -87,8 +88,12 @@ const char* kUsage =
     "-j N    --batch: work on N images at once (default: one a processor).\n"
     "convert  turns a language file into a PO file (the msgids from --image IMAGE) or a\n"
     "        PO file into a language file.\n"
-    "--strict  import: refuse a translation in which check finds errors (they are\n"
-    "        said as warnings and the import goes on without it).\n"
+    "--strict  import: refuse a translation in which check finds errors, a text too\n"
+    "        long for its string table entry among them (they are said as errors, and\n"
+    "        without --strict the import goes on).\n"
+    "--unsign  import: remove the signature (the certificate table) of a signed image,\n"
+    "        which no longer matches once translated; sign the new image again with\n"
+    "        osslsigncode sign (or signtool sign) instead to keep it signed.\n"
     "-q      says nothing on success (the status line goes to standard error).\n"
     "LANGFILE - is standard output for export and standard input for import.\n";
 
@@ -156,6 +161,57 @@ std::string Conversion(const char* found, const char* from, const char* to,
     return text;
 }
 
+// The name of a file beside `path`, the extension replaced by `extension`.
+std::filesystem::path Beside(const std::filesystem::path& path, const char8_t* extension) {
+    std::filesystem::path other = path;
+    other.replace_filename(path.stem().u8string() + extension);
+    return other;
+}
+
+// What is wrong with a PO file, and how to mend it where a tool does.
+std::string PoProblemText(const quelvar::Failure& failure) {
+    using quelvar::PoProblem;
+    switch (failure.poProblem) {
+        case PoProblem::UnterminatedString:
+            return "the string has no closing quote";
+        case PoProblem::BadEscape:
+            return "a backslash stands before a letter that is no escape";
+        case PoProblem::BadUtf8:
+            return "the entry is not UTF-8 text";
+        case PoProblem::MsgstrBeforeMsgid:
+            return "msgstr or a string without msgid before it";
+        case PoProblem::MissingMsgstr:
+            return "the entry has no msgstr";
+        case PoProblem::DuplicateContext:
+            return "an earlier entry has this msgctxt";
+        case PoProblem::Plural:
+            return "a plural entry (msgid_plural, msgstr[n]); a program's resources have no plural "
+                   "forms";
+        case PoProblem::Compiled:
+            return "a compiled catalog (.mo), not a PO file; give the PO file it was made from, "
+                   "or turn it back into one with: msgunfmt " +
+                   ShellWord(failure.path) + " -o " +
+                   ShellWord(Beside(failure.path, u8".recovered.po"));
+        case PoProblem::Empty:
+            return "the PO file is empty: it lacks even the header entry (msgid \"\") that "
+                   "msgfmt requires";
+        case PoProblem::NoHeader:
+            return "the PO file has no header entry, or an empty one (msgid \"\" with fields "
+                   "such as Content-Type and Language), which msgfmt requires";
+        case PoProblem::Charset:
+            return "the PO file is " + failure.detail +
+                   " text; Quelvar reads UTF-8: convert it with: msgconv -t UTF-8 " +
+                   ShellWord(failure.path) + " -o " + ShellWord(Beside(failure.path, u8".utf8.po"));
+        case PoProblem::UnknownLanguage:
+            return "unknown language \"" + failure.detail +
+                   "\" in the Language field: give its language id with --lang-id ID";
+        case PoProblem::UnexpectedLine:
+        case PoProblem::None:
+            break;
+    }
+    return "the line is no keyword, string or comment";
+}
+
 // `what` failed: the operation, which some causes name their remedy by.
 std::string CauseText(const quelvar::Failure& failure, std::string_view what) {
     using quelvar::FailureText;
@@ -220,6 +276,8 @@ std::string CauseText(const quelvar::Failure& failure, std::string_view what) {
         case FailureText::CrLineEnds:
             return "the language file's lines end in CR alone (old Mac OS line ends), so none "
                    "would be read; save it with Windows (CR LF) line ends";
+        case FailureText::PoFile:
+            return PoProblemText(failure);
         case FailureText::Other:
             break;
     }
@@ -227,31 +285,13 @@ std::string CauseText(const quelvar::Failure& failure, std::string_view what) {
 }
 
 int Fail(const char* what, const quelvar::Failure& failure) {
-    std::string file = failure.path.empty() ? "" : Show(failure.path) + ": ";
+    std::string file = failure.path.empty() ? ""
+                       : failure.line == 0
+                           ? Show(failure.path) + ": "
+                           : Show(failure.path) + ":" + std::to_string(failure.line) + ": ";
     std::fprintf(stderr, "quelvar-cli: %s failed: %s%s (error %u)\n", what, file.c_str(),
                  CauseText(failure, what).c_str(), static_cast<unsigned>(failure.code));
     return kExitFailed;
-}
-
-const char* PoProblemText(uint64_t problem) {
-    switch (static_cast<quelvar::PoProblem>(problem)) {
-        case quelvar::PoProblem::UnterminatedString:
-            return "the string has no closing quote";
-        case quelvar::PoProblem::BadEscape:
-            return "a backslash stands before a letter that is no escape";
-        case quelvar::PoProblem::BadUtf8:
-            return "the entry is not UTF-8";
-        case quelvar::PoProblem::MsgstrBeforeMsgid:
-            return "msgstr or a string without msgid before it";
-        case quelvar::PoProblem::MissingMsgstr:
-            return "the entry has no msgstr";
-        case quelvar::PoProblem::DuplicateContext:
-            return "an earlier entry has this msgctxt";
-        case quelvar::PoProblem::Plural:
-            return "plural forms cannot be imported into resources";
-        default:
-            return "the line is no keyword, string or comment";
-    }
 }
 
 // Says a notice on stderr.
@@ -307,21 +347,11 @@ void Tell(const quelvar::Notice& notice) {
                          "%llu translations are for other source texts; run msgmerge\n",
                          n);
             break;
-        case quelvar::NoticeKind::PoSyntax:
-            std::fprintf(stderr, "quelvar-cli: %s:%llu: %s\n", key.c_str(), n,
-                         PoProblemText(notice.counts[1]));
-            break;
         case quelvar::NoticeKind::LastLineUnended:
             std::fprintf(stderr,
                          "quelvar-cli: warning: %s:%llu: the last line has no line break and is "
                          "not read; end it with a line break\n",
                          key == "-" ? "standard input" : key.c_str(), n);
-            break;
-        case quelvar::NoticeKind::UnknownLanguage:
-            std::fprintf(stderr,
-                         "quelvar-cli: unknown language \"%s\": give its language id with "
-                         "--lang-id ID\n",
-                         key.c_str());
             break;
         case quelvar::NoticeKind::KeyInOneImage:
             std::fprintf(stderr, "quelvar-cli: %s: only in the %s\n", key.c_str(),
@@ -340,6 +370,15 @@ void Tell(const quelvar::Notice& notice) {
                          list.c_str());
             break;
         }
+        case quelvar::NoticeKind::SignedImage:
+            std::fputs(
+                n == 0 ? "quelvar-cli: warning: the image is signed and its signature no longer "
+                         "matches the translated image: sign it again (osslsigncode sign) "
+                         "or remove the signature with --unsign\n"
+                       : "quelvar-cli: the image's signature was removed (--unsign); sign "
+                         "the translated image to give it one again (osslsigncode sign)\n",
+                stderr);
+            break;
         case quelvar::NoticeKind::LanguageKeysCollide:
             std::fprintf(stderr,
                          "quelvar-cli: warning: the image's languages share their keys; language "
@@ -358,6 +397,7 @@ struct Command {
     uint32_t targetLanguage = quelvar::kNoLanguageOverride;
     bool useFuzzy = false;
     bool addLanguage = false;
+    bool unsign = false;
     quelvar::RightToLeft rightToLeft = quelvar::RightToLeft::ByLanguage;
     std::filesystem::path source, image;  // --source, --image; empty when not given
     bool quiet = false;
@@ -371,6 +411,7 @@ struct Command {
         options.targetLanguage = targetLanguage;
         options.useFuzzy = useFuzzy;
         options.addLanguage = addLanguage;
+        options.unsign = unsign;
         options.rightToLeft = rightToLeft;
         options.notify = Tell;
         options.failure = &failure;
@@ -441,16 +482,14 @@ int RunImport(const std::vector<std::filesystem::path>& args, const std::filesys
     if (args.size() != 2)
         return Usage("import takes IMAGE and LANGFILE");
     const std::filesystem::path& image = args[0];
-    // The errors check finds are said first (a translation from a pipe or standard input
-    // is not checked); --strict refuses them. The check shares the import's loading.
-    std::error_code ec;
+    // The errors check finds are said first, and --strict refuses them. The check shares the
+    // import's loading, so a translation from a pipe is read once for both.
     bool refused = false;
     quelvar::Options options = run.Options();
-    if (args[1] != quelvar::kStandardStream && std::filesystem::is_regular_file(args[1], ec))
-        options.checkFirst = [&](const quelvar::CheckReport& report) {
-            refused = quelvar::cli::WarnOfCheckErrors(Show(args[1]), report) > 0 && run.strict;
-            return !refused;
-        };
+    options.checkFirst = [&](const quelvar::CheckReport& report) {
+        refused = quelvar::cli::SayCheckErrors(Show(args[1]), report, run.strict) > 0 && run.strict;
+        return !refused;
+    };
     auto refusal = [] {
         std::fprintf(stderr,
                      "quelvar-cli: import refused: the translation has errors "
@@ -588,11 +627,13 @@ int Run(const std::vector<std::string>& argv) {
             if (!p.empty() || i + 1 >= argv.size())
                 return Usage((a + " takes one path").c_str());
             p = ToPath(argv[++i]);
-        } else if (a == "--add-language" || a == "--rtl" || a == "--no-rtl") {
+        } else if (a == "--add-language" || a == "--rtl" || a == "--no-rtl" || a == "--unsign") {
             if (command != "import")
                 return Usage((a + " belongs to import").c_str());
             if (a == "--add-language") {
                 run.addLanguage = true;
+            } else if (a == "--unsign") {
+                run.unsign = true;
             } else {
                 if (run.rightToLeft != quelvar::RightToLeft::ByLanguage)
                     return Usage("--rtl and --no-rtl exclude each other");

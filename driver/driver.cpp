@@ -91,6 +91,13 @@ FailureCause CauseOfReading(const std::filesystem::path& path, FailureCause caus
 
 }  // namespace
 
+FailureCause CauseOfReading(const std::filesystem::path& path, Result systemCode) {
+    return CauseOfReading(path, CauseOf(systemCode));
+}
+
+// An output that could not be created: the draft is named when something else has its name;
+// otherwise the file asked for, whose folder is missing (a file being created cannot be) or
+// refuses it.
 Failure CreationFailure(Result code, const OutputPaths& paths, Result system) {
     FailureCause cause = CauseOf(system);
     if (cause == FailureCause::NameTaken)
@@ -341,12 +348,16 @@ Failure ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& he
     writer.bytes.reserve(rawSize + rawSize / 4 + 65536);
     RebuildSection(section, ResourceHandlers(), options, source, writer);
     pe::UpdatedImage updated;
-    if (Result r = pe::BuildUpdatedImage(image, headers, plan, writer.bytes, updated);
+    if (Result r =
+            pe::BuildUpdatedImage(image, headers, plan, writer.bytes, updated, choices.unsign);
         r != kSuccess)
         return Fail(r, {});
     Result created = kSuccess;
     if (Result r = WriteOutput(output, updated.pieces, created); r != kSuccess)
         return created != kSuccess ? CreationFailure(r, output, created) : Fail(r, output.file);
+    pe::CertificateTable certificate;
+    if (options.notify && pe::FindCertificateTable(image, headers, certificate))
+        options.notify(Notice{NoticeKind::SignedImage, {}, {choices.unsign ? 1u : 0u, 0}});
     return {};
 }
 
@@ -478,6 +489,8 @@ FailureText TextOfFailure(const Failure& failure) {
             return FailureText::NotAFile;
         case FailureCause::CrLineEnds:
             return FailureText::CrLineEnds;
+        case FailureCause::PoFile:
+            return FailureText::PoFile;
     }
     switch (failure.code) {
         case kErrorFileNotFound:

@@ -12,6 +12,7 @@
 #include "base/notice.h"
 #include "base/result.h"
 #include "checks/checks.h"
+#include "exchange/po.h"
 #include "resources/tree.h"
 
 namespace quelvar {
@@ -53,12 +54,16 @@ enum class FailureCause {
     SeveralLanguages,
     NotAFile,    // the path names a device, a pipe or a socket, which is never read as an image
     CrLineEnds,  // the language file's lines end in CR alone (code 110)
+    PoFile,  // a PO file that cannot be used (code 13): `poProblem` says why, at `line`
 };
 
 struct Failure {
     Result code = kSuccess;
     FailureCause cause = FailureCause::None;
     std::filesystem::path path;  // the file the failure concerns; empty when none
+    uint64_t line = 0;           // the line of `path` it is at; 0 for none
+    PoProblem poProblem = PoProblem::None;
+    std::string detail = {};  // a PO file's charset or unknown language name (UTF-8)
 };
 
 // Which sentence says a failure: the front ends word each in their own language.
@@ -93,6 +98,7 @@ enum class FailureText {
     // The dialog program says these with the system's text for their code.
     NotAFile,
     CrLineEnds,
+    PoFile,  // what is wrong with a PO file: Failure::poProblem
 };
 
 // The sentence of a failure: its cause's, else its code's.
@@ -141,6 +147,9 @@ struct Options {
     bool addLanguage = false;
     // Import: whether translated dialogs are laid out right to left.
     RightToLeft rightToLeft = RightToLeft::ByLanguage;
+    // Import: remove a signed image's certificate table, which the translation invalidates.
+    // Either way an import of a signed image says so (NoticeKind::SignedImage).
+    bool unsign = false;
     // Import: when set, the translation is first checked against the image's texts as
     // CheckImage checks it, with the file and the image loaded once for both, and the report
     // handed here; the import goes on only when it returns true, else it fails with 1223.

@@ -81,39 +81,46 @@ Failure WriteTextFile(const std::filesystem::path& path, std::string_view text) 
     return Failure{r, FailureCause::None, path};
 }
 
-Failure ReadPo(const std::filesystem::path& path, const Options& options, PoCatalog& catalog) {
+// A PO file refused with 13 for `problem` at `line`.
+Failure PoFailure(const std::filesystem::path& path, PoProblem problem, uint64_t line,
+                  std::string detail = {}) {
+    Failure f{kErrorInvalidData, FailureCause::PoFile, path};
+    f.line = line;
+    f.poProblem = problem;
+    f.detail = std::move(detail);
+    return f;
+}
+
+// Reads and parses a PO file. A file that cannot be read fails with 110 and the reason (a
+// missing file, a folder); one that cannot be used with 13, its problem and line.
+Failure ReadPo(const std::filesystem::path& path, PoCatalog& catalog) {
     std::vector<uint8_t> bytes;
     uint64_t length = kMaxPoFileSize + 1;
-    if (!ReadWholeFile(path, bytes, length) || length > kMaxPoFileSize) {
+    if (!ReadWholeFile(path, bytes, length)) {
         platform::File file;
         Result system = platform::OpenForReading(path, file);
         return ReadingFailure(kErrorOpenFailed, path, system);
     }
+    if (length > kMaxPoFileSize)
+        return Failure{kErrorOpenFailed, FailureCause::None, path};
     PoError error = ParsePo(
         std::string_view(reinterpret_cast<const char*>(bytes.data()), static_cast<size_t>(length)),
         catalog);
     if (error.problem == PoProblem::None)
         return {};
-    if (options.notify)
-        options.notify(Notice{NoticeKind::PoSyntax,
-                              path.u16string(),
-                              {error.line, static_cast<uint64_t>(error.problem)}});
-    return Failure{kErrorInvalidData, FailureCause::None, path};
+    return PoFailure(path, error.problem, error.line,
+                     error.problem == PoProblem::Charset ? PoCharset(catalog) : std::string());
 }
 
-// The language id the PO's "Language" names: kNoLanguageOverride without one; 13 (said) for
-// a name the table does not know.
-Result TargetLanguageOf(const PoCatalog& catalog, const Options& options, uint32_t& id) {
+// The language id the PO's "Language" names: kNoLanguageOverride without one; 13 for a name
+// the table does not know.
+Failure TargetLanguageOf(const std::filesystem::path& path, const PoCatalog& catalog,
+                         uint32_t& id) {
     id = kNoLanguageOverride;
     std::string name = PoHeaderField(catalog, "Language");
     if (name.empty() || LanguageIdOfName(name, id))
-        return kSuccess;
-    if (options.notify) {
-        std::u16string key;
-        AppendFromUtf8(key, name);
-        options.notify(Notice{NoticeKind::UnknownLanguage, key, {}});
-    }
-    return kErrorInvalidData;
+        return {};
+    return PoFailure(path, PoProblem::UnknownLanguage, catalog.headerLine, name);
 }
 
 // An image opened, its resource tree checked.
@@ -195,6 +202,7 @@ Failure ExportPo(const ResourceSection& section, WalkOptions walk,
     header.creationDate = Now();
     header.language = extra.language;
     header.sourceLanguage = walk.languageFilter;
+    header.translated = extra.translations != nullptr || extra.pseudoExpand.has_value();
     PoWriter writer;
     AppendPoHeader(writer.out, header);
     std::u16string translation;
@@ -211,15 +219,16 @@ Failure ExportPo(const ResourceSection& section, WalkOptions walk,
 
 Failure LoadPoTranslation(const std::filesystem::path& poPath, const ResourceSection& section,
                           const Options& options, WalkOptions& walk, PoCatalog& catalog) {
-    if (Failure f = ReadPo(poPath, options, catalog); f.code != kSuccess)
+    if (Failure f = ReadPo(poPath, catalog); f.code != kSuccess)
         return f;
     uint32_t sourceLanguage;
     if (options.languageFilter == kAllLanguages && PoSourceLanguage(catalog, sourceLanguage))
         walk.languageFilter = sourceLanguage;
     if (options.targetLanguage != kNoLanguageOverride)
         walk.languageOverride = options.targetLanguage;
-    else if (Result r = TargetLanguageOf(catalog, options, walk.languageOverride); r != kSuccess)
-        return Failure{r, FailureCause::None, poPath};
+    else if (Failure f = TargetLanguageOf(poPath, catalog, walk.languageOverride);
+             f.code != kSuccess)
+        return f;
 
     uint64_t fuzzy = 0;
     for (const PoEntry& entry : catalog.entries)
@@ -324,11 +333,11 @@ Failure Convert(const std::filesystem::path& from, const std::filesystem::path& 
     }
     if (in == TextFormat::Po && out == TextFormat::Lng) {
         PoCatalog catalog;
-        if (Failure f = ReadPo(from, options, catalog); f.code != kSuccess)
+        if (Failure f = ReadPo(from, catalog); f.code != kSuccess)
             return f;
         uint32_t language;
-        if (Result r = TargetLanguageOf(catalog, options, language); r != kSuccess)
-            return Failure{r, FailureCause::None, from};
+        if (Failure f = TargetLanguageOf(from, catalog, language); f.code != kSuccess)
+            return f;
         std::u16string lines;
         if (language != kNoLanguageOverride) {
             lines = u"LANG=";

@@ -35,9 +35,9 @@ Failure ExportPo(const ResourceSection& section, WalkOptions walk,
 
 // Loads a PO file for import into `catalog` and sets the walk's language (the file's source
 // language unless `options` names one) and new language id (its "Language"). Says skipped
-// fuzzy entries and msgids that differ from the section's texts. Returns what failed: 110 when
-// the file cannot be read (with the cause), or 13 for a malformed file or an unknown language
-// (both said).
+// fuzzy entries and msgids that differ from the section's texts. Returns what failed, if
+// anything: 110 when the file cannot be read (with the reason), 13 for a file that cannot be
+// used or an unknown language (FailureCause::PoFile, with the problem and its line).
 Failure LoadPoTranslation(const std::filesystem::path& poPath, const ResourceSection& section,
                           const Options& options, WalkOptions& walk, PoCatalog& catalog);
 

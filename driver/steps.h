@@ -53,6 +53,9 @@ Failure CreationFailure(Result code, const OutputPaths& paths, Result system);
 
 // Loads a language file, "-" being standard input. Returns what failed, if anything; a last
 // line without a line break, which is not read, is said to `notify`.
+// Why a file could not be read, from the system's reason: a folder, a missing file or folder.
+FailureCause CauseOfReading(const std::filesystem::path& path, Result systemCode);
+
 Failure LoadLanguage(const std::filesystem::path& languagePath, LanguageTable& table,
                      const NoticeSink& notify);
 

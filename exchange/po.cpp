@@ -274,9 +274,10 @@ void AppendPoHeader(std::string& out, const PoHeader& header) {
         {"Project-Id-Version", header.projectVersion},
         {"Report-Msgid-Bugs-To", ""},
         {"POT-Creation-Date", header.creationDate},
-        {"PO-Revision-Date", "YEAR-MO-DA HO:MI+ZONE"},
-        {"Last-Translator", "FULL NAME <EMAIL@ADDRESS>"},
-        {"Language-Team", "LANGUAGE <LL@li.org>"},
+        {"PO-Revision-Date",
+         header.translated ? std::string_view(header.creationDate) : "YEAR-MO-DA HO:MI+ZONE"},
+        {"Last-Translator", header.translated ? "" : "FULL NAME <EMAIL@ADDRESS>"},
+        {"Language-Team", header.translated ? "" : "LANGUAGE <LL@li.org>"},
         {"Language", header.language},
         {"MIME-Version", "1.0"},
         {"Content-Type", "text/plain; charset=UTF-8"},
@@ -469,8 +470,10 @@ PoError Finish(PendingEntry& e, PoCatalog& catalog) {
         return error;
     }
     if (!e.hasContext && e.id.empty()) {
-        if (catalog.header.empty())
+        if (catalog.header.empty()) {
             catalog.header = e.str;
+            catalog.headerLine = e.line;
+        }
         e = PendingEntry{};
         return error;
     }
@@ -496,10 +499,53 @@ PoError Finish(PendingEntry& e, PoCatalog& catalog) {
 
 }  // namespace
 
+namespace {
+
+bool SameLetters(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 'a' + 'A') : a[i];
+        char y = b[i] >= 'a' && b[i] <= 'z' ? static_cast<char>(b[i] - 'a' + 'A') : b[i];
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+// A charset whose text is read as UTF-8: UTF-8 itself, ASCII, or none named.
+bool ReadsAsUtf8(std::string_view charset) {
+    for (std::string_view name :
+         {"", "UTF-8", "UTF8", "CHARSET", "ASCII", "US-ASCII", "ANSI_X3.4-1968"})
+        if (SameLetters(charset, name))
+            return true;
+    return false;
+}
+
+// The header entry, once read, and the whole file: a charset that is not UTF-8 is refused
+// when the file holds bytes beyond ASCII, which would be read wrongly.
+PoError CheckHeader(const PoCatalog& catalog, std::string_view bytes, bool& checked) {
+    if (checked || catalog.headerLine == 0)
+        return {};
+    checked = true;
+    if (ReadsAsUtf8(PoCharset(catalog)))
+        return {};
+    for (char c : bytes)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return {PoProblem::Charset, catalog.headerLine};
+    return {};
+}
+
+}  // namespace
+
 PoError ParsePo(std::string_view bytes, PoCatalog& catalog) {
     catalog = PoCatalog{};
+    // The magic number of a .mo file, in either byte order.
+    if (bytes.substr(0, 4) == "\xDE\x12\x04\x95" || bytes.substr(0, 4) == "\x95\x04\x12\xDE")
+        return {PoProblem::Compiled, 0};
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF")
         bytes.remove_prefix(3);
+    bool headerChecked = false;
     PendingEntry e;
     uint64_t lineNumber = 0;
     for (size_t start = 0; start < bytes.size();) {
@@ -523,6 +569,9 @@ PoError ParsePo(std::string_view bytes, PoCatalog& catalog) {
             if (e.hasStr)
                 if (PoError r = Finish(e, catalog); r.problem != PoProblem::None)
                     return r;
+            if (PoError r = CheckHeader(catalog, bytes, headerChecked);
+                r.problem != PoProblem::None)
+                return r;
             if (line.substr(0, 2) == "#~") {
                 e.fuzzy = false;
             } else if (line.substr(0, 2) == "#,") {
@@ -556,6 +605,9 @@ PoError ParsePo(std::string_view bytes, PoCatalog& catalog) {
             if (e.hasStr)
                 if (PoError r = Finish(e, catalog); r.problem != PoProblem::None)
                     return r;
+            if (PoError r = CheckHeader(catalog, bytes, headerChecked);
+                r.problem != PoProblem::None)
+                return r;
             if (e.hasId || (keyword == "msgctxt" && e.hasContext))
                 return {PoProblem::UnexpectedLine, lineNumber};
             if (!Started(e))
@@ -582,7 +634,29 @@ PoError ParsePo(std::string_view bytes, PoCatalog& catalog) {
         if (PoProblem p = ReadString(line, word, *e.field); p != PoProblem::None)
             return {p, lineNumber};
     }
-    return Finish(e, catalog);
+    if (PoError r = Finish(e, catalog); r.problem != PoProblem::None)
+        return r;
+    if (PoError r = CheckHeader(catalog, bytes, headerChecked); r.problem != PoProblem::None)
+        return r;
+    // msgfmt refuses a file without a header entry, or with an empty one.
+    if (catalog.header.empty()) {
+        if (catalog.headerLine == 0 && catalog.entries.empty())
+            return {PoProblem::Empty, 1};
+        return {PoProblem::NoHeader, catalog.headerLine != 0   ? catalog.headerLine
+                                     : catalog.entries.empty() ? 1
+                                                               : catalog.entries[0].line};
+    }
+    return {};
+}
+
+std::string PoCharset(const PoCatalog& catalog) {
+    std::string type = PoHeaderField(catalog, "Content-Type");
+    size_t at = type.find("charset=");
+    if (at == std::string::npos)
+        return {};
+    std::string charset = type.substr(at + 8);
+    size_t end = charset.find_first_of("; \t");
+    return end == std::string::npos ? charset : charset.substr(0, end);
 }
 
 std::string PoHeaderField(const PoCatalog& catalog, std::string_view name) {

@@ -22,6 +22,10 @@ struct PoHeader {
     std::string creationDate;     // "2024-05-01 12:00+0000"
     std::string language;         // the target language's name; empty when not known
     uint32_t sourceLanguage = 0;  // the Windows language id of the msgids
+    // The file carries translations (a harvest, a pseudo-translation, a conversion), not a
+    // template: its revision date is the creation date, and the translator and team are left
+    // empty rather than the template's placeholders, which msgfmt --check warns of.
+    bool translated = false;
 };
 
 // Appends a keyword and its string as the GNU tools write them: escaped, and wrapped at the
@@ -52,6 +56,11 @@ enum class PoProblem {
     MissingMsgstr,       // an entry that ends without msgstr
     DuplicateContext,    // a msgctxt that an earlier entry has
     Plural,              // msgid_plural or msgstr[n]: plural forms have no place in resources
+    Compiled,            // a compiled catalog (.mo), not a PO file; its line is 0
+    Empty,               // no entry at all, not even the header entry msgfmt requires
+    NoHeader,            // no header entry (msgid "") with fields, which msgfmt requires
+    Charset,             // a header charset other than UTF-8, and bytes that are not ASCII
+    UnknownLanguage,     // a "Language" that no Windows language id stands for (the driver's)
 };
 
 struct PoEntry {
@@ -65,6 +74,7 @@ struct PoEntry {
 // entries ("#~") are left out; the header entry is not among the entries.
 struct PoCatalog {
     std::string header;
+    uint64_t headerLine = 0;  // where the header entry starts
     std::vector<PoEntry> entries;
     std::unordered_map<std::u16string, size_t> byContext;  // msgctxt -> entry index
 };
@@ -74,8 +84,13 @@ struct PoError {
     uint64_t line = 0;
 };
 
-// Reads a PO file's bytes: CR LF or LF lines, an optional UTF-8 byte-order mark.
+// Reads a PO file's bytes: CR LF or LF lines, an optional UTF-8 byte-order mark. A file without
+// a header entry is refused, as msgfmt refuses it; so is one whose header names a charset other
+// than UTF-8 (ASCII and the template's "CHARSET" aside) when it holds bytes beyond ASCII.
 PoError ParsePo(std::string_view bytes, PoCatalog& catalog);
+
+// The charset the header's Content-Type names ("ISO-8859-1"); empty when it names none.
+std::string PoCharset(const PoCatalog& catalog);
 
 // The value of a header field ("Language"), without blanks around it; empty when missing.
 std::string PoHeaderField(const PoCatalog& catalog, std::string_view name);

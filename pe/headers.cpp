@@ -84,6 +84,16 @@ uint32_t DirectoryRva(std::span<const uint8_t> image, const ImageHeaders& header
     return entry == 0 ? 0 : Load32(image.data() + entry);
 }
 
+bool FindCertificateTable(std::span<const uint8_t> image, const ImageHeaders& headers,
+                          CertificateTable& table) {
+    table = CertificateTable();
+    if (uint32_t entry = DirectoryEntryOffset(headers, kCertificateDirectory)) {
+        table.offset = Load32(image.data() + entry);
+        table.size = Load32(image.data() + entry + 4);
+    }
+    return table.offset != 0 && table.size != 0;
+}
+
 uint64_t VirtualEnd(const SectionHeader& section) {
     return uint64_t{section.rva} + std::max(section.virtualSize, section.rawSize);
 }

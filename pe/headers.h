@@ -85,6 +85,16 @@ uint32_t DirectoryEntryOffset(const ImageHeaders& headers, uint32_t index);
 // The VirtualAddress of data directory `index`, or 0 when the header has none.
 uint32_t DirectoryRva(std::span<const uint8_t> image, const ImageHeaders& headers, uint32_t index);
 
+// The certificate table (the Authenticode signatures) as its data directory gives it: a file
+// offset and a size. An image with neither is not signed.
+struct CertificateTable {
+    uint32_t offset = 0;
+    uint32_t size = 0;
+};
+// False when the image has no certificate table.
+bool FindCertificateTable(std::span<const uint8_t> image, const ImageHeaders& headers,
+                          CertificateTable& table);
+
 // The addresses a section covers once loaded: its virtual size, or its raw size when that is
 // larger (or the virtual size is 0).
 uint64_t VirtualEnd(const SectionHeader& section);

@@ -402,7 +402,7 @@ Result PlanRebuild(std::span<const uint8_t> image, const ImageHeaders& headers,
 
 Result BuildUpdatedImage(std::span<const uint8_t> image, const ImageHeaders& headers,
                          const RebuildPlan& plan, std::span<const uint8_t> section,
-                         UpdatedImage& out) {
+                         UpdatedImage& out, bool removeCertificate) {
     out = UpdatedImage();
     const uint32_t sa = headers.sectionAlignment;
     const uint32_t length = static_cast<uint32_t>(section.size());
@@ -446,8 +446,15 @@ Result BuildUpdatedImage(std::span<const uint8_t> image, const ImageHeaders& hea
     out.pieces.push_back(zeros.first(plan.sectionPointer - plan.cut));
     out.pieces.push_back(section);
     out.pieces.push_back(zeros.first(shifts.newResume - plan.sectionPointer - length));
-    AddSourcePieces(image, plan.resume, image.size(), debugSource, out);
-    out.size = shifts.newResume + (image.size() - plan.resume);
+    // A certificate table that ends the file, as signing tools append it, is cut off with the
+    // signature; one that data follows stays in place, unreferenced.
+    CertificateTable certificate;
+    uint64_t end = image.size();
+    if (removeCertificate && FindCertificateTable(image, headers, certificate) &&
+        certificate.offset >= plan.resume && uint64_t{certificate.offset} + certificate.size == end)
+        end = certificate.offset;
+    AddSourcePieces(image, plan.resume, end, debugSource, out);
+    out.size = shifts.newResume + (end - plan.resume);
 
     bool ok = true;
     switch (plan.placement) {
@@ -464,6 +471,11 @@ Result BuildUpdatedImage(std::span<const uint8_t> image, const ImageHeaders& hea
     ok = MoveFileOffsets(image, headers, plan, shifts, out) && ok;
     if (!ok)
         return kErrorBadFormat;
+    if (uint32_t entry = DirectoryEntryOffset(headers, kCertificateDirectory);
+        removeCertificate && entry != 0) {
+        Store32(out.headers.data() + entry, 0);
+        Store32(out.headers.data() + entry + 4, 0);
+    }
 
     // A checksum of 0 means the image carries none; any other is made to match again. The
     // two words at the even offsets from the field on count as zero.

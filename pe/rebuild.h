@@ -66,9 +66,11 @@ struct UpdatedImage {
 };
 
 // Builds the new image around `section`, the rebuilt resource section; `image` and `section`
-// must outlive `out`. Returns 0, or 11 when a moved field no longer fits its 32 bits.
+// must outlive `out`. With `removeCertificate` the image loses its signature: the certificate
+// table's data directory is cleared and the table, when it ends the file, is left out. Returns
+// 0, or 11 when a moved field no longer fits its 32 bits.
 Result BuildUpdatedImage(std::span<const uint8_t> image, const ImageHeaders& headers,
                          const RebuildPlan& plan, std::span<const uint8_t> section,
-                         UpdatedImage& out);
+                         UpdatedImage& out, bool removeCertificate = false);
 
 }  // namespace quelvar::pe

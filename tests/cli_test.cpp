@@ -171,6 +171,42 @@ TEST(Cli, CutTranslationIsSaid) {
               "imported de.lng into out.exe\n");
 }
 
+// --strict refuses every error check reports, a text too long for its entry among them, and
+// also in a translation read from a pipe; each is said as an error, at its line.
+TEST(Cli, StrictRefusesEveryErrorOfCheck) {
+    test::TempDir dir;
+    test::WriteFileBytes(
+        dir / "app.exe",
+        test::BuildImage({{test::Id(6), test::Id(1), 1033, test::StringBlock({u"a", u"%d b"})}}));
+    const std::string tooLong = "de.lng:3: error: 6.1.1: 70000 units, more than the 65534";
+    struct Case {
+        std::u16string lines;
+        const char* script;  // the import; $F is the translation
+        const char* said;
+    } cases[] = {
+        {u"6.1.1=" + std::u16string(70000, u'x') + u"\r\n", "\"$Q\" import app.exe $F", ""},
+        {u"6.1.1=%s x\r\n", "\"$Q\" import app.exe $F", "de.lng:3: error: 6.1.1: printf"},
+        {u"6.1.1=x\r\n", "cat $F | \"$Q\" import app.exe -", "standard input/output:3: error"},
+    };
+    cases[0].said = tooLong.c_str();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.said);
+        test::WriteFileBytes(dir / "de.lng", test::LanguageFile(u"LANG=1031\r\n\r\n" + c.lines));
+        std::string script = std::string("F=de.lng; ") + c.script + " -o out.exe -q";
+        CliRun r = Sh(script + " --strict", dir);
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("import refused: the translation has errors (--strict)"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_FALSE(std::filesystem::exists(dir / "out.exe"));
+        EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
+        EXPECT_EQ(Sh(script, dir).status, 0);  // without --strict the import goes on
+        EXPECT_TRUE(std::filesystem::exists(dir / "out.exe"));
+        std::filesystem::remove(dir / "out.exe");
+    }
+}
+
 // An output that is the language file, under any spelling, is refused; so is a language
 // file that lies where the update copy goes. Both stay as they were.
 TEST(Cli, OutputOverTheLanguageFileIsRefused) {
@@ -307,7 +343,8 @@ TEST(Cli, MessagesNameTheFileAndTheCause) {
     test::WriteFileBytes(dir / "cr.lng", test::LanguageFile(u"LANG=1\r6.1.1=x\r"));
     test::WriteFileBytes(dir / "ro.lng", test::LanguageFile(u""));
     std::filesystem::permissions(dir / "ro.lng", std::filesystem::perms::owner_read);
-    test::WriteFileBytes(dir / "de.po", {'#', '\n'});
+    const std::string po = "msgid \"\"\nmsgstr \"Language: de\\n\"\n";
+    test::WriteFileBytes(dir / "de.po", std::vector<uint8_t>(po.begin(), po.end()));
     struct Case {
         const char* args;
         const char* message;
@@ -332,6 +369,10 @@ TEST(Cli, MessagesNameTheFileAndTheCause) {
         {"export empty.exe", "export failed: empty.exe: the file is empty (error 2)", ""},
         {"import app.exe missing.lng -o out.exe",
          "import failed: missing.lng: no such file (error 110)", ""},
+        {"import app.exe missing.po -o out.exe",
+         "import failed: missing.po: no such file (error 110)", ""},
+        {"check app.exe missing.po", "check failed: missing.po: no such file (error 110)", ""},
+        {"import app.exe folder --format po", "import failed: folder: a folder, not a file", ""},
         {"import app.exe empty.lng -o out.exe",
          "import failed: empty.lng: the file is empty (error 110)", ""},
         {"import app.exe u8.lng -o out.exe", "u8.lng: the language file is UTF-8 text;",
@@ -463,11 +504,12 @@ TEST(Cli, CheckAndPseudo) {
               "(\"&\u00D6ffnen...\")\n"
               "de.lng: 10 texts checked: 1 errors, 0 warnings\n");
     EXPECT_EQ(Cli("check app.exe de.lng --format xml", dir).status, 2);
-    // Import says the errors as warnings and goes on; --strict refuses and writes nothing.
+    // Import says the errors as check names them and goes on; --strict refuses and writes
+    // nothing.
     CliRun imported = Cli("import app.exe de.lng -o de.exe -q", dir);
     EXPECT_EQ(imported.status, 0);
     EXPECT_EQ(imported.err,
-              "quelvar-cli: warning: de.lng:2: 4.1.101: accelerator &\u00D6 is also "
+              "quelvar-cli: de.lng:2: error: 4.1.101: accelerator &\u00D6 is also "
               "used by 4.1.100 (\"&\u00D6ffnen...\")\n");
     EXPECT_EQ(Cli("import app.exe de.lng -o strict.exe --strict -q", dir).status, 1);
     EXPECT_FALSE(std::filesystem::exists(dir / "strict.exe"));
@@ -599,6 +641,7 @@ TEST(Cli, PseudoTranslationsOfEverySampleCheckAndImport) {
         if (std::system("command -v msgfmt >/dev/null") == 0) {
             CliRun checked = Sh("msgfmt --check -o /dev/null qps.po", dir);
             EXPECT_EQ(checked.status, 0) << checked.err;
+            EXPECT_EQ(checked.err, "");  // a translation's header: no template placeholders
         }
     }
     EXPECT_GT(images, 5u);

@@ -223,6 +223,55 @@ TEST_F(Layout, FileOffsetsIntoTheOverlayMove) {
     }
 }
 
+// Unsigning clears the certificate table's directory entry and cuts the table off where it
+// ends the file; data after a table stays, unreferenced. The checksum fits the new image, and
+// an import of a signed image says so whether the table stays or goes.
+TEST_F(Layout, UnsignRemovesTheCertificateTable) {
+    const Bytes table(0x100, 0x5A), after(0x40, 0x77);
+    for (auto [movable, dataAfter] : {std::pair{false, false}, {true, false}, {true, true}}) {
+        SCOPED_TRACE(testing::Message() << "movable " << movable << ", data after " << dataAfter);
+        Bytes overlay = table;
+        if (dataAfter)
+            overlay.insert(overlay.end(), after.begin(), after.end());
+        ImageOptions o;
+        o.overlay = overlay;
+        Bytes img =
+            movable ? MovableImage(0x10B, OneDialog(), overlay) : test::BuildImage(OneDialog(), o);
+        Put32(img, Of(img).directories + 32, static_cast<uint32_t>(img.size() - overlay.size()));
+        Put32(img, Of(img).directories + 36, static_cast<uint32_t>(table.size()));
+        Put32(img, kOptional + 64, 1);
+        test::WriteFileBytes(image, img);
+        test::WriteFileBytes(language, test::LanguageFile(u"5.1.HEAD=" + kLongCaption + u"\r\n"));
+        Bytes out[2];
+        for (bool unsign : {false, true}) {
+            std::vector<Notice> said;
+            Options options;
+            options.unsign = unsign;
+            options.notify = [&said](const Notice& n) { said.push_back(n); };
+            ASSERT_EQ(ProcessImage(image, language, &copy, options), kSuccess);
+            out[unsign] = test::ReadFileBytes(copy);
+            ASSERT_EQ(said.size(), 1u);
+            EXPECT_EQ(said[0].kind, NoticeKind::SignedImage);
+            EXPECT_EQ(said[0].counts[0], unsign ? 1u : 0u);
+        }
+        EXPECT_EQ(Get32(out[0], Of(out[0]).directories + 36), table.size());
+        Bytes expected = out[0];
+        if (!dataAfter)
+            expected.resize(expected.size() - table.size());
+        Put32(expected, Of(expected).directories + 32, 0);
+        Put32(expected, Of(expected).directories + 36, 0);
+        Put32(expected, kOptional + 64, Checksum(expected));
+        EXPECT_EQ(out[1], expected);
+    }
+    // An image without a certificate table is not said to be signed.
+    std::vector<Notice> said;
+    Options options;
+    options.notify = [&said](const Notice& n) { said.push_back(n); };
+    test::WriteFileBytes(image, test::BuildImage(OneDialog()));
+    ASSERT_EQ(ProcessImage(image, language, &copy, options), kSuccess);
+    EXPECT_TRUE(said.empty());
+}
+
 // A section after the resources that the program itself may address stays where it is: a
 // new resource section is added behind the last one and the old bytes stay as they were.
 TEST_F(Layout, AddsASectionWhenTheFollowingOnesMustStay) {

@@ -127,7 +127,7 @@ TEST(PoReader, ReadsWhatToolsWrite) {
 
 TEST(PoReader, RefusesMalformedFilesWithTheLine) {
     struct Case {
-        const char* text;
+        std::string_view text;
         PoProblem problem;
         uint64_t line;
     };
@@ -149,6 +149,28 @@ TEST(PoReader, RefusesMalformedFilesWithTheLine) {
         {"hello\n", PoProblem::UnexpectedLine, 1},
         {"msgctxt \"a\"\nmsgid \"\xC3\x28\"\nmsgstr \"\"\n", PoProblem::BadUtf8, 1},
         {"msgctxt \"a\"\nmsgid \"\\355\\240\\200\"\nmsgstr \"\"\n", PoProblem::BadUtf8, 1},
+        // What msgfmt refuses: no entry, no header entry, an empty header.
+        {"", PoProblem::Empty, 1},
+        {"\xEF\xBB\xBF# comment\n\n", PoProblem::Empty, 1},
+        {"# c\n\nmsgctxt \"a\"\nmsgid \"x\"\nmsgstr \"y\"\n", PoProblem::NoHeader, 3},
+        {"msgid \"\"\nmsgstr \"\"\n\nmsgctxt \"a\"\nmsgid \"x\"\nmsgstr \"y\"\n",
+         PoProblem::NoHeader, 1},
+        // A compiled catalog, in either byte order.
+        {"\xDE\x12\x04\x95", PoProblem::Compiled, 0},
+        {"\x95\x04\x12\xDE", PoProblem::Compiled, 0},
+        // Text in another charset than UTF-8 is refused at the header; ASCII reads alike.
+        {"\n# h\nmsgid \"\"\nmsgstr \"Content-Type: text/plain; charset=ISO-8859-1\\n\"\n\n"
+         "msgctxt \"a\"\nmsgid \"x\"\nmsgstr \"\xE4\"\n",
+         PoProblem::Charset, 3},
+        {"msgid \"\"\nmsgstr \"Content-Type: text/plain; charset=CP1252\\n\"\n\n"
+         "msgctxt \"a\"\nmsgid \"x\"\nmsgstr \"\xC3\xA4\"\n",
+         PoProblem::Charset, 1},
+        {"msgid \"\"\nmsgstr \"Content-Type: text/plain; charset=ISO-8859-1\\n\"\n\n"
+         "msgctxt \"a\"\nmsgid \"x\"\nmsgstr \"y\"\n",
+         PoProblem::None, 0},
+        {"msgid \"\"\nmsgstr \"Content-Type: text/plain; charset=utf-8\\n\"\n\n"
+         "msgctxt \"a\"\nmsgid \"x\"\nmsgstr \"\xC3\xA4\"\n",
+         PoProblem::None, 0},
     };
     for (const Case& c : cases) {
         PoCatalog catalog;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <string>
 
 #include "exchange/po.h"
@@ -226,33 +227,99 @@ TEST_F(PoTools, HarvestPairsTheKeysOfTwoBuilds) {
               u"Be\xD83D\xDE00"
               u"enden");
     EXPECT_EQ(c.entries[3].str, u"");
-    EXPECT_EQ(Shell("msgfmt --check-format --check-header -o /dev/null de.po", dir).status, 0);
+    // A translation: msgfmt warns of no placeholder of a template's header.
+    ShellRun checked = Shell("msgfmt --check -o /dev/null de.po", dir);
+    EXPECT_EQ(checked.status, 0);
+    EXPECT_EQ(checked.err, "");
 }
 
-// A file that cannot be used is refused with its line, and no image is written.
+// A file that cannot be used is refused in one line that says what is wrong, at which line,
+// and no image is written.
 TEST_F(PoTools, UnusableFilesAreRefusedWithTheirLine) {
     test::WriteFileBytes(dir / "app.exe", Version({u"Open"}));
     const std::string head = "msgid \"\"\nmsgstr \"Language: de\\n\"\n\n";
-    const std::pair<std::string, std::string> cases[] = {
-        {head + "msgctxt \"6.1.0\"\nmsgid \"Open\nmsgstr \"x\"\n", "bad.po:5: the string has"},
-        {head + "msgctxt \"6.1.0\"\nmsgid \"Open\"\nmsgstr \"\\z\"\n", "bad.po:6: a backslash"},
-        {head + "msgctxt \"6.1.0\"\nmsgstr \"x\"\nmsgid \"Open\"\n", "bad.po:5: msgstr"},
+    struct Case {
+        std::string text, said;
+        bool msgfmtRefuses;  // the GNU tools refuse it too
+    } cases[] = {
+        {head + "msgctxt \"6.1.0\"\nmsgid \"Open\nmsgstr \"x\"\n", "bad.po:5: the string has",
+         true},
+        {head + "msgctxt \"6.1.0\"\nmsgid \"Open\"\nmsgstr \"\\z\"\n", "bad.po:6: a backslash",
+         true},
+        {head + "msgctxt \"6.1.0\"\nmsgstr \"x\"\nmsgid \"Open\"\n", "bad.po:5: msgstr", true},
         {head + "msgctxt \"6.1.0\"\nmsgid \"Open\"\nmsgstr \"x\"\n\nmsgctxt \"6.1.0\"\n"
                 "msgid \"Other\"\nmsgstr \"y\"\n",
-         "bad.po:8: an earlier entry"},
+         "bad.po:8: an earlier entry", false},
         {head + "msgctxt \"6.1.0\"\nmsgid \"Open\"\nmsgid_plural \"Opens\"\n",
-         "bad.po:6: plural forms"},
-        {"msgid \"\"\nmsgstr \"Language: tlh\\n\"\n", "unknown language \"tlh\""},
+         "bad.po:6: a plural entry (msgid_plural, msgstr[n])", true},
+        {"msgid \"\"\nmsgstr \"Language: tlh\\n\"\n", "bad.po:1: unknown language \"tlh\"", false},
+        {"", "bad.po:1: the PO file is empty", true},
+        {"msgctxt \"6.1.0\"\nmsgid \"Open\"\nmsgstr \"x\"\n", "bad.po:1: the PO file has no header",
+         true},
+        {"\xDE\x12\x04\x95", "bad.po: a compiled catalog (.mo)", true},
     };
-    for (const auto& [text, said] : cases) {
-        WriteText(dir / "bad.po", text);
-        ShellRun r = Shell("quelvar-cli import app.exe bad.po -o out.exe", dir);
-        EXPECT_EQ(r.status, 1);
-        EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
-        EXPECT_FALSE(std::filesystem::exists(dir / "out.exe"));
+    for (const Case& c : cases) {
+        WriteText(dir / "bad.po", c.text);
+        for (const char* command : {"import app.exe bad.po -o out.exe", "check app.exe bad.po",
+                                    "convert bad.po out.lng"}) {
+            ShellRun r = Shell(std::string("quelvar-cli ") + command, dir);
+            EXPECT_EQ(r.status, 1) << command;
+            EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+            EXPECT_NE(r.err.find("(error 13)\n"), std::string::npos) << r.err;
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+            EXPECT_FALSE(std::filesystem::exists(dir / "out.exe"));
+            EXPECT_FALSE(std::filesystem::exists(dir / "out.lng"));
+        }
+        EXPECT_EQ(Shell("msgfmt --check -o /dev/null bad.po", dir).status != 0, c.msgfmtRefuses)
+            << c.said;
     }
     // An unknown language with --lang-id is no obstacle.
+    WriteText(dir / "bad.po", "msgid \"\"\nmsgstr \"Language: tlh\\n\"\n");
     EXPECT_EQ(Shell("quelvar-cli import app.exe bad.po -o out.exe --lang-id 1031", dir).status, 0);
+    // A missing file is said to be missing.
+    ShellRun missing = Shell("quelvar-cli import app.exe none.po -o out.exe", dir);
+    EXPECT_NE(missing.err.find("none.po: no such file (error 110)"), std::string::npos)
+        << missing.err;
+}
+
+// A PO file in Latin-1 and a compiled catalog given as a PO file: the message gives the gettext
+// command that makes a PO file of it, and that file imports as the UTF-8 one does.
+TEST_F(PoTools, RefusedEncodingsNameTheToolThatConverts) {
+    test::WriteFileBytes(dir / "app.exe", Version({u"Open", u"Close"}));
+    std::string po =
+        "msgid \"\"\nmsgstr \"\"\n\"Content-Type: text/plain; charset=ISO-8859-1\\n\"\n"
+        "\"Language: de\\n\"\n\nmsgctxt \"6.1.0\"\nmsgid \"Open\"\nmsgstr \"\xD6"
+        "ffnen\"\n";
+    WriteText(dir / "de.po", po);
+    ASSERT_EQ(Shell("msgconv -t UTF-8 -o utf8.po de.po && quelvar-cli import app.exe utf8.po -o "
+                    "expected.exe",
+                    dir)
+                  .status,
+              0);
+    ASSERT_EQ(Shell("msgfmt -o de.mo utf8.po && cp de.mo mo.po", dir).status, 0);
+    const std::pair<const char*, const char*> cases[] = {
+        {"de.po",
+         "de.po:1: the PO file is ISO-8859-1 text; Quelvar reads UTF-8: convert it "
+         "with: msgconv -t UTF-8 de.po -o de.utf8.po"},
+        {"mo.po",
+         "mo.po: a compiled catalog (.mo), not a PO file; give the PO file it was made "
+         "from, or turn it back into one with: msgunfmt mo.po -o mo.recovered.po"},
+    };
+    for (const auto& [file, said] : cases) {
+        ShellRun r = Shell(std::string("quelvar-cli import app.exe ") + file + " -o out.exe", dir);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, std::string("quelvar-cli: import failed: ") + said + " (error 13)\n");
+        std::string command = std::string(said).substr(std::string(said).find(": ms") + 2);
+        std::string converted = command.substr(command.rfind(' ') + 1);
+        std::filesystem::remove(dir / "out.exe");
+        ASSERT_EQ(
+            Shell(command + " && quelvar-cli import app.exe " + converted + " -o out.exe", dir)
+                .status,
+            0)
+            << command;
+        EXPECT_EQ(test::ReadFileBytes(dir / "out.exe"), test::ReadFileBytes(dir / "expected.exe"))
+            << command;
+    }
 }
 
 }  // namespace
