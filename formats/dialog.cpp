@@ -227,7 +227,7 @@ void RebuildFont(ResourceContext& ctx, const uint8_t* data, size_t size, const T
                  const DialogLayout& layout) {
     SectionWriter& out = *ctx.writer;
     std::span<const uint8_t> fixed(data + layout.captionEnd, shape.fontFixed);
-    if (!LookUpText(ctx, TextKey(u"FONT")) || ctx.text == FontValue(data, size, layout)) {
+    if (!LookUpText(ctx, TextKey(u"FONT"), false) || ctx.text == FontValue(data, size, layout)) {
         Append(out, fixed);
         Append(out, std::span(data + layout.typefaceStart, data + layout.headerEnd));
         return;
