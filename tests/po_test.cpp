@@ -2,10 +2,12 @@
 // tools write and on malformed files, language names, UTF-8 at the edge, version strings.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
 
 #include "base/bytes.h"
 #include "base/utf16.h"
+#include "driver/driver.h"
 #include "exchange/language_names.h"
 #include "exchange/po.h"
 #include "formats/version_info.h"
@@ -87,6 +89,49 @@ TEST(PoWriter, EntriesCarryPlaceResourceAndFirstOfAKey) {
 
 PoError Parse(std::string_view text, PoCatalog& catalog) {
     return ParsePo(text, catalog);
+}
+
+// Every entry of an exported template says where its text lives: the menu path, the string's
+// id, the version string's name, the dialog by its caption or, without one, by its id.
+TEST(PoWriter, EveryEntrySaysItsPlace) {
+    if (test::SampleImageDir().empty())
+        GTEST_SKIP() << "no mingw-w64";
+    test::TempDir dir;
+    std::map<std::string, std::string> places;  // msgctxt -> "#." comment
+    const std::pair<const char*, uint32_t> images[] = {{"menus32.exe", kAllLanguages},
+                                                       {"strings32.exe", kAllLanguages},
+                                                       {"dialogs32.exe", 2052},
+                                                       {"versions32.exe", kAllLanguages}};
+    for (const auto& [image, language] : images) {
+        ASSERT_EQ(ProcessImage(test::SampleImageDir() / image, dir / "t.pot", nullptr, language),
+                  kSuccess);
+        std::string text = ReadText(dir / "t.pot");
+        size_t entries = 0;
+        for (size_t at = text.find("\n\n"); at != std::string::npos;
+             at = text.find("\n\n", at + 1)) {
+            std::string entry = text.substr(at + 2, text.find("\n\n", at + 2) - at - 2);
+            if (entry.starts_with("msgid \"\"\nmsgstr"))
+                continue;  // the header
+            ++entries;
+            size_t context = entry.find("msgctxt \"");
+            ASSERT_NE(context, std::string::npos) << entry;
+            std::string key = entry.substr(context + 9, entry.find('"', context + 9) - context - 9);
+            ASSERT_TRUE(entry.starts_with("#. ")) << image << ": " << entry;
+            places[key] = entry.substr(3, entry.find('\n') - 3);
+        }
+        EXPECT_GT(entries, 0u) << image;
+    }
+    const std::pair<const char*, const char*> expected[] = {
+        {"4.102.201", "File > Open"},
+        {"6.1.1", "string 1"},
+        {"6.32.502", "string 502"},
+        {"16.1.FileDescription", "version FileDescription (040904B0)"},
+        {"5.200.301", "dialog \"Quelvar\""},
+        {"5.201.0", "dialog 201"},
+        {"5.SETTINGS.5", "dialog \"Settings\""},
+    };
+    for (const auto& [key, place] : expected)
+        EXPECT_EQ(places[key], place) << key;
 }
 
 TEST(PoReader, ReadsWhatToolsWrite) {
