@@ -5,6 +5,7 @@
 
 #include "base/number.h"
 #include "base/utf16.h"
+#include "checks/key_names.h"
 
 namespace quelvar {
 
@@ -28,10 +29,11 @@ char16_t Fold(char16_t c) {
 }
 
 // printf conversions: %[flags][width][.precision][length]type, and "%%". A '%' that starts
-// none of these ("100% done", "Done: 100%") is no placeholder.
+// none of these ("100% done", "Done: 100%") is no placeholder. "%n" is left out: in a
+// program's texts it is FormatMessage's line break (see LineBreaks), not printf's count.
 std::vector<std::u16string> PrintfPlaceholders(std::u16string_view text) {
     static constexpr std::u16string_view kFlags = u"-+#0";
-    static constexpr std::u16string_view kTypes = u"diouxXcCsSeEfFgGaApn";
+    static constexpr std::u16string_view kTypes = u"diouxXcCsSeEfFgGaAp";
     std::vector<std::u16string> out;
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] != u'%')
@@ -71,7 +73,8 @@ std::vector<std::u16string> PrintfPlaceholders(std::u16string_view text) {
     return out;
 }
 
-// FormatMessage inserts: %1 to %99 with an optional !format!, and %0 %n %r %t %. %%.
+// FormatMessage inserts: %1 to %99 with an optional !format!, and %0 %r %t %. %%. Its line
+// break "%n" is counted with the line breaks instead.
 std::vector<std::u16string> FormatMessageInserts(std::u16string_view text) {
     std::vector<std::u16string> out;
     for (size_t i = 0; i + 1 < text.size(); ++i) {
@@ -87,7 +90,10 @@ std::vector<std::u16string> FormatMessageInserts(std::u16string_view text) {
                 if (close != std::u16string_view::npos)
                     j = close + 1;
             }
-        } else if (std::u16string_view(u"0nrt.%").find(c) == std::u16string_view::npos) {
+        } else if (c == u'n') {
+            ++i;
+            continue;
+        } else if (std::u16string_view(u"0rt.%").find(c) == std::u16string_view::npos) {
             continue;
         }
         out.emplace_back(text.substr(i, j - i));
@@ -116,8 +122,18 @@ std::u16string_view Ending(std::u16string_view text) {
         text[insert + 1] >= u'1' && text[insert + 1] <= u'9' &&
         text.find(u'!', insert) < text.size() - 1)
         return u"";
-    while (!text.empty() && (text.back() == u' ' || text.back() == 0x3000))
+    auto trimBlanks = [&text] {
+        while (!text.empty() && (text.back() == u' ' || text.back() == 0x3000))
+            text.remove_suffix(1);
+    };
+    trimBlanks();
+    // A pseudo-translation's frame and padding ("[Ñámë:~~~]") end after the punctuation.
+    if (text.ends_with(u']') && text.find(u'[') != std::u16string_view::npos) {
         text.remove_suffix(1);
+        while (!text.empty() && text.back() == u'~')
+            text.remove_suffix(1);
+        trimBlanks();
+    }
     if (text.ends_with(u"...") || text.ends_with(u"\u2026"))
         return u"...";
     if (text.empty())
@@ -144,6 +160,34 @@ std::u16string_view Ending(std::u16string_view text) {
 
 size_t Count(std::u16string_view text, char16_t c) {
     return static_cast<size_t>(std::count(text.begin(), text.end(), c));
+}
+
+// Line breaks: LF units and FormatMessage's "%n" ("%%n" is a percent sign and an n).
+size_t LineBreaks(std::u16string_view text) {
+    size_t n = Count(text, u'\n');
+    for (size_t i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] != u'%')
+            continue;
+        n += text[i + 1] == u'n';
+        ++i;
+    }
+    return n;
+}
+
+// True when an '&' that is no "&&" marks a blank, a tab or nothing (the text's end): the item
+// then has no access key, or a blank for one ("Speichern&\tStrg+S", "& Neu").
+bool AcceleratorOnBlank(std::u16string_view text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != u'&')
+            continue;
+        if (i + 1 < text.size() && text[i + 1] == u'&') {
+            ++i;
+            continue;
+        }
+        if (i + 1 == text.size() || text[i + 1] == u' ' || text[i + 1] == u'\t')
+            return true;
+    }
+    return false;
 }
 
 bool HasOuterBlanks(std::u16string_view text) {
@@ -191,7 +235,8 @@ void CheckOne(const CheckedText& t, std::vector<Finding>& out) {
             out.push_back(f);
         }
     }
-    size_t sourceTab = source.find(u'\t');
+    // Only a menu item's tab starts a shortcut; elsewhere it is a tab like any other.
+    size_t sourceTab = ResourceType(t) == u"4" ? source.find(u'\t') : std::u16string_view::npos;
     bool tabLost = false;
     if (sourceTab != std::u16string_view::npos) {
         size_t tab = translation.find(u'\t');
@@ -200,20 +245,28 @@ void CheckOne(const CheckedText& t, std::vector<Finding>& out) {
         if (tab == std::u16string_view::npos) {
             tabLost = true;
             out.push_back(f);
-        } else if (translation.substr(tab + 1) != f.detail) {
+        } else if (CanonicalShortcut(translation.substr(tab + 1)) != CanonicalShortcut(f.detail)) {
             f.kind = CheckKind::ShortcutChanged;
             f.severity = Severity::Warning;
             f.otherText = translation.substr(tab + 1);
             out.push_back(f);
         }
     }
+    // Translators reflow long messages on purpose: other line breaks in a string table are
+    // a warning; in a menu or dialog, where the layout has room for the source's lines, an
+    // error.
     for (char16_t c : {u'\n', u'\r', u'\t'}) {
-        if ((c == u'\t' && tabLost) || Count(source, c) == Count(translation, c))
+        auto count = [c](std::u16string_view text) {
+            return c == u'\n' ? LineBreaks(text) : Count(text, c);
+        };
+        if ((c == u'\t' && tabLost) || count(source) == count(translation))
             continue;
-        Finding f = Make(CheckKind::ControlCharacters, Severity::Error, t);
+        bool reflow = c != u'\t' && ResourceType(t) == u"6";
+        Finding f =
+            Make(CheckKind::ControlCharacters, reflow ? Severity::Warning : Severity::Error, t);
         f.detail = c == u'\n' ? u"\\n" : c == u'\r' ? u"\\r" : u"\\t";
-        f.counts[0] = Count(source, c);
-        f.counts[1] = Count(translation, c);
+        f.counts[0] = count(source);
+        f.counts[1] = count(translation);
         out.push_back(f);
     }
     if (HasOuterBlanks(translation) && !HasOuterBlanks(source))
@@ -260,7 +313,9 @@ void CheckAccelerators(const std::vector<CheckedText>& texts, std::vector<Findin
         char16_t sourceLetter = Fold(AcceleratorOf(t.source));
         std::u16string_view shown = t.translated ? t.translation : t.source;
         char16_t letter = Fold(AcceleratorOf(shown));
-        if (t.translated && sourceLetter != 0 && letter == 0) {
+        if (t.translated && AcceleratorOnBlank(t.translation) && !AcceleratorOnBlank(t.source)) {
+            out.push_back(Make(CheckKind::AcceleratorOnBlank, Severity::Error, t));
+        } else if (t.translated && sourceLetter != 0 && letter == 0) {
             Finding f = Make(CheckKind::AcceleratorDropped, Severity::Warning, t);
             f.detail = std::u16string(1, sourceLetter);
             out.push_back(f);
@@ -294,7 +349,7 @@ char16_t AcceleratorOf(std::u16string_view text) {
         if (text[i] != u'&')
             continue;
         if (text[i + 1] != u'&')
-            return text[i + 1];
+            return text[i + 1] == u' ' || text[i + 1] == u'\t' ? 0 : text[i + 1];
         ++i;
     }
     return 0;

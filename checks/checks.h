@@ -21,11 +21,16 @@ enum class CheckKind {
     AcceleratorCollision,  // `detail` the letter, `other` the key and `otherText` the text
     AcceleratorDropped,    // `detail` the source's letter
     AcceleratorAdded,      // `detail` the translation's letter
+    AcceleratorOnBlank,    // an '&' before a blank, a tab or the end: no usable access key
     PrintfPlaceholders,    // `detail` the source's sequence, `otherText` the translation's
     FormatMessageInserts,  // the same for FormatMessage inserts (compared as sets)
     ShortcutTabLost,       // `detail` the source's shortcut
-    ShortcutChanged,       // `detail` the source's shortcut, `otherText` the translation's
-    ControlCharacters,  // `detail` the character ("\n", "\r", "\t"), `counts` source, translation
+    // `detail` the source's shortcut, `otherText` the translation's; key names of the table
+    // in key_names.h ("Strg+N" for "Ctrl+N") are no change.
+    ShortcutChanged,
+    // `detail` the character ("\n", with FormatMessage's "%n", "\r", "\t"), `counts` source and
+    // translation; a warning for line breaks in a string table, else an error.
+    ControlCharacters,
     LeadingOrTrailingBlanks,
     DoubledSpaces,
     EndPunctuation,     // `detail` the source's ending, `otherText` the translation's
@@ -71,7 +76,8 @@ void AddCheckedText(std::vector<CheckedText>& texts, const TextItem& item,
 std::vector<Finding> CheckTranslation(const std::vector<CheckedText>& texts,
                                       const std::vector<std::u16string>& translationKeys);
 
-// The letter marked by '&' ("&&" is a literal ampersand), or 0 for none.
+// The letter marked by '&' ("&&" is a literal ampersand), or 0 for none (also for an '&'
+// before a blank or a tab).
 char16_t AcceleratorOf(std::u16string_view text);
 
 // A pseudo-translation of a text: accented look-alikes, framed by brackets and padded by

@@ -34,6 +34,7 @@ const char* CheckName(CheckKind kind) {
         case CheckKind::AcceleratorCollision:
         case CheckKind::AcceleratorDropped:
         case CheckKind::AcceleratorAdded:
+        case CheckKind::AcceleratorOnBlank:
             return "accelerator";
         case CheckKind::PrintfPlaceholders:
         case CheckKind::FormatMessageInserts:
@@ -74,6 +75,8 @@ std::string Message(const Finding& f) {
             return "the accelerator &" + detail + " of the source is gone";
         case CheckKind::AcceleratorAdded:
             return "an accelerator &" + detail + " that the source does not have";
+        case CheckKind::AcceleratorOnBlank:
+            return "an & before a blank, a tab or the end marks no access key";
         case CheckKind::PrintfPlaceholders:
             return "printf placeholders " + Quoted(f.detail) + " became " + otherText +
                    " (they must stay in order)";

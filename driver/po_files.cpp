@@ -195,6 +195,7 @@ Failure ExportPo(const ResourceSection& section, WalkOptions walk,
                  const std::filesystem::path& poPath, const PoExport& extra) {
     if (walk.languageFilter == kAllLanguages)
         walk.languageFilter = ChooseSourceLanguage(section, walk);
+    walk.describe = true;  // every entry's "#." place
     PoHeader header;
     header.projectVersion = ProjectOf(section);
     if (header.projectVersion.empty())

@@ -195,7 +195,11 @@ void ExportDialog(ResourceContext& ctx, const uint8_t* data, size_t size,
         ctx.place = u"dialog font: typeface,point size";
         ExportText(ctx, TextKey(u"FONT"), FontValue(data, size, layout));
     }
-    ctx.place = u"dialog \"" + caption + u"\"";
+    // Controls are placed by the dialog's caption or, without one, its name.
+    if (caption.empty())
+        ctx.place = u"dialog " + std::u16string(ctx.resource.name);
+    else
+        ctx.place = u"dialog \"" + caption + u"\"";
     uint32_t sCounter = 0;
     std::u16string sKey;
     for (const ControlLayout& control : layout.controls) {
@@ -227,7 +231,7 @@ void RebuildFont(ResourceContext& ctx, const uint8_t* data, size_t size, const T
                  const DialogLayout& layout) {
     SectionWriter& out = *ctx.writer;
     std::span<const uint8_t> fixed(data + layout.captionEnd, shape.fontFixed);
-    if (!LookUpText(ctx, TextKey(u"FONT")) || ctx.text == FontValue(data, size, layout)) {
+    if (!LookUpText(ctx, TextKey(u"FONT"), false) || ctx.text == FontValue(data, size, layout)) {
         Append(out, fixed);
         Append(out, std::span(data + layout.typefaceStart, data + layout.headerEnd));
         return;

@@ -29,27 +29,36 @@ size_t StringsLength(std::span<const uint8_t> data) {
     return at;
 }
 
-// Import of one string: its new length word, then its translation (with a terminating zero)
-// or its source units.
+// Import of one string: its new length word, then its translation or its source units. A
+// translation carries a counted terminating zero where the source string did (rc /n builds,
+// blocks written with every zero) and none where it did not (rc and windres by default), so
+// that LoadStringW returns the length the program's own strings have; an empty translation is
+// one zero unit. A string without a text (an empty slot) is not translated: export writes no
+// line for it.
 void RebuildString(ResourceContext& ctx, uint32_t id, const uint8_t* units, size_t n) {
     SectionWriter& out = *ctx.writer;
-    if (!LookUpText(ctx, NumberKey(id))) {
+    bool counted = false;  // the source counts a zero after its text
+    for (size_t i = 0; i < n && !counted; ++i)
+        counted = Load16(units + 2 * i) == 0;
+    if (!LookUpText(ctx, NumberKey(id), n == 0 || Load16(units) == 0)) {
         Append16(out, static_cast<uint16_t>(n));
         Append(out, std::span(units, 2 * n));
         return;
     }
     std::u16string& text = ctx.text;
-    text.push_back(0);
+    if (counted || text.empty())
+        text.push_back(0);
     if (text.size() > kMaxStringUnits) {
         // A translation can outgrow the length word: it is cut to the longest string the
-        // word counts, keeping its terminating zero and the block readable, and the cut is
-        // said. A surrogate pair is not split.
-        size_t given = text.size() - 1;
-        size_t keep = kMaxStringUnits - 1;
+        // word counts, keeping its terminating zero (where it has one) and the block
+        // readable, and the cut is said. A surrogate pair is not split.
+        size_t given = text.size() - (counted ? 1 : 0);
+        size_t keep = kMaxStringUnits - (counted ? 1 : 0);
         if (text[keep - 1] >= 0xD800 && text[keep - 1] <= 0xDBFF)
             --keep;
         text.resize(keep);
-        text.push_back(0);
+        if (counted)
+            text.push_back(0);
         Notify(ctx, Notice{NoticeKind::TextCut, ctx.key, {given, keep}});
     }
     Append16(out, static_cast<uint16_t>(text.size()));

@@ -276,7 +276,7 @@ void WriteString(Rebuild& r, const Node& node) {
     const Block& block = node.block;
     std::u16string source;
     StringValue(r.data, block, source);
-    if (!LookUpText(r.ctx, TextKey(node.itemKey)) || r.ctx.text == source) {
+    if (!LookUpText(r.ctx, TextKey(node.itemKey), source.empty()) || r.ctx.text == source) {
         Append(r.out, Bytes(r, block.start, block.end));
         return;
     }

@@ -82,9 +82,9 @@ void ExportText(ResourceContext& ctx, ItemKey key, const uint8_t* text, size_t a
     ExportText(ctx, key, ReadUnitsLE(text, available, count, ctx.text));
 }
 
-bool LookUpText(ResourceContext& ctx, ItemKey key) {
+bool LookUpText(ResourceContext& ctx, ItemKey key, bool sourceEmpty) {
     uint32_t occurrence = Occurrence(ctx, key);
-    if (ctx.source == nullptr || !*ctx.source)
+    if (ctx.source == nullptr || !*ctx.source || (sourceEmpty && occurrence == 1))
         return false;
     if (occurrence > 1) {
         FormKey(ctx, key, occurrence);
@@ -99,7 +99,8 @@ bool LookUpText(ResourceContext& ctx, ItemKey key) {
 
 size_t ImportText(ResourceContext& ctx, ItemKey key, const uint8_t* text, size_t available,
                   int32_t count) {
-    if (LookUpText(ctx, key)) {
+    bool sourceEmpty = available == 0 || count == 0 || Load16(text) == 0;
+    if (LookUpText(ctx, key, sourceEmpty)) {
         AppendUnits(*ctx.writer, ctx.text);
         Append16(*ctx.writer, 0);
         return ctx.text.size() + 1;

@@ -137,10 +137,14 @@ void ExportText(ResourceContext& ctx, ItemKey key, std::u16string_view text);
 void ExportText(ResourceContext& ctx, ItemKey key, const uint8_t* text, size_t available,
                 int32_t count);
 // Import: the replacement for the text under `key`, in `ctx.text`; false when there is none.
-bool LookUpText(ResourceContext& ctx, ItemKey key);
+// Import writes only keys that export writes: a text that export skips (`sourceEmpty`, and not
+// a repeated key) is never looked up, so that a line for a separator or an empty control takes
+// no effect.
+bool LookUpText(ResourceContext& ctx, ItemKey key, bool sourceEmpty);
 // Import: writes the replacement of the text under `key` followed by a zero unit or, without
-// one, the source text: up to and including its zero (count -1; a zero is added when the data
-// ends first) or exactly `count` units. Returns the number of units written.
+// one (or for an empty source text, see LookUpText), the source text: up to and including its zero
+// (count -1; a zero is added when the data ends first) or exactly `count` units. Returns the number
+// of units written.
 size_t ImportText(ResourceContext& ctx, ItemKey key, const uint8_t* text, size_t available,
                   int32_t count);
 // Import: copies bytes of the source unchanged. Does nothing on export.

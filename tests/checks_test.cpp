@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "checks/checks.h"
+#include "checks/key_names.h"
 
 namespace quelvar {
 namespace {
@@ -40,7 +41,26 @@ TEST(Checks, OneTextAtATime) {
         {u"6.1.1", u"Copy %1 to %2!s!", u"%2!s! erhält %1", {}},  // inserts in any order
         {u"6.1.1", u"Copy %1 to %2", u"Kopiere %1", {K::FormatMessageInserts}},
         {u"4.1.10", u"&Open\tCtrl+O", u"Ö&ffnen Strg+O", {K::ShortcutTabLost}},
-        {u"4.1.10", u"&Open\tCtrl+O", u"Ö&ffnen\tStrg+O", {K::ShortcutChanged}},
+        {u"4.1.10", u"&Open\tCtrl+O", u"Ö&ffnen\tStrg+O", {}},  // localised key names
+        {u"4.1.10", u"&Open\tCtrl+O", u"Ö&ffnen\tStrg+F", {K::ShortcutChanged}},
+        {u"4.1.10", u"Redo\tCtrl+Shift+Z", u"Wiederholen\tStrg+Umschalt+Z", {}},
+        {u"4.1.10", u"&Delete\tDel", u"&Supprimer\tSuppr", {}},
+        {u"4.1.10", u"Zoom in\tCtrl++", u"Vergr\u00F6\u00DFern\tstrg++", {}},
+        {u"4.1.10", u"Zoom in\tCtrl++", u"Vergr\u00F6\u00DFern\tStrg+-", {K::ShortcutChanged}},
+        // An '&' before a tab or a blank marks no access key.
+        {u"4.1.10", u"&Save\tCtrl+S", u"Speichern&\tStrg+S", {K::AcceleratorOnBlank}},
+        {u"4.1.10", u"&New", u"& Neu", {K::AcceleratorOnBlank}},
+        {u"5.1.1", u"Fish & Chips", u"Fisch & Pommes", {}},  // the source's own
+        {u"4.1.10", u"Save && exit", u"Speichern && Ende", {}},
+        // A tab in a string table or dialog starts no shortcut.
+        {u"6.1.1", u"Name\tValue", u"Name\tWert", {}},
+        {u"6.1.1", u"Name\tValue", u"Name Wert", {K::ControlCharacters}},
+        // "%n" is FormatMessage's line break, no printf placeholder.
+        {u"6.1.1",
+         u"Cannot open%nthe file %1",
+         u"Die Datei %1 kann nicht ge\u00F6ffnet werden",
+         {K::ControlCharacters}},
+        {u"6.1.1", u"Line%nNext", u"Zeile\nN\u00E4chste", {}},
         {u"6.1.1", u"Line one\nLine two", u"Zeile eins Zeile zwei", {K::ControlCharacters}},
         {u"6.1.1", u"Name:", u" Name:", {K::LeadingOrTrailingBlanks}},
         {u"6.1.1", u"Save as", u"Speichern  unter", {K::DoubledSpaces}},
@@ -62,6 +82,50 @@ TEST(Checks, OneTextAtATime) {
                    .size();
     std::u16string huge(70000, u'x');
     EXPECT_EQ(Kinds({Text(u"6.1.1", u"x", huge)}), (std::vector<K>{K::TooLongToStore}));
+}
+
+// Line breaks that differ are an error where a layout holds the lines (menus, dialogs) and a
+// warning in a string table, whose long messages translators reflow; a tab stays an error.
+TEST(Checks, ReflowedMessagesAreAWarning) {
+    struct Case {
+        const char16_t *key, *source, *translation;
+        Severity severity;
+    } cases[] = {
+        {u"6.1.1", u"Line one\nLine two", u"Zeile eins Zeile zwei", Severity::Warning},
+        {u"6.1.1", u"One.\r\nTwo.", u"Eins. Zwei.", Severity::Warning},
+        {u"6.1.1", u"A long message", u"Eine lange%nNachricht", Severity::Warning},
+        {u"6.1.1", u"Name\tValue", u"Name Wert", Severity::Error},
+        {u"5.1.1", u"Line one\nLine two", u"Zeile eins Zeile zwei", Severity::Error},
+    };
+    for (const Case& c : cases) {
+        auto findings = CheckTranslation({Text(c.key, c.source, c.translation)}, {});
+        ASSERT_FALSE(findings.empty());
+        for (const Finding& f : findings) {
+            EXPECT_EQ(f.kind, CheckKind::ControlCharacters);
+            EXPECT_EQ(f.severity, c.severity);
+        }
+    }
+}
+
+// The localised key names map to the English ones, whatever their case.
+TEST(Checks, LocalisedKeyNames) {
+    const std::pair<const char16_t*, const char16_t*> cases[] = {
+        {u"Strg+N", u"Ctrl+N"},
+        {u"ctrl+n", u"Ctrl+N"},
+        {u"Umschalt+Entf", u"Shift+Del"},
+        {u"Maj+Suppr", u"Shift+Del"},
+        {u"May\u00FAs+Supr", u"Shift+Del"},
+        {u"Strg++", u"Ctrl++"},
+        {u"Alt+F4", u"Alt+F4"},
+        {u"Skift+F10", u"Shift+F10"},
+        {u"Einfg", u"Ins"},
+        {u"\u00C9chap", u"Esc"},
+    };
+    for (const auto& [shortcut, english] : cases)
+        EXPECT_EQ(CanonicalShortcut(shortcut), CanonicalShortcut(english));
+    EXPECT_NE(CanonicalShortcut(u"Strg+N"), CanonicalShortcut(u"Ctrl+M"));
+    for (const KeyName& row : LocalisedKeyNames())
+        EXPECT_EQ(CanonicalShortcut(row.localised), row.english);
 }
 
 TEST(Checks, AcceleratorsPerMenuLevelAndDialog) {
@@ -120,6 +184,14 @@ TEST(Checks, PseudoTranslationKeepsWhatMustStay) {
              CheckTranslation({Text(u"4.1.1", std::u16string(source), pseudo)}, {}))
             EXPECT_EQ(f.severity, Severity::Warning) << static_cast<int>(f.kind);
     }
+    // Its padding follows the ending punctuation, which still counts as the text's ending.
+    for (std::u16string_view source :
+         {u"Name:", u"Search...", u"Really?", u"Done.\r\n", u"Stop!", u"Date: "})
+        for (unsigned expand : {0u, 35u})
+            EXPECT_TRUE(
+                CheckTranslation(
+                    {Text(u"6.1.1", std::u16string(source), PseudoTranslate(source, expand))}, {})
+                    .empty());
 }
 
 }  // namespace

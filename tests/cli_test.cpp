@@ -166,7 +166,7 @@ TEST(Cli, CutTranslationIsSaid) {
     CliRun r = Cli("import app.exe de.lng -o out.exe", dir);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err,
-              "quelvar-cli: 6.1.1: the translation of 70000 units is cut to 65534, the most a "
+              "quelvar-cli: 6.1.1: the translation of 70000 units is cut to 65535, the most a "
               "string table entry holds\n"
               "imported de.lng into out.exe\n");
 }

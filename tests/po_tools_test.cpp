@@ -193,16 +193,14 @@ TEST_F(PoTools, MsgmergeCarriesATranslationToTheNextVersion) {
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0].language, u"1031");
     EXPECT_EQ(out[0].data,
-              test::StringBlock({std::u16string(u"DE Open\0", 8), u"Close the open file",
-                                 std::u16string(u"DE Exit\0", 8), u"Show help"}));
+              test::StringBlock({u"DE Open", u"Close the open file", u"DE Exit", u"Show help"}));
     // --fuzzy applies the fuzzy one too; --lang-id gives another language id.
     ASSERT_EQ(
         Shell("quelvar-cli import v2.exe de.v2.po -o f.exe --fuzzy --lang-id 2055", dir).status, 0);
     out = test::ReadResources(test::ReadFileBytes(dir / "f.exe"));
     EXPECT_EQ(out[0].language, u"2055");
-    EXPECT_EQ(out[0].data, test::StringBlock({std::u16string(u"DE Open\0", 8),
-                                              std::u16string(u"DE Close the file\0", 18),
-                                              std::u16string(u"DE Exit\0", 8), u"Show help"}));
+    EXPECT_EQ(out[0].data,
+              test::StringBlock({u"DE Open", u"DE Close the file", u"DE Exit", u"Show help"}));
 }
 
 // Harvest from a build that Quelvar translated: msgids of the original, msgstrs and language

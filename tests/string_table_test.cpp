@@ -97,7 +97,7 @@ TEST(StringTable, ExportWritesNonEmptyStringsByIdInWalkOrder) {
               u"6.32.511=a\\\\b\\r\r\n");
 }
 
-TEST(StringTable, UnchangedRoundTripKeepsZeroTerminatedBlocksAndAddsMissingZeros) {
+TEST(StringTable, UnchangedRoundTripGivesBackEveryBlock) {
     Bytes withZeros = Block({Z(u"One"), u"", Z(u"Two\r\n"), Z(u"")});
     Bytes withoutZeros = Block({u"One", u"", u"Two\r\n", u"\u4F60\u597D"});
     Bytes rcdata = {'o', 'd', 'd'};
@@ -108,38 +108,43 @@ TEST(StringTable, UnchangedRoundTripKeepsZeroTerminatedBlocksAndAddsMissingZeros
     std::u16string exported = run.Export(image);
     auto result = run.Import(image, exported);
 
+    // A translation counts a zero only where its source string did.
     EXPECT_EQ(Find(result, u"6", u"1").data, withZeros);
-    const Bytes& grown = Find(result, u"6", u"2").data;
-    EXPECT_EQ(grown.size(), withoutZeros.size() + 2 * 3);
-    EXPECT_EQ(Strings(grown),
-              (std::vector<std::u16string>{Z(u"One"), u"", Z(u"Two\r\n"), Z(u"\u4F60\u597D"), u"",
-                                           u"", u"", u"", u"", u"", u"", u"", u"", u"", u"", u""}));
+    EXPECT_EQ(Find(result, u"6", u"2").data, withoutZeros);
     // Units after a zero inside a string are not exported, so they do not come back.
     EXPECT_EQ(Strings(Find(result, u"6", u"3").data)[0], Z(u"ab"));
     EXPECT_EQ(Find(result, u"10", u"7").data, rcdata);
 }
 
-TEST(StringTable, ImportWritesEditedValuesWithTheirZero) {
+// A translation carries a counted zero where its source string had one (as LoadStringW then
+// returns the length the program's own strings have); an empty value is one zero unit; a slot
+// without a text, which export skips, is not written.
+TEST(StringTable, ImportWritesEditedValuesWithTheZeroOfTheirSource) {
     Bytes image = test::BuildImage({
-        Strings6(32, Block({u"", u"keep", u"old", u"old", u"old"})),
+        Strings6(32, Block({u"", u"keep", u"old", u"old", u"old", Z(u"old"), Z(u""),
+                            std::u16string(u"ab\0c", 4)})),
         Strings6(32, Block({u"", u"behalten", u"alt"}), 1031),
     });
     Runner run;
     auto result = run.Import(image,
-                             u"6.32.496=x\r\n"              // an empty slot gets a text
+                             u"6.32.496=x\r\n"              // an empty slot: ignored
                              u"6.32.498=a\\\\b\\r\\nc\r\n"  // escapes decoded
                              u"6.32.499=\r\n"               // an empty value
                              u"6.32.500=longer than before, = and all\r\n"
+                             u"6.32.501=neu\r\n"
+                             u"6.32.502=y\r\n"  // only a zero: nothing to translate
+                             u"6.32.503=cd\r\n"
                              u"6.99.9999=no such block\r\n");
-    std::vector<std::u16string> expected = {Z(u"x"), u"keep", Z(u"a\\b\r\nc"), Z(u""),
-                                            Z(u"longer than before, = and all")};
+    std::vector<std::u16string> expected = {
+        u"",       u"keep", u"a\\b\r\nc", Z(u""), u"longer than before, = and all",
+        Z(u"neu"), Z(u""),  Z(u"cd")};
     expected.resize(16);
     EXPECT_EQ(Strings(Find(result, u"6", u"32").data), expected);
     // Every language of a block takes the same values.
     auto german = Strings(Find(result, u"6", u"32", u"1031").data);
-    EXPECT_EQ(german[0], Z(u"x"));
+    EXPECT_EQ(german[0], u"");
     EXPECT_EQ(german[1], u"behalten");
-    EXPECT_EQ(german[2], Z(u"a\\b\r\nc"));
+    EXPECT_EQ(german[2], u"a\\b\r\nc");
     EXPECT_EQ(result.size(), 2u);
 }
 
@@ -165,7 +170,7 @@ TEST(StringTable, BlocksWithoutIdsOrWithStringsPastTheirDataAreKept) {
     EXPECT_EQ(run.Export(image), u"6.1.0=a\r\n6.5.64=t\r\n");
 
     auto result = run.Import(image, u"6.1.0=A\r\n6.2.16=B\r\n6.3.32=C\r\n6.5.64=T\r\n");
-    EXPECT_EQ(Strings(Find(result, u"6", u"1").data)[0], Z(u"A"));
+    EXPECT_EQ(Strings(Find(result, u"6", u"1").data)[0], u"A");
     EXPECT_EQ(Find(result, u"6", u"2").data, pastEnd);
     EXPECT_EQ(Find(result, u"6", u"3").data, fifteen);
     EXPECT_EQ(Find(result, u"6", u"0").data, good);
@@ -174,22 +179,26 @@ TEST(StringTable, BlocksWithoutIdsOrWithStringsPastTheirDataAreKept) {
     EXPECT_EQ(Find(result, u"6", u"07").data, good);
     // Bytes after the 16 strings stay after them.
     Bytes rebuilt = Find(result, u"6", u"5").data;
-    EXPECT_EQ(Strings(rebuilt)[0], Z(u"T"));
+    EXPECT_EQ(Strings(rebuilt)[0], u"T");
     EXPECT_EQ(Bytes(rebuilt.end() - 3, rebuilt.end()), (Bytes{0xAB, 0xCD, 0xEF}));
 }
 
 TEST(StringTable, TranslationTooLongForTheLengthWordIsCut) {
-    Bytes image = test::BuildImage({Strings6(1, Block({u"a", u"b", u"c"}))});
+    Bytes image = test::BuildImage({Strings6(1, Block({u"a", u"b", u"c", Z(u"d"), Z(u"e")}))});
     std::u16string huge(70000, u'x');
-    // The cut falls inside a surrogate pair, which goes as a whole.
-    std::u16string pair = std::u16string(65533, u'y') + u"\U0001F600" + u"zz";
+    // The cut falls inside a surrogate pair, which goes as a whole; with a counted zero the
+    // text keeps one unit less.
+    auto pair = [](size_t before) { return std::u16string(before, u'y') + u"\U0001F600zz"; };
     Runner run;
-    auto result =
-        run.Import(image, u"6.1.0=" + huge + u"\r\n6.1.1=" + pair + u"\r\n6.1.2=next\r\n");
+    auto result = run.Import(image, u"6.1.0=" + huge + u"\r\n6.1.1=" + pair(65534) +
+                                        u"\r\n6.1.2=next\r\n6.1.3=" + huge + u"\r\n6.1.4=" +
+                                        pair(65533) + u"\r\n");
     auto strings = Strings(Find(result, u"6", u"1").data);
-    EXPECT_EQ(strings[0], Z(std::u16string(65534, u'x')));
-    EXPECT_EQ(strings[1], Z(std::u16string(65533, u'y')));
-    EXPECT_EQ(strings[2], Z(u"next"));
+    EXPECT_EQ(strings[0], std::u16string(65535, u'x'));
+    EXPECT_EQ(strings[1], std::u16string(65534, u'y'));
+    EXPECT_EQ(strings[2], u"next");
+    EXPECT_EQ(strings[3], Z(std::u16string(65534, u'x')));
+    EXPECT_EQ(strings[4], Z(std::u16string(65533, u'y')));
 }
 
 // Images built by windres from samples/strings.rc.
@@ -240,15 +249,16 @@ TEST_F(StringTableSample, ExportAndUnchangedImport) {
 
     auto result = run.Import(image, kSampleExport);
     ExpectOthersUnchanged(source, result);
-    // Block 32 stores every zero: identical. Block 1 as windres stores it: 2 bytes more for
-    // each non-empty string.
+    // Block 32 stores every zero, block 1 none, as windres stores it: both identical.
     EXPECT_EQ(Find(result, u"6", u"32").data, Find(source, u"6", u"32").data);
-    // Both languages share their keys, and the first line of a key wins.
-    EXPECT_EQ(Find(result, u"6", u"32", u"2052").data, Find(source, u"6", u"32").data);
-    EXPECT_EQ(Find(result, u"6", u"1").data.size(), Find(source, u"6", u"1").data.size() + 2 * 5);
-    auto english = Strings(Find(result, u"6", u"1").data);
-    EXPECT_EQ(english[2], Z(u"Line one\r\nLine two\nEnd"));
-    EXPECT_EQ(english[4], Z(u"Gr\u00F6\u00DFe: 5 \u20AC \U0001F600"));
+    // Both languages share their keys, and the first line of a key wins; the slot 505 that
+    // only English fills stays empty in Chinese.
+    auto chinese = Strings(Find(result, u"6", u"32", u"2052").data);
+    auto english = Strings(Find(source, u"6", u"32").data);
+    EXPECT_EQ(chinese[4], english[4]);
+    EXPECT_EQ(chinese[6], english[6]);
+    EXPECT_EQ(chinese[9], u"");
+    EXPECT_EQ(Find(result, u"6", u"1").data, Find(source, u"6", u"1").data);
 }
 
 TEST_F(StringTableSample, CommandLineExportAndImport) {
@@ -272,9 +282,9 @@ TEST_F(StringTableSample, CommandLineExportAndImport) {
     auto result = test::ReadResources(test::ReadFileBytes(dir / "app.exe"));
     ExpectOthersUnchanged(source, result);
     auto english = Strings(Find(result, u"6", u"1").data);
-    EXPECT_EQ(english[0], Z(u"new"));
+    EXPECT_EQ(english[0], u"");  // an empty slot: export has no line for it, import neither
     EXPECT_EQ(english[1], u"Hello");
-    EXPECT_EQ(english[3], Z(u"D:\\"));
+    EXPECT_EQ(english[3], u"D:\\");
     EXPECT_EQ(Strings(Find(result, u"6", u"32", u"2052").data)[4], Z(u"\u8BD1"));
     EXPECT_EQ(Strings(Find(result, u"6", u"32").data)[6], Z(u"Operation failed.\n\n"));
 }

@@ -4,6 +4,7 @@
 //
 //   loader_check IMAGE LANGID OUTPUT
 //   loader_check --bytes IMAGE LANGID OUTPUT
+//   loader_check --lengths IMAGE LANGID OUTPUT
 //   loader_check --version IMAGE OUTPUT QUERY...
 //
 // The image is loaded with LoadLibraryExW as a data file and image resource; strings are read
@@ -16,6 +17,9 @@
 // With --bytes, each string table, menu and dialog of the language that FindResourceExW finds
 // is written as "<type>.<name>=<size>:<FNV-1a hash of its bytes>", and each dialog laid out
 // right to left (WS_EX_LAYOUTRTL in its extended style) adds "5.<name>.LAYOUTRTL=1".
+// With --lengths, each string of the language's string tables is written as
+// "6.<block>.<id>=<n>", n the length LoadStringW returns for it (which counts a zero that the
+// entry stores), for every string whose length is not 0.
 // With --version the image's version information is read with GetFileVersionInfoW and each
 // QUERY (such as \StringFileInfo\040704B0\FileDescription) looked up with VerQueryValueW:
 // one "QUERY=value" line for each that is found, a text as it is, \VarFileInfo\Translation as
@@ -141,6 +145,21 @@ bool ReadStrings(HMODULE module, WORD language, Output& out) {
         }
     }
     return ok;
+}
+
+void ReadLengths(HMODULE module, WORD language, Output& out) {
+    NameList blocks = Names(module, MAKEINTRESOURCEW(6), language);
+    for (size_t b = 0; b < blocks.names.size(); ++b) {
+        if (!IS_INTRESOURCE(blocks.ids[b]))
+            continue;
+        UINT block = static_cast<UINT>(reinterpret_cast<ULONG_PTR>(blocks.ids[b]));
+        for (UINT id = (block - 1) * 16; id < block * 16; ++id) {
+            const wchar_t* text = nullptr;
+            int n = LoadStringW(module, id, reinterpret_cast<LPWSTR>(&text), 0);
+            if (n != 0)
+                out.Line(L"6." + blocks.names[b] + L"." + std::to_wstring(id), std::to_wstring(n));
+        }
+    }
 }
 
 void ReadMenu(HMENU menu, bool extended, const std::wstring& path, int& counter, Output& out) {
@@ -381,7 +400,8 @@ int wmain(int argc, wchar_t** argv) {
     if (argc >= 4 && std::wcscmp(argv[1], L"--version") == 0)
         return VersionMain(argc, argv);
     bool fingerprints = argc == 5 && std::wstring(argv[1]) == L"--bytes";
-    if (fingerprints) {
+    bool lengths = argc == 5 && std::wstring(argv[1]) == L"--lengths";
+    if (fingerprints || lengths) {
         --argc;
         ++argv;
     }
@@ -403,6 +423,8 @@ int wmain(int argc, wchar_t** argv) {
     bool stringsOk = true;
     if (fingerprints) {
         ReadBytes(module, language, out);
+    } else if (lengths) {
+        ReadLengths(module, language, out);
     } else {
         stringsOk = ReadStrings(module, language, out);
         ReadMenus(module, language, out);

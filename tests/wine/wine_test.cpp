@@ -350,6 +350,72 @@ TEST(Loader, WineNotepad) {
               Show(LoaderTexts(dir / "notepad.exe", 1033, dir.path)));
 }
 
+// The lengths LoadStringW returns for the strings of one language of an image.
+Texts LoaderLengths(const std::filesystem::path& image, uint16_t language,
+                    const std::filesystem::path& scratch) {
+    std::filesystem::path out = scratch / "lengths.lng";
+    std::filesystem::remove(out);
+    Texts lengths;
+    if (RunWine(Windows(kLoaderCheck) + " --lengths " + Windows(image) + " " +
+                    std::to_string(language) + " " + Windows(out),
+                LocaleFor(language), scratch) == 0)
+        for (auto& [key, value] : Lines(test::ReadFileBytes(out)))
+            lengths[key] = value;
+    return lengths;
+}
+
+// A translated string counts a terminating zero in the length LoadStringW returns only where
+// the program's own string did: none for strings as windres and Wine's resource compiler
+// store them, one in a block that stores every zero. An import of the image's own texts gives
+// back every string table byte for byte.
+TEST(Loader, StringLengthsFollowTheSource) {
+    SKIP_WITHOUT_WINE();
+    test::TempDir dir;
+    std::vector<std::filesystem::path> images = {Sample("basic64.exe"), Sample("strings64.exe")};
+    std::filesystem::path notepad = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/notepad.exe";
+    if (std::filesystem::exists(notepad)) {
+        std::filesystem::copy_file(notepad, dir / "notepad.exe");
+        images.push_back(dir / "notepad.exe");
+    }
+    for (const std::filesystem::path& image : images) {
+        SCOPED_TRACE(image.filename().string());
+        std::filesystem::path exported = dir / "own.lng", edited = dir / "edited.lng";
+        std::filesystem::path same = dir / "same.exe", translated = dir / "translated.exe";
+        ASSERT_EQ(ProcessImage(image, exported, nullptr, 1033), kSuccess);
+        ASSERT_EQ(ProcessImage(image, exported, &same, 1033), kSuccess);
+        std::u16string text;
+        std::set<std::u16string> keys;
+        for (auto& [key, value] : Lines(test::ReadFileBytes(exported))) {
+            if (key.starts_with(u"6.")) {
+                text += key + u"=[" + value + u"]\r\n";  // two units longer
+                keys.insert(key);
+            }
+        }
+        test::WriteFileBytes(edited, test::LanguageFile(text));
+        ASSERT_EQ(ProcessImage(image, edited, &translated, 1033), kSuccess);
+
+        // The lengths of the exported strings (a block that no reader can use is left out).
+        auto lengths = [&](const std::filesystem::path& file, unsigned added) {
+            Texts all = LoaderLengths(file, 1033, dir.path), out;
+            for (const std::u16string& key : keys) {
+                std::string n =
+                    all.count(key) ? std::to_string(std::stoul(Utf8(all[key])) + added) : "none";
+                out[key] = std::u16string(n.begin(), n.end());
+            }
+            return Show(out);
+        };
+        ASSERT_FALSE(keys.empty());
+        std::string before = lengths(image, 2);
+        EXPECT_EQ(lengths(same, 2), before);
+        EXPECT_EQ(lengths(translated, 0), before);
+        auto original = test::ReadResources(test::ReadFileBytes(image));
+        auto unchanged = test::ReadResources(test::ReadFileBytes(same));
+        ASSERT_EQ(unchanged.size(), original.size());
+        for (size_t i = 0; i < original.size(); ++i)
+            EXPECT_EQ(unchanged[i].data, original[i].data) << Utf8(original[i].name);
+    }
+}
+
 uint16_t SectionCount(const std::filesystem::path& image) {
     Bytes b = test::ReadFileBytes(image);
     return test::Get16(b, test::Get32(b, 60) + 6);
