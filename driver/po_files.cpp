@@ -1,6 +1,8 @@
 #include "driver/po_files.h"
 
+#include <algorithm>
 #include <ctime>
+#include <iterator>
 #include <map>
 #include <new>
 #include <unordered_map>
@@ -33,9 +35,6 @@ void Say(const WalkOptions& walk, Notice notice) {
     if (walk.notify)
         walk.notify(notice);
 }
-
-// The language of most texts: the only one, else English when present, else the one of most
-// texts (the lowest id of those).
 
 // "ProductName ProductVersion" of the image's version information, or empty.
 std::string ProjectOf(const ResourceSection& section) {
@@ -124,6 +123,9 @@ uint32_t ChooseSourceLanguage(const ResourceSection& section, const WalkOptions&
     all.notify = {};
     ExportTexts(section, ResourceHandlers(), all,
                 [&counts](const TextItem& item) { ++counts[item.resource->language]; });
+    // Language-neutral texts go with the image's only language.
+    if (counts.size() > 1)
+        counts.erase(0);
     if (counts.empty())
         return 0;
     if (counts.size() == 1)
@@ -156,6 +158,7 @@ Result ExportPo(const ResourceSection& section, WalkOptions walk,
                 const std::filesystem::path& poPath, const PoExport& extra) {
     if (walk.languageFilter == kAllLanguages)
         walk.languageFilter = ChooseSourceLanguage(section, walk);
+    walk.withNeutral = OnlySpokenLanguage(section, walk.languageFilter);
     PoHeader header;
     header.projectVersion = ProjectOf(section);
     if (header.projectVersion.empty())
@@ -178,12 +181,20 @@ Result ExportPo(const ResourceSection& section, WalkOptions walk,
 }
 
 Result LoadPoTranslation(const std::filesystem::path& poPath, const ResourceSection& section,
-                         const Options& options, WalkOptions& walk, PoCatalog& catalog) {
+                         const Options& options, WalkOptions& walk, PoCatalog& catalog,
+                         uint64_t* matches) {
     if (Result r = ReadPo(poPath, options, catalog); r != kSuccess)
         return r;
     uint32_t sourceLanguage;
     if (options.languageFilter == kAllLanguages && PoSourceLanguage(catalog, sourceLanguage))
         walk.languageFilter = sourceLanguage;
+    // A file without entries and without a language changes nothing and needs none.
+    bool texts = std::any_of(catalog.entries.begin(), catalog.entries.end(),
+                             [](const PoEntry& e) { return e.hasContext; });
+    if (texts || options.addLanguage || options.targetLanguage != kNoLanguageOverride ||
+        !PoHeaderField(catalog, "Language").empty())
+        if (Result r = ChooseTranslatedLanguage(section, walk); r != kSuccess)
+            return r;
     if (options.targetLanguage != kNoLanguageOverride)
         walk.languageOverride = options.targetLanguage;
     else if (Result r = TargetLanguageOf(catalog, options, walk.languageOverride); r != kSuccess)
@@ -197,16 +208,21 @@ Result LoadPoTranslation(const std::filesystem::path& poPath, const ResourceSect
 
     // Translations made for other texts than the program's are applied, and counted.
     TextSource source = PoSource(catalog, options.useFuzzy);
-    uint64_t changed = 0;
+    uint64_t changed = 0, matched = 0;
     std::u16string scratch;
     WalkOptions quiet = walk;
     quiet.notify = {};
     ExportTexts(section, ResourceHandlers(), quiet, [&](const TextItem& item) {
         auto it = catalog.byContext.find(std::u16string(item.key));
-        if (it != catalog.byContext.end() && catalog.entries[it->second].id != item.text &&
-            source(item.key, scratch))
+        if (it == catalog.byContext.end())
+            return;
+        if (catalog.entries[it->second].id == item.text)
+            ++matched;
+        else if (source(item.key, scratch))
             ++changed;
     });
+    if (matches != nullptr)
+        *matches = matched;
     if (changed > 0)
         Say(walk, Notice{NoticeKind::SourceTextsChanged, {}, {changed, 0}});
     return kSuccess;
@@ -226,8 +242,37 @@ Result HarvestTranslation(const std::filesystem::path& original,
         WalkOptions walk;
         walk.notify = options.notify;
         WalkOptions quiet;
-        uint32_t language = ChooseSourceLanguage(target.section, quiet);
+        uint32_t language = options.targetLanguage;
+        if (language == kNoLanguageOverride) {
+            // The translated build's language: the one the original does not have, else its
+            // only one; several that could be it are refused.
+            std::vector<uint32_t> own = HandledLanguages(source.section, ResourceHandlers());
+            std::vector<uint32_t> built = HandledLanguages(target.section, ResourceHandlers());
+            std::erase(built, 0u);
+            std::vector<uint32_t> added;
+            std::set_difference(built.begin(), built.end(), own.begin(), own.end(),
+                                std::back_inserter(added));
+            if (added.size() == 1 || (added.empty() && built.size() == 1)) {
+                language = added.empty() ? built[0] : added[0];
+            } else if (!built.empty()) {
+                if (walk.notify) {
+                    std::u16string list;
+                    for (const LanguageTexts& l : CountTextLanguages(target.section))
+                        if (l.language != 0 &&
+                            (added.empty() ||
+                             std::binary_search(added.begin(), added.end(), l.language)))
+                            AppendLanguageCount(list, l.language, l.texts);
+                    walk.notify(Notice{NoticeKind::TranslatedLanguageUnclear,
+                                       std::move(list),
+                                       {added.empty() ? built.size() : added.size(), 0}});
+                }
+                return kErrorInvalidParameter;
+            } else {
+                language = 0;
+            }
+        }
         quiet.languageFilter = language;
+        quiet.withNeutral = OnlySpokenLanguage(target.section, language);
         // The translated texts by key; the first text of a key wins, as on import.
         std::unordered_map<std::u16string, std::u16string> texts;
         std::vector<std::u16string> order;
@@ -271,8 +316,10 @@ Result ConvertTranslation(const std::filesystem::path& from, const std::filesyst
             LanguageTable table;
             if (Failure f = LoadLanguage(from, table); f.code != kSuccess)
                 return f.code;
-            uint32_t language;
+            uint32_t language, source;
             if (Result r = ReadLanguageOverride(table, language); r != kSuccess)
+                return r;
+            if (Result r = ReadSourceLanguage(table, source); r != kSuccess)
                 return r;
             OpenedImage opened;
             if (Result r = Open(*image, opened); r != kSuccess)
@@ -283,7 +330,10 @@ Result ConvertTranslation(const std::filesystem::path& from, const std::filesyst
             if (language != kNoLanguageOverride)
                 extra.language = LanguageNameOfId(language);
             WalkOptions walk;
-            walk.languageFilter = options.languageFilter;
+            walk.languageFilter =
+                options.languageFilter == kAllLanguages && source != kNoLanguageOverride
+                    ? source
+                    : options.languageFilter;
             walk.notify = options.notify;
             return ExportPo(opened.section, walk, to, extra);
         }
@@ -298,6 +348,13 @@ Result ConvertTranslation(const std::filesystem::path& from, const std::filesyst
             if (language != kNoLanguageOverride) {
                 lines = u"LANG=";
                 AppendDecimal(lines, language);
+                lines += u"\r\n";
+            }
+            uint32_t source;
+            if (PoSourceLanguage(catalog, source)) {
+                lines += kSourceLanguageKey;
+                lines += u'=';
+                AppendDecimal(lines, source);
                 lines += u"\r\n";
             }
             for (const PoEntry& entry : catalog.entries)

@@ -34,10 +34,14 @@ Result ExportPo(const ResourceSection& section, WalkOptions walk,
                 const std::filesystem::path& poPath, const PoExport& extra);
 
 // Loads a PO file for import into `catalog` and sets the walk's language (the file's source
-// language unless `options` names one) and new language id (its "Language"). Says skipped
-// fuzzy entries and msgids that differ from the section's texts. Returns 0, 110 when the file
-// cannot be read, or 13 for a malformed file or an unknown language (both said).
+// language unless `options` names one, else the image's only one) and new language id (its
+// "Language"). Says skipped fuzzy entries and msgids that differ from the section's texts;
+// `matches`, when given, receives the number of entries whose key is a text of that language
+// and whose msgid is its text. Returns 0, 110 when the file cannot be read, 13 for a malformed
+// file or an unknown language (both said), or 87 for an image of several languages and no
+// source language (said).
 Result LoadPoTranslation(const std::filesystem::path& poPath, const ResourceSection& section,
-                         const Options& options, WalkOptions& walk, PoCatalog& catalog);
+                         const Options& options, WalkOptions& walk, PoCatalog& catalog,
+                         uint64_t* matches = nullptr);
 
 }  // namespace quelvar

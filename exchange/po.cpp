@@ -469,8 +469,9 @@ PoError Finish(PendingEntry& e, PoCatalog& catalog) {
         return error;
     }
     if (!e.hasContext && e.id.empty()) {
-        if (catalog.header.empty())
+        if (!catalog.hasHeader)
             catalog.header = e.str;
+        catalog.hasHeader = true;
         e = PendingEntry{};
         return error;
     }
@@ -582,7 +583,13 @@ PoError ParsePo(std::string_view bytes, PoCatalog& catalog) {
         if (PoProblem p = ReadString(line, word, *e.field); p != PoProblem::None)
             return {p, lineNumber};
     }
-    return Finish(e, catalog);
+    if (PoError r = Finish(e, catalog); r.problem != PoProblem::None)
+        return r;
+    // As msgfmt, a file without entries or without the header entry is no catalog.
+    if (!catalog.hasHeader)
+        return {catalog.entries.empty() ? PoProblem::Empty : PoProblem::NoHeader,
+                catalog.entries.empty() ? 1 : catalog.entries[0].line};
+    return {};
 }
 
 std::string PoHeaderField(const PoCatalog& catalog, std::string_view name) {

@@ -52,6 +52,8 @@ enum class PoProblem {
     MissingMsgstr,       // an entry that ends without msgstr
     DuplicateContext,    // a msgctxt that an earlier entry has
     Plural,              // msgid_plural or msgstr[n]: plural forms have no place in resources
+    Empty,               // the file holds no entry at all (line 1)
+    NoHeader,            // no header entry (msgid ""): at the first entry's line
 };
 
 struct PoEntry {
@@ -65,6 +67,7 @@ struct PoEntry {
 // entries ("#~") are left out; the header entry is not among the entries.
 struct PoCatalog {
     std::string header;
+    bool hasHeader = false;
     std::vector<PoEntry> entries;
     std::unordered_map<std::u16string, size_t> byContext;  // msgctxt -> entry index
 };

@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (ParsePo(bytes, catalog).problem != PoProblem::None)
         return 0;
     std::string again;
-    if (!catalog.header.empty()) {
+    if (catalog.hasHeader) {
         AppendPoString(again, "msgid", "");
         AppendPoString(again, "msgstr", catalog.header);
     }

@@ -334,8 +334,8 @@ TEST_F(Layout, OneLanguage) {
     using V = std::vector<std::u16string>;
     EXPECT_EQ(captions(Translated(img, u"5.1.HEAD=Neu\r\n5.2.HEAD=Zwo\r\n", 1031)),
               (V{u"1/1033/English", u"1/1031/Neu", u"2/1031/Zwo"}));
-    EXPECT_EQ(captions(Translated(img, u"5.1.HEAD=Neu\r\n")),
-              (V{u"1/1033/Neu", u"1/1031/Neu", u"2/1031/Zwei"}));
+    // Without a source language, a translation of an image of two languages is refused.
+    EXPECT_EQ(Import(img, u"5.1.HEAD=Neu\r\n"), kErrorInvalidParameter);
     // A new language id for one language only: the ids stay in ascending order.
     EXPECT_EQ(captions(Translated(img, u"LANG=2052\r\n5.1.HEAD=Neu\r\n", 1033)),
               (V{u"1/1031/Deutsch", u"1/2052/Neu", u"2/1031/Zwei"}));
@@ -366,7 +366,7 @@ TEST_F(Layout, RealImages) {
         bool debug = std::string(name).find("debug") != std::string::npos;
         EXPECT_EQ(symbols != 0, debug);
 
-        Bytes out = Translated(img, u"5.100.HEAD=" + kLongCaption + u"\r\n");
+        Bytes out = Translated(img, u"5.100.HEAD=" + kLongCaption + u"\r\n", 1033);
         ASSERT_FALSE(out.empty());
         auto after = Sections(out);
         ASSERT_EQ(after.size(), before.size());

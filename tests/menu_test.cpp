@@ -395,7 +395,7 @@ TEST(MenuSample, ImportGivesNewTextsAndKeepsTheRest) {
     auto import = [&](std::u16string_view lines) {
         test::WriteFileBytes(tmp / "m.lng", test::LanguageFile(lines));
         std::filesystem::path copy = tmp / "m.exe.QN";
-        EXPECT_EQ(ProcessImage(MenuSample(), tmp / "m.lng", &copy), kSuccess);
+        EXPECT_EQ(ProcessImage(MenuSample(), tmp / "m.lng", &copy, 1033), kSuccess);
         return test::ReadResources(test::ReadFileBytes(copy));
     };
     auto source = test::ReadResources(test::ReadFileBytes(MenuSample()));
@@ -414,11 +414,11 @@ TEST(MenuSample, ImportGivesNewTextsAndKeepsTheRest) {
         {u"EXMENU",
          {u"Ansicht (länger)", u"B", u"Minus eins!", u"Trenner", u"", u"Eins darüber",
           u"Unter\nMenü", u"Ungerade", u"G", u"Right"}},
-        {u"102/1031", {u"&Datei-Menü", u"Ö&ffnen..."}},
+        {u"102/1031", {u"&Datei", u"Ö&ffnen"}},  // English is translated, German stays
         {u"102/1033",
          {u"&Datei-Menü", u"Ö&ffnen...", u"", u"&Save", u"Neu", u"&Edit", u"&Undo", u"M",
           u"Zero id", u"Max id", u"D:\\pfad", u"&Help"}},
-        {u"103", {u"打开", u"帮助", u"About"}}};
+        {u"103", {u"打开", u"帮助", u"关于"}}};
     ASSERT_EQ(edited.size(), source.size());
     for (size_t i = 0; i < source.size(); ++i) {
         std::u16string name =

@@ -149,6 +149,10 @@ TEST(PoReader, RefusesMalformedFilesWithTheLine) {
         {"hello\n", PoProblem::UnexpectedLine, 1},
         {"msgctxt \"a\"\nmsgid \"\xC3\x28\"\nmsgstr \"\"\n", PoProblem::BadUtf8, 1},
         {"msgctxt \"a\"\nmsgid \"\\355\\240\\200\"\nmsgstr \"\"\n", PoProblem::BadUtf8, 1},
+        // msgfmt refuses a file without entries, and one without the header entry.
+        {"", PoProblem::Empty, 1},
+        {"# a comment\n\n", PoProblem::Empty, 1},
+        {"\n#. x\nmsgctxt \"a\"\nmsgid \"x\"\nmsgstr \"y\"\n", PoProblem::NoHeader, 3},
     };
     for (const Case& c : cases) {
         PoCatalog catalog;

@@ -53,11 +53,12 @@ struct Runner {
         return test::LanguageText(test::ReadFileBytes(dir / "out.lng"));
     }
 
-    std::vector<ReadResource> Import(const Bytes& image, std::u16string_view language) {
+    std::vector<ReadResource> Import(const Bytes& image, std::u16string_view language,
+                                     uint32_t source = kAllLanguages) {
         test::WriteFileBytes(dir / "in.exe", image);
         test::WriteFileBytes(dir / "in.lng", test::LanguageFile(language));
         std::filesystem::path out = dir / "out.exe";
-        EXPECT_EQ(ProcessImage(dir / "in.exe", dir / "in.lng", &out), kSuccess);
+        EXPECT_EQ(ProcessImage(dir / "in.exe", dir / "in.lng", &out, source), kSuccess);
         return test::ReadResources(test::ReadFileBytes(out));
     }
 };
@@ -120,9 +121,10 @@ TEST(StringTable, UnchangedRoundTripKeepsZeroTerminatedBlocksAndAddsMissingZeros
 }
 
 TEST(StringTable, ImportWritesEditedValuesWithTheirZero) {
+    const Bytes german = Block({u"", u"behalten", u"alt"});
     Bytes image = test::BuildImage({
         Strings6(32, Block({u"", u"keep", u"old", u"old", u"old"})),
-        Strings6(32, Block({u"", u"behalten", u"alt"}), 1031),
+        Strings6(32, german, 1031),
     });
     Runner run;
     auto result = run.Import(image,
@@ -130,16 +132,14 @@ TEST(StringTable, ImportWritesEditedValuesWithTheirZero) {
                              u"6.32.498=a\\\\b\\r\\nc\r\n"  // escapes decoded
                              u"6.32.499=\r\n"               // an empty value
                              u"6.32.500=longer than before, = and all\r\n"
-                             u"6.99.9999=no such block\r\n");
+                             u"6.99.9999=no such block\r\n",
+                             1033);
     std::vector<std::u16string> expected = {Z(u"x"), u"keep", Z(u"a\\b\r\nc"), Z(u""),
                                             Z(u"longer than before, = and all")};
     expected.resize(16);
     EXPECT_EQ(Strings(Find(result, u"6", u"32").data), expected);
-    // Every language of a block takes the same values.
-    auto german = Strings(Find(result, u"6", u"32", u"1031").data);
-    EXPECT_EQ(german[0], Z(u"x"));
-    EXPECT_EQ(german[1], u"behalten");
-    EXPECT_EQ(german[2], Z(u"a\\b\r\nc"));
+    // The other language of the block keeps every byte.
+    EXPECT_EQ(Find(result, u"6", u"32", u"1031").data, german);
     EXPECT_EQ(result.size(), 2u);
 }
 
@@ -238,13 +238,13 @@ TEST_F(StringTableSample, ExportAndUnchangedImport) {
     Runner run;
     ASSERT_EQ(run.Export(image), kSampleExport);
 
-    auto result = run.Import(image, kSampleExport);
+    auto result = run.Import(image, kSampleExport, 1033);
     ExpectOthersUnchanged(source, result);
     // Block 32 stores every zero: identical. Block 1 as windres stores it: 2 bytes more for
     // each non-empty string.
     EXPECT_EQ(Find(result, u"6", u"32").data, Find(source, u"6", u"32").data);
-    // Both languages share their keys, and the first line of a key wins.
-    EXPECT_EQ(Find(result, u"6", u"32", u"2052").data, Find(source, u"6", u"32").data);
+    // Both languages share their keys: the one not translated keeps every byte.
+    EXPECT_EQ(Find(result, u"6", u"32", u"2052").data, Find(source, u"6", u"32", u"2052").data);
     EXPECT_EQ(Find(result, u"6", u"1").data.size(), Find(source, u"6", u"1").data.size() + 2 * 5);
     auto english = Strings(Find(result, u"6", u"1").data);
     EXPECT_EQ(english[2], Z(u"Line one\r\nLine two\nEnd"));
@@ -265,17 +265,18 @@ TEST_F(StringTableSample, CommandLineExportAndImport) {
 
     test::WriteFileBytes(dir / "app.lng",
                          test::LanguageFile(u"6.1.3=D:\\\\\r\n6.32.500=\u8BD1\r\n6.1.0=new\r\n"));
-    ASSERT_EQ(
-        std::system((cli + " import '" + app + "' '" + (dir / "app.lng").string() + "' >/dev/null")
-                        .c_str()),
-        0);
+    ASSERT_EQ(std::system((cli + " import '" + app + "' '" + (dir / "app.lng").string() +
+                           "' --language 1033 >/dev/null")
+                              .c_str()),
+              0);
     auto result = test::ReadResources(test::ReadFileBytes(dir / "app.exe"));
     ExpectOthersUnchanged(source, result);
     auto english = Strings(Find(result, u"6", u"1").data);
     EXPECT_EQ(english[0], Z(u"new"));
     EXPECT_EQ(english[1], u"Hello");
     EXPECT_EQ(english[3], Z(u"D:\\"));
-    EXPECT_EQ(Strings(Find(result, u"6", u"32", u"2052").data)[4], Z(u"\u8BD1"));
+    EXPECT_EQ(Strings(Find(result, u"6", u"32").data)[4], Z(u"\u8BD1"));
+    EXPECT_EQ(Find(result, u"6", u"32", u"2052").data, Find(source, u"6", u"32", u"2052").data);
     EXPECT_EQ(Strings(Find(result, u"6", u"32").data)[6], Z(u"Operation failed.\n\n"));
 }
 

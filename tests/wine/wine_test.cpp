@@ -6,11 +6,13 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "driver/batch.h"
 #include "driver/driver.h"
 #include "pe_builder.h"
 
@@ -334,6 +336,125 @@ TEST(Loader, VersionInformationUnderANewLanguage) {
     EXPECT_EQ(read(translated), Show(Texts{{german + u"FileDescription", u"Textbearbeitung"},
                                            {german + u"CompanyName", u"Quelvar samples"},
                                            {translation, u"040704B0"}}));
+}
+
+// The language file of `exported` with every text prefixed by "[<target>] " (fonts kept) and
+// LANG=<target>; `expected` receives the texts as the loader should read them.
+Bytes Edited(const std::filesystem::path& exported, uint16_t target, Texts& expected) {
+    std::string number = std::to_string(target);
+    std::u16string id(number.begin(), number.end());
+    std::u16string text = u"LANG=" + id + u"\r\n";
+    for (auto& [key, value] : Lines(test::ReadFileBytes(exported))) {
+        std::u16string translated = key.ends_with(u".FONT") ? value : u"[" + id + u"] " + value;
+        text += key + u"=" + translated + u"\r\n";
+        if (!key.starts_with(u"16."))  // version information is read by --version
+            expected[key] = translated;
+    }
+    return test::LanguageFile(text);
+}
+
+// Every way of translating one language of a program of several (a language file, a PO file,
+// a pseudo-translation, a batch, a language added) translates that language alone: through
+// the loader the translation is found under its new id and the other language as it was. A
+// translation that does not say which language it translates is refused and writes nothing.
+TEST(Loader, EveryRouteTranslatesOneLanguage) {
+    SKIP_WITHOUT_WINE();
+    test::TempDir dir;
+    const std::filesystem::path image = Sample("languages64.exe");
+    const uint16_t source = 1033, target = 1036, other = 1031;
+    const std::string otherBefore = Show(LoaderTexts(image, other, dir.path));
+    const std::string sourceBefore = Show(LoaderTexts(image, source, dir.path));
+    std::filesystem::path exported = dir / "en.lng", edited = dir / "fr.lng";
+    ASSERT_EQ(ProcessImage(image, exported, nullptr, source), kSuccess);
+    Texts expected;
+    test::WriteFileBytes(edited, Edited(exported, target, expected));
+    Options fromSource;
+    fromSource.languageFilter = source;
+
+    std::filesystem::path refused = dir / "refused.exe";
+    EXPECT_EQ(ProcessImage(image, edited, &refused), kErrorInvalidParameter);
+    EXPECT_FALSE(std::filesystem::exists(refused));
+
+    struct Route {
+        const char* what;
+        // Translates; returns the translated image, and may change the texts expected.
+        std::function<std::filesystem::path(Texts& expected)> run;
+        uint16_t target = 1036;
+    };
+    const Route routes[] = {
+        {"language file",
+         [&](Texts&) {
+             std::filesystem::path out = dir / "lng.exe";
+             EXPECT_EQ(ProcessImage(image, edited, &out, fromSource), kSuccess);
+             return out;
+         }},
+        {"PO file, its source language from its header",
+         [&](Texts&) {
+             std::filesystem::path po = dir / "fr.po", out = dir / "po.exe";
+             EXPECT_EQ(ConvertTranslation(edited, po, &image, fromSource), kSuccess);
+             EXPECT_EQ(ProcessImage(image, po, &out, Options{}), kSuccess);
+             return out;
+         }},
+        {"pseudo-translation",
+         [&](Texts& expected) {
+             std::filesystem::path po = dir / "qps.po", out = dir / "qps.exe";
+             Options pseudo;
+             pseudo.pseudoExpand = 35;
+             EXPECT_EQ(ProcessImage(image, po, nullptr, pseudo), kSuccess);
+             EXPECT_EQ(ProcessImage(image, po, &out, Options{}), kSuccess);
+             // Its texts are the pseudo-translations the translated image exports.
+             expected.clear();
+             std::filesystem::path back = dir / "qps.lng";
+             EXPECT_EQ(ProcessImage(out, back, nullptr, kPseudoLanguage), kSuccess);
+             for (auto& [key, value] : Lines(test::ReadFileBytes(back)))
+                 expected[key] = value;
+             return out;
+         },
+         kPseudoLanguage},
+        {"batch",
+         [&](Texts&) {
+             std::filesystem::path copy = dir / "product" / "app.exe";
+             std::filesystem::create_directories(copy.parent_path());
+             std::filesystem::copy_file(image, copy,
+                                        std::filesystem::copy_options::overwrite_existing);
+             BatchJob job{copy, dir / "lng" / "app.exe.lng", dir / "out" / "app.exe", {}, false};
+             auto run = [&](BatchDirection direction, const Options& options) {
+                 std::vector<JobResult> r = RunBatch(std::span(&job, 1), direction, options, 1, {});
+                 EXPECT_EQ(r[0].outcome, JobOutcome::Done);
+             };
+             // The unchanged files of an export without --language leave the image as it was.
+             run(BatchDirection::Export, Options{});
+             std::vector<JobResult> r =
+                 RunBatch(std::span(&job, 1), BatchDirection::Import, Options{}, 1, {});
+             EXPECT_EQ(r[0].outcome, JobOutcome::Failed);
+             EXPECT_EQ(r[0].failure.code, kErrorInvalidParameter);
+             EXPECT_FALSE(std::filesystem::exists(job.output));
+             run(BatchDirection::Export, fromSource);
+             EXPECT_EQ(test::ReadFileBytes(job.exchange), test::ReadFileBytes(exported));
+             std::filesystem::copy_file(edited, job.exchange,
+                                        std::filesystem::copy_options::overwrite_existing);
+             run(BatchDirection::Import, fromSource);
+             return job.output;
+         }},
+        {"language added",
+         [&](Texts&) {
+             std::filesystem::path out = dir / "added.exe";
+             Options adding = fromSource;
+             adding.addLanguage = true;
+             EXPECT_EQ(ProcessImage(image, edited, &out, adding), kSuccess);
+             return out;
+         }},
+    };
+    for (const Route& route : routes) {
+        SCOPED_TRACE(route.what);
+        Texts want = expected;
+        std::filesystem::path translated = route.run(want);
+        ASSERT_TRUE(std::filesystem::exists(translated));
+        EXPECT_EQ(Show(LoaderTexts(translated, route.target, dir.path)), Show(want));
+        EXPECT_EQ(Show(LoaderTexts(translated, other, dir.path)), otherBefore);
+        if (std::string(route.what) == "language added")
+            EXPECT_EQ(Show(LoaderTexts(translated, source, dir.path)), sourceBefore);
+    }
 }
 
 // A program of a Debian package: Wine's own notepad, 64-bit, with its resources in some fifty
