@@ -240,7 +240,7 @@ std::string LanguageText(uint32_t id) {
 }
 
 // The languages of a notice's list ("1033:12 1036:3") as the user reads them:
-// "1033 (en_US) 12 texts, 1036 (fr_FR) 3 texts".
+// "1033 (en_US): 12 texts, 1036 (fr_FR): 3 texts".
 std::string LanguageList(const std::string& list) {
     std::string text;
     for (size_t at = 0; at < list.size();) {
@@ -251,7 +251,7 @@ std::string LanguageList(const std::string& list) {
         text += (text.empty() ? "" : ", ") +
                 LanguageText(static_cast<uint32_t>(std::stoul(item.substr(0, colon))));
         if (!texts.empty())
-            text += " " + texts + (texts == "1" ? " text" : " texts");
+            text += ": " + texts + (texts == "1" ? " text" : " texts");
         at = end + 1;
     }
     return text;

@@ -465,8 +465,8 @@ TEST(Cli, LanguageNoticesAreSaid) {
     r = Cli("export app.exe -q", dir);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err,
-              "quelvar-cli: warning: the image's 2 languages share their keys: 1031 (de_DE) 2 "
-              "texts, 1033 (en_US) 1 text; an import translates one language (export one with "
+              "quelvar-cli: warning: the image's 2 languages share their keys: 1031 (de_DE): 2 "
+              "texts, 1033 (en_US): 1 text; an import translates one language (export one with "
               "--language ID)\n");
     EXPECT_EQ(Cli("export app.exe --language 1031 -q", dir).err, "");
 }
@@ -492,8 +492,8 @@ TEST(Cli, ImportSaysWhichLanguage) {
     };
     const Case cases[] = {
         {"import tree/app.exe lng/app.exe.lng -o out.exe", 1,
-         "quelvar-cli: the image has texts in 2 languages: 1031 (de_DE) 2 texts, 1033 (en_US) 1 "
-         "text; a translation translates one (--language ID)\n"
+         "quelvar-cli: the image has texts in 2 languages: 1031 (de_DE): 2 texts, 1033 (en_US): "
+         "1 text; a translation translates one (--language ID)\n"
          "quelvar-cli: import failed: tree/app.exe: the image has several languages; choose the "
          "one to translate from with --language ID (error 87)\n"},
         {"import tree/app.exe other.lng --language 1033 -o out.exe", 1,

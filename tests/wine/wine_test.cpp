@@ -379,7 +379,6 @@ TEST(Loader, EveryRouteTranslatesOneLanguage) {
         const char* what;
         // Translates; returns the translated image, and may change the texts expected.
         std::function<std::filesystem::path(Texts& expected)> run;
-        uint16_t target = 1036;
     };
     const Route routes[] = {
         {"language file",
@@ -401,16 +400,18 @@ TEST(Loader, EveryRouteTranslatesOneLanguage) {
              Options pseudo;
              pseudo.pseudoExpand = 35;
              EXPECT_EQ(ProcessImage(image, po, nullptr, pseudo), kSuccess);
-             EXPECT_EQ(ProcessImage(image, po, &out, Options{}), kSuccess);
+             // Under French: Wine's loader does not take the pseudo-locale as a UI language.
+             Options french;
+             french.targetLanguage = 1036;
+             EXPECT_EQ(ProcessImage(image, po, &out, french), kSuccess);
              // Its texts are the pseudo-translations the translated image exports.
              expected.clear();
              std::filesystem::path back = dir / "qps.lng";
-             EXPECT_EQ(ProcessImage(out, back, nullptr, kPseudoLanguage), kSuccess);
+             EXPECT_EQ(ProcessImage(out, back, nullptr, 1036), kSuccess);
              for (auto& [key, value] : Lines(test::ReadFileBytes(back)))
                  expected[key] = value;
              return out;
-         },
-         kPseudoLanguage},
+         }},
         {"batch",
          [&](Texts&) {
              std::filesystem::path copy = dir / "product" / "app.exe";
@@ -450,10 +451,60 @@ TEST(Loader, EveryRouteTranslatesOneLanguage) {
         Texts want = expected;
         std::filesystem::path translated = route.run(want);
         ASSERT_TRUE(std::filesystem::exists(translated));
-        EXPECT_EQ(Show(LoaderTexts(translated, route.target, dir.path)), Show(want));
+        EXPECT_EQ(Show(LoaderTexts(translated, target, dir.path)), Show(want));
         EXPECT_EQ(Show(LoaderTexts(translated, other, dir.path)), otherBefore);
-        if (std::string(route.what) == "language added")
+        if (std::string(route.what) == "language added") {
             EXPECT_EQ(Show(LoaderTexts(translated, source, dir.path)), sourceBefore);
+        }
+    }
+}
+
+// Language-neutral version information (as all of Wine's images have it) goes with the image's
+// only language. Translated in place it takes the new language, and every user reads the
+// translation; added as a language it is copied and the neutral original stays, which Wine's
+// GetFileVersionInfoW gives to every user (its loader tries language 0 first).
+TEST(Loader, NeutralVersionInformationGoesWithTheOnlyLanguage) {
+    SKIP_WITHOUT_WINE();
+    std::filesystem::path dll = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/mciqtz32.dll";
+    if (!std::filesystem::exists(dll))
+        GTEST_SKIP() << "Wine's mciqtz32.dll is not installed";
+    test::TempDir dir;
+    std::filesystem::path edited = dir / "de.lng", out = dir / "version.lng";
+    test::WriteFileBytes(edited,
+                         test::LanguageFile(u"LANG=1031\r\n16.1.FileDescription=MCI-Treiber\r\n"));
+    const std::u16string english = u"\\StringFileInfo\\040904B0\\FileDescription";
+    const std::u16string german = u"\\StringFileInfo\\040704B0\\FileDescription";
+    auto read = [&](const std::filesystem::path& image, const char* locale) {
+        std::filesystem::remove(out);
+        Texts texts;
+        if (RunWine(Windows(kLoaderCheck) + " --version " + Windows(image) + " " + Windows(out) +
+                        " '" + Utf8(english) + "' '" + Utf8(german) + "'",
+                    locale, dir.path) == 0)
+            for (auto& [key, value] : Lines(test::ReadFileBytes(out)))
+                texts[key] = value;
+        return Show(texts);
+    };
+    auto languages = [](const std::filesystem::path& image) {
+        std::set<std::u16string> found;
+        for (const auto& r : test::ReadResources(test::ReadFileBytes(image)))
+            if (r.type == u"16")
+                found.insert(r.language);
+        return found;
+    };
+    ASSERT_EQ(languages(dll), (std::set<std::u16string>{u"0"}));
+    const std::string original = Show(Texts{{english, u"Wine DirectShow MCI Driver"}});
+    const std::string translated = Show(Texts{{german, u"MCI-Treiber"}});
+    std::filesystem::path replaced = dir / "replaced.dll", added = dir / "added.dll";
+    ASSERT_EQ(ProcessImage(dll, edited, &replaced), kSuccess);
+    Options adding;
+    adding.addLanguage = true;
+    ASSERT_EQ(ProcessImage(dll, edited, &added, adding), kSuccess);
+    EXPECT_EQ(languages(replaced), (std::set<std::u16string>{u"1031"}));
+    EXPECT_EQ(languages(added), (std::set<std::u16string>{u"0", u"1031"}));
+    for (const char* locale : {"de_DE.UTF-8", "en_US.UTF-8"}) {
+        SCOPED_TRACE(locale);
+        EXPECT_EQ(read(replaced, locale), translated);
+        EXPECT_EQ(read(added, locale), original);
     }
 }
 
@@ -469,6 +520,22 @@ TEST(Loader, WineNotepad) {
     EXPECT_GT(CheckTranslation(dir / "notepad.exe", 7, dir), 0u);  // German, neutral sublanguage
     EXPECT_EQ(Show(LoaderTexts(dir / "translated-7.exe", 1033, dir.path)),
               Show(LoaderTexts(dir / "notepad.exe", 1033, dir.path)));
+
+    // A two-line translation from English into German: refused without --language; with it,
+    // German reads English's texts with the one translated, and Chinese keeps its own.
+    std::filesystem::path en = dir / "en.lng", de = dir / "de.lng", out = dir / "de.exe";
+    ASSERT_EQ(ProcessImage(dir / "notepad.exe", en, nullptr, 1033), kSuccess);
+    auto [key, value] = Lines(test::ReadFileBytes(en)).front();
+    test::WriteFileBytes(de, test::LanguageFile(u"LANG=7\r\n" + key + u"=[de] " + value + u"\r\n"));
+    EXPECT_EQ(ProcessImage(dir / "notepad.exe", de, &out), kErrorInvalidParameter);
+    ASSERT_EQ(ProcessImage(dir / "notepad.exe", de, &out, 1033), kSuccess);
+    Texts expected = LoaderTexts(dir / "notepad.exe", 7, dir.path);
+    for (const auto& [k, v] : LoaderTexts(dir / "notepad.exe", 1033, dir.path))
+        expected[k] = v;
+    expected[key] = u"[de] " + value;
+    EXPECT_EQ(Show(LoaderTexts(out, 7, dir.path)), Show(expected));
+    EXPECT_EQ(Show(LoaderTexts(out, 2052, dir.path)),
+              Show(LoaderTexts(dir / "notepad.exe", 2052, dir.path)));
 }
 
 uint16_t SectionCount(const std::filesystem::path& image) {
