@@ -318,23 +318,24 @@ Failure ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& he
                               : Fail(r, languagePath);
     } else {
         loadFailure = LoadLanguage(languagePath, loaded.table);
-        // One source language is translated: the chosen one, else the image's only one. A
-        // LANG value that is no language id is refused first, below.
-        // A file without texts and without LANG changes nothing and needs none.
-        uint32_t language, fileSource = kNoLanguageOverride;
-        if (loadFailure.code == kSuccess &&
-            ReadSourceLanguage(loaded.table, fileSource) != kSuccess)
-            loadFailure = Fail(kErrorInvalidData, languagePath);
-        if (fileSource != kNoLanguageOverride && options.languageFilter == kAllLanguages)
-            options.languageFilter = fileSource;
-        size_t lines = (FindValue(loaded.table, u"LANG") ? 1u : 0u) +
-                       (fileSource != kNoLanguageOverride ? 1u : 0u);
-        if (loadFailure.code == kSuccess &&
-            ReadLanguageOverride(loaded.table, language) == kSuccess &&
-            (loaded.table.entries > lines || language != kNoLanguageOverride ||
-             choices.targetLanguage != kNoLanguageOverride || choices.addLanguage))
-            if (Result r = ChooseTranslatedLanguage(section, options); r != kSuccess)
-                loadFailure = Fail(r, imagePath, FailureCause::SeveralLanguages);
+        // One source language is translated: the chosen one, the file's SOURCE_LANG, else the
+        // image's only one. A file without texts and without LANG changes nothing and needs
+        // none; a LANG value that is no language id is refused below.
+        if (loadFailure.code == kSuccess) {
+            const LanguageTable& table = loaded.table;
+            uint32_t language, fileSource;
+            if (ReadSourceLanguage(table, fileSource) != kSuccess)
+                loadFailure = Fail(kErrorInvalidData, languagePath);
+            else if (fileSource != kNoLanguageOverride && options.languageFilter == kAllLanguages)
+                options.languageFilter = fileSource;
+            size_t lines = (FindValue(table, u"LANG") ? 1u : 0u) +
+                           (FindValue(table, kSourceLanguageKey) ? 1u : 0u);
+            if (loadFailure.code == kSuccess && ReadLanguageOverride(table, language) == kSuccess &&
+                (table.entries > lines || language != kNoLanguageOverride ||
+                 choices.targetLanguage != kNoLanguageOverride || choices.addLanguage))
+                if (Result r = ChooseTranslatedLanguage(section, options); r != kSuccess)
+                    loadFailure = Fail(r, imagePath, FailureCause::SeveralLanguages);
+        }
     }
     if (loadFailure.code == kSuccess && choices.checkFirst) {
         CheckReport report;
