@@ -58,6 +58,13 @@ std::string PoOf(const test::TempDir& dir, const Bytes& image, uint32_t source,
     return text;
 }
 
+// The language file `convert` makes of a PO file.
+Bytes Converted(const test::TempDir& dir, const std::string& po) {
+    test::WriteFileBytes(dir / "from.po", Bytes(po.begin(), po.end()));
+    EXPECT_EQ(ConvertTranslation(dir / "from.po", dir / "to.lng", nullptr, {}), kSuccess);
+    return test::ReadFileBytes(dir / "to.lng");
+}
+
 struct Outcome {
     Result result;
     FailureCause cause;
@@ -136,6 +143,14 @@ TEST(OneSourceLanguage, ChosenTranslatedAndRelabelled) {
          kThreeLanguages,
          "de.po",
          Text(PoOf(dir, test::BuildImage(kThreeLanguages), 1033, "de", true)),
+         kAllLanguages,
+         false,
+         {"6.1.1031=Neu", "6.2.1036=Ouvrir", "6.3.0=Any"},
+         true},
+        {"the source language carried by convert",
+         kThreeLanguages,
+         "de.lng",
+         Converted(dir, PoOf(dir, test::BuildImage(kThreeLanguages), 1033, "de", true)),
          kAllLanguages,
          false,
          {"6.1.1031=Neu", "6.2.1036=Ouvrir", "6.3.0=Any"},
