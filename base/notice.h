@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+#include "base/utf16.h"
+
 namespace quelvar {
 
 enum class NoticeKind {
@@ -22,7 +24,8 @@ enum class NoticeKind {
     // language}.
     EntryReplaced,
     // Export without a language filter of an image whose resources have texts in several
-    // languages under the same keys: one notice per language, `counts` = {language, texts}.
+    // languages under the same keys: `key` lists the languages with their numbers of texts
+    // (see LanguageList), `counts[0]` their number.
     LanguageKeysCollide,
     // Export to a PO file: the source language chosen on an image of several languages,
     // `counts` = {language id, number of languages}.
@@ -33,8 +36,9 @@ enum class NoticeKind {
     // Harvest: a key (`key`) found in only one image, `counts[0]` 0 for the original, 1 for
     // the translated build.
     KeyInOneImage,
-    // Import adding a language to an image of several languages without a source language:
-    // `key` the languages' ids in decimal, separated by blanks; `counts[0]` their number.
+    // Import of a translation into an image of several languages without a source language:
+    // `key` the languages with their numbers of texts (see LanguageList); `counts[0]` their
+    // number.
     SeveralSourceLanguages,
     // A language file's last line has no line break and is not read: `key` the file's path,
     // `counts[0]` the line's number.
@@ -42,7 +46,28 @@ enum class NoticeKind {
     // Import of a signed image (one with a certificate table): `counts[0]` 0 when the table
     // was kept, its signature no longer matching the translated image, 1 when it was removed.
     SignedImage,
+    // Import: no text of the translation is in the image (error 13). `key` the translation's
+    // path and the image's path, separated by a zero unit; `counts[0]` the translation's texts.
+    NoTextApplies,
+    // PO import without a Language field or --lang-id: the resources keep their language.
+    LanguageKept,
+    // Harvest: the translated build has several languages that could be the translation's:
+    // `key` lists them with their numbers of texts (see LanguageList), `counts[0]` their number.
+    TranslatedLanguageUnclear,
+    // Import done: `counts` = {the texts translated, the source language}; `key` the language
+    // id the translated resources received in decimal, empty when they kept theirs.
+    Imported,
 };
+
+// Languages and their numbers of texts as a notice's `key` gives them: "<id>:<texts>" in
+// decimal, separated by blanks, in ascending order of ids ("1031:12 1033:14"). Appends one.
+inline void AppendLanguageCount(std::u16string& list, uint32_t language, uint64_t texts) {
+    if (!list.empty())
+        list += u' ';
+    AppendDecimal(list, language);
+    list += u':';
+    AppendDecimal(list, static_cast<int64_t>(texts));
+}
 
 struct Notice {
     NoticeKind kind;

@@ -392,7 +392,8 @@ std::vector<Finding> CheckTranslation(const std::vector<CheckedText>& texts,
         known.push_back(t.key);
     std::sort(known.begin(), known.end());
     for (const std::u16string& key : translationKeys) {
-        if (key == u"LANG" || std::binary_search(known.begin(), known.end(), key))
+        if (key == u"LANG" || key == u"SOURCE_LANG" ||
+            std::binary_search(known.begin(), known.end(), key))
             continue;
         out.push_back(Finding{CheckKind::UnknownKey, Severity::Warning, key, {}, {}, {}, {0, 0}});
     }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "exchange/language_names.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -98,27 +99,40 @@ struct Progress {
         shown = line.size();
     }
 
-    // A job's notices, after a line that names its image. That the image's languages share
-    // their keys is said in one line, not one a language.
+    // A job's notices, after a line that names its image (what an import did is said in its
+    // status line).
     void SayNotices(const BatchJob& job, const std::vector<Notice>& notices) {
-        size_t languages = 0;
         std::string image = report.show(job.image);
         bool named = false;
         for (const Notice& notice : notices) {
-            if (notice.kind == NoticeKind::LanguageKeysCollide) {
-                ++languages;
+            if (notice.kind == NoticeKind::Imported)
                 continue;
-            }
             if (!named)
                 std::fprintf(stderr, "quelvar-cli: %s:\n", image.c_str());
             named = true;
             report.tell(notice);
         }
-        if (languages > 0)
-            std::fprintf(stderr,
-                         "quelvar-cli: warning: %s: the image's languages share their keys (%zu "
-                         "languages; --language ID exports one)\n",
-                         image.c_str(), languages);
+    }
+
+    // What an import did: ": 12 texts of language 1033 (en_US) translated, now 1031 (de_DE)".
+    static std::string ImportDone(const std::vector<Notice>& notices) {
+        auto language = [](uint64_t id) {
+            std::string name(LanguageNameOfId(static_cast<uint32_t>(id)));
+            return std::to_string(id) + (name.empty() ? "" : " (" + name + ")");
+        };
+        for (const Notice& notice : notices) {
+            if (notice.kind != NoticeKind::Imported)
+                continue;
+            std::string done = ": " + std::to_string(notice.counts[0]) +
+                               (notice.counts[0] == 1 ? " text" : " texts");
+            if (notice.counts[1] <= 0xFFFF)
+                done += " of language " + language(notice.counts[1]);
+            done += " translated";
+            if (!notice.key.empty())
+                done += ", now language " + language(std::stoul(ToUtf8(notice.key)));
+            return done;
+        }
+        return "";
     }
 
     void Finished(const BatchJob& job, const JobResult& result) {
@@ -134,9 +148,10 @@ struct Progress {
             switch (result.outcome) {
                 case JobOutcome::Done:
                     // As the single-image commands say it.
-                    std::fprintf(stderr, "%s %s %s %s\n", exported ? "exported" : "imported",
+                    std::fprintf(stderr, "%s %s %s %s%s\n", exported ? "exported" : "imported",
                                  report.show(exported ? job.image : job.exchange).c_str(),
-                                 exported ? "to" : "into", report.show(written).c_str());
+                                 exported ? "to" : "into", report.show(written).c_str(),
+                                 exported ? "" : ImportDone(result.notices).c_str());
                     break;
                 case JobOutcome::NoResources:
                     std::fprintf(stderr, "skipped %s: the image has no resources\n", image.c_str());

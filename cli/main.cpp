@@ -25,7 +25,8 @@ constexpr int kExitUsage = 2;
 
 const char* kUsage =
     "usage: quelvar-cli export IMAGE [LANGFILE] [--language ID] [--format po|lng] [-q]\n"
-    "       quelvar-cli export --source ORIGINAL IMAGE [POFILE] [--language ID] [-q]\n"
+    "       quelvar-cli export --source ORIGINAL IMAGE [POFILE] [--language ID]\n"
+    "                          [--lang-id ID] [-q]\n"
     "       quelvar-cli export --batch --out DIR IMAGE|FOLDER... [--format po|lng] [-j N]\n"
     "                          [--language ID] [-q]\n"
     "       quelvar-cli import IMAGE LANGFILE [-o OUTPUT] [--language ID] [--format po|lng]\n"
@@ -56,14 +57,16 @@ const char* kUsage =
     "        (qps-ploc): a language file, or a PO file whose msgstrs they are.\n"
     "--language ID  export only the texts of resources in language ID (decimal, such as\n"
     "        1033, or hexadecimal with 0x, such as 0x409); import translates only those\n"
-    "        resources and copies the other languages unchanged.\n"
+    "        resources and copies the other languages unchanged. An import translates\n"
+    "        one source language: --language, the PO header's, else the image's only\n"
+    "        one (language-neutral resources go with it); several are refused.\n"
     "--format po|lng  the format of LANGFILE; by default a gettext PO file when its name\n"
     "        ends in .po or .pot, else a language file. A PO file holds the texts of one\n"
     "        source language: --language, the image's only one, else English (1033) when\n"
     "        present, else the one of most texts. Import reads the source language from\n"
     "        the PO header and the new language id from its Language field.\n"
     "--lang-id ID  import: the language id the translated resources receive, over LANG=\n"
-    "        or the PO Language field.\n"
+    "        or the PO Language field. export --source: the translated build's language.\n"
     "--add-language  import: keep every resource as it is and add the translation\n"
     "        beside it under the target language id (LANG=, the PO Language field or\n"
     "        --lang-id), so that Windows shows each user their language. The copies are\n"
@@ -249,8 +252,10 @@ std::string CauseText(const quelvar::Failure& failure, std::string_view what) {
         case FailureText::TargetIsSource:
             return "--add-language: the language to add is the source language itself";
         case FailureText::SeveralLanguages:
-            return "--add-language: the image has several languages; choose the one to "
-                   "translate from with --language ID";
+            return "the image has several languages; choose the one to translate from with "
+                   "--language ID";
+        case FailureText::NoTextApplies:
+            return "no text of the translation is in the image";
         case FailureText::Folder:
             return "a folder, not a file";
         case FailureText::NotAnImage:
@@ -292,6 +297,45 @@ int Fail(const char* what, const quelvar::Failure& failure) {
     std::fprintf(stderr, "quelvar-cli: %s failed: %s%s (error %u)\n", what, file.c_str(),
                  CauseText(failure, what).c_str(), static_cast<unsigned>(failure.code));
     return kExitFailed;
+}
+
+// "1033 (en_US)": a language id and its name, when it has one.
+std::string LanguageText(uint32_t id) {
+    std::string name(id == 0 ? "neutral" : quelvar::LanguageNameOfId(id));
+    return std::to_string(id) + (name.empty() ? "" : " (" + name + ")");
+}
+
+// The languages of a notice's list ("1033:12 1036:3") as the user reads them:
+// "1033 (en_US): 12 texts, 1036 (fr_FR): 3 texts".
+std::string LanguageList(const std::string& list) {
+    std::string text;
+    for (size_t at = 0; at < list.size();) {
+        size_t end = std::min(list.find(' ', at), list.size());
+        std::string item = list.substr(at, end - at);
+        size_t colon = item.find(':');
+        std::string texts = colon == std::string::npos ? "" : item.substr(colon + 1);
+        text += (text.empty() ? "" : ", ") +
+                LanguageText(static_cast<uint32_t>(std::stoul(item.substr(0, colon))));
+        if (!texts.empty())
+            text += ": " + texts + (texts == "1" ? " text" : " texts");
+        at = end + 1;
+    }
+    return text;
+}
+
+// A number with its thousands separated by commas: 1,055.
+std::string Thousands(unsigned long long n) {
+    std::string digits = std::to_string(n);
+    for (size_t at = digits.size(); at > 3; at -= 3)
+        digits.insert(at - 3, ",");
+    return digits;
+}
+
+std::string BaseName(const std::string& path) {
+    if (path == quelvar::kStandardStream)
+        return "standard input";
+    size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // Says a notice on stderr.
@@ -357,19 +401,12 @@ void Tell(const quelvar::Notice& notice) {
             std::fprintf(stderr, "quelvar-cli: %s: only in the %s\n", key.c_str(),
                          n == 0 ? "original" : "translated build");
             break;
-        case quelvar::NoticeKind::SeveralSourceLanguages: {
-            std::string list;
-            for (size_t at = 0; at < key.size();) {
-                size_t end = std::min(key.find(' ', at), key.size());
-                std::string id = key.substr(at, end - at);
-                std::string name(quelvar::LanguageNameOfId(static_cast<uint32_t>(std::stoul(id))));
-                list += (list.empty() ? "" : ", ") + id + (name.empty() ? "" : " (" + name + ")");
-                at = end + 1;
-            }
-            std::fprintf(stderr, "quelvar-cli: the image has resources in %llu languages: %s\n", n,
-                         list.c_str());
+        case quelvar::NoticeKind::SeveralSourceLanguages:
+            std::fprintf(stderr,
+                         "quelvar-cli: the image has texts in %llu languages: %s; a translation "
+                         "translates one (--language ID)\n",
+                         n, LanguageList(key).c_str());
             break;
-        }
         case quelvar::NoticeKind::SignedImage:
             std::fputs(
                 n == 0 ? "quelvar-cli: warning: the image is signed and its signature no longer "
@@ -381,12 +418,34 @@ void Tell(const quelvar::Notice& notice) {
             break;
         case quelvar::NoticeKind::LanguageKeysCollide:
             std::fprintf(stderr,
-                         "quelvar-cli: warning: the image's languages share their keys; language "
-                         "%llu has %llu text(s) (export it alone with --language %llu)\n",
-                         static_cast<unsigned long long>(notice.counts[0]),
-                         static_cast<unsigned long long>(notice.counts[1]),
-                         static_cast<unsigned long long>(notice.counts[0]));
+                         "quelvar-cli: warning: the image's %llu languages share their keys: %s; "
+                         "an import translates one language (export one with --language ID)\n",
+                         n, LanguageList(key).c_str());
             break;
+        case quelvar::NoticeKind::NoTextApplies: {
+            size_t zero = key.find('\0');
+            std::string translation = key.substr(0, zero);
+            std::string image = zero == std::string::npos ? "" : key.substr(zero + 1);
+            std::fprintf(stderr,
+                         "quelvar-cli: none of the %s texts of %s is in %s: is it the "
+                         "translation of another program?\n",
+                         Thousands(n).c_str(), BaseName(translation).c_str(),
+                         BaseName(image).c_str());
+            break;
+        }
+        case quelvar::NoticeKind::TranslatedLanguageUnclear:
+            std::fprintf(stderr,
+                         "quelvar-cli: the translated build has texts in %llu languages that "
+                         "could be the translation's: %s; name it with --lang-id ID\n",
+                         n, LanguageList(key).c_str());
+            break;
+        case quelvar::NoticeKind::LanguageKept:
+            std::fprintf(stderr,
+                         "quelvar-cli: the PO file names no Language: the resources keep their "
+                         "language (--lang-id ID gives them one)\n");
+            break;
+        case quelvar::NoticeKind::Imported:
+            break;  // the status line says it
     }
 }
 
@@ -443,6 +502,8 @@ int RunExport(const std::vector<std::filesystem::path>& args, Command& run) {
     if (args.size() == 1 && (run.format == quelvar::TextFormat::Po || !run.source.empty()))
         language.replace_extension(".po");
     Result r;
+    if (run.source.empty() && run.targetLanguage != quelvar::kNoLanguageOverride)
+        return Usage("--lang-id belongs to import and export --source");
     if (!run.source.empty()) {
         if (run.format == quelvar::TextFormat::Lng ||
             quelvar::FormatOfPath(language) != quelvar::TextFormat::Po)
@@ -550,6 +611,8 @@ int RunBatch(const std::string& command, const std::vector<std::filesystem::path
                           " names a file, not a folder: " + Show(*folder))
                              .c_str());
     }
+    if (exporting && run.targetLanguage != quelvar::kNoLanguageOverride)
+        return Usage("--lang-id belongs to import and export --source");
     quelvar::cli::BatchCommand c;
     c.direction = exporting ? quelvar::BatchDirection::Export : quelvar::BatchDirection::Import;
     c.inputs = paths;
@@ -609,8 +672,8 @@ int Run(const std::vector<std::string>& argv) {
                 return Usage(("unknown format " + f).c_str());
             run.format = f == "po" ? quelvar::TextFormat::Po : quelvar::TextFormat::Lng;
         } else if (a == "--lang-id") {
-            if (command != "import")
-                return Usage("--lang-id belongs to import");
+            if (command != "import" && command != "export")
+                return Usage("--lang-id belongs to import and export --source");
             if (run.targetLanguage != quelvar::kNoLanguageOverride || i + 1 >= argv.size())
                 return Usage("--lang-id takes one ID");
             if (!quelvar::ParseLanguageId(std::string_view(argv[++i]), run.targetLanguage))

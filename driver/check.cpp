@@ -27,8 +27,10 @@ Result CheckLoadedTranslation(const ResourceSection& section, WalkOptions walk,
         translations = LanguageFileSource(loaded.table);
         keyLines = LanguageFileKeyLines(loaded.table);
         // The texts of one language are compared: other languages share their keys.
-        if (walk.languageFilter == kAllLanguages)
+        if (walk.languageFilter == kAllLanguages) {
             walk.languageFilter = ChooseSourceLanguage(section, walk);
+            walk.withNeutral = OnlySpokenLanguage(section, walk.languageFilter);
+        }
     }
     try {
         walk.describe = true;
@@ -81,6 +83,7 @@ Result CheckImage(const std::filesystem::path& imagePath,
         return r;
     WalkOptions walk;
     walk.languageFilter = options.languageFilter;
+    walk.withNeutral = OnlySpokenLanguage(opened.section, walk.languageFilter);
     walk.notify = options.notify;
     LoadedTranslation loaded;
     loaded.format = ChosenFormat(options, translationPath);

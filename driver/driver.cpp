@@ -206,6 +206,50 @@ Failure LoadLanguage(const std::filesystem::path& languagePath, LanguageTable& t
     return Fail(kErrorOpenFailed, languagePath, CauseOfReading(languagePath, CauseOf(fault, code)));
 }
 
+std::vector<LanguageTexts> CountTextLanguages(const ResourceSection& section) {
+    std::vector<LanguageTexts> counts;
+    for (uint32_t language : HandledLanguages(section, ResourceHandlers()))
+        counts.push_back(LanguageTexts{language, 0});
+    ExportTexts(section, ResourceHandlers(), WalkOptions{}, [&counts](const TextItem& item) {
+        auto at = std::lower_bound(
+            counts.begin(), counts.end(), item.resource->language,
+            [](const LanguageTexts& l, uint32_t language) { return l.language < language; });
+        if (at != counts.end() && at->language == item.resource->language)
+            ++at->texts;
+    });
+    return counts;
+}
+
+Result ChooseTranslatedLanguage(const ResourceSection& section, WalkOptions& walk) {
+    std::vector<uint32_t> languages = HandledLanguages(section, ResourceHandlers());
+    bool neutral = !languages.empty() && languages[0] == 0;
+    size_t spoken = languages.size() - neutral;  // the languages other than neutral
+    if (walk.languageFilter == kAllLanguages) {
+        if (spoken > 1) {
+            if (walk.notify) {
+                std::u16string list;
+                for (const LanguageTexts& l : CountTextLanguages(section))
+                    AppendLanguageCount(list, l.language, l.texts);
+                walk.notify(Notice{
+                    NoticeKind::SeveralSourceLanguages, std::move(list), {languages.size(), 0}});
+            }
+            return kErrorInvalidParameter;
+        }
+        if (languages.empty())
+            return kSuccess;  // nothing to translate
+        walk.languageFilter = languages.back();
+    }
+    // The neutral resources of a program in one language are that language's.
+    walk.withNeutral = spoken == 1 && walk.languageFilter == languages.back();
+    return kSuccess;
+}
+
+bool OnlySpokenLanguage(const ResourceSection& section, uint32_t language) {
+    std::vector<uint32_t> languages = HandledLanguages(section, ResourceHandlers());
+    std::erase(languages, 0u);
+    return language != 0 && languages.size() == 1 && languages[0] == language;
+}
+
 namespace {
 
 // Writes the texts, or with `pseudoExpand` their pseudo-translations, to a language file.
@@ -222,9 +266,17 @@ Failure ExportSection(const ResourceSection& section, const WalkOptions& options
             ExportTexts(section, ResourceHandlers(), options,
                         [&writer](const TextItem& item) { WriteLanguageLine(writer, item); });
         } else {
+            // The language the texts were taken from, so that an import knows it.
             std::u16string lang = u"LANG=";
             AppendDecimal(lang, kPseudoLanguage);
-            AppendUnitsLE(writer.pending, lang + u"\r\n");
+            lang += u"\r\n";
+            if (options.languageFilter != kAllLanguages) {
+                lang += kSourceLanguageKey;
+                lang += u'=';
+                AppendDecimal(lang, options.languageFilter);
+                lang += u"\r\n";
+            }
+            AppendUnitsLE(writer.pending, lang);
             std::u16string pseudo;
             ExportTexts(section, ResourceHandlers(), options, [&](const TextItem& item) {
                 if (PseudoTranslation(item, *pseudoExpand, pseudo))
@@ -240,39 +292,43 @@ Failure ExportSection(const ResourceSection& section, const WalkOptions& options
     return {};
 }
 
-// Import adding a language: the source language is the chosen one, else the image's only one
-// among the resources that have a handler; the target is required and another language.
-Failure ChooseAddedLanguage(const ResourceSection& section, WalkOptions& options) {
+// Import adding a language: the target is required and another language than the source.
+Failure CheckAddedLanguage(WalkOptions& options) {
     options.addLanguage = true;
     if (options.languageOverride == kNoLanguageOverride)
         return Fail(kErrorInvalidParameter, {}, FailureCause::NoTargetLanguage);
-    if (options.languageFilter == kAllLanguages) {
-        std::vector<uint32_t> languages = HandledLanguages(section, ResourceHandlers());
-        if (languages.size() > 1) {
-            std::u16string list;
-            for (uint32_t language : languages) {
-                if (!list.empty())
-                    list += u' ';
-                AppendDecimal(list, language);
-            }
-            if (options.notify)
-                options.notify(
-                    Notice{NoticeKind::SeveralSourceLanguages, list, {languages.size(), 0}});
-            return Fail(kErrorInvalidParameter, {}, FailureCause::SeveralLanguages);
-        }
-        if (languages.empty())
-            return {};  // nothing to translate: the image stays as it is
-        options.languageFilter = languages[0];
-    }
     if (options.languageFilter == options.languageOverride)
         return Fail(kErrorInvalidParameter, {}, FailureCause::TargetIsSource);
     return {};
 }
 
+// The number of texts a language file holds: its lines with a key, "LANG" and "SOURCE_LANG"
+// aside.
+uint64_t CountLanguageFileTexts(const LanguageTable& table) {
+    uint64_t texts = 0;
+    for (const KeyLine& line : LanguageFileKeyLines(table))
+        texts += line.key != u"LANG" && line.key != kSourceLanguageKey;
+    return texts;
+}
+
+// Says that no text of a translation is in the image and fails with 13.
+Failure NoTextApplies(const std::filesystem::path& imagePath,
+                      const std::filesystem::path& languagePath, uint64_t texts,
+                      const NoticeSink& notify) {
+    if (notify) {
+        std::u16string paths = languagePath.u16string();
+        paths += u'\0';
+        paths += imagePath.u16string();
+        notify(Notice{NoticeKind::NoTextApplies, std::move(paths), {texts, 0}});
+    }
+    return Fail(kErrorInvalidData, languagePath, FailureCause::NoTextApplies);
+}
+
 Failure ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& headers,
                       const pe::RebuildPlan& plan, const ResourceSection& section,
-                      WalkOptions options, const std::filesystem::path& languagePath,
-                      const OutputPaths& output, const Options& choices) {
+                      WalkOptions options, const std::filesystem::path& imagePath,
+                      const std::filesystem::path& languagePath, const OutputPaths& output,
+                      const Options& choices) {
     LoadedTranslation loaded;
     loaded.format = ChosenFormat(choices, languagePath);
     loaded.useFuzzy = choices.useFuzzy;
@@ -292,10 +348,32 @@ Failure ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& he
         held.clear();
     };
     Failure loadFailure;
+    uint64_t poMatches = 0;
     if (loaded.format == TextFormat::Po) {
-        loadFailure = LoadPoTranslation(languagePath, section, loading, options, loaded.catalog);
+        loadFailure =
+            LoadPoTranslation(languagePath, section, loading, options, loaded.catalog, &poMatches);
+        if (loadFailure.code == kErrorInvalidParameter)
+            loadFailure = Fail(kErrorInvalidParameter, imagePath, FailureCause::SeveralLanguages);
     } else {
         loadFailure = LoadLanguage(languagePath, loaded.table, loading.notify);
+        // One source language is translated: the chosen one, the file's SOURCE_LANG, else the
+        // image's only one. A file without texts and without LANG changes nothing and needs
+        // none; a LANG value that is no language id is refused below.
+        if (loadFailure.code == kSuccess) {
+            const LanguageTable& table = loaded.table;
+            uint32_t language, fileSource;
+            if (ReadSourceLanguage(table, fileSource) != kSuccess)
+                loadFailure = Fail(kErrorInvalidData, languagePath);
+            else if (fileSource != kNoLanguageOverride && options.languageFilter == kAllLanguages)
+                options.languageFilter = fileSource;
+            size_t lines = (FindValue(table, u"LANG") ? 1u : 0u) +
+                           (FindValue(table, kSourceLanguageKey) ? 1u : 0u);
+            if (loadFailure.code == kSuccess && ReadLanguageOverride(table, language) == kSuccess &&
+                (table.entries > lines || language != kNoLanguageOverride ||
+                 choices.targetLanguage != kNoLanguageOverride || choices.addLanguage))
+                if (Result r = ChooseTranslatedLanguage(section, options); r != kSuccess)
+                    loadFailure = Fail(r, imagePath, FailureCause::SeveralLanguages);
+        }
     }
     if (loadFailure.code == kSuccess && choices.checkFirst) {
         CheckReport report;
@@ -312,7 +390,13 @@ Failure ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& he
     if (loadFailure.code != kSuccess)
         return loadFailure;
     TextSource source;
+    uint64_t applied = 0;
     if (loaded.format == TextFormat::Po) {
+        uint64_t texts = 0;
+        for (const PoEntry& entry : loaded.catalog.entries)
+            texts += entry.hasContext;
+        if (texts > 0 && poMatches == 0)
+            return NoTextApplies(imagePath, languagePath, texts, options.notify);
         source = PoSource(loaded.catalog, choices.useFuzzy);
     } else {
         const LanguageTable& table = loaded.table;
@@ -328,10 +412,16 @@ Failure ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& he
         }
         source = LanguageFileSource(table);
     }
+    // The texts the translation gives: none at all means a file made for another image.
+    source = [inner = std::move(source), &applied](std::u16string_view key, std::u16string& text) {
+        bool found = inner(key, text);
+        applied += found;
+        return found;
+    };
     if (choices.targetLanguage != kNoLanguageOverride)
         options.languageOverride = choices.targetLanguage;
     if (choices.addLanguage)
-        if (Failure f = ChooseAddedLanguage(section, options); f.code != kSuccess)
+        if (Failure f = CheckAddedLanguage(options); f.code != kSuccess)
             return f;
     // A translation cut to fit is cut in each language's resource that takes it: said once.
     std::set<std::u16string> cut;
@@ -340,6 +430,9 @@ Failure ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& he
             if (notice.kind != NoticeKind::TextCut || cut.insert(notice.key).second)
                 notify(notice);
         };
+    if (loaded.format == TextFormat::Po && options.languageOverride == kNoLanguageOverride &&
+        options.notify)
+        options.notify(Notice{NoticeKind::LanguageKept, {}, {}});
     options.targetRva = plan.targetRva;
     SectionWriter writer;
     // Room for the usual growth (translations a quarter longer than the texts they replace);
@@ -347,6 +440,9 @@ Failure ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& he
     size_t rawSize = plan.resource->rawSize;
     writer.bytes.reserve(rawSize + rawSize / 4 + 65536);
     RebuildSection(section, ResourceHandlers(), options, source, writer);
+    if (loaded.format == TextFormat::Lng && applied == 0)
+        if (uint64_t texts = CountLanguageFileTexts(loaded.table); texts > 0)
+            return NoTextApplies(imagePath, languagePath, texts, options.notify);
     pe::UpdatedImage updated;
     if (Result r =
             pe::BuildUpdatedImage(image, headers, plan, writer.bytes, updated, choices.unsign);
@@ -358,6 +454,13 @@ Failure ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& he
     pe::CertificateTable certificate;
     if (options.notify && pe::FindCertificateTable(image, headers, certificate))
         options.notify(Notice{NoticeKind::SignedImage, {}, {choices.unsign ? 1u : 0u, 0}});
+    if (options.notify) {
+        std::u16string target;
+        if (options.languageOverride != kNoLanguageOverride)
+            AppendDecimal(target, options.languageOverride);
+        options.notify(
+            Notice{NoticeKind::Imported, std::move(target), {applied, options.languageFilter}});
+    }
     return {};
 }
 
@@ -438,9 +541,12 @@ Failure Process(const std::filesystem::path& imagePath, const std::filesystem::p
         // A pseudo-translation holds one language's texts: other languages share their keys.
         if (!import && options.pseudoExpand && walk.languageFilter == kAllLanguages)
             walk.languageFilter = ChooseSourceLanguage(section, walk);
+        if (!import && walk.languageFilter != kAllLanguages)
+            walk.withNeutral = OnlySpokenLanguage(section, walk.languageFilter);
         if (!import)
             return ExportSection(section, walk, output, options.pseudoExpand);
-        return ImportSection(image, headers, plan, section, walk, languagePath, output, options);
+        return ImportSection(image, headers, plan, section, walk, imagePath, languagePath, output,
+                             options);
     } catch (const std::bad_alloc&) {
         return Fail(kErrorOutOfMemory, {});
     }
@@ -491,6 +597,8 @@ FailureText TextOfFailure(const Failure& failure) {
             return FailureText::CrLineEnds;
         case FailureCause::PoFile:
             return FailureText::PoFile;
+        case FailureCause::NoTextApplies:
+            return FailureText::NoTextApplies;
     }
     switch (failure.code) {
         case kErrorFileNotFound:
@@ -578,6 +686,27 @@ InPlaceImport ImportInPlace(const std::filesystem::path& imagePath,
     if (outcome.copyLeft && options.failure != nullptr)
         *options.failure = Failure{outcome.result, CauseOf(outcome.result), image};
     return outcome;
+}
+
+std::vector<LanguageTexts> TextLanguages(const std::filesystem::path& imagePath, Failure* failure) {
+    OpenedImage opened;
+    Failure f;
+    if (Result r = ReadImageForExport(imagePath, opened); r != kSuccess)
+        f = Fail(opened.reached ? r : kErrorFileNotFound, imagePath,
+                 opened.reached ? FailureCause::None : CauseOfReading(imagePath, CauseOf(r)));
+    else if (Result r = CheckResourceTree(opened.section); r != kSuccess)
+        f = Fail(r, imagePath);
+    std::vector<LanguageTexts> languages;
+    if (f.code == kSuccess) {
+        try {
+            languages = CountTextLanguages(opened.section);
+        } catch (const std::bad_alloc&) {
+            f = Fail(kErrorOutOfMemory, {});
+        }
+    }
+    if (failure != nullptr)
+        *failure = f;
+    return languages;
 }
 
 bool IsCompleteImage(const std::filesystem::path& path) {

@@ -48,13 +48,18 @@ enum class FailureCause {
     NoFolder,                // the folder of the file does not exist
     Folder,                  // the path names a folder, not a file
     // Import with addLanguage (code 87): no target language was given; it is the source
-    // language; the image has several languages and none was chosen (a notice lists them).
+    // language.
     NoTargetLanguage,
     TargetIsSource,
+    // Import (code 87): the image has texts in several languages and the translation's source
+    // language was not chosen (a notice lists them).
     SeveralLanguages,
     NotAFile,    // the path names a device, a pipe or a socket, which is never read as an image
     CrLineEnds,  // the language file's lines end in CR alone (code 110)
-    PoFile,  // a PO file that cannot be used (code 13): `poProblem` says why, at `line`
+    PoFile,      // a PO file that cannot be used (code 13): `poProblem` says why, at `line`
+    // Import (code 13): no text of the translation is in the image (a notice says how many it
+    // has).
+    NoTextApplies,
 };
 
 struct Failure {
@@ -91,7 +96,7 @@ enum class FailureText {
     NameTooLong,           // 206
     NoResources,           // 1812
     Other,                 // any other code: the system's text for it
-    // Only import with addLanguage meets these (see FailureCause).
+    // Only import meets these (see FailureCause).
     NoTargetLanguage,
     TargetIsSource,
     SeveralLanguages,
@@ -99,6 +104,7 @@ enum class FailureText {
     NotAFile,
     CrLineEnds,
     PoFile,  // what is wrong with a PO file: Failure::poProblem
+    NoTextApplies,
 };
 
 // The sentence of a failure: its cause's, else its code's.
@@ -124,9 +130,11 @@ struct CheckReport {
 // How one export or import runs.
 struct Options {
     // Export only the texts of the resources in this language; import translates only those
-    // resources and copies the others unchanged. kAllLanguages handles every resource; a PO
-    // export then takes the image's only language, else English (1033) when present, else
-    // the language with most texts, and a PO import the source language its header names.
+    // resources and copies the others unchanged. kAllLanguages handles every resource on
+    // export; a PO export then takes the image's only language, else English (1033) when
+    // present, else the language with most texts. An import then translates the source
+    // language its PO header names, else the image's only language, and refuses an image of
+    // several (87). Language-neutral resources (id 0) go with the image's only language.
     uint32_t languageFilter = kAllLanguages;
     // Receives what the operation has to say without failing; empty drops it.
     NoticeSink notify;
@@ -168,9 +176,10 @@ struct Options {
 // is malformed or cannot be rebuilt, 1812 for one without resources, 32 when an output would
 // overwrite the image or the language file, 5 when the file to be replaced (the language file,
 // the output, or the image for its update copy) is read-only, 110 when the language file
-// cannot be loaded or created, 13 for a "LANG" value that is no language id, 87 when
-// addLanguage has no source or target language to work with, 29 when an output cannot be
-// written, 14 without memory.
+// cannot be loaded or created, 13 for a "LANG" value that is no language id or a translation
+// none of whose texts is in the image, 87 when an import has no source language (an image of
+// several languages, none chosen) or addLanguage no target language to work with, 29 when an
+// output cannot be written, 14 without memory.
 Result ProcessImage(const std::filesystem::path& imagePath,
                     const std::filesystem::path& languagePath,
                     const std::filesystem::path* outputPath, const Options& options);
@@ -183,9 +192,13 @@ inline Result ProcessImage(const std::filesystem::path& imagePath,
     return ProcessImage(imagePath, languagePath, outputPath, options);
 }
 
-// Harvest: writes a PO file whose msgids are the texts of `original` and whose msgstrs are the
-// texts of `translated` under the same keys, its target language that of `translated`. Keys
-// of only one image are said (KeyInOneImage). Returns as ProcessImage's export.
+// Harvest: writes a PO file whose msgids are the texts of `original` (of `languageFilter`, else
+// its only language, else English, else the one of most texts) and whose msgstrs are the texts
+// of `translated` under the same keys, in `targetLanguage`, else the one language `translated`
+// has and `original` has not, else its only one; its name fills "Language". Keys of only one
+// image are said (KeyInOneImage). Returns as ProcessImage's export, or 87 when the translated
+// build has several languages that could be the translation's (said:
+// TranslatedLanguageUnclear).
 Result HarvestTranslation(const std::filesystem::path& original,
                           const std::filesystem::path& translated,
                           const std::filesystem::path& poPath, const Options& options);
@@ -225,6 +238,15 @@ InPlaceImport ImportInPlace(const std::filesystem::path& imagePath,
 Result CheckImage(const std::filesystem::path& imagePath,
                   const std::filesystem::path& translationPath, const Options& options,
                   CheckReport& report);
+
+struct LanguageTexts {
+    uint32_t language = 0;
+    size_t texts = 0;
+};
+// The languages of the image's translatable texts (resources whose type has a handler),
+// ascending, each with its number of texts.
+std::vector<LanguageTexts> TextLanguages(const std::filesystem::path& imagePath,
+                                         Failure* failure = nullptr);
 
 // The Windows pseudo-locale (qps-ploc) that a pseudo-translation gives its resources.
 constexpr uint32_t kPseudoLanguage = 0x0501;

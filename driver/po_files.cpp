@@ -1,6 +1,8 @@
 #include "driver/po_files.h"
 
+#include <algorithm>
 #include <ctime>
+#include <iterator>
 #include <map>
 #include <new>
 #include <unordered_map>
@@ -33,9 +35,6 @@ void Say(const WalkOptions& walk, Notice notice) {
     if (walk.notify)
         walk.notify(notice);
 }
-
-// The language of most texts: the only one, else English when present, else the one of most
-// texts (the lowest id of those).
 
 // "ProductName ProductVersion" of the image's version information, or empty.
 std::string ProjectOf(const ResourceSection& section) {
@@ -163,6 +162,9 @@ uint32_t ChooseSourceLanguage(const ResourceSection& section, const WalkOptions&
     all.notify = {};
     ExportTexts(section, ResourceHandlers(), all,
                 [&counts](const TextItem& item) { ++counts[item.resource->language]; });
+    // Language-neutral texts go with the image's only language.
+    if (counts.size() > 1)
+        counts.erase(0);
     if (counts.empty())
         return 0;
     if (counts.size() == 1)
@@ -196,6 +198,7 @@ Failure ExportPo(const ResourceSection& section, WalkOptions walk,
     if (walk.languageFilter == kAllLanguages)
         walk.languageFilter = ChooseSourceLanguage(section, walk);
     walk.describe = true;  // every entry's "#." place
+    walk.withNeutral = OnlySpokenLanguage(section, walk.languageFilter);
     PoHeader header;
     header.projectVersion = ProjectOf(section);
     if (header.projectVersion.empty())
@@ -219,12 +222,20 @@ Failure ExportPo(const ResourceSection& section, WalkOptions walk,
 }
 
 Failure LoadPoTranslation(const std::filesystem::path& poPath, const ResourceSection& section,
-                          const Options& options, WalkOptions& walk, PoCatalog& catalog) {
+                          const Options& options, WalkOptions& walk, PoCatalog& catalog,
+                          uint64_t* matches) {
     if (Failure f = ReadPo(poPath, catalog); f.code != kSuccess)
         return f;
     uint32_t sourceLanguage;
     if (options.languageFilter == kAllLanguages && PoSourceLanguage(catalog, sourceLanguage))
         walk.languageFilter = sourceLanguage;
+    // A file without entries and without a language changes nothing and needs none.
+    bool texts = std::any_of(catalog.entries.begin(), catalog.entries.end(),
+                             [](const PoEntry& e) { return e.hasContext; });
+    if (texts || options.addLanguage || options.targetLanguage != kNoLanguageOverride ||
+        !PoHeaderField(catalog, "Language").empty())
+        if (Result r = ChooseTranslatedLanguage(section, walk); r != kSuccess)
+            return Failure{r, FailureCause::None, poPath};
     if (options.targetLanguage != kNoLanguageOverride)
         walk.languageOverride = options.targetLanguage;
     else if (Failure f = TargetLanguageOf(poPath, catalog, walk.languageOverride);
@@ -239,16 +250,21 @@ Failure LoadPoTranslation(const std::filesystem::path& poPath, const ResourceSec
 
     // Translations made for other texts than the program's are applied, and counted.
     TextSource source = PoSource(catalog, options.useFuzzy);
-    uint64_t changed = 0;
+    uint64_t changed = 0, matched = 0;
     std::u16string scratch;
     WalkOptions quiet = walk;
     quiet.notify = {};
     ExportTexts(section, ResourceHandlers(), quiet, [&](const TextItem& item) {
         auto it = catalog.byContext.find(std::u16string(item.key));
-        if (it != catalog.byContext.end() && catalog.entries[it->second].id != item.text &&
-            source(item.key, scratch))
+        if (it == catalog.byContext.end())
+            return;
+        if (catalog.entries[it->second].id == item.text)
+            ++matched;
+        else if (source(item.key, scratch))
             ++changed;
     });
+    if (matches != nullptr)
+        *matches = matched;
     if (changed > 0)
         Say(walk, Notice{NoticeKind::SourceTextsChanged, {}, {changed, 0}});
     return {};
@@ -268,8 +284,37 @@ Result HarvestTranslation(const std::filesystem::path& original,
         WalkOptions walk;
         walk.notify = options.notify;
         WalkOptions quiet;
-        uint32_t language = ChooseSourceLanguage(target.section, quiet);
+        uint32_t language = options.targetLanguage;
+        if (language == kNoLanguageOverride) {
+            // The translated build's language: the one the original does not have, else its
+            // only one; several that could be it are refused.
+            std::vector<uint32_t> own = HandledLanguages(source.section, ResourceHandlers());
+            std::vector<uint32_t> built = HandledLanguages(target.section, ResourceHandlers());
+            std::erase(built, 0u);
+            std::vector<uint32_t> added;
+            std::set_difference(built.begin(), built.end(), own.begin(), own.end(),
+                                std::back_inserter(added));
+            if (added.size() == 1 || (added.empty() && built.size() == 1)) {
+                language = added.empty() ? built[0] : added[0];
+            } else if (!built.empty()) {
+                if (walk.notify) {
+                    std::u16string list;
+                    for (const LanguageTexts& l : CountTextLanguages(target.section))
+                        if (l.language != 0 &&
+                            (added.empty() ||
+                             std::binary_search(added.begin(), added.end(), l.language)))
+                            AppendLanguageCount(list, l.language, l.texts);
+                    walk.notify(Notice{NoticeKind::TranslatedLanguageUnclear,
+                                       std::move(list),
+                                       {added.empty() ? built.size() : added.size(), 0}});
+                }
+                return kErrorInvalidParameter;
+            } else {
+                language = 0;
+            }
+        }
         quiet.languageFilter = language;
+        quiet.withNeutral = OnlySpokenLanguage(target.section, language);
         // The translated texts by key; the first text of a key wins, as on import.
         std::unordered_map<std::u16string, std::u16string> texts;
         std::vector<std::u16string> order;
@@ -316,8 +361,10 @@ Failure Convert(const std::filesystem::path& from, const std::filesystem::path& 
         LanguageTable table;
         if (Failure f = LoadLanguage(from, table, options.notify); f.code != kSuccess)
             return f;
-        uint32_t language;
+        uint32_t language, source;
         if (Result r = ReadLanguageOverride(table, language); r != kSuccess)
+            return Failure{r, FailureCause::None, from};
+        if (Result r = ReadSourceLanguage(table, source); r != kSuccess)
             return Failure{r, FailureCause::None, from};
         OpenedImage opened;
         if (Failure f = Open(*image, opened); f.code != kSuccess)
@@ -328,7 +375,10 @@ Failure Convert(const std::filesystem::path& from, const std::filesystem::path& 
         if (language != kNoLanguageOverride)
             extra.language = LanguageNameOfId(language);
         WalkOptions walk;
-        walk.languageFilter = options.languageFilter;
+        walk.languageFilter =
+            options.languageFilter == kAllLanguages && source != kNoLanguageOverride
+                ? source
+                : options.languageFilter;
         walk.notify = options.notify;
         return ExportPo(opened.section, walk, to, extra);
     }
@@ -343,6 +393,13 @@ Failure Convert(const std::filesystem::path& from, const std::filesystem::path& 
         if (language != kNoLanguageOverride) {
             lines = u"LANG=";
             AppendDecimal(lines, language);
+            lines += u"\r\n";
+        }
+        uint32_t source;
+        if (PoSourceLanguage(catalog, source)) {
+            lines += kSourceLanguageKey;
+            lines += u'=';
+            AppendDecimal(lines, source);
             lines += u"\r\n";
         }
         for (const PoEntry& entry : catalog.entries)

@@ -34,11 +34,15 @@ Failure ExportPo(const ResourceSection& section, WalkOptions walk,
                  const std::filesystem::path& poPath, const PoExport& extra);
 
 // Loads a PO file for import into `catalog` and sets the walk's language (the file's source
-// language unless `options` names one) and new language id (its "Language"). Says skipped
-// fuzzy entries and msgids that differ from the section's texts. Returns what failed, if
-// anything: 110 when the file cannot be read (with the reason), 13 for a file that cannot be
-// used or an unknown language (FailureCause::PoFile, with the problem and its line).
+// language unless `options` names one, else the image's only one) and new language id (its
+// "Language"). Says skipped fuzzy entries and msgids that differ from the section's texts;
+// `matches`, when given, receives the number of entries whose key is a text of that language
+// and whose msgid is its text. Returns what failed, if anything: 110 when the file cannot be
+// read (with the reason), 13 for a file that cannot be used or an unknown language
+// (FailureCause::PoFile, with the problem and its line), or 87 for an image of several
+// languages and no source language (said).
 Failure LoadPoTranslation(const std::filesystem::path& poPath, const ResourceSection& section,
-                          const Options& options, WalkOptions& walk, PoCatalog& catalog);
+                          const Options& options, WalkOptions& walk, PoCatalog& catalog,
+                          uint64_t* matches = nullptr);
 
 }  // namespace quelvar

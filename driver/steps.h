@@ -51,11 +51,25 @@ Failure ReadingFailure(Result code, const std::filesystem::path& path, Result sy
 // is missing or refuses it.
 Failure CreationFailure(Result code, const OutputPaths& paths, Result system);
 
-// Loads a language file, "-" being standard input. Returns what failed, if anything; a last
-// line without a line break, which is not read, is said to `notify`.
 // Why a file could not be read, from the system's reason: a folder, a missing file or folder.
 FailureCause CauseOfReading(const std::filesystem::path& path, Result systemCode);
 
+// The languages of a checked section's handled resources, ascending, with their texts.
+std::vector<LanguageTexts> CountTextLanguages(const ResourceSection& section);
+
+// The source language of a translation: the walk's filter when set, else the image's only
+// language (language-neutral resources aside), else 0 for an image whose only language is
+// neutral; an image without texts keeps the filter unset. Sets `withNeutral` when the source
+// is the image's only language. An image of several languages without a chosen one is refused
+// with 87 and a notice (SeveralSourceLanguages) that lists them with their texts.
+Result ChooseTranslatedLanguage(const ResourceSection& section, WalkOptions& walk);
+
+// True when `language` is the only language of the section's handled resources besides
+// language-neutral ones: those then go with it (WalkOptions::withNeutral).
+bool OnlySpokenLanguage(const ResourceSection& section, uint32_t language);
+
+// Loads a language file, "-" being standard input. Returns what failed, if anything; a last
+// line without a line break, which is not read, is said to `notify`.
 Failure LoadLanguage(const std::filesystem::path& languagePath, LanguageTable& table,
                      const NoticeSink& notify);
 

@@ -509,6 +509,25 @@ bool ParseLanguageOverride(std::u16string_view text, uint32_t& value) {
 
 }  // namespace
 
+namespace {
+
+Result ReadLanguageLine(const LanguageTable& table, std::u16string_view key, uint32_t& languageId) {
+    languageId = kNoLanguageOverride;
+    if (auto value = FindValue(table, key)) {
+        std::u16string text;
+        AppendUnits(text, *value);
+        if (!ParseLanguageOverride(text, languageId))
+            return kErrorInvalidData;
+    }
+    return kSuccess;
+}
+
+}  // namespace
+
+Result ReadSourceLanguage(const LanguageTable& table, uint32_t& languageId) {
+    return ReadLanguageLine(table, kSourceLanguageKey, languageId);
+}
+
 Result ReadLanguageOverride(const LanguageTable& table, uint32_t& languageId) {
     languageId = kNoLanguageOverride;
     if (auto value = FindValue(table, u"LANG")) {

@@ -113,6 +113,11 @@ void AppendDecoded(std::u16string& out, UnitsLE value);
 // or 13 for a value that is no language id.
 Result ReadLanguageOverride(const LanguageTable& table, uint32_t& languageId);
 
+// The "SOURCE_LANG" line: the language whose texts the file translates, which pseudo and
+// convert write. Read as "LANG" is: kNoLanguageOverride without one; 13 for no language id.
+inline constexpr char16_t kSourceLanguageKey[] = u"SOURCE_LANG";
+Result ReadSourceLanguage(const LanguageTable& table, uint32_t& languageId);
+
 // The replacements a loaded table gives: the decoded value of the key's line.
 TextSource LanguageFileSource(const LanguageTable& table);
 

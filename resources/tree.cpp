@@ -103,6 +103,9 @@ struct Walk {
     bool keysCollide = false;
     // Import with addLanguage: the entry being walked is the translated copy.
     bool adding = false;
+    // The language-neutral entry of the directory being walked stands in for the filter's
+    // language (WalkOptions::withNeutral).
+    bool neutralStandsIn = false;
 };
 
 bool Importing(const Walk& walk) {
@@ -151,7 +154,8 @@ void WalkData(Walk& walk, const uint8_t* entry, size_t outputEntry) {
     bool selected = options.addLanguage
                         ? walk.adding
                         : options.languageFilter == kAllLanguages ||
-                              (!(name & kHighBit) && name == options.languageFilter);
+                              (!(name & kHighBit) && (name == options.languageFilter ||
+                                                      (name == 0 && walk.neutralStandsIn)));
     size_t copy = 0;
     size_t dataStart = 0;
     if (Importing(walk)) {
@@ -240,7 +244,7 @@ void WalkEntry(Walk& walk, size_t entryOffset, size_t outputEntry) {
 // that already has the new id, when the directory also holds the selected language. The
 // translated resource takes its place, so that one entry carries the id and the loader finds
 // the translation. Returns the entry's index, or n when there is none.
-size_t ReplacedEntry(Walk& walk, const uint8_t* directory, size_t n) {
+size_t ReplacedEntry(Walk& walk, const uint8_t* directory, size_t n, bool neutralStandsIn) {
     const WalkOptions& options = walk.options;
     if (!Importing(walk) || options.languageFilter == kAllLanguages ||
         options.languageOverride == kNoLanguageOverride ||
@@ -255,7 +259,7 @@ size_t ReplacedEntry(Walk& walk, const uint8_t* directory, size_t n) {
             continue;
         if (name == options.languageOverride && replaced == n)
             replaced = i;
-        selected |= name == options.languageFilter;
+        selected |= name == options.languageFilter || (name == 0 && neutralStandsIn);
     }
     if (!selected || replaced == n)
         return n;
@@ -268,27 +272,50 @@ size_t ReplacedEntry(Walk& walk, const uint8_t* directory, size_t n) {
 
 // Import with addLanguage: the entry of a language directory, of a type that has a handler,
 // whose resource is translated into a copy added beside it. Returns its index, or n.
-size_t AddedEntry(const Walk& walk, const uint8_t* directory, size_t n) {
+size_t AddedEntry(const Walk& walk, const uint8_t* directory, size_t n, bool neutralStandsIn) {
     const WalkOptions& options = walk.options;
     if (!Importing(walk) || !options.addLanguage || options.languageFilter == kAllLanguages ||
         options.languageOverride == kNoLanguageOverride ||
         options.languageFilter == options.languageOverride || FindHandler(walk) == nullptr)
         return n;
+    uint32_t source = neutralStandsIn ? 0 : options.languageFilter;
     for (size_t i = 0; i < n; ++i) {
         const uint8_t* entry = directory + kDirectoryHeaderSize + i * kEntrySize;
-        if (Load32(entry) == options.languageFilter && !(Load32(entry + 4) & kHighBit))
+        if (Load32(entry) == source && !(Load32(entry + 4) & kHighBit))
             return i;
     }
     return n;
 }
 
+// Whether a directory's language-neutral data entry stands in for the filter's language: it
+// has one and none of that language.
+bool NeutralStandsIn(const Walk& walk, const uint8_t* directory, size_t n) {
+    const WalkOptions& options = walk.options;
+    if (!options.withNeutral || options.languageFilter == kAllLanguages ||
+        options.languageFilter == 0)
+        return false;
+    bool neutral = false;
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t* entry = directory + kDirectoryHeaderSize + i * kEntrySize;
+        uint32_t name = Load32(entry);
+        if (Load32(entry + 4) & kHighBit)
+            continue;
+        if (name == options.languageFilter)
+            return false;
+        neutral |= name == 0;
+    }
+    return neutral;
+}
+
 void WalkDirectory(Walk& walk, size_t directoryOffset) {
     const uint8_t* directory = walk.tree + directoryOffset;
     size_t n = EntryCount(directory);
-    size_t added = AddedEntry(walk, directory, n);
+    const bool neutralStandsIn = NeutralStandsIn(walk, directory, n);
+    size_t added = AddedEntry(walk, directory, n, neutralStandsIn);
     // With addLanguage, only a directory that receives a copy loses the entry it replaces.
-    size_t replaced =
-        walk.options.addLanguage && added == n ? n : ReplacedEntry(walk, directory, n);
+    size_t replaced = walk.options.addLanguage && added == n
+                          ? n
+                          : ReplacedEntry(walk, directory, n, neutralStandsIn);
     auto entryAt = [&](size_t i) { return directory + kDirectoryHeaderSize + i * kEntrySize; };
     size_t copy = 0;
     if (Importing(walk)) {
@@ -312,6 +339,7 @@ void WalkDirectory(Walk& walk, size_t directoryOffset) {
             continue;
         size_t entryOffset = directoryOffset + kDirectoryHeaderSize + i * kEntrySize;
         uint64_t before = walk.texts;
+        walk.neutralStandsIn = neutralStandsIn;
         WalkEntry(walk, entryOffset, copy + kDirectoryHeaderSize + written++ * kEntrySize);
         if (!(Load32(walk.tree + entryOffset + 4) & kHighBit) && walk.texts > before)
             ++speaking;
@@ -384,9 +412,14 @@ void ExportTexts(const ResourceSection& section, std::span<const HandlerEntry> h
     WalkDirectory(walk, 0);
     // Without a language filter, the texts of one resource in two languages share their keys,
     // and an import of the file would give both the first language's texts.
-    if (walk.keysCollide && walk.languageTexts.size() > 1)
+    if (walk.keysCollide && walk.languageTexts.size() > 1) {
+        std::u16string list;
         for (const auto& [language, texts] : walk.languageTexts)
-            Notify(walk.context, Notice{NoticeKind::LanguageKeysCollide, {}, {language, texts}});
+            AppendLanguageCount(list, language, texts);
+        Notify(walk.context, Notice{NoticeKind::LanguageKeysCollide,
+                                    std::move(list),
+                                    {walk.languageTexts.size(), 0}});
+    }
 }
 
 std::vector<uint32_t> HandledLanguages(const ResourceSection& section,

@@ -39,6 +39,10 @@ struct WalkOptions {
     // The language whose resources are exported or translated; the others are skipped on
     // export and copied unchanged on import.
     uint32_t languageFilter = kAllLanguages;
+    // With a language filter other than 0: a language-neutral entry (id 0) is selected with
+    // the filter's language in a language directory that has no entry of that language, as
+    // the loader falls back to it for a user of that language.
+    bool withNeutral = false;
     // Import: the language id that every selected numeric language entry receives.
     uint32_t languageOverride = kNoLanguageOverride;
     // Import: keep every resource as it is and add the translated copy under

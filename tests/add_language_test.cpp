@@ -120,7 +120,7 @@ TEST(AddLanguage, RefusedWithoutClearLanguages) {
          u"LANG=1031\r\n",
          kAllLanguages,
          FailureCause::SeveralLanguages,
-         "1033 1036"},
+         "1033:1 1036:0"},
         {"no target",
          {{Id(6), Id(1), 1033, kOpen}},
          u"6.1.0=x\r\n",

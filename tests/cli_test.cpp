@@ -154,7 +154,7 @@ TEST(Cli, ManualPageNamesTheOptionsOfHelp) {
 }
 
 // The cut of a translation that a string table entry cannot hold is said, with its key.
-// Said once, although the block of each language is cut.
+// Said once; the other language's block stays as it was.
 TEST(Cli, CutTranslationIsSaid) {
     test::TempDir dir;
     test::WriteFileBytes(
@@ -163,7 +163,7 @@ TEST(Cli, CutTranslationIsSaid) {
                           {test::Id(6), test::Id(1), 1031, test::StringBlock({u"c", u"d"})}}));
     test::WriteFileBytes(dir / "de.lng",
                          test::LanguageFile(u"6.1.1=" + std::u16string(70000, u'x') + u"\r\n"));
-    CliRun r = Cli("import app.exe de.lng -o out.exe", dir);
+    CliRun r = Cli("import app.exe de.lng -o out.exe --language 1033", dir);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err,
               "quelvar-cli: 6.1.1: the translation of 70000 units is cut to 65535, the most a "
@@ -607,11 +607,49 @@ TEST(Cli, LanguageNoticesAreSaid) {
     r = Cli("export app.exe -q", dir);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err,
-              "quelvar-cli: warning: the image's languages share their keys; language 1031 has 2 "
-              "text(s) (export it alone with --language 1031)\n"
-              "quelvar-cli: warning: the image's languages share their keys; language 1033 has 1 "
-              "text(s) (export it alone with --language 1033)\n");
+              "quelvar-cli: warning: the image's 2 languages share their keys: 1031 (de_DE): 2 "
+              "texts, 1033 (en_US): 1 text; an import translates one language (export one with "
+              "--language ID)\n");
     EXPECT_EQ(Cli("export app.exe --language 1031 -q", dir).err, "");
+}
+
+// Which language an import translates: a refusal lists the image's languages, a translation
+// of another program is called one, and a batch says per image what it did.
+TEST(Cli, ImportSaysWhichLanguage) {
+    test::TempDir dir;
+    std::filesystem::create_directories(dir / "tree");
+    std::filesystem::create_directories(dir / "lng");
+    test::WriteFileBytes(
+        dir / "tree/app.exe",
+        test::BuildImage({{test::Id(5), test::Id(1), 1033, test::CaptionDialog(u"A")},
+                          {test::Id(5), test::Id(1), 1031, test::CaptionDialog(u"B")},
+                          {test::Id(5), test::Id(2), 1031, test::CaptionDialog(u"C")}}));
+    test::WriteFileBytes(dir / "lng/app.exe.lng",
+                         test::LanguageFile(u"LANG=1036\r\n5.1.HEAD=Neu\r\n"));
+    test::WriteFileBytes(dir / "other.lng", test::LanguageFile(u"5.7.HEAD=x\r\n"));
+    struct Case {
+        const char* args;
+        int status;
+        const char* said;
+    };
+    const Case cases[] = {
+        {"import tree/app.exe lng/app.exe.lng -o out.exe", 1,
+         "quelvar-cli: the image has texts in 2 languages: 1031 (de_DE): 2 texts, 1033 (en_US): "
+         "1 text; a translation translates one (--language ID)\n"
+         "quelvar-cli: import failed: tree/app.exe: the image has several languages; choose the "
+         "one to translate from with --language ID (error 87)\n"},
+        {"import tree/app.exe other.lng --language 1033 -o out.exe", 1,
+         "quelvar-cli: none of the 1 texts of other.lng is in app.exe: is it the translation of "
+         "another program?\n"},
+        {"import --batch --from lng tree -o out --language 1033", 0,
+         "imported lng/app.exe.lng into out/app.exe: 1 text of language 1033 (en_US) "
+         "translated, now language 1036 (fr_FR)\n"},
+    };
+    for (const Case& c : cases) {
+        CliRun r = Cli(c.args, dir);
+        EXPECT_EQ(r.status, c.status) << c.args;
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+    }
 }
 
 // The pseudo-translation of every sample image, as a language file and as a PO file (which

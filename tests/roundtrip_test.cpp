@@ -402,6 +402,11 @@ TEST_F(RoundTrip, ImportWithoutLinesGivesBackEveryResource) {
     }
 }
 
+std::u16string NumberText(uint32_t n) {
+    std::string s = std::to_string(n);
+    return std::u16string(s.begin(), s.end());
+}
+
 TEST_F(RoundTrip, EditedValuesComeBack) {
     size_t totalLines = 0;
     for (uint32_t seed = 1; seed <= kTrees; ++seed) {
@@ -410,12 +415,23 @@ TEST_F(RoundTrip, EditedValuesComeBack) {
         std::vector<Resource> tree = RandomTree(seed);
         Bytes img = test::BuildImage(tree);
         test::WriteFileBytes(image, img);
-        ASSERT_EQ(ProcessImage(image, exported, nullptr), kSuccess);
+        // One language is translated: the one of most texts, with the neutral resources when
+        // it is the only other one.
+        std::vector<LanguageTexts> languages = TextLanguages(image);
+        std::erase_if(languages, [](const LanguageTexts& l) { return l.language == 0; });
+        if (languages.empty())
+            continue;
+        uint32_t source = std::max_element(languages.begin(), languages.end(),
+                                           [](const LanguageTexts& a, const LanguageTexts& b) {
+                                               return a.texts < b.texts;
+                                           })
+                              ->language;
+        bool alone = languages.size() == 1;
+        ASSERT_EQ(ProcessImage(image, exported, nullptr, source), kSuccess);
         auto lines = Lines(test::ReadFileBytes(exported));
         totalLines += lines.size();
 
-        // Every line gets a new value. Lines that share a key (the languages of one resource)
-        // all receive the value of the first.
+        // Every line gets a new value.
         std::u16string text;
         std::map<std::u16string, std::u16string> expected;
         for (size_t i = 0; i < lines.size(); ++i) {
@@ -423,35 +439,51 @@ TEST_F(RoundTrip, EditedValuesComeBack) {
             expected.emplace(lines[i].first, value);
             text += lines[i].first + u"=" + value + u"\r\n";
         }
-        // Every third tree also moves every resource to one language.
+        // Every third tree also moves the translated resources to a new language.
         bool relanguage = seed % 3 == 0;
+        uint32_t target = relanguage ? 1036 : source;
         if (relanguage)
-            text += u"LANG=1031\r\n";
+            text += u"LANG=1036\r\n";
         test::WriteFileBytes(edited, test::LanguageFile(text));
-        ASSERT_EQ(ProcessImage(image, edited, &copy), kSuccess);
-        ASSERT_EQ(ProcessImage(copy, again, nullptr), kSuccess);
+        ASSERT_EQ(ProcessImage(image, edited, &copy, source), kSuccess);
+        ASSERT_EQ(ProcessImage(copy, again, nullptr, target), kSuccess);
 
+        // The same keys with the new values (a resource with a new language id may come at
+        // another place among its languages).
         auto result = Lines(test::ReadFileBytes(again));
         ASSERT_EQ(result.size(), lines.size());
-        for (size_t i = 0; i < lines.size(); ++i) {
-            EXPECT_EQ(result[i].first, lines[i].first) << "line " << i;
-            EXPECT_EQ(result[i].second, expected[lines[i].first]) << "line " << i;
+        for (const auto& [key, value] : result) {
+            ASSERT_EQ(expected.count(key), 1u);
+            EXPECT_EQ(value, expected[key]);
         }
-        // Resources without texts are copied as they were; every language is the new one.
+        // Resources without texts are copied as they were; the translated ones have the new
+        // language, the others keep theirs.
         auto before = test::ReadResources(img);
         auto after = test::ReadResources(test::ReadFileBytes(copy));
         ASSERT_EQ(after.size(), before.size());
-        for (size_t i = 0; i < before.size(); ++i) {
-            EXPECT_EQ(after[i].type, before[i].type);
-            EXPECT_EQ(after[i].name, before[i].name);
-            EXPECT_EQ(after[i].language, relanguage ? u"1031" : before[i].language);
-            if (before[i].type != u"4" && before[i].type != u"5" && before[i].type != u"6") {
-                EXPECT_EQ(after[i].data, before[i].data);
+        auto has = [&](const test::ReadResource& r, uint32_t language) {
+            return std::any_of(before.begin(), before.end(), [&](const test::ReadResource& o) {
+                return o.type == r.type && o.name == r.name && o.language == NumberText(language);
+            });
+        };
+        for (const test::ReadResource& b : before) {
+            // Every resource of the language is translated, and a neutral one that stands in
+            // for it; with LANG they move.
+            bool translated = b.language == NumberText(source) ||
+                              (alone && b.language == u"0" && !has(b, source));
+            bool handled = b.type == u"4" || b.type == u"5" || b.type == u"6" || b.type == u"16";
+            std::u16string language = translated && relanguage ? NumberText(target) : b.language;
+            auto a = std::find_if(after.begin(), after.end(), [&](const test::ReadResource& r) {
+                return r.type == b.type && r.name == b.name && r.language == language;
+            });
+            ASSERT_NE(a, after.end());
+            if (!translated || !handled) {
+                EXPECT_EQ(a->data, b.data);
             }
         }
     }
     // The trees are not trivially small.
-    EXPECT_GT(totalLines, 20 * kTrees);
+    EXPECT_GT(totalLines, 10 * kTrees);  // one language a tree
 }
 
 // Images that windres built, one language at a time: export, then import of the unchanged

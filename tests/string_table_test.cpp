@@ -53,11 +53,12 @@ struct Runner {
         return test::LanguageText(test::ReadFileBytes(dir / "out.lng"));
     }
 
-    std::vector<ReadResource> Import(const Bytes& image, std::u16string_view language) {
+    std::vector<ReadResource> Import(const Bytes& image, std::u16string_view language,
+                                     uint32_t source = kAllLanguages) {
         test::WriteFileBytes(dir / "in.exe", image);
         test::WriteFileBytes(dir / "in.lng", test::LanguageFile(language));
         std::filesystem::path out = dir / "out.exe";
-        EXPECT_EQ(ProcessImage(dir / "in.exe", dir / "in.lng", &out), kSuccess);
+        EXPECT_EQ(ProcessImage(dir / "in.exe", dir / "in.lng", &out, source), kSuccess);
         return test::ReadResources(test::ReadFileBytes(out));
     }
 };
@@ -118,12 +119,13 @@ TEST(StringTable, UnchangedRoundTripGivesBackEveryBlock) {
 
 // A translation carries a counted zero where its source string had one (as LoadStringW then
 // returns the length the program's own strings have); an empty value is one zero unit; a slot
-// without a text, which export skips, is not written.
+// without a text, which export skips, is not written. The other language keeps every byte.
 TEST(StringTable, ImportWritesEditedValuesWithTheZeroOfTheirSource) {
+    const Bytes german = Block({u"", u"behalten", u"alt"});
     Bytes image = test::BuildImage({
         Strings6(32, Block({u"", u"keep", u"old", u"old", u"old", Z(u"old"), Z(u""),
                             std::u16string(u"ab\0c", 4)})),
-        Strings6(32, Block({u"", u"behalten", u"alt"}), 1031),
+        Strings6(32, german, 1031),
     });
     Runner run;
     auto result = run.Import(image,
@@ -134,17 +136,14 @@ TEST(StringTable, ImportWritesEditedValuesWithTheZeroOfTheirSource) {
                              u"6.32.501=neu\r\n"
                              u"6.32.502=y\r\n"  // only a zero: nothing to translate
                              u"6.32.503=cd\r\n"
-                             u"6.99.9999=no such block\r\n");
+                             u"6.99.9999=no such block\r\n",
+                             1033);
     std::vector<std::u16string> expected = {
         u"",       u"keep", u"a\\b\r\nc", Z(u""), u"longer than before, = and all",
         Z(u"neu"), Z(u""),  Z(u"cd")};
     expected.resize(16);
     EXPECT_EQ(Strings(Find(result, u"6", u"32").data), expected);
-    // Every language of a block takes the same values.
-    auto german = Strings(Find(result, u"6", u"32", u"1031").data);
-    EXPECT_EQ(german[0], u"");
-    EXPECT_EQ(german[1], u"behalten");
-    EXPECT_EQ(german[2], u"a\\b\r\nc");
+    EXPECT_EQ(Find(result, u"6", u"32", u"1031").data, german);
     EXPECT_EQ(result.size(), 2u);
 }
 
@@ -247,17 +246,12 @@ TEST_F(StringTableSample, ExportAndUnchangedImport) {
     Runner run;
     ASSERT_EQ(run.Export(image), kSampleExport);
 
-    auto result = run.Import(image, kSampleExport);
+    auto result = run.Import(image, kSampleExport, 1033);
     ExpectOthersUnchanged(source, result);
     // Block 32 stores every zero, block 1 none, as windres stores it: both identical.
     EXPECT_EQ(Find(result, u"6", u"32").data, Find(source, u"6", u"32").data);
-    // Both languages share their keys, and the first line of a key wins; the slot 505 that
-    // only English fills stays empty in Chinese.
-    auto chinese = Strings(Find(result, u"6", u"32", u"2052").data);
-    auto english = Strings(Find(source, u"6", u"32").data);
-    EXPECT_EQ(chinese[4], english[4]);
-    EXPECT_EQ(chinese[6], english[6]);
-    EXPECT_EQ(chinese[9], u"");
+    // The language not translated keeps every byte; block 1, without zeros, comes back identical.
+    EXPECT_EQ(Find(result, u"6", u"32", u"2052").data, Find(source, u"6", u"32", u"2052").data);
     EXPECT_EQ(Find(result, u"6", u"1").data, Find(source, u"6", u"1").data);
 }
 
@@ -275,17 +269,18 @@ TEST_F(StringTableSample, CommandLineExportAndImport) {
 
     test::WriteFileBytes(dir / "app.lng",
                          test::LanguageFile(u"6.1.3=D:\\\\\r\n6.32.500=\u8BD1\r\n6.1.0=new\r\n"));
-    ASSERT_EQ(
-        std::system((cli + " import '" + app + "' '" + (dir / "app.lng").string() + "' >/dev/null")
-                        .c_str()),
-        0);
+    ASSERT_EQ(std::system((cli + " import '" + app + "' '" + (dir / "app.lng").string() +
+                           "' --language 1033 >/dev/null")
+                              .c_str()),
+              0);
     auto result = test::ReadResources(test::ReadFileBytes(dir / "app.exe"));
     ExpectOthersUnchanged(source, result);
     auto english = Strings(Find(result, u"6", u"1").data);
     EXPECT_EQ(english[0], u"");  // an empty slot: export has no line for it, import neither
     EXPECT_EQ(english[1], u"Hello");
     EXPECT_EQ(english[3], u"D:\\");
-    EXPECT_EQ(Strings(Find(result, u"6", u"32", u"2052").data)[4], Z(u"\u8BD1"));
+    EXPECT_EQ(Strings(Find(result, u"6", u"32").data)[4], Z(u"\u8BD1"));
+    EXPECT_EQ(Find(result, u"6", u"32", u"2052").data, Find(source, u"6", u"32", u"2052").data);
     EXPECT_EQ(Strings(Find(result, u"6", u"32").data)[6], Z(u"Operation failed.\n\n"));
 }
 

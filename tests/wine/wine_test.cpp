@@ -6,11 +6,13 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "driver/batch.h"
 #include "driver/driver.h"
 #include "pe_builder.h"
 
@@ -336,6 +338,176 @@ TEST(Loader, VersionInformationUnderANewLanguage) {
                                            {translation, u"040704B0"}}));
 }
 
+// The language file of `exported` with every text prefixed by "[<target>] " (fonts kept) and
+// LANG=<target>; `expected` receives the texts as the loader should read them.
+Bytes Edited(const std::filesystem::path& exported, uint16_t target, Texts& expected) {
+    std::string number = std::to_string(target);
+    std::u16string id(number.begin(), number.end());
+    std::u16string text = u"LANG=" + id + u"\r\n";
+    for (auto& [key, value] : Lines(test::ReadFileBytes(exported))) {
+        std::u16string translated = key.ends_with(u".FONT") ? value : u"[" + id + u"] " + value;
+        text += key + u"=" + translated + u"\r\n";
+        if (!key.starts_with(u"16."))  // version information is read by --version
+            expected[key] = translated;
+    }
+    return test::LanguageFile(text);
+}
+
+// Every way of translating one language of a program of several (a language file, a PO file,
+// a pseudo-translation, a batch, a language added) translates that language alone: through
+// the loader the translation is found under its new id and the other language as it was. A
+// translation that does not say which language it translates is refused and writes nothing.
+TEST(Loader, EveryRouteTranslatesOneLanguage) {
+    SKIP_WITHOUT_WINE();
+    test::TempDir dir;
+    const std::filesystem::path image = Sample("languages64.exe");
+    const uint16_t source = 1033, target = 1036, other = 1031;
+    const std::string otherBefore = Show(LoaderTexts(image, other, dir.path));
+    const std::string sourceBefore = Show(LoaderTexts(image, source, dir.path));
+    std::filesystem::path exported = dir / "en.lng", edited = dir / "fr.lng";
+    ASSERT_EQ(ProcessImage(image, exported, nullptr, source), kSuccess);
+    Texts expected;
+    test::WriteFileBytes(edited, Edited(exported, target, expected));
+    Options fromSource;
+    fromSource.languageFilter = source;
+
+    std::filesystem::path refused = dir / "refused.exe";
+    EXPECT_EQ(ProcessImage(image, edited, &refused), kErrorInvalidParameter);
+    EXPECT_FALSE(std::filesystem::exists(refused));
+
+    struct Route {
+        const char* what;
+        // Translates; returns the translated image, and may change the texts expected.
+        std::function<std::filesystem::path(Texts& expected)> run;
+    };
+    const Route routes[] = {
+        {"language file",
+         [&](Texts&) {
+             std::filesystem::path out = dir / "lng.exe";
+             EXPECT_EQ(ProcessImage(image, edited, &out, fromSource), kSuccess);
+             return out;
+         }},
+        {"PO file, its source language from its header",
+         [&](Texts&) {
+             std::filesystem::path po = dir / "fr.po", out = dir / "po.exe";
+             EXPECT_EQ(ConvertTranslation(edited, po, &image, fromSource), kSuccess);
+             EXPECT_EQ(ProcessImage(image, po, &out, Options{}), kSuccess);
+             return out;
+         }},
+        {"pseudo-translation",
+         [&](Texts& expected) {
+             std::filesystem::path po = dir / "qps.po", out = dir / "qps.exe";
+             Options pseudo;
+             pseudo.pseudoExpand = 35;
+             EXPECT_EQ(ProcessImage(image, po, nullptr, pseudo), kSuccess);
+             // Under French: Wine's loader does not take the pseudo-locale as a UI language.
+             Options french;
+             french.targetLanguage = 1036;
+             EXPECT_EQ(ProcessImage(image, po, &out, french), kSuccess);
+             // Its texts are the pseudo-translations the translated image exports.
+             expected.clear();
+             std::filesystem::path back = dir / "qps.lng";
+             EXPECT_EQ(ProcessImage(out, back, nullptr, 1036), kSuccess);
+             for (auto& [key, value] : Lines(test::ReadFileBytes(back)))
+                 expected[key] = value;
+             return out;
+         }},
+        {"batch",
+         [&](Texts&) {
+             std::filesystem::path copy = dir / "product" / "app.exe";
+             std::filesystem::create_directories(copy.parent_path());
+             std::filesystem::copy_file(image, copy,
+                                        std::filesystem::copy_options::overwrite_existing);
+             BatchJob job{copy, dir / "lng" / "app.exe.lng", dir / "out" / "app.exe", {}, false};
+             auto run = [&](BatchDirection direction, const Options& options) {
+                 std::vector<JobResult> r = RunBatch(std::span(&job, 1), direction, options, 1, {});
+                 EXPECT_EQ(r[0].outcome, JobOutcome::Done);
+             };
+             // The unchanged files of an export without --language leave the image as it was.
+             run(BatchDirection::Export, Options{});
+             std::vector<JobResult> r =
+                 RunBatch(std::span(&job, 1), BatchDirection::Import, Options{}, 1, {});
+             EXPECT_EQ(r[0].outcome, JobOutcome::Failed);
+             EXPECT_EQ(r[0].failure.code, kErrorInvalidParameter);
+             EXPECT_FALSE(std::filesystem::exists(job.output));
+             run(BatchDirection::Export, fromSource);
+             EXPECT_EQ(test::ReadFileBytes(job.exchange), test::ReadFileBytes(exported));
+             std::filesystem::copy_file(edited, job.exchange,
+                                        std::filesystem::copy_options::overwrite_existing);
+             run(BatchDirection::Import, fromSource);
+             return job.output;
+         }},
+        {"language added",
+         [&](Texts&) {
+             std::filesystem::path out = dir / "added.exe";
+             Options adding = fromSource;
+             adding.addLanguage = true;
+             EXPECT_EQ(ProcessImage(image, edited, &out, adding), kSuccess);
+             return out;
+         }},
+    };
+    for (const Route& route : routes) {
+        SCOPED_TRACE(route.what);
+        Texts want = expected;
+        std::filesystem::path translated = route.run(want);
+        ASSERT_TRUE(std::filesystem::exists(translated));
+        EXPECT_EQ(Show(LoaderTexts(translated, target, dir.path)), Show(want));
+        EXPECT_EQ(Show(LoaderTexts(translated, other, dir.path)), otherBefore);
+        if (std::string(route.what) == "language added") {
+            EXPECT_EQ(Show(LoaderTexts(translated, source, dir.path)), sourceBefore);
+        }
+    }
+}
+
+// Language-neutral version information (as all of Wine's images have it) goes with the image's
+// only language (here neutral too: the strings of mciqtz32.dll are). Translated in place it takes the new language, and every user reads the
+// translation; added as a language it is copied and the neutral original stays, which Wine's
+// GetFileVersionInfoW gives to every user (its loader tries language 0 first).
+TEST(Loader, NeutralVersionInformationGoesWithTheOnlyLanguage) {
+    SKIP_WITHOUT_WINE();
+    std::filesystem::path dll = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/mciqtz32.dll";
+    if (!std::filesystem::exists(dll))
+        GTEST_SKIP() << "Wine's mciqtz32.dll is not installed";
+    test::TempDir dir;
+    std::filesystem::path edited = dir / "de.lng", out = dir / "version.lng";
+    test::WriteFileBytes(edited,
+                         test::LanguageFile(u"LANG=1031\r\n16.1.FileDescription=MCI-Treiber\r\n"));
+    const std::u16string english = u"\\StringFileInfo\\040904B0\\FileDescription";
+    const std::u16string german = u"\\StringFileInfo\\040704B0\\FileDescription";
+    auto read = [&](const std::filesystem::path& image, const char* locale) {
+        std::filesystem::remove(out);
+        Texts texts;
+        if (RunWine(Windows(kLoaderCheck) + " --version " + Windows(image) + " " + Windows(out) +
+                        " '" + Utf8(english) + "' '" + Utf8(german) + "'",
+                    locale, dir.path) == 0)
+            for (auto& [key, value] : Lines(test::ReadFileBytes(out)))
+                texts[key] = value;
+        return Show(texts);
+    };
+    auto languages = [](const std::filesystem::path& image) {
+        std::set<std::u16string> found;
+        for (const auto& r : test::ReadResources(test::ReadFileBytes(image)))
+            if (r.type == u"16")
+                found.insert(r.language);
+        return found;
+    };
+    ASSERT_EQ(languages(dll), (std::set<std::u16string>{u"0"}));
+    const std::string original = Show(Texts{{english, u"Wine DirectShow MCI Driver"}});
+    const std::string translated = Show(Texts{{german, u"MCI-Treiber"}});
+    std::filesystem::path replaced = dir / "replaced.dll", added = dir / "added.dll";
+    ASSERT_EQ(ProcessImage(dll, edited, &replaced), kSuccess);
+    Options adding;
+    adding.addLanguage = true;
+    ASSERT_EQ(ProcessImage(dll, edited, &added, adding), kSuccess);
+    EXPECT_EQ(languages(replaced), (std::set<std::u16string>{u"1031"}));
+    EXPECT_EQ(languages(added), (std::set<std::u16string>{u"0", u"1031"}));
+    for (const char* locale : {"de_DE.UTF-8", "en_US.UTF-8"}) {
+        SCOPED_TRACE(locale);
+        EXPECT_EQ(read(replaced, locale), translated);
+        EXPECT_EQ(read(added, locale), original);
+    }
+}
+
 // A program of a Debian package: Wine's own notepad, 64-bit, with its resources in some fifty
 // languages, followed by relocations, debug sections and a symbol table.
 TEST(Loader, WineNotepad) {
@@ -348,6 +520,22 @@ TEST(Loader, WineNotepad) {
     EXPECT_GT(CheckTranslation(dir / "notepad.exe", 7, dir), 0u);  // German, neutral sublanguage
     EXPECT_EQ(Show(LoaderTexts(dir / "translated-7.exe", 1033, dir.path)),
               Show(LoaderTexts(dir / "notepad.exe", 1033, dir.path)));
+
+    // A two-line translation from English into German: refused without --language; with it,
+    // German reads English's texts with the one translated, and Chinese keeps its own.
+    std::filesystem::path en = dir / "en.lng", de = dir / "de.lng", out = dir / "de.exe";
+    ASSERT_EQ(ProcessImage(dir / "notepad.exe", en, nullptr, 1033), kSuccess);
+    auto [key, value] = Lines(test::ReadFileBytes(en)).front();
+    test::WriteFileBytes(de, test::LanguageFile(u"LANG=7\r\n" + key + u"=[de] " + value + u"\r\n"));
+    EXPECT_EQ(ProcessImage(dir / "notepad.exe", de, &out), kErrorInvalidParameter);
+    ASSERT_EQ(ProcessImage(dir / "notepad.exe", de, &out, 1033), kSuccess);
+    Texts expected = LoaderTexts(dir / "notepad.exe", 7, dir.path);
+    for (const auto& [k, v] : LoaderTexts(dir / "notepad.exe", 1033, dir.path))
+        expected[k] = v;
+    expected[key] = u"[de] " + value;
+    EXPECT_EQ(Show(LoaderTexts(out, 7, dir.path)), Show(expected));
+    EXPECT_EQ(Show(LoaderTexts(out, 2052, dir.path)),
+              Show(LoaderTexts(dir / "notepad.exe", 2052, dir.path)));
 }
 
 // The lengths LoadStringW returns for the strings of one language of an image.
