@@ -39,6 +39,10 @@ enum class NoticeKind {
     // Import adding a language to an image of several languages without a source language:
     // `key` the languages' ids in decimal, separated by blanks; `counts[0]` their number.
     SeveralSourceLanguages,
+    // Export of an image whose sections reach past the end of its file (a copy whose writing
+    // never finished, a file cut short): `counts` = {the file's size, the size its sections
+    // need}.
+    ImageCutShort,
 };
 
 struct Notice {

@@ -190,6 +190,11 @@ std::string CauseText(const quelvar::Failure& failure) {
             return "the file name is too long";
         case FailureText::NoResources:
             return "the image has no resources";
+        case FailureText::Busy:
+            return "another run is importing into this image; run again once it has finished";
+        case FailureText::Changed:
+            return "another program cut the file short or replaced it meanwhile; nothing was "
+                   "written";
         case FailureText::Other:
             break;
     }
@@ -311,6 +316,12 @@ void Tell(const quelvar::Notice& notice) {
                          static_cast<unsigned long long>(notice.counts[0]),
                          static_cast<unsigned long long>(notice.counts[1]),
                          static_cast<unsigned long long>(notice.counts[0]));
+            break;
+        case quelvar::NoticeKind::ImageCutShort:
+            std::fprintf(stderr,
+                         "quelvar-cli: warning: the image is cut short: its file has %llu bytes, "
+                         "its sections need %llu (an update copy that was never finished?)\n",
+                         n, static_cast<unsigned long long>(notice.counts[1]));
             break;
     }
 }
