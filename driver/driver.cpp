@@ -636,6 +636,10 @@ InPlaceImport ImportInPlace(const std::filesystem::path& imagePath,
         platform::DeletePath(copy);
         return fail(Fail(kErrorFileInvalid, image, FailureCause::Changed));
     }
+    // Windows replaces no file that is open, the lock's own handle included. A run that takes
+    // the lock from here on reads the image this rename replaces, and its own check above
+    // fails.
+    lock = ImageLock{};
     outcome.result = platform::ReplacePath(copy, image);
     outcome.copyLeft = outcome.result != kSuccess;
     if (outcome.copyLeft) {
