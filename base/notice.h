@@ -57,6 +57,10 @@ enum class NoticeKind {
     // Import done: `counts` = {the texts translated, the source language}; `key` the language
     // id the translated resources received in decimal, empty when they kept theirs.
     Imported,
+    // Export of an image whose sections reach past the end of its file (a copy whose writing
+    // never finished, a file cut short): `counts` = {the file's size, the size its sections
+    // need}.
+    ImageCutShort,
 };
 
 // Languages and their numbers of texts as a notice's `key` gives them: "<id>:<texts>" in

@@ -6,8 +6,14 @@
 // The batch scenario exports every image of a product folder with one worker thread and with
 // two, as `quelvar-cli export --batch` does.
 //
+// The stress scenario (POSIX) imports into the real image in place in child processes: 100
+// imports killed at a random moment, and 100 pairs of imports of two translations into one
+// image at once. After each, the image must be the original or a whole translation of a run
+// that said it succeeded, and an update copy left beside it must be whole.
+//
 // usage: quelvar-bench [RUNS [SIZE]]   (RUNS: runs per measurement, default 7; SIZE: real,
-//                                       batch, half, full or double to run that one alone)
+//                                       batch, stress, half, full or double to run that one
+//                                       alone; stress runs only when named)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -19,6 +25,12 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "driver/batch.h"
 #include "driver/driver.h"
@@ -267,7 +279,9 @@ Timings TimeWorkload(const Generated& g, const std::filesystem::path& dir, int r
     auto image = dir / "image.exe";
     auto exported = dir / "exported.lng";
     auto translated = dir / "translated.lng";
-    auto updated = dir / "image.exe.QN";
+    // A new file each time: an output that replaces a file, as an update copy does, is flushed
+    // to the disk first, which would time the disk.
+    auto updated = dir / "imported.exe";
     quelvar::test::WriteFileBytes(image, g.image);
     quelvar::test::WriteFileBytes(translated, g.language);
     std::vector<Time> copy, exports, imports;
@@ -275,6 +289,7 @@ Timings TimeWorkload(const Generated& g, const std::filesystem::path& dir, int r
         copy.push_back(Measure([&] { CopyFile(image, dir / "copy.exe"); }));
         exports.push_back(Measure(
             [&] { Check(quelvar::ProcessImage(image, exported, nullptr, g.source), "export"); }));
+        std::filesystem::remove(updated);
         imports.push_back(Measure([&] {
             Check(quelvar::ProcessImage(image, translated, &updated, g.source), "import");
         }));
@@ -387,6 +402,97 @@ void TimeBatch(const std::filesystem::path& dir, int runs) {
                 one.wall / two.wall, busy[0] / busy[1]);
 }
 
+#ifndef _WIN32
+// An in-place import in a child process; its pid.
+pid_t StartImport(const std::filesystem::path& image, const std::filesystem::path& language) {
+    pid_t child = fork();
+    if (child == 0)
+        _exit(quelvar::ImportInPlace(image, language).result == quelvar::kSuccess ? 0 : 1);
+    return child;
+}
+
+// True when the child exited with 0.
+bool Succeeded(pid_t child) {
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void Stress(const std::filesystem::path& dir) {
+    std::string name;
+    Generated g = RealImage(dir, name);
+    auto image = dir / "stress.dll";
+    auto copy = quelvar::UpdateCopyPath(image);
+    auto first = dir / "first.lng";
+    auto second = dir / "second.lng";
+    quelvar::test::WriteFileBytes(first, g.language);
+    Bytes other = g.language;  // every value begins with another letter
+    for (size_t i = 0; i + 4 <= other.size(); i += 2)
+        if (other[i] == '=' && other[i + 1] == 0 && other[i + 2] == 0xDC && other[i + 3] == 0)
+            other[i + 2] = 0xC4;
+    quelvar::test::WriteFileBytes(second, other);
+    // The images a run can leave: each translation, and each over the other's.
+    auto translate = [&](const Bytes& from, const std::filesystem::path& language) {
+        quelvar::test::WriteFileBytes(image, from);
+        Check(quelvar::ImportInPlace(image, language).result, "import");
+        return quelvar::test::ReadFileBytes(image);
+    };
+    const Bytes a = translate(g.image, first), b = translate(g.image, second);
+    const Bytes ba = translate(b, first), ab = translate(a, second);
+    auto elapsed = Measure([&] { translate(g.image, first); });
+    std::printf("\nstress: %s, one import in place %.1f ms\n", name.c_str(), elapsed.wall);
+
+    std::mt19937 rng(20261208);
+    std::uniform_int_distribution<int> moment(0, static_cast<int>(elapsed.wall * 1000 * 1.2));
+    int partial = 0, copies = 0, whole = 0, untouched = 0, translated = 0;
+    for (int i = 0; i < 100; ++i) {
+        quelvar::test::WriteFileBytes(image, g.image);
+        std::filesystem::remove(copy);
+        pid_t child = StartImport(image, first);
+        usleep(static_cast<useconds_t>(moment(rng)));
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        Bytes now = quelvar::test::ReadFileBytes(image);
+        untouched += now == g.image;
+        translated += now == a;
+        partial += now != g.image && now != a;
+        if (std::filesystem::exists(copy)) {
+            ++copies;
+            Bytes left = quelvar::test::ReadFileBytes(copy);
+            whole += left == a;
+            partial += left != a;
+        }
+    }
+    std::printf(
+        "  100 imports killed: %d images untouched, %d translated, %d update copies left "
+        "(%d whole), %d partial\n",
+        untouched, translated, copies, whole, partial);
+
+    int foreign = 0, pairPartial = 0, both = 0, one = 0, none = 0;
+    for (int i = 0; i < 100; ++i) {
+        quelvar::test::WriteFileBytes(image, g.image);
+        std::filesystem::remove(copy);
+        pid_t p = StartImport(image, first), q = StartImport(image, second);
+        bool firstOk = Succeeded(p), secondOk = Succeeded(q);
+        Bytes now = quelvar::test::ReadFileBytes(image);
+        bool known = now == g.image || now == a || now == b || now == ab || now == ba;
+        bool right = firstOk && secondOk ? now == ab || now == ba
+                     : firstOk           ? now == a
+                     : secondOk          ? now == b
+                                         : now == g.image;
+        pairPartial += !known || std::filesystem::exists(copy);
+        foreign += known && !right;
+        both += firstOk && secondOk;
+        one += firstOk != secondOk;
+        none += !firstOk && !secondOk;
+    }
+    std::printf(
+        "  100 pairs of imports: %d both succeeded one after the other, %d one refused "
+        "(another run was importing), %d none; %d partial, %d foreign images\n",
+        both, one, none, pairPartial, foreign);
+}
+#endif
+
 void PrintRow(const char* clock, double copy, double exported, double imported) {
     std::printf("  %-5s %9.2f %9.1f %7.1fx %9.1f %7.1fx\n", clock, copy, exported, exported / copy,
                 imported, imported / copy);
@@ -398,7 +504,7 @@ int main(int argc, char** argv) {
     int runs = argc > 1 ? std::atoi(argv[1]) : 7;
     const char* only = argc > 2 ? argv[2] : nullptr;
     if (runs < 1 || argc > 3) {
-        std::fprintf(stderr, "usage: quelvar-bench [RUNS [real|batch|half|full|double]]\n");
+        std::fprintf(stderr, "usage: quelvar-bench [RUNS [real|batch|stress|half|full|double]]\n");
         return 2;
     }
     quelvar::test::TempDir dir;
@@ -406,6 +512,12 @@ int main(int argc, char** argv) {
         "medians of %d runs, in milliseconds; export and import also as multiples of the "
         "copy\n",
         runs);
+    if (only != nullptr && std::string(only) == "stress") {
+#ifndef _WIN32
+        Stress(dir.path);
+#endif
+        return 0;
+    }
     std::vector<Timings> all;
     if (only == nullptr || std::string(only) == "real") {
         std::string name;

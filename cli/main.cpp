@@ -283,6 +283,11 @@ std::string CauseText(const quelvar::Failure& failure, std::string_view what) {
                    "would be read; save it with Windows (CR LF) line ends";
         case FailureText::PoFile:
             return PoProblemText(failure);
+        case FailureText::Busy:
+            return "another run is importing into this image; run again once it has finished";
+        case FailureText::Changed:
+            return "another program cut the file short or replaced it meanwhile; nothing was "
+                   "written";
         case FailureText::Other:
             break;
     }
@@ -446,6 +451,12 @@ void Tell(const quelvar::Notice& notice) {
             break;
         case quelvar::NoticeKind::Imported:
             break;  // the status line says it
+        case quelvar::NoticeKind::ImageCutShort:
+            std::fprintf(stderr,
+                         "quelvar-cli: warning: the image is cut short: its file has %llu bytes, "
+                         "its sections need %llu (an update copy that was never finished?)\n",
+                         n, static_cast<unsigned long long>(notice.counts[1]));
+            break;
     }
 }
 

@@ -101,7 +101,7 @@ FailureCause CauseOfReading(const std::filesystem::path& path, Result systemCode
 Failure CreationFailure(Result code, const OutputPaths& paths, Result system) {
     FailureCause cause = CauseOf(system);
     if (cause == FailureCause::NameTaken)
-        return Fail(code, paths.draft, cause);
+        return Fail(code, paths.kind == OutputKind::UpdateCopy ? paths.file : paths.draft, cause);
     return Fail(code, paths.file, cause == FailureCause::NotFound ? FailureCause::NoFolder : cause);
 }
 
@@ -126,6 +126,7 @@ Result OpenImage(const std::filesystem::path& imagePath, OpenedImage& opened) {
     opened.bytes =
         std::span<const uint8_t>(opened.view.data, static_cast<size_t>(opened.view.size));
     opened.reached = true;
+    opened.fileSize = opened.view.size;
     if (Result r = pe::ReadImageHeaders(opened.bytes, opened.headers); r != kSuccess)
         return r;
     if (Result r = pe::FindResourceSection(opened.bytes, opened.headers, opened.location);
@@ -155,6 +156,7 @@ Result ReadImageForExport(const std::filesystem::path& imagePath, OpenedImage& o
     if (Result r = platform::ReadAt(file, 0, buffer.data(), front, got); r != kSuccess)
         return r;
     opened.reached = true;
+    opened.fileSize = size;
     opened.bytes = std::span<const uint8_t>(buffer.data(), got);
     Result r = pe::ReadImageHeaders(opened.bytes, opened.headers);
     if (r == kSuccess)
@@ -254,7 +256,8 @@ namespace {
 
 // Writes the texts, or with `pseudoExpand` their pseudo-translations, to a language file.
 Failure ExportSection(const ResourceSection& section, const WalkOptions& options,
-                      const OutputPaths& paths, std::optional<unsigned> pseudoExpand) {
+                      const OutputPaths& paths, std::optional<unsigned> pseudoExpand,
+                      const OpenedImage& opened, const std::filesystem::path& imagePath) {
     OutputFile out;
     if (Result r = OpenOutput(paths, out); r != kSuccess)
         return CreationFailure(kErrorOpenFailed, paths, r);
@@ -286,6 +289,11 @@ Failure ExportSection(const ResourceSection& section, const WalkOptions& options
         written = FinishLanguageFile(writer);
     } catch (const std::bad_alloc&) {
         written = kErrorOutOfMemory;
+    }
+    // Texts read from a mapping whose file was cut short meanwhile are zeros, not texts.
+    if (written == kSuccess && opened.view.data != nullptr && !platform::ViewIntact(opened.view)) {
+        FinishOutput(paths, out, kErrorFileInvalid);
+        return Fail(kErrorFileInvalid, imagePath, FailureCause::Changed);
     }
     if (Result r = FinishOutput(paths, out, written); r != kSuccess)
         return r == written ? Fail(r, paths.file) : Fail(kErrorOpenFailed, paths.file, CauseOf(r));
@@ -324,11 +332,13 @@ Failure NoTextApplies(const std::filesystem::path& imagePath,
     return Fail(kErrorInvalidData, languagePath, FailureCause::NoTextApplies);
 }
 
-Failure ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& headers,
-                      const pe::RebuildPlan& plan, const ResourceSection& section,
-                      WalkOptions options, const std::filesystem::path& imagePath,
-                      const std::filesystem::path& languagePath, const OutputPaths& output,
-                      const Options& choices) {
+Failure ImportSection(const OpenedImage& opened, const std::filesystem::path& imagePath,
+                      const pe::RebuildPlan& plan, WalkOptions options,
+                      const std::filesystem::path& languagePath, OutputPaths& output,
+                      OutputFile& out, const Options& choices) {
+    std::span<const uint8_t> image = opened.bytes;
+    const pe::ImageHeaders& headers = opened.headers;
+    const ResourceSection& section = opened.section;
     LoadedTranslation loaded;
     loaded.format = ChosenFormat(choices, languagePath);
     loaded.useFuzzy = choices.useFuzzy;
@@ -418,6 +428,7 @@ Failure ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& he
         applied += found;
         return found;
     };
+    platform::StopPointForTesting("import-loaded");
     if (choices.targetLanguage != kNoLanguageOverride)
         options.languageOverride = choices.targetLanguage;
     if (choices.addLanguage)
@@ -440,7 +451,17 @@ Failure ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& he
     size_t rawSize = plan.resource->rawSize;
     writer.bytes.reserve(rawSize + rawSize / 4 + 65536);
     RebuildSection(section, ResourceHandlers(), options, source, writer);
-    if (loaded.format == TextFormat::Lng && applied == 0)
+    // What was read from a mapping whose file another program cut short meanwhile is zeros
+    // (or could not be written from): the image or language file changed, not the output.
+    auto changedInput = [&]() -> const std::filesystem::path* {
+        const platform::FileView* language = loaded.table.view.get();
+        for (auto [view, path] :
+             {std::pair{&opened.view, &imagePath}, std::pair{language, &languagePath}})
+            if (view != nullptr && view->data != nullptr && !platform::ViewIntact(*view))
+                return path;
+        return nullptr;
+    };
+    if (loaded.format == TextFormat::Lng && applied == 0 && changedInput() == nullptr)
         if (uint64_t texts = CountLanguageFileTexts(loaded.table); texts > 0)
             return NoTextApplies(imagePath, languagePath, texts, options.notify);
     pe::UpdatedImage updated;
@@ -448,9 +469,23 @@ Failure ImportSection(std::span<const uint8_t> image, const pe::ImageHeaders& he
             pe::BuildUpdatedImage(image, headers, plan, writer.bytes, updated, choices.unsign);
         r != kSuccess)
         return Fail(r, {});
-    Result created = kSuccess;
-    if (Result r = WriteOutput(output, updated.pieces, created); r != kSuccess)
-        return created != kSuccess ? CreationFailure(r, output, created) : Fail(r, output.file);
+    if (Result r = OpenOutput(output, out); r != kSuccess)
+        return CreationFailure(kErrorWriteFault, output, r);
+    Result written = kSuccess;
+    for (size_t i = 0; i < updated.pieces.size() && written == kSuccess; ++i) {
+        written =
+            platform::WriteBytes(out.file, updated.pieces[i].data(), updated.pieces[i].size());
+        platform::StopPointForTesting("output-partly-written");
+    }
+    if (const std::filesystem::path* path = changedInput()) {
+        FinishOutput(output, out, kErrorFileInvalid);
+        return Fail(kErrorFileInvalid, *path, FailureCause::Changed);
+    }
+    written = FinishOutput(output, out, written == kSuccess ? kSuccess : kErrorWriteFault);
+    if (written == kErrorFileExists)
+        return Fail(kErrorWriteFault, output.file, FailureCause::NameTaken);
+    if (written != kSuccess)
+        return Fail(kErrorWriteFault, output.file);
     pe::CertificateTable certificate;
     if (options.notify && pe::FindCertificateTable(image, headers, certificate))
         options.notify(Notice{NoticeKind::SignedImage, {}, {choices.unsign ? 1u : 0u, 0}});
@@ -496,13 +531,63 @@ Failure CheckOutputs(const std::filesystem::path& imagePath,
     return {};
 }
 
+// The lock of an image whose update copy is being written, on a file of its own.
+struct ImageLock {
+    platform::File file;
+    platform::FileIdentity identity;  // of the file locked; none when it could not be opened
+};
+
+// Locks the file at `image`, which stays locked until `lock` is closed. Fails with 33 when
+// another run holds it. A file that could not be opened gets no lock: opening the image to
+// read it then says why.
+Failure LockImage(const std::filesystem::path& image, ImageLock& lock) {
+    // The run that held the lock may have put its copy in the image's place meanwhile: the
+    // locked file must be the one the image's name still gives.
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        lock = ImageLock{};
+        if (platform::OpenForLocking(image, lock.file) != kSuccess)
+            return {};
+        Result r = platform::LockExclusively(lock.file);
+        if (r == kErrorLockViolation)
+            return Fail(r, image, FailureCause::Busy);
+        platform::FileIdentity named;
+        // A file system without locks locks nothing, and the import goes on as before.
+        if (!platform::IdentityOf(lock.file, lock.identity) ||
+            (platform::IdentityOf(image, named) && named == lock.identity))
+            return {};
+    }
+    return Fail(kErrorFileInvalid, image, FailureCause::Changed);
+}
+
 Failure Process(const std::filesystem::path& imagePath, const std::filesystem::path& languagePath,
-                const std::filesystem::path* outputPath, const Options& options) {
+                const std::filesystem::path* outputPath, const Options& options,
+                const ImageLock* held = nullptr, platform::FileIdentity* written = nullptr) {
     const bool import = outputPath != nullptr;
+    // The update copy is written under the image's lock: this run's own when the caller holds
+    // none.
+    const bool updateCopy = import && *outputPath == UpdateCopyPath(imagePath);
+    ImageLock own;
+    if (updateCopy && held == nullptr) {
+        if (Failure f = LockImage(imagePath, own); f.code != kSuccess)
+            return f;
+        held = &own;
+    }
     OpenedImage opened;
     if (Result r = import ? OpenImage(imagePath, opened) : ReadImageForExport(imagePath, opened);
         r != kSuccess)
         return ImageFailure(imagePath, opened, r);
+    platform::FileIdentity read;
+    if (held != nullptr && held->file.IsOpen() &&
+        (!platform::IdentityOf(opened.view.file, read) || read != held->identity))
+        return Fail(kErrorFileInvalid, imagePath, FailureCause::Changed);
+    if (!import) {
+        uint64_t needed = 0;
+        for (const pe::SectionHeader& s : opened.headers.sections)
+            if (s.rawSize != 0)
+                needed = std::max(needed, uint64_t{s.rawPointer} + s.rawSize);
+        if (needed > opened.fileSize && options.notify)
+            options.notify(Notice{NoticeKind::ImageCutShort, {}, {opened.fileSize, needed}});
+    }
     std::span<const uint8_t> image = opened.bytes;
     const pe::ImageHeaders& headers = opened.headers;
     pe::RebuildPlan plan;
@@ -517,8 +602,8 @@ Failure Process(const std::filesystem::path& imagePath, const std::filesystem::p
     OutputPaths output;
     if (!import)
         output = ChosenOutput(languagePath);
-    else if (*outputPath == UpdateCopyPath(imagePath))
-        output = UpdateCopyOutput(*outputPath);
+    else if (updateCopy)
+        output = UpdateCopyOutput(imagePath);
     else
         output = ChosenOutput(*outputPath);
     if (Failure f = CheckOutputs(imagePath, import ? &languagePath : nullptr, output);
@@ -544,9 +629,13 @@ Failure Process(const std::filesystem::path& imagePath, const std::filesystem::p
         if (!import && walk.languageFilter != kAllLanguages)
             walk.withNeutral = OnlySpokenLanguage(section, walk.languageFilter);
         if (!import)
-            return ExportSection(section, walk, output, options.pseudoExpand);
-        return ImportSection(image, headers, plan, section, walk, imagePath, languagePath, output,
-                             options);
+            return ExportSection(section, walk, output, options.pseudoExpand, opened, imagePath);
+        OutputFile out;
+        Failure f =
+            ImportSection(opened, imagePath, plan, walk, languagePath, output, out, options);
+        if (f.code == kSuccess && written != nullptr)
+            *written = out.identity;
+        return f;
     } catch (const std::bad_alloc&) {
         return Fail(kErrorOutOfMemory, {});
     }
@@ -599,6 +688,10 @@ FailureText TextOfFailure(const Failure& failure) {
             return FailureText::PoFile;
         case FailureCause::NoTextApplies:
             return FailureText::NoTextApplies;
+        case FailureCause::Busy:
+            return FailureText::Busy;
+        case FailureCause::Changed:
+            return FailureText::Changed;
     }
     switch (failure.code) {
         case kErrorFileNotFound:
@@ -675,16 +768,47 @@ Result ProcessImage(const std::filesystem::path& imagePath,
 InPlaceImport ImportInPlace(const std::filesystem::path& imagePath,
                             const std::filesystem::path& languagePath, const Options& options) {
     InPlaceImport outcome;
+    auto fail = [&](Failure failure) {
+        if (options.failure != nullptr)
+            *options.failure = failure;
+        outcome.result = failure.code;
+        return outcome;
+    };
     // Through a link, the file it names is translated and the link stays.
     std::filesystem::path image = LinkTarget(imagePath);
     std::filesystem::path copy = UpdateCopyPath(image);
-    outcome.result = ProcessImage(image, languagePath, &copy, options);
-    if (outcome.result != kSuccess)
-        return outcome;
-    outcome.result = PutUpdateCopyInPlace(image);
+    ImageLock lock;
+    if (Failure f = LockImage(image, lock); f.code != kSuccess)
+        return fail(f);
+    platform::FileIdentity written;
+    if (Failure f = Process(image, languagePath, &copy, options, &lock, &written);
+        f.code != kSuccess)
+        return fail(f);
+    platform::StopPointForTesting("update-copy-named");
+    // Only this run's own copy is moved, and only over the file it read: another program may
+    // have replaced either meanwhile.
+    platform::FileIdentity named;
+    if (!platform::IdentityOf(copy, named) || named != written)
+        return fail(Fail(kErrorFileInvalid, copy, FailureCause::Changed));
+    if (lock.file.IsOpen() && (!platform::IdentityOf(image, named) || named != lock.identity)) {
+        platform::DeletePath(copy);
+        return fail(Fail(kErrorFileInvalid, image, FailureCause::Changed));
+    }
+    // Windows replaces no file that is open, the lock's own handle included. A run that takes
+    // the lock from here on reads the image this rename replaces, and its own check above
+    // fails.
+    lock = ImageLock{};
+    outcome.result = platform::ReplacePath(copy, image);
     outcome.copyLeft = outcome.result != kSuccess;
-    if (outcome.copyLeft && options.failure != nullptr)
-        *options.failure = Failure{outcome.result, CauseOf(outcome.result), image};
+    if (outcome.copyLeft) {
+        if (options.failure != nullptr)
+            *options.failure = Failure{outcome.result, CauseOf(outcome.result), image};
+        return outcome;
+    }
+    // The new name lasts through a power loss: the file's bytes were written before it.
+    platform::FlushFolder(image.parent_path());
+    if (options.failure != nullptr)
+        *options.failure = {};
     return outcome;
 }
 
@@ -717,15 +841,6 @@ bool IsCompleteImage(const std::filesystem::path& path) {
         if (uint64_t{s.rawPointer} + s.rawSize > opened.bytes.size())
             return false;
     return true;
-}
-
-Result PutUpdateCopyInPlace(const std::filesystem::path& imagePath) {
-    std::filesystem::path copy = UpdateCopyPath(imagePath);
-    std::error_code ec;
-    auto perms = std::filesystem::status(imagePath, ec).permissions();
-    if (!ec)
-        std::filesystem::permissions(copy, perms, ec);
-    return platform::ReplacePath(copy, imagePath);
 }
 
 }  // namespace quelvar

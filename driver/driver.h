@@ -60,6 +60,8 @@ enum class FailureCause {
     // Import (code 13): no text of the translation is in the image (a notice says how many it
     // has).
     NoTextApplies,
+    Busy,     // another run is importing into the image (code 33)
+    Changed,  // another program cut the file short or replaced it meanwhile (code 1006)
 };
 
 struct Failure {
@@ -105,6 +107,8 @@ enum class FailureText {
     CrLineEnds,
     PoFile,  // what is wrong with a PO file: Failure::poProblem
     NoTextApplies,
+    Busy,
+    Changed,
 };
 
 // The sentence of a failure: its cause's, else its code's.
@@ -169,9 +173,12 @@ struct Options {
 // language file and writes the new image to `outputPath`.
 // An output is written under its name with ".QN" appended and put in place once complete; a
 // symbolic link is followed to the file it names, and a device or pipe is written directly.
-// The image's update copy (`outputPath` is UpdateCopyPath(image)) is written under its own
-// name, after a stale regular file of that name is removed. No existing file or link is
-// followed or truncated at a ".QN" name.
+// The image's update copy (`outputPath` is UpdateCopyPath(image)) is written without a name
+// where the system allows it (else under its name with ".QN" appended once more) and named
+// only once complete, replacing a stale regular file of that name; the image's lock is held
+// meanwhile (see ImportInPlace). No existing file or link is followed or truncated at a ".QN"
+// name. A mapped image or language file that another program cuts short meanwhile fails with
+// 1006 and nothing is written.
 // Returns 0 or a Win32 error number: 2 when the image cannot be read, 11 for an image that
 // is malformed or cannot be rebuilt, 1812 for one without resources, 32 when an output would
 // overwrite the image or the language file, 5 when the file to be replaced (the language file,
@@ -219,17 +226,17 @@ struct InPlaceImport {
 // The file an image path names: a symbolic link's target, else the path itself.
 std::filesystem::path LinkTarget(const std::filesystem::path& path);
 
-// Puts a complete update copy in the image's place in one step, with the image's
-// permissions. Returns 0 or why it failed; the image is then as it was and the copy stays.
-Result PutUpdateCopyInPlace(const std::filesystem::path& imagePath);
-
 // True when a file is an image with resources whose sections' raw data all lie inside it,
 // as an update copy that was written completely is.
 bool IsCompleteImage(const std::filesystem::path& path);
 
-// Imports into the image itself: writes the update copy, gives it the image's permissions
-// and puts it in the image's place in one step. A symbolic link is followed: the file it
-// names is translated, with its update copy beside it, and the link stays.
+// Imports into the image itself: writes the update copy, gives it the image's owner, group,
+// mode and extended attributes and puts it in the image's place in one step. A symbolic link
+// is followed: the file it names is translated, with its update copy beside it, and the link
+// stays. The run holds the image's lock throughout: another run on the image fails with 33
+// (FailureCause::Busy) and leaves everything as it is. The copy takes the image's place only
+// while the image is still the file that was read and the copy the file this run wrote;
+// otherwise the import fails with 1006 (FailureCause::Changed) and its copy is removed.
 InPlaceImport ImportInPlace(const std::filesystem::path& imagePath,
                             const std::filesystem::path& languagePath, const Options& options = {});
 

@@ -23,6 +23,7 @@ struct OpenedImage {
     std::span<const uint8_t> bytes;
     // The file was mapped or read: a failure since is the image's, not the file's.
     bool reached = false;
+    uint64_t fileSize = 0;
     pe::ImageHeaders headers;
     pe::ResourceLocation location;
     ResourceSection section;  // its tree not yet checked

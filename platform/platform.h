@@ -30,6 +30,7 @@ struct FileView {
     const uint8_t* data = nullptr;
     uint64_t size = 0;
     intptr_t mapping = -1;  // the Win32 mapping handle; unused on POSIX
+    int guard = -1;         // POSIX: the view's place among the views guarded against a cut file
     File file;
 
     FileView() = default;
@@ -84,6 +85,49 @@ Result RemoveRegularFile(const std::filesystem::path& path);
 bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 // Puts `from` in place of `to` in one step where the system allows it.
 Result ReplacePath(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// The identity of a file: device and inode, on Windows volume serial number and file index.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t index = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+// The identity of an open file, or of the file a path reaches (links followed); false when
+// the system gives none.
+bool IdentityOf(const File& file, FileIdentity& identity);
+bool IdentityOf(const std::filesystem::path& path, FileIdentity& identity);
+
+// Opens an existing file to lock it: others may still read, write, rename or remove it.
+Result OpenForLocking(const std::filesystem::path& path, File& file);
+// Takes the exclusive lock of an open file without waiting: 0, or 33 when another open of the
+// file (in this process or another) holds it. The lock goes with the file's closing, and the
+// system releases it when the process ends however it ends. It keeps out only those that ask
+// for it; reading and writing the file are not hindered.
+Result LockExclusively(const File& file);
+
+// Gives `file`, a new file being written, the owner, group, mode and extended attributes of
+// the file at `like`, as far as the process may. Where the owner or the group cannot be kept
+// (an ordinary user replacing another's file), the set-user-id or set-group-id bit is dropped
+// as cp and install drop it: no new file is more privileged than the one it replaces. Returns
+// false when nothing is at `like`. On Windows a new file takes its folder's permissions and
+// this only says whether `like` exists.
+bool TakeAttributesOf(File& file, const std::filesystem::path& like);
+// Writes what the system holds of a file to its disk (fsync, FlushFileBuffers).
+Result FlushFile(File& file);
+// The same for a folder's entries, so that a file just renamed in it keeps its new name after a
+// power loss; nothing where the system has no such call.
+void FlushFolder(const std::filesystem::path& folder);
+
+// True while a view reads its whole file: no read has met a page past the file's end and the
+// file is not shorter than the view. A file that another program cuts short while it is mapped
+// would end the process at the first read past its new end (SIGBUS); a view reads zeros there
+// instead, and this says so. Always true on Windows, where a mapped file cannot be cut.
+bool ViewIntact(const FileView& view);
+
+// Test hook: the first time the process reaches the point named by the environment variable
+// QUELVAR_TEST_STOP_AT, it stops itself (SIGSTOP), so that a test can kill it or run another
+// process there and then let it go on. Nothing on Windows.
+void StopPointForTesting(const char* point);
 
 // Test hook: after `bytes` more bytes have been written through WriteBytes, every further
 // write fails as on a full disk. UINT64_MAX (the default) means no limit.

@@ -240,7 +240,7 @@ Result RemoveRegularFile(const std::filesystem::path& path) {
 namespace {
 
 // The identity of the file a path reaches: its volume serial number and file index.
-bool FileIdentity(const std::filesystem::path& path, BY_HANDLE_FILE_INFORMATION& info) {
+bool PathInformation(const std::filesystem::path& path, BY_HANDLE_FILE_INFORMATION& info) {
     HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE)
@@ -255,7 +255,7 @@ bool FileIdentity(const std::filesystem::path& path, BY_HANDLE_FILE_INFORMATION&
 bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
     BY_HANDLE_FILE_INFORMATION ia{}, ib{};
     // The second is often an output not made yet, so it is asked first.
-    return FileIdentity(b, ib) && FileIdentity(a, ia) &&
+    return PathInformation(b, ib) && PathInformation(a, ia) &&
            ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
            ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
 }
@@ -265,6 +265,74 @@ Result ReplacePath(const std::filesystem::path& from, const std::filesystem::pat
         return LastError(kErrorAccessDenied);
     return kSuccess;
 }
+
+namespace {
+
+FileIdentity IdentityOfInformation(const BY_HANDLE_FILE_INFORMATION& info) {
+    return FileIdentity{info.dwVolumeSerialNumber,
+                        (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
+}  // namespace
+
+bool IdentityOf(const File& file, FileIdentity& identity) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(AsHandle(file.handle), &info))
+        return false;
+    identity = IdentityOfInformation(info);
+    return true;
+}
+
+bool IdentityOf(const std::filesystem::path& path, FileIdentity& identity) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!PathInformation(path, info))
+        return false;
+    identity = IdentityOfInformation(info);
+    return true;
+}
+
+Result OpenForLocking(const std::filesystem::path& path, File& file) {
+    // Shared for deleting too, so that the file can be replaced while the lock is held.
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (FromHandle(h) == -1)
+        return LastError(kErrorOpenFailed);
+    file = File();
+    file.handle = FromHandle(h);
+    return kSuccess;
+}
+
+Result LockExclusively(const File& file) {
+    // A byte far past any file's end: a lock there keeps no reader or writer of the file out.
+    OVERLAPPED where{};
+    where.OffsetHigh = 0x7FFFFFFF;
+    if (!LockFileEx(AsHandle(file.handle), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                    1, 0, &where)) {
+        DWORD e = GetLastError();
+        return e == ERROR_LOCK_VIOLATION || e == ERROR_IO_PENDING ? kErrorLockViolation
+                                                                  : static_cast<Result>(e);
+    }
+    return kSuccess;
+}
+
+bool TakeAttributesOf(File&, const std::filesystem::path& like) {
+    return GetFileAttributesW(like.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+Result FlushFile(File& file) {
+    if (!FlushFileBuffers(AsHandle(file.handle)))
+        return LastError(kErrorWriteFault);
+    return kSuccess;
+}
+
+void FlushFolder(const std::filesystem::path&) {}
+
+bool ViewIntact(const FileView&) {
+    return true;
+}
+
+void StopPointForTesting(const char*) {}
 
 void SetWriteLimitForTesting(uint64_t bytes) {
     writeLimit = bytes;

@@ -190,11 +190,11 @@ void ExportOrImport(HWND dialog, bool import) {
         ReportFailure(dialog, ERROR_FILENAME_EXCED_RANGE);
         return;
     }
-    ProcessImage(image, language, &copy, options);
     // The update copy takes the image's place in one step; when it cannot, the image stays as
     // it was and the copy stays beside it.
-    Result moved = failure.code == kSuccess ? PutUpdateCopyInPlace(image) : kSuccess;
-    ReportImport(dialog, failure, moved, copy.wstring());
+    InPlaceImport outcome = ImportInPlace(image, language, options);
+    ReportImport(dialog, outcome.copyLeft ? Failure{} : failure,
+                 outcome.copyLeft ? outcome.result : kSuccess, copy.wstring());
 }
 
 BOOL InitDialog(HWND dialog, const wchar_t* imagePath) {
