@@ -552,4 +552,34 @@ Result PutUpdateCopyInPlace(const std::filesystem::path& imagePath) {
     return platform::ReplacePath(copy, imagePath);
 }
 
+std::vector<LanguageTexts> TextLanguages(const std::filesystem::path& imagePath, Failure* failure) {
+    std::vector<LanguageTexts> languages;
+    try {
+        OpenedImage opened;
+        Result r = OpenImage(imagePath, opened);
+        if (r == kSuccess)
+            r = CheckResourceTree(opened.section);
+        if (r != kSuccess) {
+            if (failure != nullptr)
+                *failure = Fail(r, imagePath, opened.reached ? FailureCause::None : CauseOf(r));
+            return languages;
+        }
+        for (uint32_t language : HandledLanguages(opened.section, ResourceHandlers()))
+            languages.push_back({language, 0});
+        WalkOptions walk;
+        ExportTexts(opened.section, ResourceHandlers(), walk, [&](const TextItem& item) {
+            auto at = std::lower_bound(
+                languages.begin(), languages.end(), item.resource->language,
+                [](const LanguageTexts& entry, uint32_t id) { return entry.language < id; });
+            if (at != languages.end() && at->language == item.resource->language)
+                ++at->texts;
+        });
+    } catch (const std::bad_alloc&) {
+        languages.clear();
+        if (failure != nullptr)
+            *failure = Fail(kErrorOutOfMemory, {});
+    }
+    return languages;
+}
+
 }  // namespace quelvar

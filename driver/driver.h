@@ -212,6 +212,15 @@ Result CheckImage(const std::filesystem::path& imagePath,
                   const std::filesystem::path& translationPath, const Options& options,
                   CheckReport& report);
 
+struct LanguageTexts {
+    uint32_t language = 0;
+    size_t texts = 0;
+};
+// The languages of the image's translatable texts (resources whose type has a handler), ascending,
+// each with its number of texts.
+std::vector<LanguageTexts> TextLanguages(const std::filesystem::path& imagePath,
+                                         Failure* failure = nullptr);
+
 // The Windows pseudo-locale (qps-ploc) that a pseudo-translation gives its resources.
 constexpr uint32_t kPseudoLanguage = 0x0501;
 
