@@ -44,7 +44,7 @@ constexpr int kBottomRow[] = {IDC_LOGO, IDC_EXPORT, IDC_IMPORT, IDCANCEL};
 constexpr int kPathFields[] = {IDC_IMAGE_PATH, IDC_LANGUAGE_PATH};
 // The texts of the program's language, read in its direction.
 constexpr int kTexts[] = {IDC_DESCRIPTION, IDC_IMAGE_LABEL, IDC_LANGUAGE_LABEL,
-                          IDC_TEXT_LANGUAGE_LABEL, IDC_LOGO};
+                          IDC_TEXT_LANGUAGE_LABEL};
 
 // A field's whole text; a text too long for a path buffer is refused by its reader, never cut.
 std::wstring FieldText(HWND dialog, int id) {
@@ -263,11 +263,39 @@ void SetReadingOrder(HWND dialog) {
         SetWindowPos(field, nullptr, 0, 0, 0, 0,
                      SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
     }
+    // Not every system reads a static text right to left for WS_EX_RTLREADING (Wine does
+    // not): the dialog draws them itself (DrawOwnText).
     for (int id : kTexts) {
         HWND text = GetDlgItem(dialog, id);
         SetWindowLongPtrW(text, GWL_EXSTYLE,
                           GetWindowLongPtrW(text, GWL_EXSTYLE) | WS_EX_RTLREADING);
+        LONG_PTR style = GetWindowLongPtrW(text, GWL_STYLE);
+        const bool wraps = (style & SS_TYPEMASK) == SS_LEFT;
+        SetWindowLongPtrW(text, GWL_STYLE,
+                          (style & ~static_cast<LONG_PTR>(SS_TYPEMASK)) | SS_OWNERDRAW);
+        SetWindowLongPtrW(text, GWLP_USERDATA, wraps);
     }
+}
+
+// Draws a text of kTexts under a right-to-left program language: right to left, from the
+// control's right edge (its left in the mirrored dialog's coordinates), wrapped where the
+// template wraps it, with its access key underlined unless the system hides them.
+void DrawOwnText(HWND dialog, const DRAWITEMSTRUCT& item) {
+    std::wstring text = FieldText(dialog, static_cast<int>(item.CtlID));
+    UINT format = DT_RTLREADING | DT_LEFT | DT_EXPANDTABS;
+    format |= GetWindowLongPtrW(item.hwndItem, GWLP_USERDATA) ? DT_WORDBREAK : DT_SINGLELINE;
+    if (SendMessageW(item.hwndItem, WM_QUERYUISTATE, 0, 0) & UISF_HIDEACCEL)
+        format |= DT_HIDEPREFIX;
+    RECT area = item.rcItem;
+    FillRect(item.hDC, &area,
+             reinterpret_cast<HBRUSH>(SendMessageW(dialog, WM_CTLCOLORSTATIC,
+                                                   reinterpret_cast<WPARAM>(item.hDC),
+                                                   reinterpret_cast<LPARAM>(item.hwndItem))));
+    SetBkMode(item.hDC, TRANSPARENT);
+    HGDIOBJ old = SelectObject(
+        item.hDC, reinterpret_cast<HFONT>(SendMessageW(item.hwndItem, WM_GETFONT, 0, 0)));
+    DrawTextW(item.hDC, text.c_str(), static_cast<int>(text.size()), &area, format);
+    SelectObject(item.hDC, old);
 }
 
 int ShowMessage(HWND dialog, const std::wstring& text, UINT flags) {
@@ -415,6 +443,11 @@ BOOL InitDialog(HWND dialog, const wchar_t* imagePath) {
     choiceRowHeight = ClientRect(dialog, GetDlgItem(dialog, IDC_TEXT_LANGUAGE)).top -
                       ClientRect(dialog, GetDlgItem(dialog, IDC_LANGUAGE_PATH)).top;
     ShowLanguageChoice(dialog, false);
+    RECT window{};
+    GetWindowRect(dialog, &window);
+    SetWindowPos(dialog, nullptr, 0, 0, window.right - window.left,
+                 window.bottom - window.top - choiceRowHeight,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     SHINITDLGINFO info{SHIDIM_FLAGS, dialog,
                        SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN | SHIDIF_EMPTYMENU};
     SHInitDialog(&info);
@@ -707,6 +740,13 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
                 return 0;
             ShowAbout(dialog);
             return TRUE;
+        case WM_DRAWITEM: {
+            const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+            if (item->CtlType != ODT_STATIC)
+                return FALSE;
+            DrawOwnText(dialog, *item);
+            return TRUE;
+        }
         case WM_HELP:  // F1
             ShowAbout(dialog);
             return TRUE;
