@@ -127,7 +127,7 @@ TEST_P(ProgramResources, AreAsDesigned) {
     const Bytes& dialog = r.data.at({5, 200, 2052});
     EXPECT_EQ(Load32(&dialog[0]), 0x90C80848u);
     EXPECT_EQ(Load32(&dialog[4]), 0x00040410u);
-    EXPECT_EQ(Load16(&dialog[8]), 12);
+    EXPECT_EQ(Load16(&dialog[8]), 14);  // controls
     EXPECT_EQ(Load16(&dialog[14]), 206);
     EXPECT_EQ(Load16(&dialog[16]), 123);
     EXPECT_EQ(Units(&dialog[18], 12), std::u16string(u"\0\0Quelvar\0\x9MS", 12));
