@@ -301,15 +301,19 @@ using DialogTest = Fixture;
 
 // Pictures of the dialog for the documentation, taken only when asked for: with
 // QUELVAR_SCREENSHOT set to a .bmp path (a Linux path), the program QUELVAR_SCREENSHOT_PROGRAM
-// (by default the one built here) is captured there with a sample path in its fields.
+// (by default the one built here) is captured there with the image QUELVAR_SCREENSHOT_IMAGE
+// (a Linux path; by default a sample path) in its fields.
 TEST(Screenshot, Dialog) {
     const char* path = std::getenv("QUELVAR_SCREENSHOT");
     const char* exe = std::getenv("QUELVAR_SCREENSHOT_PROGRAM");
+    const char* image = std::getenv("QUELVAR_SCREENSHOT_IMAGE");
     if (path == nullptr || *path == '\0')
         GTEST_SKIP() << "no QUELVAR_SCREENSHOT";
     Program program;
     Start(program, FromBuild(exe != nullptr && *exe != '\0' ? exe : QUELVAR_PROGRAM),
-          L"\"C:\\Program Files\\Notes\\notes.exe\"");
+          image != nullptr && *image != '\0'
+              ? L"\"" + FromBuild(image).wstring() + L"\""
+              : std::wstring(L"\"C:\\Program Files\\Notes\\notes.exe\""));
     ASSERT_NE(program.dialog, nullptr);
     SendMessageW(program.Item(kImagePath), EM_SETSEL, static_cast<WPARAM>(-1), 0);
     SetFocus(nullptr);
