@@ -519,5 +519,29 @@ TEST(SampleRoundTrip, UnchangedFileGivesBackEveryResource) {
               u"5.211.FONT=MS Shell Dlg,32767\r\n5.211.101=Text\r\n5.211.1=OK\r\n");
 }
 
+// The languages of an image's texts, each with as many texts as its export has lines.
+TEST(SampleRoundTrip, TextLanguagesCountEachLanguagesTexts) {
+    std::filesystem::path samples = test::SampleImageDir();
+    if (samples.empty())
+        GTEST_SKIP() << "built without mingw-w64";
+    test::TempDir dir;
+    std::vector<LanguageTexts> languages = TextLanguages(samples / "languages64.exe");
+    ASSERT_EQ(languages.size(), 2u);
+    for (size_t i = 0; i < languages.size(); ++i) {
+        EXPECT_EQ(languages[i].language, i == 0 ? 1031u : 1033u);
+        ASSERT_EQ(ProcessImage(samples / "languages64.exe", dir / "x.lng", nullptr,
+                               languages[i].language),
+                  kSuccess);
+        std::u16string text = test::LanguageText(test::ReadFileBytes(dir / "x.lng"));
+        EXPECT_EQ(languages[i].texts,
+                  static_cast<size_t>(std::count(text.begin(), text.end(), u'\n')));
+    }
+    EXPECT_EQ(TextLanguages(samples / "versions64.exe").size(), 1u);
+    Failure failure;
+    EXPECT_TRUE(TextLanguages(dir / "missing.exe", &failure).empty());
+    EXPECT_EQ(failure.code, kErrorFileNotFound);
+    EXPECT_EQ(failure.path, dir / "missing.exe");
+}
+
 }  // namespace
 }  // namespace quelvar

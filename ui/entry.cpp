@@ -9,6 +9,17 @@ using namespace quelvar::ui;
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
     ProgramInstance = instance;
+    HRSRC found = FindResourceW(ProgramInstance, MAKEINTRESOURCEW(IDD_MAIN), RT_DIALOG);
+    HGLOBAL loaded = found != nullptr ? LoadResource(ProgramInstance, found) : nullptr;
+    const void* dialogTemplate = loaded != nullptr ? LockResource(loaded) : nullptr;
+    if (dialogTemplate == nullptr)
+        return -1;
+    // A right-to-left translation mirrors every window of the program: the message boxes and
+    // the file choosers too.
+    RightToLeftUi = TemplateIsRightToLeft(
+        {static_cast<const uint8_t*>(dialogTemplate), SizeofResource(ProgramInstance, found)});
+    if (RightToLeftUi)
+        SetProcessDefaultLayout(LAYOUT_RTL);
     if (FinishSelfReplacement() != 0 || OfferUnfinishedUpdate() != 0)
         return 0;
     wchar_t folder[kPathUnits];
@@ -18,11 +29,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
     const std::wstring imagePath =
         ResolvePath(NormaliseCommandLine(commandLine != nullptr ? commandLine : empty));
 
-    HRSRC found = FindResourceW(ProgramInstance, MAKEINTRESOURCEW(IDD_MAIN), RT_DIALOG);
-    HGLOBAL loaded = found != nullptr ? LoadResource(ProgramInstance, found) : nullptr;
-    const void* dialogTemplate = loaded != nullptr ? LockResource(loaded) : nullptr;
-    if (dialogTemplate == nullptr)
-        return -1;
     return static_cast<int>(DialogBoxIndirectParamW(
         ProgramInstance, static_cast<LPCDLGTEMPLATEW>(dialogTemplate), nullptr, MainDialogProc,
         reinterpret_cast<LPARAM>(imagePath.c_str())));

@@ -1,14 +1,19 @@
-// The main dialog: two path fields with their browse buttons, Export and Import, the about
-// box behind the icon. Export and import run synchronously on the dialog's thread, and every
+// The main dialog: two path fields with their browse buttons, the choice of the program's
+// language for an image with several, Export and Import, the about box behind the icon, F1
+// and the system menu. Export and import run synchronously on the dialog's thread, and every
 // result is reported in a message box.
 #include "ui/program.h"
 
 #include <cderr.h>
 #include <commdlg.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <utility>
+#include <vector>
+
+#include "base/bytes.h"
 
 #include "driver/driver.h"
 #include "ui/resource.h"
@@ -24,6 +29,22 @@ static_assert(BN_CLICKED == STN_CLICKED);
 
 // Created from the dialog's font at initialisation, released with the dialog.
 HFONT logoFont = nullptr;
+// The user typed or chose the language path: a new image path no longer proposes one.
+bool languageChosen = false;
+// Set while the dialog itself writes a proposed language path.
+bool proposing = false;
+// Whether the row of the program's language shows, and how far the rows below it move when
+// it shows or hides, in pixels.
+bool choiceShown = true;
+int choiceRowHeight = 0;
+
+// The controls of the button row, below the row of the program's language.
+constexpr int kBottomRow[] = {IDC_LOGO, IDC_EXPORT, IDC_IMPORT, IDCANCEL};
+// The controls whose text is a path or a file name, left to right in every language.
+constexpr int kPathFields[] = {IDC_IMAGE_PATH, IDC_LANGUAGE_PATH};
+// The texts of the program's language, read in its direction.
+constexpr int kTexts[] = {IDC_DESCRIPTION, IDC_IMAGE_LABEL, IDC_LANGUAGE_LABEL,
+                          IDC_TEXT_LANGUAGE_LABEL};
 
 // A field's whole text; a text too long for a path buffer is refused by its reader, never cut.
 std::wstring FieldText(HWND dialog, int id) {
@@ -42,20 +63,6 @@ void EnableCommands(HWND dialog, bool enable) {
     EnableWindow(GetDlgItem(dialog, IDC_IMPORT), enable);
 }
 
-void OnImagePathChanged(HWND dialog) {
-    std::wstring image = FieldText(dialog, IDC_IMAGE_PATH);
-    std::wstring language = DefaultLanguagePath(std::wstring(Unquoted(image))).wstring();
-    // Comes back as the language field's change before the buttons are set here.
-    SetDlgItemTextW(dialog, IDC_LANGUAGE_PATH, language.c_str());
-    EnableCommands(dialog, !image.empty());
-}
-
-void OnLanguagePathChanged(HWND dialog) {
-    bool both = SendDlgItemMessageW(dialog, IDC_IMAGE_PATH, WM_GETTEXTLENGTH, 0, 0) != 0 &&
-                SendDlgItemMessageW(dialog, IDC_LANGUAGE_PATH, WM_GETTEXTLENGTH, 0, 0) != 0;
-    EnableCommands(dialog, both);
-}
-
 // A control's rectangle in the dialog's client coordinates.
 RECT ClientRect(HWND dialog, HWND control) {
     RECT screen{};
@@ -65,16 +72,107 @@ RECT ClientRect(HWND dialog, HWND control) {
     return RECT{corners[0].x, corners[0].y, corners[1].x, corners[1].y};
 }
 
+void Place(HWND control, int left, int top, int width, int height) {
+    MoveWindow(control, left, top, width, height, FALSE);
+}
+
+// Shows or hides the row of the program's language; the rows below it move up or down and
+// the window's height follows.
+void ShowLanguageChoice(HWND dialog, bool show) {
+    if (show == choiceShown)
+        return;
+    HWND combo = GetDlgItem(dialog, IDC_TEXT_LANGUAGE);
+    if (!show && GetFocus() == combo)
+        SetFocus(GetDlgItem(dialog, IDC_IMAGE_PATH));
+    for (int id : {IDC_TEXT_LANGUAGE_LABEL, IDC_TEXT_LANGUAGE})
+        ShowWindow(GetDlgItem(dialog, id), show ? SW_SHOWNA : SW_HIDE);
+    const int delta = show ? choiceRowHeight : -choiceRowHeight;
+    for (int id : kBottomRow) {
+        HWND control = GetDlgItem(dialog, id);
+        RECT r = ClientRect(dialog, control);
+        Place(control, r.left, r.top + delta, r.right - r.left, r.bottom - r.top);
+    }
+    choiceShown = show;
+    ChangeDialogHeight(dialog, delta);
+    RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
+// The language chosen for export and import: the selected one while the choice shows,
+// otherwise every language (the image has one, or none that is known yet).
+uint32_t ChosenLanguage(HWND dialog) {
+    if (!choiceShown)
+        return kAllLanguages;
+    LRESULT selected = SendDlgItemMessageW(dialog, IDC_TEXT_LANGUAGE, CB_GETCURSEL, 0, 0);
+    if (selected == CB_ERR)
+        return kAllLanguages;
+    return static_cast<uint32_t>(
+        SendDlgItemMessageW(dialog, IDC_TEXT_LANGUAGE, CB_GETITEMDATA, selected, 0));
+}
+
+// Lists the languages of the image's texts when there are several, keeping the one selected
+// when the image still has it; otherwise hides the choice.
+void UpdateLanguageChoice(HWND dialog) {
+    std::wstring image = ResolvePath(Unquoted(FieldText(dialog, IDC_IMAGE_PATH)));
+    std::vector<LanguageTexts> languages;
+    if (!image.empty() && FitsPathBuffer(image))
+        languages = TextLanguages(image);
+    const uint32_t previous = ChosenLanguage(dialog);
+    HWND combo = GetDlgItem(dialog, IDC_TEXT_LANGUAGE);
+    SendMessageW(combo, CB_RESETCONTENT, 0, 0);
+    if (languages.size() < 2) {
+        ShowLanguageChoice(dialog, false);
+        return;
+    }
+    size_t selected = DefaultLanguageIndex(languages, GetUserDefaultUILanguage());
+    for (size_t i = 0; i < languages.size(); ++i) {
+        std::wstring name = LanguageDisplayName(languages[i].language);
+        LRESULT at = SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+        SendMessageW(combo, CB_SETITEMDATA, at, languages[i].language);
+        if (languages[i].language == previous)
+            selected = i;
+    }
+    SendMessageW(combo, CB_SETCURSEL, selected, 0);
+    ShowLanguageChoice(dialog, true);
+}
+
+void OnImagePathChanged(HWND dialog) {
+    std::wstring image = FieldText(dialog, IDC_IMAGE_PATH);
+    if (!languageChosen) {
+        std::wstring language = DefaultLanguagePath(std::wstring(Unquoted(image))).wstring();
+        // Comes back as the language field's change before the buttons are set here.
+        proposing = true;
+        SetDlgItemTextW(dialog, IDC_LANGUAGE_PATH, language.c_str());
+        proposing = false;
+    }
+    UpdateLanguageChoice(dialog);
+    bool both = !image.empty() &&
+                SendDlgItemMessageW(dialog, IDC_LANGUAGE_PATH, WM_GETTEXTLENGTH, 0, 0) != 0;
+    EnableCommands(dialog, both);
+}
+
+void OnLanguagePathChanged(HWND dialog) {
+    bool language = SendDlgItemMessageW(dialog, IDC_LANGUAGE_PATH, WM_GETTEXTLENGTH, 0, 0) != 0;
+    // A path the user typed or chose stays until the user empties the field.
+    if (!proposing)
+        languageChosen = language;
+    bool both =
+        language && SendDlgItemMessageW(dialog, IDC_IMAGE_PATH, WM_GETTEXTLENGTH, 0, 0) != 0;
+    EnableCommands(dialog, both);
+}
+
 // Moves a browse button so that its right edge is `margin` from the dialog's, then makes its
 // path field end kGap before it.
 void LayOutPathRow(HWND dialog, HWND field, HWND button, int width, int margin) {
     RECT b = ClientRect(dialog, button);
     int left = width - margin - (b.right - b.left);
-    MoveWindow(button, left, b.top, b.right - b.left, b.bottom - b.top, TRUE);
+    Place(button, left, b.top, b.right - b.left, b.bottom - b.top);
     RECT f = ClientRect(dialog, field);
-    MoveWindow(field, f.left, f.top, left - f.left - kGap, f.bottom - f.top, TRUE);
+    Place(field, f.left, f.top, left - f.left - kGap, f.bottom - f.top);
 }
 
+// Everything at the right follows the dialog's right edge, `margin` from it: the description
+// and the fields widen, the browse buttons and the button row keep their places at the right.
+// The whole dialog is repainted once the controls are placed.
 void LayOut(HWND dialog, int width) {
     HWND description = GetDlgItem(dialog, IDC_DESCRIPTION);
     HWND imageField = GetDlgItem(dialog, IDC_IMAGE_PATH);
@@ -82,22 +180,126 @@ void LayOut(HWND dialog, int width) {
     HWND languageField = GetDlgItem(dialog, IDC_LANGUAGE_PATH);
     HWND languageBrowse = GetDlgItem(dialog, IDC_LANGUAGE_BROWSE);
     HWND label = GetDlgItem(dialog, IDC_IMAGE_LABEL);
-    if (!description || !imageField || !imageBrowse || !languageField || !languageBrowse || !label)
+    HWND combo = GetDlgItem(dialog, IDC_TEXT_LANGUAGE);
+    HWND exit = GetDlgItem(dialog, IDCANCEL);
+    if (!description || !imageField || !imageBrowse || !languageField || !languageBrowse ||
+        !label || !combo || !exit)
         return;
     // The right-hand controls keep the labels' distance from the left edge.
     const int margin = ClientRect(dialog, label).left;
     RECT d = ClientRect(dialog, description);
-    MoveWindow(description, d.left, d.top, width - d.left - margin, d.bottom - d.top, TRUE);
+    Place(description, d.left, d.top, width - d.left - margin, d.bottom - d.top);
     LayOutPathRow(dialog, imageField, imageBrowse, width, margin);
     LayOutPathRow(dialog, languageField, languageBrowse, width, margin);
+    // The drop-down's height is that of its list; its shown height is the field's.
+    RECT c = ClientRect(dialog, combo);
+    COMBOBOXINFO info{};
+    info.cbSize = sizeof(info);
+    int listHeight = c.bottom - c.top;
+    if (GetComboBoxInfo(combo, &info) && info.hwndList != nullptr) {
+        RECT list{};
+        GetWindowRect(info.hwndList, &list);
+        listHeight += std::max<int>(list.bottom - list.top, 0);
+    }
+    Place(combo, c.left, c.top, width - margin - c.left, listHeight);
+    const int shift = width - margin - ClientRect(dialog, exit).right;
+    for (int id : {IDC_EXPORT, IDC_IMPORT, IDCANCEL}) {
+        HWND button = GetDlgItem(dialog, id);
+        RECT r = ClientRect(dialog, button);
+        Place(button, r.left + shift, r.top, r.right - r.left, r.bottom - r.top);
+    }
+    RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
-void ShowMessage(HWND dialog, const std::wstring& text, UINT icon) {
-    MessageBoxW(dialog, text.c_str(), kMessageTitle, icon);
+// Widens the column of labels to the widest of their texts in the dialog's font, the fields
+// beside them starting that much further right, so that a translation's longer label is not
+// cut off.
+void FitLabels(HWND dialog) {
+    const std::pair<int, int> rows[] = {{IDC_IMAGE_LABEL, IDC_IMAGE_PATH},
+                                        {IDC_LANGUAGE_LABEL, IDC_LANGUAGE_PATH},
+                                        {IDC_TEXT_LANGUAGE_LABEL, IDC_TEXT_LANGUAGE}};
+    HDC dc = GetDC(dialog);
+    if (dc == nullptr)
+        return;
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0)));
+    int fieldLeft = 0;
+    for (auto [labelId, fieldId] : rows) {
+        HWND label = GetDlgItem(dialog, labelId), field = GetDlgItem(dialog, fieldId);
+        if (label == nullptr || field == nullptr)
+            continue;
+        std::wstring text = FieldText(dialog, labelId);
+        RECT extent{};
+        DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &extent,
+                  DT_CALCRECT | DT_SINGLELINE);
+        RECT l = ClientRect(dialog, label), f = ClientRect(dialog, field);
+        fieldLeft = std::max({fieldLeft, static_cast<int>(f.left),
+                              static_cast<int>(l.left + extent.right + (f.left - l.right))});
+    }
+    SelectObject(dc, old);
+    ReleaseDC(dialog, dc);
+    for (auto [labelId, fieldId] : rows) {
+        HWND label = GetDlgItem(dialog, labelId), field = GetDlgItem(dialog, fieldId);
+        if (label == nullptr || field == nullptr)
+            continue;
+        RECT l = ClientRect(dialog, label), f = ClientRect(dialog, field);
+        Place(label, l.left, l.top, fieldLeft - (f.left - l.right) - l.left, l.bottom - l.top);
+        Place(field, fieldLeft, f.top, f.right - fieldLeft, f.bottom - f.top);
+    }
 }
 
-void ReportFailure(HWND dialog, DWORD code) {
-    ShowMessage(dialog, FailureMessage(ResourceText(IDS_FAILURE), code), MB_ICONERROR);
+// Under a right-to-left program language the dialog is mirrored by its template; paths stay
+// left to right, and the program's texts read right to left.
+void SetReadingOrder(HWND dialog) {
+    if (!RightToLeftUi)
+        return;
+    for (int id : kPathFields) {
+        HWND field = GetDlgItem(dialog, id);
+        LONG_PTR ex = GetWindowLongPtrW(field, GWL_EXSTYLE);
+        ex &= ~static_cast<LONG_PTR>(WS_EX_LAYOUTRTL | WS_EX_RTLREADING | WS_EX_RIGHT |
+                                     WS_EX_LEFTSCROLLBAR);
+        SetWindowLongPtrW(field, GWL_EXSTYLE, ex);
+        LONG_PTR style = GetWindowLongPtrW(field, GWL_STYLE);
+        SetWindowLongPtrW(field, GWL_STYLE, style & ~static_cast<LONG_PTR>(ES_RIGHT | ES_CENTER));
+        SetWindowPos(field, nullptr, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+    }
+    // Not every system reads a static text right to left for WS_EX_RTLREADING (Wine does
+    // not): the dialog draws them itself (DrawOwnText).
+    for (int id : kTexts) {
+        HWND text = GetDlgItem(dialog, id);
+        SetWindowLongPtrW(text, GWL_EXSTYLE,
+                          GetWindowLongPtrW(text, GWL_EXSTYLE) | WS_EX_RTLREADING);
+        LONG_PTR style = GetWindowLongPtrW(text, GWL_STYLE);
+        const bool wraps = (style & SS_TYPEMASK) == SS_LEFT;
+        SetWindowLongPtrW(text, GWL_STYLE,
+                          (style & ~static_cast<LONG_PTR>(SS_TYPEMASK)) | SS_OWNERDRAW);
+        SetWindowLongPtrW(text, GWLP_USERDATA, wraps);
+    }
+}
+
+// Draws a text of kTexts under a right-to-left program language: right to left, from the
+// control's right edge (its left in the mirrored dialog's coordinates), wrapped where the
+// template wraps it, with its access key underlined unless the system hides them.
+void DrawOwnText(HWND dialog, const DRAWITEMSTRUCT& item) {
+    std::wstring text = FieldText(dialog, static_cast<int>(item.CtlID));
+    UINT format = DT_RTLREADING | DT_LEFT | DT_EXPANDTABS;
+    format |= GetWindowLongPtrW(item.hwndItem, GWLP_USERDATA) ? DT_WORDBREAK : DT_SINGLELINE;
+    if (SendMessageW(item.hwndItem, WM_QUERYUISTATE, 0, 0) & UISF_HIDEACCEL)
+        format |= DT_HIDEPREFIX;
+    RECT area = item.rcItem;
+    FillRect(item.hDC, &area,
+             reinterpret_cast<HBRUSH>(SendMessageW(dialog, WM_CTLCOLORSTATIC,
+                                                   reinterpret_cast<WPARAM>(item.hDC),
+                                                   reinterpret_cast<LPARAM>(item.hwndItem))));
+    SetBkMode(item.hDC, TRANSPARENT);
+    HGDIOBJ old = SelectObject(
+        item.hDC, reinterpret_cast<HFONT>(SendMessageW(item.hwndItem, WM_GETFONT, 0, 0)));
+    DrawTextW(item.hDC, text.c_str(), static_cast<int>(text.size()), &area, format);
+    SelectObject(item.hDC, old);
+}
+
+int ShowMessage(HWND dialog, const std::wstring& text, UINT flags) {
+    return ShowMessageBox(dialog, text, flags);
 }
 
 void Report(HWND dialog, const Failure& failure) {
@@ -107,17 +309,32 @@ void Report(HWND dialog, const Failure& failure) {
         ShowMessage(dialog, FailureMessage(failure), MB_ICONERROR);
 }
 
+// Why an update copy could not take the image's place: another program holds the image
+// (a running program, or one that has it open without letting it be replaced), or what the
+// system said.
+std::wstring ReplacementCause(const std::wstring& image, DWORD code) {
+    HANDLE probe = CreateFileW(image.c_str(), GENERIC_WRITE | DELETE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+    if (probe != INVALID_HANDLE_VALUE)
+        CloseHandle(probe);
+    else if (GetLastError() == ERROR_SHARING_VIOLATION || GetLastError() == ERROR_LOCK_VIOLATION)
+        return ResourceText(IDS_IN_USE);
+    return SystemCauseText(code);
+}
+
 // The one message of an import into another program: success once the translated image has
 // taken the image's place; otherwise why not, and where the translated image is kept when
 // only its move failed.
-void ReportImport(HWND dialog, const Failure& imported, Result moved, const std::wstring& copy) {
+void ReportImport(HWND dialog, const Failure& imported, Result moved, const std::wstring& image,
+                  const std::wstring& copy) {
     if (imported.code != kSuccess) {
         Report(dialog, imported);
     } else if (moved != kSuccess) {
-        std::wstring text = FailureMessage(ResourceText(IDS_FAILURE), moved);
-        if (!text.empty() && text.back() != L'\n')
-            text += L'\n';
-        ShowMessage(dialog, text + L'\n' + ResourceTextWithPath(IDS_COPY_KEPT, copy), MB_ICONERROR);
+        std::wstring text =
+            ResourceText(IDS_FAILURE) + image + L": " + ReplacementCause(image, moved);
+        ShowMessage(dialog, text + L"\n\n" + ResourceTextWithPath(IDS_COPY_KEPT, copy),
+                    MB_ICONERROR);
     } else {
         Report(dialog, {});
     }
@@ -129,25 +346,24 @@ bool MayWriteLanguageFile(HWND dialog, const std::wstring& language) {
     DWORD attributes = GetFileAttributesW(language.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return true;
-    return MessageBoxW(dialog, ResourceTextWithPath(IDS_CONFIRM_REPLACE, language).c_str(),
-                       kMessageTitle, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
+    return ShowMessage(dialog, ResourceTextWithPath(IDS_CONFIRM_REPLACE, language),
+                       MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
 }
 
-// The image is the program's own file when the paths are equal, letter case aside, or name
-// the same file.
-bool IsOwnFile(const std::wstring& image, const std::wstring& own) {
-    if (CompareStringOrdinal(image.c_str(), -1, own.c_str(), -1, TRUE) == CSTR_EQUAL)
+// Two paths name one file when they are equal, letter case aside, or the system says so.
+bool IsSameFile(const std::wstring& a, const std::wstring& b) {
+    if (CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL)
         return true;
     std::error_code ec;
-    return std::filesystem::equivalent(image, own, ec) && !ec;
+    return std::filesystem::equivalent(a, b, ec) && !ec;
 }
 
-void ExportOrImportSelf(HWND dialog, const std::wstring& language, bool import) {
+void ExportOrImportSelf(HWND dialog, const std::wstring& language, bool import, uint32_t chosen) {
     if (!import) {
-        Report(dialog, ExportSelf(language));
+        Report(dialog, ExportSelf(language, chosen));
         return;
     }
-    Failure failure = ImportSelf(language);
+    Failure failure = ImportSelf(language, chosen);
     if (failure.code != kSuccess) {
         Report(dialog, failure);
         return;
@@ -157,8 +373,12 @@ void ExportOrImportSelf(HWND dialog, const std::wstring& language, bool import) 
         EndDialog(dialog, 1);
         return;
     }
-    // Without a code from the system the message is the failure text alone.
-    ReportFailure(dialog, GetLastError());
+    DWORD code = GetLastError();
+    wchar_t ownBuffer[kPathUnits];
+    DWORD ownLength = GetModuleFileNameW(ProgramInstance, ownBuffer, kPathUnits);
+    std::wstring own(ownBuffer, ownLength < kPathUnits ? ownLength : 0);
+    Report(dialog, Failure{code != 0 ? code : static_cast<Result>(ERROR_BAD_EXE_FORMAT),
+                           FailureCause::None, UpdateCopyPath(own)});
 }
 
 void ExportOrImport(HWND dialog, bool import) {
@@ -167,43 +387,74 @@ void ExportOrImport(HWND dialog, bool import) {
     std::wstring own(ownBuffer, ownLength < kPathUnits ? ownLength : 0);
     std::wstring image = ResolvePath(Unquoted(FieldText(dialog, IDC_IMAGE_PATH)));
     std::wstring language = ResolvePath(Unquoted(FieldText(dialog, IDC_LANGUAGE_PATH)));
-    if (!FitsPathBuffer(image) || !FitsPathBuffer(language)) {
-        ReportFailure(dialog, ERROR_FILENAME_EXCED_RANGE);
+    // A path that does not fit, or whose update copy would not, is refused and named.
+    const std::wstring* tooLong = !FitsPathBuffer(image)      ? &image
+                                  : !FitsPathBuffer(language) ? &language
+                                  : import && !FitsPathBuffer(UpdateCopyPath(image).wstring())
+                                      ? &image
+                                      : nullptr;
+    if (tooLong != nullptr) {
+        Report(dialog, Failure{kErrorFilenameExcedRange, FailureCause::None, *tooLong});
         return;
     }
+    if (!import && IsSameFile(language, image)) {
+        Report(dialog, Failure{kErrorSharingViolation, FailureCause::OverwritesImage, language});
+        return;
+    }
+    // The image may have changed since its path was typed.
+    UpdateLanguageChoice(dialog);
+    const uint32_t chosen = ChosenLanguage(dialog);
     if (!import && !MayWriteLanguageFile(dialog, language))
         return;
-    if (!own.empty() && IsOwnFile(image, own)) {
-        ExportOrImportSelf(dialog, language, import);
+    if (!own.empty() && IsSameFile(image, own)) {
+        ExportOrImportSelf(dialog, language, import, chosen);
         return;
     }
     Failure failure;
     Options options;
     options.failure = &failure;
+    options.languageFilter = chosen;
     if (!import) {
         ProcessImage(image, language, nullptr, options);
         Report(dialog, failure);
         return;
     }
     std::filesystem::path copy = UpdateCopyPath(image);
-    if (!FitsPathBuffer(copy.wstring())) {
-        ReportFailure(dialog, ERROR_FILENAME_EXCED_RANGE);
-        return;
-    }
     // The update copy takes the image's place in one step; when it cannot, the image stays as
     // it was and the copy stays beside it.
     InPlaceImport outcome = ImportInPlace(image, language, options);
+    // The update copy is no file the user named: its failures name the image.
+    if (failure.code != kSuccess && failure.path == copy)
+        failure.path = image;
     ReportImport(dialog, outcome.copyLeft ? Failure{} : failure,
-                 outcome.copyLeft ? outcome.result : kSuccess, copy.wstring());
+                 outcome.copyLeft ? outcome.result : kSuccess, image, copy.wstring());
+}
+
+void ShowAbout(HWND dialog) {
+    ShowMessage(dialog, AboutText(), MB_ICONINFORMATION);
 }
 
 BOOL InitDialog(HWND dialog, const wchar_t* imagePath) {
+    SetReadingOrder(dialog);
+    FitLabels(dialog);
+    // The row of the program's language starts hidden: the rows below it and the window move
+    // up by its height.
+    choiceShown = true;
+    choiceRowHeight = ClientRect(dialog, GetDlgItem(dialog, IDC_TEXT_LANGUAGE)).top -
+                      ClientRect(dialog, GetDlgItem(dialog, IDC_LANGUAGE_PATH)).top;
+    ShowLanguageChoice(dialog, false);
+    RECT window{};
+    GetWindowRect(dialog, &window);
+    SetWindowPos(dialog, nullptr, 0, 0, window.right - window.left,
+                 window.bottom - window.top - choiceRowHeight,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     SHINITDLGINFO info{SHIDIM_FLAGS, dialog,
                        SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN | SHIDIF_EMPTYMENU};
     SHInitDialog(&info);
     RECT client{};
     GetClientRect(dialog, &client);
     LayOut(dialog, client.right);
+    languageChosen = false;
     if (imagePath != nullptr && imagePath[0] != L'\0')
         SetDlgItemTextW(dialog, IDC_IMAGE_PATH, imagePath);
     // The caption and the taskbar show the program's icon, each at the size the system uses.
@@ -213,6 +464,11 @@ BOOL InitDialog(HWND dialog, const wchar_t* imagePath) {
         HANDLE icon = LoadImageW(ProgramInstance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, side, side,
                                  LR_SHARED);
         SendMessageW(dialog, WM_SETICON, which, reinterpret_cast<LPARAM>(icon));
+    }
+    // The about box is on the system menu too (and F1 opens it).
+    if (HMENU menu = GetSystemMenu(dialog, FALSE)) {
+        AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuW(menu, MF_STRING, IDM_ABOUT, ResourceText(IDS_ABOUT_COMMAND).c_str());
     }
 
     auto font = reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0));
@@ -242,9 +498,21 @@ std::wstring ResourceText(UINT id) {
 }
 
 std::wstring ResourceTextWithPath(UINT id, std::wstring_view path) {
-    std::wstring text = ResourceText(id);
-    if (size_t at = text.find(L"%1"); at != std::wstring::npos)
-        text.replace(at, 2, path);
+    return Substituted(ResourceText(id), {path});
+}
+
+std::wstring Substituted(std::wstring text, std::initializer_list<std::wstring_view> values) {
+    // One pass from the front, so that a value holding "%2" is never replaced in turn.
+    for (size_t at = 0; (at = text.find(L'%', at)) != std::wstring::npos;) {
+        size_t n = at + 1 < text.size() ? static_cast<size_t>(text[at + 1] - L'1') : values.size();
+        if (n >= values.size()) {
+            ++at;
+            continue;
+        }
+        std::wstring_view value = values.begin()[n];
+        text.replace(at, 2, value);
+        at += value.size();
+    }
     return text;
 }
 
@@ -274,13 +542,38 @@ std::wstring FailureMessage(std::wstring_view start, DWORD code) {
 static_assert(IDS_NO_SUCH_FILE + static_cast<int>(FailureText::NoResources) == IDS_NO_RESOURCES,
               "the failure sentences follow FailureText");
 
+std::wstring SystemCauseText(DWORD code) {
+    switch (code) {
+        case ERROR_FILE_NOT_FOUND:
+            return ResourceText(IDS_NO_SUCH_FILE);
+        case ERROR_PATH_NOT_FOUND:
+            return ResourceText(IDS_NO_SUCH_FOLDER);
+        case ERROR_ACCESS_DENIED:
+            return ResourceText(IDS_ACCESS_DENIED);
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+            return ResourceText(IDS_IN_USE);
+        case ERROR_NOT_ENOUGH_MEMORY:
+        case ERROR_OUTOFMEMORY:
+            return ResourceText(IDS_OUT_OF_MEMORY);
+        case ERROR_DISK_FULL:
+            return ResourceText(IDS_DISK_FULL);
+        case ERROR_FILENAME_EXCED_RANGE:
+            return ResourceText(IDS_NAME_TOO_LONG);
+        case ERROR_BAD_EXE_FORMAT:
+            return ResourceText(IDS_NOT_AN_IMAGE);
+        default:
+            return Substituted(ResourceText(IDS_OTHER_ERROR), {std::to_wstring(code)});
+    }
+}
+
 std::wstring FailureMessage(const Failure& failure) {
     FailureText text = TextOfFailure(failure);
     std::wstring message = ResourceText(IDS_FAILURE);
     if (!failure.path.empty())
         message += failure.path.wstring() + L": ";
-    if (text >= FailureText::Other)  // the system's text, or a failure the dialog never meets
-        return message + FailureMessage({}, failure.code);
+    if (text >= FailureText::Other)  // a code without a sentence of the driver's
+        return message + SystemCauseText(failure.code);
     return message + ResourceText(IDS_NO_SUCH_FILE + static_cast<UINT>(text));
 }
 
@@ -292,13 +585,73 @@ std::wstring AboutText() {
         day.erase(0, 1);
     const std::string built =
         date.substr(0, 3) + " " + day + " " + date.substr(7, 4) + " " + __TIME__;
-    std::wstring text = L"Quelvar " QUELVAR_VERSION L"\n\n";
-    text.append(built.begin(), built.end());
-    text +=
-        L"\n\n"
-        L"Translates the string tables, menus and dialogs of Windows programs.\n"
-        L"Written in C++20 and built with mingw-w64.";
-    return text;
+    return Substituted(ResourceText(IDS_ABOUT),
+                       {L"" QUELVAR_VERSION, std::wstring(built.begin(), built.end())});
+}
+
+namespace {
+
+// Before a message box of a right-to-left program language lays itself out: its window and its
+// controls are mirrored and its texts read right to left, which not every system does for
+// MB_RTLREADING and MB_RIGHT (Wine ignores both).
+LRESULT CALLBACK MirrorMessageBox(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && call->message == WM_INITDIALOG) {
+        HWND box = call->hwnd;
+        SetWindowLongPtrW(box, GWL_EXSTYLE, GetWindowLongPtrW(box, GWL_EXSTYLE) | WS_EX_LAYOUTRTL);
+        for (HWND child = GetWindow(box, GW_CHILD); child != nullptr;
+             child = GetWindow(child, GW_HWNDNEXT)) {
+            SetWindowLongPtrW(
+                child, GWL_EXSTYLE,
+                GetWindowLongPtrW(child, GWL_EXSTYLE) | WS_EX_LAYOUTRTL | WS_EX_RTLREADING);
+        }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+}  // namespace
+
+int ShowMessageBox(HWND owner, const std::wstring& text, UINT flags) {
+    if (!RightToLeftUi)
+        return MessageBoxW(owner, text.c_str(), kMessageTitle, flags);
+    // Mirrored, the box shows its text at the right; MB_RIGHT would move it to the left.
+    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, MirrorMessageBox, nullptr, GetCurrentThreadId());
+    int answer = MessageBoxW(owner, text.c_str(), kMessageTitle, flags | MB_RTLREADING);
+    if (hook != nullptr)
+        UnhookWindowsHookEx(hook);
+    return answer;
+}
+
+bool TemplateIsRightToLeft(std::span<const uint8_t> dialogTemplate) {
+    // DLGTEMPLATEEX begins with its version 1 and 0xFFFF, and holds the extended style at 8;
+    // DLGTEMPLATE holds it at 4.
+    if (dialogTemplate.size() < 16)
+        return false;
+    const bool extended =
+        Load16(dialogTemplate.data()) == 1 && Load16(dialogTemplate.data() + 2) == 0xFFFF;
+    return (Load32(dialogTemplate.data() + (extended ? 8 : 4)) & WS_EX_LAYOUTRTL) != 0;
+}
+
+std::wstring LanguageDisplayName(uint32_t language) {
+    wchar_t name[128] = {};
+    std::wstring text;
+    if (language != 0 && language <= 0xFFFF &&
+        GetLocaleInfoW(language, LOCALE_SLOCALIZEDDISPLAYNAME, name, 128) > 1)
+        text = std::wstring(name) + L" \u2013 ";
+    return text + std::to_wstring(language);
+}
+
+size_t DefaultLanguageIndex(const std::vector<LanguageTexts>& languages, uint32_t userLanguage) {
+    size_t most = 0;
+    for (uint32_t wanted : {userLanguage, uint32_t{0x409}}) {
+        for (size_t i = 0; i < languages.size(); ++i)
+            if (languages[i].language == wanted)
+                return i;
+    }
+    for (size_t i = 1; i < languages.size(); ++i)
+        if (languages[i].texts > languages[most].texts)
+            most = i;
+    return most;
 }
 
 BOOL BrowseForFile(HWND dialog, int fieldId, UINT filterId) {
@@ -311,6 +664,9 @@ BOOL BrowseForFile(HWND dialog, int fieldId, UINT filterId) {
         if (unit == L'|')
             unit = L'\0';
     }
+    // The language file may be one that export is to write: a Save As chooser, which asks
+    // nothing (export asks before it replaces a file); an image must exist.
+    const bool language = fieldId == IDC_LANGUAGE_PATH;
     OPENFILENAMEW open{};
     open.lStructSize = sizeof(open);
     open.hwndOwner = dialog;
@@ -318,13 +674,16 @@ BOOL BrowseForFile(HWND dialog, int fieldId, UINT filterId) {
     open.lpstrFilter = filter;
     open.lpstrFile = path;
     open.nMaxFile = kPathUnits;
+    open.lpstrDefExt = language ? L"lng" : nullptr;
     // The current folder stays the start folder, against which relative paths are resolved.
-    open.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR;
-    BOOL chosen = GetOpenFileNameW(&open);
+    open.Flags =
+        OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | (language ? 0 : OFN_FILEMUSTEXIST);
+    auto choose = language ? GetSaveFileNameW : GetOpenFileNameW;
+    BOOL chosen = choose(&open);
     if (!chosen && CommDlgExtendedError() == FNERR_INVALIDFILENAME) {
         // The field's text is no file name the file dialog accepts: start without one.
         path[0] = L'\0';
-        chosen = GetOpenFileNameW(&open);
+        chosen = choose(&open);
     }
     if (chosen)
         SetDlgItemTextW(dialog, fieldId, path);
@@ -360,7 +719,7 @@ INT_PTR HandleCommand(HWND dialog, WPARAM wParam) {
             return 1;
         case IDC_APP_ICON:
             if (notification == kNotifyClick)
-                ShowMessage(dialog, AboutText(), MB_ICONINFORMATION);
+                ShowAbout(dialog);
             return 1;
         default:
             return 0;
@@ -376,6 +735,21 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             return 0;
         case WM_COMMAND:
             return HandleCommand(dialog, wParam);
+        case WM_SYSCOMMAND:
+            if ((wParam & 0xFFF0) != IDM_ABOUT)
+                return 0;
+            ShowAbout(dialog);
+            return TRUE;
+        case WM_DRAWITEM: {
+            const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+            if (item->CtlType != ODT_STATIC)
+                return FALSE;
+            DrawOwnText(dialog, *item);
+            return TRUE;
+        }
+        case WM_HELP:  // F1
+            ShowAbout(dialog);
+            return TRUE;
         case WM_NCDESTROY:
             if (logoFont != nullptr) {
                 DeleteObject(logoFont);

@@ -1,6 +1,8 @@
-// Draws the program's icon and writes it as an .ico file with six images: 16, 32 and 48
+// Draws the program's icon and writes it as an .ico file with eight images: 16, 32 and 48
 // pixels, each at 32 bits per pixel (with alpha) and at 8 bits per pixel (a fixed palette
-// and a transparency mask). Runs on the build machine: make_icon OUTPUT.ico
+// and a transparency mask), and 64 and 256 pixels at 32 bits per pixel for high DPI (the
+// caption's big icon at 200 % and Explorer's large views). Runs on the build machine: make_icon
+// OUTPUT.ico
 //
 // The picture: a blue rounded square holding a white ring with a tail (a "Q") and a small
 // orange square, drawn from distance functions with 8 x 8 samples per pixel.
@@ -204,14 +206,20 @@ int main(int argc, char** argv) {
             imageBits.push_back(bits);
         }
     }
+    for (int size : {64, 256}) {
+        images.push_back(EncodeImage(Render(size), size, 32));
+        imageSizes.push_back(size);
+        imageBits.push_back(32);
+    }
     Bytes file;
     Put16(file, 0);
     Put16(file, 1);  // an icon
     Put16(file, static_cast<uint32_t>(images.size()));
     uint32_t offset = static_cast<uint32_t>(6 + 16 * images.size());
     for (size_t i = 0; i < images.size(); ++i) {
-        file.push_back(static_cast<uint8_t>(imageSizes[i]));
-        file.push_back(static_cast<uint8_t>(imageSizes[i]));
+        // A side of 256 is written as 0.
+        file.push_back(static_cast<uint8_t>(imageSizes[i] & 0xFF));
+        file.push_back(static_cast<uint8_t>(imageSizes[i] & 0xFF));
         file.push_back(0);  // colour count: 0 for 256 colours and more
         file.push_back(0);
         Put16(file, 1);

@@ -4,9 +4,13 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/result.h"
 #include "driver/driver.h"
@@ -23,6 +27,9 @@ extern HINSTANCE ProgramInstance;
 // The folder the program was started in, recorded once by the entry routine: every relative
 // path, given on the command line or typed later, names a file there.
 extern std::wstring StartFolder;
+// The program's texts are right to left: its dialog template is mirrored. Set once by the entry
+// routine, which then gives every window of the process the mirrored layout.
+extern bool RightToLeftUi;
 
 // Entry and self-replacement.
 
@@ -30,10 +37,11 @@ extern std::wstring StartFolder;
 // place of its namesake without the suffix and returns 1, whether or not that succeeded;
 // returns 0 otherwise.
 int FinishSelfReplacement();
-// Export from and import into the program's own executable; import writes the update copy
-// "<own path>.QN", which StartUpdateCopy then starts.
-Failure ExportSelf(const std::filesystem::path& languagePath);
-Failure ImportSelf(const std::filesystem::path& languagePath);
+// Export from and import into the program's own executable, of the resources in `language`
+// (kAllLanguages for all); import writes the update copy "<own path>.QN", which
+// StartUpdateCopy then starts.
+Failure ExportSelf(const std::filesystem::path& languagePath, uint32_t language = kAllLanguages);
+Failure ImportSelf(const std::filesystem::path& languagePath, uint32_t language = kAllLanguages);
 // When a complete update copy of the program's own file, newer than the file, lies beside it
 // (an earlier hand-over did not finish), offers to finish the update. Accepted, it starts the
 // copy as after an import into the program and returns 1: the program ends. Returns 0 when
@@ -62,8 +70,9 @@ bool IsUpdateCopyPath(std::wstring_view path);
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // The WM_COMMAND handler: 1 for the ids the dialog knows, 0 for others.
 INT_PTR HandleCommand(HWND dialog, WPARAM wParam);
-// Lets the user pick an existing file for the field `fieldId`, offering the file types of
-// filter string `filterId`. Non-zero when a file was chosen.
+// Lets the user pick a file for the field `fieldId`, offering the file types of filter string
+// `filterId`: an existing image, or a language file that may be new. Non-zero when a file was
+// chosen.
 BOOL BrowseForFile(HWND dialog, int fieldId, UINT filterId);
 // True when a path, with its terminator, fits a path buffer.
 inline bool FitsPathBuffer(std::wstring_view path) {
@@ -73,11 +82,28 @@ inline bool FitsPathBuffer(std::wstring_view path) {
 // within one path-sized buffer.
 std::wstring FailureMessage(std::wstring_view start, DWORD code);
 // The message of a failed export or import, worded as quelvar-cli words it: the failure text,
-// then the file and what is wrong with it ("FILE: CAUSE"), the cause from the string table or,
-// for a code without a sentence of its own, the system's text.
+// then the file and what is wrong with it ("FILE: CAUSE"), the cause from the string table;
+// a code without a sentence of the driver's is worded by SystemCauseText.
 std::wstring FailureMessage(const Failure& failure);
-// The about box text: name and version, build date and time, credits.
+// The string table's sentence for a system error code: the file is missing, in use by another
+// program, and so on, or "error N" for a code without one.
+std::wstring SystemCauseText(DWORD code);
+// The about box text (IDS_ABOUT): name and version, build date and time, credits.
 std::wstring AboutText();
+// A text with "%1", "%2", ... replaced by the values in order; other '%' stay.
+std::wstring Substituted(std::wstring text, std::initializer_list<std::wstring_view> values);
+// Shows a message box of the program titled kMessageTitle and returns its answer; under a
+// right-to-left program language the box is mirrored (its text at the right, its buttons in
+// mirrored order) and its texts read right to left.
+int ShowMessageBox(HWND owner, const std::wstring& text, UINT flags);
+// True when a dialog template (DLGTEMPLATE or DLGTEMPLATEEX) has the mirrored layout.
+bool TemplateIsRightToLeft(std::span<const uint8_t> dialogTemplate);
+// A language id as the choice lists it: the system's name of the language and the id
+// ("English (United States) - 1033"), or the id alone when the system has no name.
+std::wstring LanguageDisplayName(uint32_t language);
+// The language the choice starts with: the user's own when the image has it, else English
+// (1033), else the one with most texts (the first of equals). `languages` is not empty.
+size_t DefaultLanguageIndex(const std::vector<LanguageTexts>& languages, uint32_t userLanguage);
 // The text of a string resource of the program, without the terminating zero it is stored
 // with.
 std::wstring ResourceText(UINT id);
@@ -101,5 +127,9 @@ constexpr DWORD SHIDIF_EMPTYMENU = 0x0020;
 // is too small for it. WM_SIZE lays it out. SHIDIF_DONEBUTTON: the caption's close button acts as
 // Done and ends the dialog with IDOK. There is no menu bar, so SHIDIF_EMPTYMENU needs nothing.
 BOOL SHInitDialog(SHINITDLGINFO* info);
+// Makes a dialog that SHInitDialog made resizable `delta` pixels taller (shorter when
+// negative) at its bottom, its fixed height with it; a dialog that fills the work area keeps
+// its size.
+void ChangeDialogHeight(HWND dialog, int delta);
 
 }  // namespace quelvar::ui

@@ -16,6 +16,11 @@
 #define IDC_DESCRIPTION 322
 #define IDC_IMAGE_LABEL 323
 #define IDC_LANGUAGE_LABEL 324
+#define IDC_TEXT_LANGUAGE_LABEL 325
+#define IDC_TEXT_LANGUAGE 326
+
+// The about box's item of the system menu (a multiple of 16 below 0xF000).
+#define IDM_ABOUT 0x0010
 
 #define IDS_APP_NAME 500
 #define IDS_SUCCESS 501
@@ -27,6 +32,8 @@
 #define IDS_COPY_KEPT 507
 #define IDS_UPDATE_NOT_FINISHED 508
 #define IDS_FINISH_UPDATE 509
+#define IDS_ABOUT 510
+#define IDS_ABOUT_COMMAND 511
 
 // The sentences that say a failure, in the order of FailureText (driver/driver.h): the text
 // of a failure is IDS_NO_SUCH_FILE plus its FailureText.
@@ -52,3 +59,6 @@
 #define IDS_DISK_FULL 531
 #define IDS_NAME_TOO_LONG 532
 #define IDS_NO_RESOURCES 533
+// Causes the driver does not word: a file another program holds, and any other system error.
+#define IDS_IN_USE 534
+#define IDS_OTHER_ERROR 535

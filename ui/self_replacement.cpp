@@ -14,6 +14,7 @@ namespace quelvar::ui {
 
 HINSTANCE ProgramInstance = nullptr;
 std::wstring StartFolder;
+bool RightToLeftUi = false;
 
 namespace {
 
@@ -92,8 +93,8 @@ int FinishSelfReplacement() {
     // Another copy may have finished the hand-over meanwhile: then nothing is left to say.
     if (!ReplaceWithRetries(source, target, kReplaceAttempts, kReplacePauseMs) &&
         GetFileAttributesW(source.c_str()) != INVALID_FILE_ATTRIBUTES) {
-        MessageBoxW(nullptr, ResourceTextWithPath(IDS_UPDATE_NOT_FINISHED, source).c_str(),
-                    kMessageTitle, MB_ICONWARNING);
+        ShowMessageBox(nullptr, ResourceTextWithPath(IDS_UPDATE_NOT_FINISHED, source),
+                       MB_ICONWARNING);
     }
     return 1;
 }
@@ -105,13 +106,15 @@ int OfferUnfinishedUpdate() {
     std::wstring copy = UpdateCopyPath(own).wstring();
     if (!FitsPathBuffer(copy) || !IsNewer(copy, own) || !quelvar::IsCompleteImage(copy))
         return 0;
-    if (MessageBoxW(nullptr, ResourceTextWithPath(IDS_FINISH_UPDATE, copy).c_str(), kMessageTitle,
-                    MB_YESNO | MB_ICONQUESTION) != IDYES)
+    if (ShowMessageBox(nullptr, ResourceTextWithPath(IDS_FINISH_UPDATE, copy),
+                       MB_YESNO | MB_ICONQUESTION) != IDYES)
         return 0;
     if (StartUpdateCopy() == 0)
         return 1;
-    MessageBoxW(nullptr, FailureMessage(ResourceText(IDS_FAILURE), GetLastError()).c_str(),
-                kMessageTitle, MB_ICONERROR);
+    DWORD code = GetLastError();
+    Failure failure{code != 0 ? code : static_cast<Result>(ERROR_BAD_EXE_FORMAT),
+                    FailureCause::None, copy};
+    ShowMessageBox(nullptr, FailureMessage(failure), MB_ICONERROR);
     return 0;
 }
 
@@ -139,7 +142,7 @@ int StartUpdateCopy() {
 namespace {
 
 // Exports from the own file (`import` false) or imports into its update copy.
-Failure ProcessSelf(const std::filesystem::path& languagePath, bool import) {
+Failure ProcessSelf(const std::filesystem::path& languagePath, bool import, uint32_t language) {
     std::wstring own = OwnPath();
     if (own.empty())
         return Failure{GetLastError() == ERROR_FILENAME_EXCED_RANGE ? kErrorFilenameExcedRange
@@ -153,18 +156,19 @@ Failure ProcessSelf(const std::filesystem::path& languagePath, bool import) {
     Failure failure;
     Options options;
     options.failure = &failure;
+    options.languageFilter = language;
     ProcessImage(own, languagePath, import ? &copy : nullptr, options);
     return failure;
 }
 
 }  // namespace
 
-Failure ExportSelf(const std::filesystem::path& languagePath) {
-    return ProcessSelf(languagePath, false);
+Failure ExportSelf(const std::filesystem::path& languagePath, uint32_t language) {
+    return ProcessSelf(languagePath, false, language);
 }
 
-Failure ImportSelf(const std::filesystem::path& languagePath) {
-    return ProcessSelf(languagePath, true);
+Failure ImportSelf(const std::filesystem::path& languagePath, uint32_t language) {
+    return ProcessSelf(languagePath, true, language);
 }
 
 }  // namespace quelvar::ui

@@ -1,7 +1,10 @@
 // The Smartphone shell's dialog set-up, for desktop Windows: the dialog keeps the size of its
-// template, centred and resizable in width, and fills the work area only where the screen is
-// too small for it, as on a handheld; the caption's close button plays the device's Done.
+// template, centred and resizable in width (up to the work area's, never maximised), and fills
+// the work area only where the screen is too small for it, as on a handheld; the caption's
+// close button plays the device's Done.
 #include "ui/program.h"
+
+#include <algorithm>
 
 namespace quelvar::ui {
 
@@ -12,9 +15,19 @@ bool closeIsDone = false;
 // The window's least width and its one height while it is resizable; zero when it is not.
 SIZE trackSize{};
 
+// The work area of the monitor that holds most of the window.
+RECT WorkArea(HWND window) {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    if (!GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor))
+        return RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    return monitor.rcWork;
+}
+
 // In front of the dialog's window procedure: a request to close the window becomes the Done
 // command, IDOK, as the device's Done button sends it (SHIDIF_DONEBUTTON), and a resizable
-// dialog changes only its width, never below its template's.
+// dialog changes only its width, never below its template's nor beyond the work area's, and
+// is never maximised (a window manager may offer it all the same).
 LRESULT CALLBACK ShellProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     WNDPROC next = dialogWindowProc;
     if (message == WM_CLOSE && closeIsDone) {
@@ -23,10 +36,15 @@ LRESULT CALLBACK ShellProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     }
     if (message == WM_GETMINMAXINFO && trackSize.cx > 0) {
         auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
+        RECT work = WorkArea(window);
+        const LONG widest = std::max(trackSize.cx, work.right - work.left);
         limits->ptMinTrackSize = {trackSize.cx, trackSize.cy};
-        limits->ptMaxTrackSize.y = trackSize.cy;
+        limits->ptMaxTrackSize = {widest, trackSize.cy};
+        limits->ptMaxSize = {widest, trackSize.cy};
         return 0;
     }
+    if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_MAXIMIZE && trackSize.cx > 0)
+        return 0;
     if (message == WM_NCDESTROY) {
         SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(next));
         dialogWindowProc = nullptr;
@@ -42,7 +60,8 @@ bool CentreResizable(HWND dialog, const RECT& work) {
     RECT client{};
     GetClientRect(dialog, &client);
     LONG_PTR style = GetWindowLongPtrW(dialog, GWL_STYLE);
-    SetWindowLongPtrW(dialog, GWL_STYLE, style | WS_THICKFRAME);
+    SetWindowLongPtrW(dialog, GWL_STYLE,
+                      (style | WS_THICKFRAME) & ~static_cast<LONG_PTR>(WS_MAXIMIZEBOX));
     SetWindowPos(dialog, nullptr, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
     // The frame as the system draws it: the window less its client area.
@@ -74,17 +93,23 @@ BOOL SHInitDialog(SHINITDLGINFO* info) {
             SetWindowLongPtrW(dialog, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ShellProc)));
     }
     if (info->dwFlags & SHIDIF_SIZEDLGFULLSCREEN) {
-        MONITORINFO monitor{};
-        monitor.cbSize = sizeof(monitor);
-        if (!GetMonitorInfoW(MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST), &monitor))
-            return FALSE;
-        const RECT& work = monitor.rcWork;
+        const RECT work = WorkArea(dialog);
         if (!CentreResizable(dialog, work)) {
             SetWindowPos(dialog, nullptr, work.left, work.top, work.right - work.left,
                          work.bottom - work.top, SWP_NOZORDER | SWP_NOACTIVATE);
         }
     }
     return TRUE;
+}
+
+void ChangeDialogHeight(HWND dialog, int delta) {
+    if (trackSize.cx == 0 || delta == 0)
+        return;
+    trackSize.cy += delta;
+    RECT window{};
+    GetWindowRect(dialog, &window);
+    SetWindowPos(dialog, nullptr, 0, 0, window.right - window.left, trackSize.cy,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 }  // namespace quelvar::ui

@@ -91,5 +91,42 @@ TEST(Program, ReplaceWithRetries) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
+TEST(Program, DefaultLanguage) {
+    struct Case {
+        std::vector<LanguageTexts> languages;
+        uint32_t user;
+        size_t chosen;
+    } cases[] = {
+        {{{1031, 5}, {1033, 5}, {1036, 9}}, 1036, 2},  // the user's
+        {{{1031, 5}, {1033, 5}, {1036, 9}}, 1041, 1},  // else English
+        {{{1031, 5}, {1036, 9}, {1040, 9}}, 1041, 1},  // else most texts, the first of equals
+        {{{0, 3}, {2052, 1}}, 2057, 0},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(DefaultLanguageIndex(c.languages, c.user), c.chosen) << c.user;
+    EXPECT_NE(LanguageDisplayName(1033).find(L"1033"), std::wstring::npos);
+    EXPECT_EQ(LanguageDisplayName(0), L"0");
+}
+
+TEST(Program, Substituted) {
+    EXPECT_EQ(Substituted(L"%1 of %2", {L"a", L"b"}), L"a of b");
+    EXPECT_EQ(Substituted(L"%2%1", {L"%2", L"x"}), L"x%2");  // values are not read again
+    EXPECT_EQ(Substituted(L"100% %3 %", {L"a"}), L"100% %3 %");
+}
+
+TEST(Program, TemplateIsRightToLeft) {
+    using test::Bytes;
+    Bytes classic(18, 0), extended(26, 0);
+    extended[0] = 1;
+    extended[2] = extended[3] = 0xFF;
+    EXPECT_FALSE(TemplateIsRightToLeft(classic));
+    EXPECT_FALSE(TemplateIsRightToLeft(extended));
+    classic[6] = 0x40;    // WS_EX_LAYOUTRTL, 0x00400000, at 4
+    extended[10] = 0x40;  // at 8
+    EXPECT_TRUE(TemplateIsRightToLeft(classic));
+    EXPECT_TRUE(TemplateIsRightToLeft(extended));
+    EXPECT_FALSE(TemplateIsRightToLeft(Bytes(classic.begin(), classic.begin() + 7)));
+}
+
 }  // namespace
 }  // namespace quelvar::ui

@@ -1,7 +1,7 @@
 // The compiled resources of quelvar.exe, 64-bit and 32-bit, read back byte by byte with a
 // resource directory reader of the test's own: language 2052 everywhere, the string block with
-// its terminating zeros counted, the dialog template, the six icon images, the version and the
-// manifest.
+// its terminating zeros counted, the dialog template, the eight icon images, the version and
+// the manifest.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -81,11 +81,11 @@ TEST_P(ProgramResources, AreAsDesigned) {
         EXPECT_EQ(ids[2], 2052u) << "type " << ids[0] << " name " << ids[1];
         ++types[ids[0]];
     }
-    // Dialog 200, string blocks 32 to 34, icon group 100 with six images, one version resource,
-    // one manifest.
-    EXPECT_EQ(types, (std::map<uint32_t, int>{{3, 6}, {5, 1}, {6, 3}, {14, 1}, {16, 1}, {24, 1}}));
+    // Dialog 200, string blocks 32 to 34, icon group 100 with eight images, one version
+    // resource, one manifest.
+    EXPECT_EQ(types, (std::map<uint32_t, int>{{3, 8}, {5, 1}, {6, 3}, {14, 1}, {16, 1}, {24, 1}}));
 
-    // The string block: ids 496 to 511, texts at 500 to 509, each with its zero counted.
+    // The string block: ids 496 to 511, texts at 500 to 511, each with its zero counted.
     const Bytes& block = r.data.at({6, 32, 2052});
     const std::u16string texts[16] = {u"",
                                       u"",
@@ -97,13 +97,20 @@ TEST_P(ProgramResources, AreAsDesigned) {
                                       u"可执行文件 (*.exe;*.dll)|*.exe;*.dll|所有文件 (*.*)|*.*|",
                                       u"当前目标文件就是本程序的可执行文件。\n\nQuelvar "
                                       u"将自动退出当前程序，以便使新的程序文件生效。",
-                                      u"语言文件 (*.lng)|*.lng|所有文件 (*.*)|*.*|",
+                                      u"语言文件 (*.lng)|*.lng|PO 文件 (*.po;*.pot)|*.po;*.pot|"
+                                      u"所有文件 (*.*)|*.*|",
                                       u"语言文件已存在：\n%1\n\n要替换它吗？",
                                       u"翻译后的程序保留在 %1。",
                                       u"Quelvar 的更新未能完成，新的程序文件保留在：\n%1\n\n"
                                       u"再次启动 Quelvar 即可完成更新。",
-                                      u"Quelvar 有一个尚未完成的更新：\n%1\n\n现在完成更新吗？"};
-    const size_t stored[16] = {0, 0, 0, 0, 8, 8, 8, 48, 51, 35, 20, 14, 52, 33};
+                                      u"Quelvar 有一个尚未完成的更新：\n%1\n\n现在完成更新吗？",
+                                      u"Quelvar %1\n\n%2\n\n翻译 Windows "
+                                      u"程序的字符串表、菜单、对话框和版本信息。\n以 C++20 "
+                                      u"编写，用 mingw-w64 构建。",
+                                      u"关于 Quelvar(&A)..."};
+    size_t stored[16] = {};
+    for (int i = 0; i < 16; ++i)
+        stored[i] = texts[i].empty() ? 0 : texts[i].size() + 1;
     size_t at = 0;
     for (int i = 0; i < 16; ++i) {
         size_t n = Load16(&block[at]);
@@ -120,9 +127,9 @@ TEST_P(ProgramResources, AreAsDesigned) {
     const Bytes& dialog = r.data.at({5, 200, 2052});
     EXPECT_EQ(Load32(&dialog[0]), 0x90C80848u);
     EXPECT_EQ(Load32(&dialog[4]), 0x00040410u);
-    EXPECT_EQ(Load16(&dialog[8]), 12);
+    EXPECT_EQ(Load16(&dialog[8]), 14);  // controls
     EXPECT_EQ(Load16(&dialog[14]), 206);
-    EXPECT_EQ(Load16(&dialog[16]), 104);
+    EXPECT_EQ(Load16(&dialog[16]), 123);
     EXPECT_EQ(Units(&dialog[18], 12), std::u16string(u"\0\0Quelvar\0\x9MS", 12));
     // The first control: the icon, its class Static by number and its title icon 100.
     const uint8_t* icon = &dialog[(18 + 2 * 24 + 3) & ~3u];
@@ -130,19 +137,22 @@ TEST_P(ProgramResources, AreAsDesigned) {
     EXPECT_EQ(Load16(icon + 16), 321);
     EXPECT_EQ(Units(icon + 18, 4), (std::u16string{0xFFFF, 0x0082, 0xFFFF, 100}));
 
-    // The icon group: 16, 32 and 48 pixels, each at 8 and at 32 bits per pixel.
+    // The icon group: 16, 32 and 48 pixels, each at 8 and at 32 bits per pixel, and 64 and 256
+    // (written as 0) at 32 bits per pixel.
     const Bytes& group = r.data.at({14, 100, 2052});
-    ASSERT_EQ(Load16(&group[4]), 6);
+    ASSERT_EQ(Load16(&group[4]), 8);
     std::multimap<int, int> images;
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < 8; ++i) {
         const uint8_t* e = &group[6 + 14 * i];
-        images.emplace(e[0], Load16(e + 6));
+        const int side = e[0] == 0 ? 256 : e[0];
+        images.emplace(side, Load16(e + 6));
         const Bytes& image = r.data.at({3, Load16(e + 12), 2052});
         EXPECT_EQ(Load32(e + 8), image.size());
-        EXPECT_EQ(Load32(&image[4]), e[0]);  // BITMAPINFOHEADER biWidth
+        EXPECT_EQ(Load32(&image[4]), static_cast<uint32_t>(side));  // BITMAPINFOHEADER biWidth
     }
     EXPECT_EQ(images,
-              (std::multimap<int, int>{{16, 8}, {16, 32}, {32, 8}, {32, 32}, {48, 8}, {48, 32}}));
+              (std::multimap<int, int>{
+                  {16, 8}, {16, 32}, {32, 8}, {32, 32}, {48, 8}, {48, 32}, {64, 32}, {256, 32}}));
 
     // The version: the project's, major.minor.patch.0 as numbers and major.minor.patch as
     // the texts of FileVersion and ProductVersion; translation language 0, code page 0.
