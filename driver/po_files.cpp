@@ -188,6 +188,7 @@ Failure ExportPo(const ResourceSection& section, WalkOptions walk,
                  const std::filesystem::path& poPath, const PoExport& extra) {
     if (walk.languageFilter == kAllLanguages)
         walk.languageFilter = ChooseSourceLanguage(section, walk);
+    walk.describe = true;  // "#." says where each text lives
     PoHeader header;
     header.projectVersion = ProjectOf(section);
     if (header.projectVersion.empty())

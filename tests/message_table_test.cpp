@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "driver/driver.h"
 #include "exchange/language_file.h"
 #include "formats/accelerator.h"
 #include "formats/handlers.h"
@@ -208,6 +209,64 @@ TEST(MessageTable, AnsiBeyondAsciiOfAnotherCodePageIsNotExported) {
     ProcessMessageTable(ctx, kTable);
     EXPECT_EQ(keys, (std::vector<std::u16string>{u"11.1.0x00000001", u"11.1.0x80100010",
                                                  u"11.1.0xC0000006"}));
+}
+
+// Through the driver: a language added beside the original, a refused accelerator said with
+// its line, pseudo-translations (accelerators keep their keys) and PO comments.
+TEST(MessageTable, AddedLanguagePseudoAndPo) {
+    test::TempDir dir;
+    const Bytes accels = {0x09, 0, 'O', 0, 100, 0, 0, 0, 0x81, 0, 0x2E, 0, 101, 0, 0, 0};
+    Bytes image = test::BuildImage(
+        {{test::Id(9), test::Id(1), 1033, accels}, {test::Id(11), test::Id(1), 1033, kTable}});
+    test::WriteFileBytes(dir / "a.exe", image);
+    auto texts = [&](const std::filesystem::path& file, uint32_t language) {
+        Options options;
+        options.languageFilter = language;
+        EXPECT_EQ(ProcessImage(file, dir / "x.lng", nullptr, options), kSuccess);
+        return test::LanguageText(test::ReadFileBytes(dir / "x.lng"));
+    };
+
+    test::WriteFileBytes(dir / "de.lng", test::LanguageFile(u"LANG=1031\r\n9.1.101=Strg+Entf\r\n"
+                                                            u"9.1.100=Ctrl+Shift+O\r\n"
+                                                            u"11.1.0x00000001=Bereit.\\r\\n\r\n"));
+    Options adding;
+    adding.addLanguage = true;
+    std::vector<Notice> notices;
+    adding.notify = [&](const Notice& n) { notices.push_back(n); };
+    std::filesystem::path out = dir / "b.exe";
+    ASSERT_EQ(ProcessImage(dir / "a.exe", dir / "de.lng", &out, adding), kSuccess);
+    std::vector<std::u16string> listed;
+    for (const auto& r : test::ReadResources(test::ReadFileBytes(out)))
+        listed.push_back(r.type + u"." + r.name + u"." + r.language);
+    EXPECT_EQ(listed,
+              (std::vector<std::u16string>{u"9.1.1031", u"9.1.1033", u"11.1.1031", u"11.1.1033"}));
+    EXPECT_EQ(texts(out, 1033), texts(dir / "a.exe", 1033));
+    std::u16string german = texts(out, 1031);
+    EXPECT_NE(german.find(u"9.1.100=Ctrl+Shift+O\r\n9.1.101=Del\r\n"), german.npos);
+    EXPECT_NE(german.find(u"11.1.0x00000001=Bereit.\\r\\n\r\n"), german.npos);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].kind, NoticeKind::AcceleratorRefused);
+    EXPECT_EQ(notices[0].key, u"9.1.101=Strg+Entf");
+    EXPECT_EQ(notices[0].counts[0], 2u);  // the line
+
+    Options pseudo;
+    pseudo.pseudoExpand = 35;
+    ASSERT_EQ(ProcessImage(dir / "a.exe", dir / "qps.lng", nullptr, pseudo), kSuccess);
+    std::u16string qps = test::LanguageText(test::ReadFileBytes(dir / "qps.lng"));
+    EXPECT_EQ(qps.find(u"9.1."), qps.npos);
+    size_t disk = qps.find(u"11.1.0x00000002=");
+    ASSERT_NE(disk, qps.npos);
+    std::u16string line = qps.substr(disk, qps.find(u"\r\n", disk) - disk);
+    for (std::u16string_view kept : {u"%1", u"%n", u"\\r\\n"})
+        EXPECT_NE(line.find(kept), line.npos);
+
+    ASSERT_EQ(ProcessImage(dir / "a.exe", dir / "a.pot", nullptr), kSuccess);
+    Bytes pot = test::ReadFileBytes(dir / "a.pot");
+    std::string po(pot.begin(), pot.end());
+    for (const char* comment :
+         {"#. accelerator of command 100\n#: ACCELERATORS:1:1033\nmsgctxt \"9.1.100\"",
+          "#. message 0xC0000006 (error, facility 0, code 6)\n#: MESSAGETABLE:1:1033\n"})
+        EXPECT_NE(po.find(comment), po.npos) << comment;
 }
 
 // Every message and accelerator table of the samples and of Wine's programs and libraries: an
