@@ -203,10 +203,14 @@ bool ParseAccelerator(std::u16string_view text, uint16_t& flags, uint16_t& key) 
             code = static_cast<uint16_t>(c - 0x40);
             flags &= ~kAccelControl;
         }
+        if (code >= 1 && code <= 31)
+            flags &= ~kAccelControl;
         key = code;
         return true;
     }
     if (rest.size() == 6 && SameName(rest.substr(0, 2), u"U+") && ReadHex(rest.substr(2), code)) {
+        if (code >= 1 && code <= 31)
+            flags &= ~kAccelControl;  // a control character says Ctrl itself
         key = code;
         return true;
     }

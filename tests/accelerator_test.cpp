@@ -78,6 +78,7 @@ TEST(Accelerator, OtherSpellingsReadAndNonsenseDoesNot) {
         {u"Control+Return", V | C, 0x0D}, {u"shift+f12", V | S, 0x7B},
         {u"Ctrl+'b'", 0, 0x02},           {u"Escape", V, 0x1B},
         {u"PageDown", V, 0x22},           {u"ALT+=", V | A, 0xBB},
+        {u"Ctrl+U+0001", 0, 0x01},        {u"Ctrl+'\x02'", 0, 0x02},
     };
     for (const Case& c : read) {
         uint16_t flags = 0, key = 0;
