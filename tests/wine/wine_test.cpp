@@ -156,6 +156,9 @@ Texts Translate(const std::filesystem::path& image, uint16_t language,
     std::u16string text;
     for (auto& [key, value] : Lines(test::ReadFileBytes(exported))) {
         EXPECT_EQ(edits.count(key), 0u) << Utf8(key) << " exported twice";
+        // Accelerators and messages are read by MessagesAndAcceleratorsReadBackTranslated.
+        if (key.starts_with(u"9.") || key.starts_with(u"11."))
+            continue;
         bool font = key.size() > 5 && key.substr(key.size() - 5) == u".FONT";
         edits[key] = font ? u"Tahoma,11" : u"«" + value + u"» ü";
         text += key + u"=" + edits[key] + u"\r\n";
