@@ -164,7 +164,7 @@ bool EntryText(std::span<const uint8_t> data, const Entry& e, uint32_t language,
     while (n < size && p[n] != 0)
         ++n;
     if (e.flags == kUtf8)
-        return AppendFromUtf8(text, std::string_view(reinterpret_cast<const char*>(p), n));
+        return AppendFromUtf8(text, std::string(p, p + n));
     bool western = UsesWestern(language);
     for (size_t i = 0; i < n; ++i) {
         uint8_t c = p[i];
