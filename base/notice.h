@@ -61,6 +61,25 @@ enum class NoticeKind {
     // never finished, a file cut short): `counts` = {the file's size, the size its sections
     // need}.
     ImageCutShort,
+    // A resource that does not read as its type (`key` the resource, "11.1"): exported without
+    // texts, copied unchanged on import. `counts` = {ResourceProblem, the message id, or the
+    // offset, where the problem lies}.
+    ResourceUnreadable,
+    // Import: a translated accelerator that names no key (`key` the full key, "=" and the
+    // value); the entry keeps its key. `counts` = {the line of the translation that holds it,
+    // 0 when not known; the length of the full key in `key`}.
+    AcceleratorRefused,
+};
+
+// Why a resource does not read as its type (NoticeKind::ResourceUnreadable).
+enum class ResourceProblem : uint64_t {
+    BlocksPastEnd,    // message table: the block count or the blocks run past the resource
+    EntryPastEnd,     // message table: an entry runs past the resource (`counts[1]` its id)
+    BlocksOverlap,    // message table: two blocks' entries, or entries and blocks, overlap
+    BadEntryLength,   // message table: a Length of 0 or not a multiple of 4 (the id)
+    IdsOutOfOrder,    // message table: a block's ids not above the last block's (its LowId)
+    UnknownEncoding,  // message table: an entry flagged neither ANSI, UTF-16 nor UTF-8 (the id)
+    NoLastEntry,      // accelerator table: no entry flagged as the last
 };
 
 // Languages and their numbers of texts as a notice's `key` gives them: "<id>:<texts>" in

@@ -343,6 +343,29 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// What is wrong with a resource that does not read as its type.
+std::string ResourceProblemText(uint64_t problem, uint64_t where) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08llX", static_cast<unsigned long long>(where));
+    switch (static_cast<quelvar::ResourceProblem>(problem)) {
+        case quelvar::ResourceProblem::BlocksPastEnd:
+            return "the message table's blocks run past its end";
+        case quelvar::ResourceProblem::EntryPastEnd:
+            return std::string("message ") + hex + " runs past the table's end";
+        case quelvar::ResourceProblem::BlocksOverlap:
+            return "the message table's blocks overlap at offset " + std::to_string(where);
+        case quelvar::ResourceProblem::BadEntryLength:
+            return std::string("message ") + hex + " has a length of 0 or not a multiple of 4";
+        case quelvar::ResourceProblem::IdsOutOfOrder:
+            return std::string("the message table's ids are out of order at ") + hex;
+        case quelvar::ResourceProblem::UnknownEncoding:
+            return std::string("message ") + hex + " is neither ANSI, UTF-16 nor UTF-8";
+        case quelvar::ResourceProblem::NoLastEntry:
+            return "the accelerator table has no entry flagged as its last";
+    }
+    return "the resource does not read as its type";
+}
+
 // Says a notice on stderr.
 void Tell(const quelvar::Notice& notice) {
     std::string key = quelvar::ToUtf8(notice.key);
@@ -420,6 +443,19 @@ void Tell(const quelvar::Notice& notice) {
                        : "quelvar-cli: the image's signature was removed (--unsign); sign "
                          "the translated image to give it one again (osslsigncode sign)\n",
                 stderr);
+            break;
+        case quelvar::NoticeKind::ResourceUnreadable:
+            std::fprintf(stderr, "quelvar-cli: warning: %s: %s; the resource is kept as it is\n",
+                         key.c_str(),
+                         ResourceProblemText(notice.counts[0], notice.counts[1]).c_str());
+            break;
+        case quelvar::NoticeKind::AcceleratorRefused:
+            std::fprintf(stderr,
+                         "quelvar-cli: %s%s%s\"%s\" names no key (modifiers Ctrl, Shift, Alt and a "
+                         "key: Ctrl+O, Alt+Enter, Ctrl+Shift+F5, Ctrl+'B'); the entry keeps its "
+                         "key\n",
+                         n == 0 ? "" : "line ", n == 0 ? "" : std::to_string(n).c_str(),
+                         n == 0 ? "" : ": ", key.c_str());
             break;
         case quelvar::NoticeKind::LanguageKeysCollide:
             std::fprintf(stderr,

@@ -2,7 +2,9 @@
 # and the demo. quelvar_add_sample(NAME ARCH RC [SOURCE FILE] [CONSOLE] [LINK_FLAGS ...])
 # builds ${QUELVAR_SAMPLE_DIR}/NAME.exe for ARCH i686 (PE32) or x86_64 (PE32+) and adds it to
 # the target quelvar_samples. The program is SOURCE (by default a stub that only returns), a
-# GUI program unless CONSOLE is given. By default the image is stripped and linked without a
+# GUI program unless CONSOLE is given. With MC, windmc compiles the message file first into
+# the folders unicode/ (UTF-16 messages) and ansi/ (ANSI) of the sample's build folder, where
+# the resource script finds the .bin files. By default the image is stripped and linked without a
 # relocation section, so that its resource section is the last one.
 set(QUELVAR_SAMPLE_DIR ${CMAKE_BINARY_DIR}/samples)
 set(QUELVAR_SAMPLE_STUB ${CMAKE_SOURCE_DIR}/tests/samples/stub.cpp)
@@ -12,13 +14,15 @@ find_program(QUELVAR_WINDRES_I686 i686-w64-mingw32-windres)
 find_program(QUELVAR_WINDRES_X86_64 x86_64-w64-mingw32-windres)
 find_program(QUELVAR_GXX_I686 NAMES i686-w64-mingw32-g++-posix i686-w64-mingw32-g++)
 find_program(QUELVAR_GXX_X86_64 NAMES x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-g++)
+find_program(QUELVAR_WINDMC NAMES x86_64-w64-mingw32-windmc i686-w64-mingw32-windmc)
 
-if(QUELVAR_WINDRES_I686 AND QUELVAR_WINDRES_X86_64 AND QUELVAR_GXX_I686 AND QUELVAR_GXX_X86_64)
+if(QUELVAR_WINDRES_I686 AND QUELVAR_WINDRES_X86_64 AND QUELVAR_GXX_I686 AND QUELVAR_GXX_X86_64
+   AND QUELVAR_WINDMC)
     set(QUELVAR_HAVE_SAMPLES ON)
 else()
     set(QUELVAR_HAVE_SAMPLES OFF)
     if(QUELVAR_REQUIRE_SAMPLES)
-        message(FATAL_ERROR "mingw-w64 (windres, g++) is needed to build the sample images")
+        message(FATAL_ERROR "mingw-w64 (windres, windmc, g++) is needed to build the sample images")
     endif()
     message(WARNING "mingw-w64 not found: tests on images built by windres are skipped")
 endif()
@@ -30,7 +34,7 @@ function(quelvar_add_sample NAME ARCH RC)
     if(NOT QUELVAR_HAVE_SAMPLES)
         return()
     endif()
-    cmake_parse_arguments(SAMPLE "CONSOLE" "SOURCE" "LINK_FLAGS" ${ARGN})
+    cmake_parse_arguments(SAMPLE "CONSOLE" "SOURCE;MC" "LINK_FLAGS" ${ARGN})
     if(NOT SAMPLE_SOURCE)
         set(SAMPLE_SOURCE ${QUELVAR_SAMPLE_STUB})
     endif()
@@ -52,12 +56,21 @@ function(quelvar_add_sample NAME ARCH RC)
     set(res ${QUELVAR_SAMPLE_DIR}/${NAME}.res)
     set(exe ${QUELVAR_SAMPLE_DIR}/${NAME}.exe)
     get_filename_component(rc_dir ${RC} DIRECTORY)
+    set(mc_commands)
+    set(mc_dir ${QUELVAR_SAMPLE_DIR}/${NAME}.mc)
+    if(SAMPLE_MC)
+        set(mc_commands
+            COMMAND ${CMAKE_COMMAND} -E make_directory ${mc_dir}/unicode ${mc_dir}/ansi
+            COMMAND ${QUELVAR_WINDMC} -C 65001 -U -h ${mc_dir} -r ${mc_dir}/unicode ${SAMPLE_MC}
+            COMMAND ${QUELVAR_WINDMC} -C 65001 -A -h ${mc_dir} -r ${mc_dir}/ansi ${SAMPLE_MC})
+    endif()
     add_custom_command(
         OUTPUT ${exe}
-        COMMAND ${windres} -c 65001 -I ${rc_dir} -O coff -i ${RC} -o ${res}
+        ${mc_commands}
+        COMMAND ${windres} -c 65001 -I ${rc_dir} -I ${mc_dir} -O coff -i ${RC} -o ${res}
         COMMAND ${gxx} -O2 -static ${subsystem} ${SAMPLE_SOURCE} ${res} -o ${exe}
                 ${SAMPLE_LINK_FLAGS}
-        DEPENDS ${RC} ${SAMPLE_SOURCE}
+        DEPENDS ${RC} ${SAMPLE_SOURCE} ${SAMPLE_MC}
         COMMENT "Building sample image ${NAME}.exe"
         VERBATIM)
     add_custom_target(quelvar_sample_${NAME} DEPENDS ${exe})

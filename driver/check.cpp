@@ -12,20 +12,26 @@
 
 namespace quelvar {
 
+std::vector<KeyLine> TranslationKeyLines(const LoadedTranslation& loaded) {
+    if (loaded.format != TextFormat::Po)
+        return LanguageFileKeyLines(loaded.table);
+    std::vector<KeyLine> keyLines;
+    for (const PoEntry& entry : loaded.catalog.entries)
+        if (entry.hasContext)
+            keyLines.push_back({entry.context, static_cast<size_t>(entry.line)});
+    return keyLines;
+}
+
 Result CheckLoadedTranslation(const ResourceSection& section, WalkOptions walk,
                               const LoadedTranslation& loaded, CheckReport& report) {
     report = CheckReport();
     TextSource translations;
-    std::vector<KeyLine> keyLines;
+    std::vector<KeyLine> keyLines = TranslationKeyLines(loaded);
     if (loaded.format == TextFormat::Po) {
         // The PO file names its source language: only those texts are compared.
         translations = PoSource(loaded.catalog, loaded.useFuzzy);
-        for (const PoEntry& entry : loaded.catalog.entries)
-            if (entry.hasContext)
-                keyLines.push_back({entry.context, static_cast<size_t>(entry.line)});
     } else {
         translations = LanguageFileSource(loaded.table);
-        keyLines = LanguageFileKeyLines(loaded.table);
         // The texts of one language are compared: other languages share their keys.
         if (walk.languageFilter == kAllLanguages) {
             walk.languageFilter = ChooseSourceLanguage(section, walk);

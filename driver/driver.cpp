@@ -6,6 +6,7 @@
 #include <new>
 #include <optional>
 #include <set>
+#include <unordered_map>
 #include <vector>
 
 #include "driver/files.h"
@@ -434,12 +435,25 @@ Failure ImportSection(const OpenedImage& opened, const std::filesystem::path& im
     if (choices.addLanguage)
         if (Failure f = CheckAddedLanguage(options); f.code != kSuccess)
             return f;
-    // A translation cut to fit is cut in each language's resource that takes it: said once.
+    // A translation cut to fit is cut in each language's resource that takes it: said once,
+    // as is a refused accelerator, with the line that holds it.
     std::set<std::u16string> cut;
+    std::unordered_map<std::u16string, size_t> lineOf;
     if (notify)
-        options.notify = [&cut, &notify](const Notice& notice) {
-            if (notice.kind != NoticeKind::TextCut || cut.insert(notice.key).second)
+        options.notify = [&](const Notice& notice) {
+            if (notice.kind == NoticeKind::AcceleratorRefused) {
+                if (!cut.insert(notice.key).second)
+                    return;
+                if (lineOf.empty())
+                    for (const KeyLine& k : TranslationKeyLines(loaded))
+                        lineOf.emplace(k.key, k.line);  // the first line wins
+                Notice said = notice;
+                auto line = lineOf.find(notice.key.substr(0, notice.counts[1]));
+                said.counts[0] = line == lineOf.end() ? 0 : line->second;
+                notify(said);
+            } else if (notice.kind != NoticeKind::TextCut || cut.insert(notice.key).second) {
                 notify(notice);
+            }
         };
     if (loaded.format == TextFormat::Po && options.languageOverride == kNoLanguageOverride &&
         options.notify)
@@ -750,7 +764,8 @@ std::filesystem::path DefaultLanguagePath(const std::filesystem::path& imagePath
 }
 
 bool PseudoTranslation(const TextItem& item, unsigned expandPercent, std::u16string& out) {
-    if (item.key.ends_with(u".FONT"))
+    // A font and an accelerator's key are no texts to translate.
+    if (item.key.ends_with(u".FONT") || (item.resource != nullptr && item.resource->type == u"9"))
         return false;
     out = PseudoTranslate(item.text, expandPercent);
     return true;

@@ -86,6 +86,9 @@ struct LoadedTranslation {
     bool useFuzzy = false;
 };
 
+// The key of every entry of a loaded translation with the line it starts on, in file order.
+std::vector<KeyLine> TranslationKeyLines(const LoadedTranslation& loaded);
+
 // Checks a loaded translation against the texts of a section whose tree has been checked
 // (`walk` as the loading left it). Returns 0 or 14 without memory.
 Result CheckLoadedTranslation(const ResourceSection& section, WalkOptions walk,

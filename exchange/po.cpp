@@ -315,6 +315,10 @@ std::string Reference(const ResourceInfo& resource) {
         out = "DIALOG";
     else if (resource.type == u"6")
         out = "STRINGTABLE";
+    else if (resource.type == u"9")
+        out = "ACCELERATORS";
+    else if (resource.type == u"11")
+        out = "MESSAGETABLE";
     else if (resource.type == u"16")
         out = "VERSIONINFO";
     else

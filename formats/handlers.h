@@ -17,6 +17,11 @@ void ProcessDialogResource(ResourceContext& ctx, std::span<const uint8_t> data);
 // Type 6: a block of 16 counted strings.
 void ProcessStringTable(ResourceContext& ctx, std::span<const uint8_t> data);
 
+// Type 9: a table of 8-byte accelerator entries, the last one flagged 0x80.
+void ProcessAcceleratorTable(ResourceContext& ctx, std::span<const uint8_t> data);
+// Type 11: a message table (MESSAGE_RESOURCE_DATA), as FormatMessage reads it.
+void ProcessMessageTable(ResourceContext& ctx, std::span<const uint8_t> data);
+
 // Every handler, keyed by its resource type id.
 std::span<const HandlerEntry> ResourceHandlers();
 

@@ -489,6 +489,30 @@ TEST(Cli, ConvertDoesNotWriteOverItsInputs) {
 
 // check finds an accelerator used twice in one menu level, names file, line and keys, and
 // fails; a pseudo-translation of the same program passes and imports.
+// A damaged table and an accelerator value that names no key are said, naming the resource,
+// the problem, the line and the value.
+TEST(Cli, TablesThatDoNotReadAreSaid) {
+    test::TempDir dir;
+    const Bytes accels = {0x09, 0, 'O', 0, 100, 0, 0, 0, 0x81, 0, 0x2E, 0, 101, 0, 0, 0};
+    // One block of one id whose entry has a Length of 6.
+    const Bytes messages = {1,  0, 0, 0, 1, 0, 0, 0, 1,   0, 0, 0,
+                            16, 0, 0, 0, 6, 0, 0, 0, 'x', 0, 0, 0};
+    test::WriteFileBytes(dir / "a.exe",
+                         test::BuildImage({{test::Id(9), test::Id(1), 1033, accels},
+                                           {test::Id(11), test::Id(1), 1033, messages}}));
+    CliRun r = Cli("export a.exe", dir);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("quelvar-cli: warning: 11.1: message 0x00000001 has a length of 0 or not "
+                         "a multiple of 4; the resource is kept as it is\n"),
+              std::string::npos)
+        << r.err;
+    test::WriteFileBytes(dir / "de.lng", test::LanguageFile(u"9.1.101=Del\r\n9.1.100=Strg+O\r\n"));
+    r = Cli("import a.exe de.lng -o b.exe", dir);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("quelvar-cli: line 2: \"9.1.100=Strg+O\" names no key"), std::string::npos)
+        << r.err;
+}
+
 TEST(Cli, CheckAndPseudo) {
     std::filesystem::path samples = test::SampleImageDir();
     if (samples.empty())

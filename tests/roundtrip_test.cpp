@@ -284,9 +284,13 @@ std::vector<Resource> RandomTree(uint32_t seed) {
             case Kind::DialogEx:
                 type = test::Id(5);
                 break;
-            default:
-                type = Chance(rng, 50) ? test::Id(static_cast<uint32_t>(7 + Below(rng, 20)))
-                                       : test::Name(RandomName(rng));
+            default: {
+                // Types without texts: accelerators (9) and message tables (11) have some.
+                uint32_t id = static_cast<uint32_t>(7 + Below(rng, 20));
+                if (id == 9 || id == 11)
+                    id += 10;
+                type = Chance(rng, 50) ? test::Id(id) : test::Name(RandomName(rng));
+            }
         }
         // String blocks are numbered 1 to 4096; other resources are named or numbered.
         test::ResId name;

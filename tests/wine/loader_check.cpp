@@ -24,6 +24,11 @@
 // QUERY (such as \StringFileInfo\040704B0\FileDescription) looked up with VerQueryValueW:
 // one "QUERY=value" line for each that is found, a text as it is, \VarFileInfo\Translation as
 // its pairs in hexadecimal ("040704B0 040904B0"). Exit code 1 when the image has none.
+// With --messages, each message of table 1 in LANGID (the one FormatMessageW reads) is read
+// with FormatMessageW (FORMAT_MESSAGE_FROM_HMODULE, the language given, inserts ignored) as
+// "11.1.0x<id>=<text>", and each accelerator table of the language is loaded with
+// LoadAcceleratorsW (thread UI language LANGID) and read with CopyAcceleratorTableW as
+// "9.<name>.<command>[#n]=<fVirt without its last-entry flag>:<key>", both numbers decimal.
 #include <windows.h>
 
 #include <cstdio>
@@ -394,6 +399,52 @@ int VersionMain(int argc, wchar_t** argv) {
     return WriteOutput(argv[3], out.text) ? 0 : 3;
 }
 
+void ReadMessages(HMODULE module, WORD language, Output& out) {
+    DWORD size = 0;
+    const BYTE* data = Template(module, MAKEINTRESOURCEW(11), MAKEINTRESOURCEW(1), language, size);
+    auto u32 = [&](DWORD at) {
+        return at + 4 <= size ? data[at] | (data[at + 1] << 8) | (data[at + 2] << 16) |
+                                    (static_cast<DWORD>(data[at + 3]) << 24)
+                              : 0;
+    };
+    for (DWORD b = 0, blocks = data != nullptr ? u32(0) : 0; b < blocks; ++b) {
+        for (DWORD id = u32(4 + 12 * b), high = u32(8 + 12 * b); id <= high; ++id) {
+            wchar_t* text = nullptr;
+            DWORD n =
+                FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                   FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                               module, id, language, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+            wchar_t key[32];
+            std::swprintf(key, 32, L"11.1.0x%08X", static_cast<unsigned>(id));
+            if (n > 0)
+                out.Line(key, std::wstring(text, n));
+            LocalFree(text);
+            if (id == 0xFFFFFFFF)
+                break;
+        }
+    }
+    NameList tables = Names(module, MAKEINTRESOURCEW(9), language);
+    for (size_t t = 0; t < tables.names.size(); ++t) {
+        HACCEL accel = LoadAcceleratorsW(module, tables.ids[t]);
+        if (accel == nullptr)
+            continue;
+        std::vector<ACCEL> entries(CopyAcceleratorTableW(accel, nullptr, 0));
+        CopyAcceleratorTableW(accel, entries.data(), static_cast<int>(entries.size()));
+        std::vector<WORD> seen;
+        for (const ACCEL& a : entries) {
+            int count = 1;
+            for (WORD id : seen)
+                count += id == a.cmd;
+            seen.push_back(a.cmd);
+            std::wstring key = L"9." + tables.names[t] + L"." + std::to_wstring(a.cmd);
+            if (count > 1)
+                key += L"#" + std::to_wstring(count);
+            out.Line(key, std::to_wstring(a.fVirt & 0x7F) + L":" + std::to_wstring(a.key));
+        }
+        DestroyAcceleratorTable(accel);
+    }
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -401,7 +452,8 @@ int wmain(int argc, wchar_t** argv) {
         return VersionMain(argc, argv);
     bool fingerprints = argc == 5 && std::wstring(argv[1]) == L"--bytes";
     bool lengths = argc == 5 && std::wstring(argv[1]) == L"--lengths";
-    if (fingerprints || lengths) {
+    bool messages = argc == 5 && std::wstring(argv[1]) == L"--messages";
+    if (fingerprints || lengths || messages) {
         --argc;
         ++argv;
     }
@@ -425,6 +477,8 @@ int wmain(int argc, wchar_t** argv) {
         ReadBytes(module, language, out);
     } else if (lengths) {
         ReadLengths(module, language, out);
+    } else if (messages) {
+        ReadMessages(module, language, out);
     } else {
         stringsOk = ReadStrings(module, language, out);
         ReadMenus(module, language, out);
