@@ -330,10 +330,13 @@ std::string LanguageList(const std::string& list) {
 
 // A number with its thousands separated by commas: 1,055.
 std::string Thousands(unsigned long long n) {
-    std::string digits = std::to_string(n);
-    for (size_t at = digits.size(); at > 3; at -= 3)
-        digits.insert(at - 3, ",");
-    return digits;
+    std::string digits = std::to_string(n), text;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            text += ',';
+        text += digits[i];
+    }
+    return text;
 }
 
 std::string BaseName(const std::string& path) {

@@ -249,7 +249,7 @@ void ProcessAcceleratorTable(ResourceContext& ctx, std::span<const uint8_t> data
             continue;
         }
         uint16_t newFlags = 0, newKey = 0;
-        if (!LookUpText(ctx, NumberKey(id)) || ctx.text == value) {
+        if (!LookUpText(ctx, NumberKey(id), value.empty()) || ctx.text == value) {
             Append(*ctx.writer, std::span(entry, kEntrySize));
             continue;
         }

@@ -234,7 +234,8 @@ void ProcessMessageTable(ResourceContext& ctx, std::span<const uint8_t> data) {
         key.clear();
         AppendHex8(key, e.id);
         bool readable = EntryText(data, e, language, source);
-        if (LookUpText(ctx, TextKey(key)) && !(readable && ctx.text == source)) {
+        // An entry that export skips (unreadable or empty) takes no line.
+        if (LookUpText(ctx, TextKey(key), !readable || source.empty()) && ctx.text != source) {
             texts[i] = ctx.text;
             changed[i] = any = true;
             size_t length = AlignUp(kEntryHead + 2 * (texts[i].size() + 1), 4);
