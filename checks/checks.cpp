@@ -424,6 +424,11 @@ std::u16string PseudoTranslate(std::u16string_view text, unsigned expandPercent)
     std::vector<std::u16string> inserts = FormatMessageInserts(body);
     for (const std::u16string& insert : inserts)
         mark({insert});
+    // FormatMessage's line break "%n" is no insert, but no text to accent either.
+    for (size_t at = body.find(u"%n"); at != std::u16string_view::npos;
+         at = body.find(u"%n", at + 2))
+        if (at == 0 || body[at - 1] != u'%')
+            keep[at] = keep[at + 1] = true;
     // Line breaks at either end stay outside the brackets: gettext wants a msgid and its
     // msgstr to begin and to end alike with one.
     auto isBreak = [](char16_t c) { return c == u'\n' || c == u'\r'; };

@@ -174,6 +174,7 @@ TEST(Checks, KeysTheImageLacks) {
 TEST(Checks, PseudoTranslationKeepsWhatMustStay) {
     EXPECT_EQ(PseudoTranslate(u"&Open %s\tCtrl+O", 30), u"[&Opëñ %s~~~]\tCtrl+O");
     EXPECT_EQ(PseudoTranslate(u"Save && exit %1!d!", 0), u"[Šávë && ëxït %1!d!]");
+    EXPECT_EQ(PseudoTranslate(u"Free.%nNext", 0), u"[Frëë.%nÑëxt]");  // FormatMessage's break
     // Line breaks at the ends stay outside, as msgfmt wants them at both ends of an entry.
     EXPECT_EQ(PseudoTranslate(u"\nDone\r\n", 0), u"\n[Döñë]\r\n");
     EXPECT_EQ(PseudoTranslate(u"\n\n", 50), u"\n\n");
