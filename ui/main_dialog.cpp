@@ -572,6 +572,23 @@ std::wstring FailureMessage(const Failure& failure) {
     std::wstring message = ResourceText(IDS_FAILURE);
     if (!failure.path.empty())
         message += failure.path.wstring() + L": ";
+    switch (text) {
+        case FailureText::NotAFile:
+            return message + ResourceText(IDS_NOT_A_FILE);
+        case FailureText::CrLineEnds:
+            return message + ResourceText(IDS_CR_LINE_ENDS);
+        case FailureText::PoFile:
+            return message +
+                   Substituted(ResourceText(IDS_PO_FILE), {std::to_wstring(failure.line)});
+        case FailureText::NoTextApplies:
+            return message + ResourceText(IDS_NO_TEXT_APPLIES);
+        case FailureText::Busy:
+            return message + ResourceText(IDS_IN_USE);
+        case FailureText::Changed:
+            return message + ResourceText(IDS_CHANGED);
+        default:
+            break;
+    }
     if (text >= FailureText::Other)  // a code without a sentence of the driver's
         return message + SystemCauseText(failure.code);
     return message + ResourceText(IDS_NO_SUCH_FILE + static_cast<UINT>(text));

@@ -62,3 +62,9 @@
 // Causes the driver does not word: a file another program holds, and any other system error.
 #define IDS_IN_USE 534
 #define IDS_OTHER_ERROR 535
+// Causes the driver words after its sentences of codes (FailureText past Other).
+#define IDS_NOT_A_FILE 536
+#define IDS_CR_LINE_ENDS 537
+#define IDS_PO_FILE 538
+#define IDS_NO_TEXT_APPLIES 539
+#define IDS_CHANGED 540

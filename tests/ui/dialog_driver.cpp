@@ -14,6 +14,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "driver/driver.h"
@@ -429,6 +430,25 @@ TEST_F(DialogTest, FailuresNameTheFileTheUserChose) {
     EXPECT_EQ(program.Answer(), Lines(kFailure + notImage.wstring() + L": 不是有效的程序文件"));
     EXPECT_EQ(test::ReadFileBytes(notImage), Bytes(4096, 'x'));
     EXPECT_FALSE(std::filesystem::exists(dir.path / "text.exe.QN"));
+
+    // Causes the driver words past the codes' sentences, in the program's language: a
+    // translation of another program, and lines that end in CR alone. The image stays.
+    std::filesystem::path app = dir.path / "other.exe";
+    std::filesystem::copy_file(exe, app);
+    const Bytes before = test::ReadFileBytes(app);
+    program.Type(kImagePath, app.wstring());
+    for (auto [name, lines, cause] :
+         {std::tuple{L"other.lng", L"6.9999.1=x\r\n",
+                     L"程序文件中没有这个翻译的任何文本：它是另一个程序的翻译吗？"},
+          std::tuple{L"cr.lng", L"6.32.500=x\r6.32.501=y\r",
+                     L"语言文件的行只以 CR 结尾，一行也读不出；请用 Windows 换行 (CR LF) 保存"}}) {
+        std::filesystem::path language = dir.path / name;
+        WriteLanguageFile(language, lines);
+        program.Type(kLanguagePath, language.wstring());
+        program.Click(kImport);
+        EXPECT_EQ(program.Answer(), Lines(kFailure + language.wstring() + L": " + cause));
+    }
+    EXPECT_EQ(test::ReadFileBytes(app), before);
 
     // Paths that would no longer fit 260 units once derived are refused, not cut, and named
     // with the cause in the program's language.
@@ -1107,7 +1127,7 @@ TEST_F(DialogTest, SelfTranslation) {
     std::filesystem::path english = dir.path / "quelvar.en.lng";
     std::filesystem::copy_file(FromBuild(QUELVAR_EXAMPLES_DIR) / "quelvar.en.lng", english);
     std::vector<std::wstring> translation = LanguageLines(english);
-    ASSERT_EQ(translation.size(), 55u);
+    ASSERT_EQ(translation.size(), 60u);
     Bytes original = test::ReadFileBytes(exe);
 
     Program first;
@@ -1118,7 +1138,7 @@ TEST_F(DialogTest, SelfTranslation) {
     EXPECT_EQ(first.Answer(), kSuccess);
     EXPECT_EQ(test::ReadFileBytes(exe), original) << "an export changes no file";
     std::vector<std::wstring> chinese = LanguageLines(dir.path / "quelvar.lng");
-    ASSERT_EQ(chinese.size(), 57u);
+    ASSERT_EQ(chinese.size(), 62u);
     EXPECT_EQ(chinese[0], L"5.200.HEAD=Quelvar");
     EXPECT_EQ(chinese[1], L"5.200.FONT=MS Shell Dlg,9");
     EXPECT_EQ(chinese[2],
