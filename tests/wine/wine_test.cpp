@@ -537,9 +537,10 @@ TEST(Loader, EveryRouteTranslatesOneLanguage) {
 }
 
 // Language-neutral version information (as all of Wine's images have it) goes with the image's
-// only language (here neutral too: the strings of mciqtz32.dll are). Translated in place it takes the new language, and every user reads the
-// translation; added as a language it is copied and the neutral original stays, which Wine's
-// GetFileVersionInfoW gives to every user (its loader tries language 0 first).
+// only language (here neutral too: the strings of mciqtz32.dll are). Translated in place it takes
+// the new language, and every user reads the translation; added as a language it is copied and the
+// neutral original stays, which Wine's GetFileVersionInfoW gives to every user (its loader tries
+// language 0 first).
 TEST(Loader, NeutralVersionInformationGoesWithTheOnlyLanguage) {
     SKIP_WITHOUT_WINE();
     std::filesystem::path dll = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/mciqtz32.dll";
