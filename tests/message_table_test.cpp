@@ -275,68 +275,46 @@ TEST(MessageTable, AddedLanguagePseudoAndPo) {
 // Every message and accelerator table of the samples and of Wine's programs and libraries: an
 // unchanged import gives back every byte, and every text changed comes back as changed.
 TEST(MessageTable, RealTablesRoundTrip) {
-    std::vector<std::filesystem::path> images;
-    std::error_code ec;
-    for (const std::filesystem::path& dir :
-         {test::SampleImageDir(),
-          std::filesystem::path("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows")})
-        if (!dir.empty() && std::filesystem::is_directory(dir, ec))
-            for (const auto& entry : std::filesystem::directory_iterator(dir, ec))
-                if (entry.is_regular_file(ec) && entry.path().extension() != ".res")
-                    images.push_back(entry.path());
     size_t tables[2] = {0, 0};
-    for (const std::filesystem::path& image : images) {
-        Bytes bytes = test::ReadFileBytes(image);
-        if (bytes.size() < 2 || bytes[0] != 'M' || bytes[1] != 'Z')
-            continue;
-        std::vector<test::ReadResource> resources;
-        try {
-            resources = test::ReadResources(bytes);
-        } catch (const std::exception&) {
-            continue;  // no resources
-        }
-        for (const auto& r : resources) {
-            bool messages = r.type == u"11";
-            if (!messages && r.type != u"9")
+    test::ForEachRealResource([&](const std::filesystem::path& image, const test::ReadResource& r) {
+        bool messages = r.type == u"11";
+        if (!messages && r.type != u"9")
+            return;
+        SCOPED_TRACE(image.string() + " " + std::string(r.type.begin(), r.type.end()));
+        ResourceHandler handler = messages ? ProcessMessageTable : ProcessAcceleratorTable;
+        std::u16string keyPath = r.type + u"." + r.name + u".";
+        ResourceContext ctx;
+        ctx.resource.language =
+            static_cast<uint32_t>(std::stoul(std::string(r.language.begin(), r.language.end())));
+        std::u16string lines;
+        TextSink sink = [&](const TextItem& item) { AppendLanguageLine(lines, item); };
+        ctx.sink = &sink;
+        ctx.keyPath = keyPath;
+        handler(ctx, r.data);
+        ASSERT_FALSE(lines.empty());
+        ++tables[messages];
+        ClearOccurrences(ctx.occurrences);  // as the walk does for every resource
+        EXPECT_EQ(test::ImportAs(handler, r.data, keyPath, lines, ResourceContext(ctx)), r.data);
+        // Messages get a longer text, accelerators one more modifier.
+        std::u16string changed;
+        for (size_t at = 0, end; (end = lines.find(u"\r\n", at)) != lines.npos; at = end + 2) {
+            std::u16string line = lines.substr(at, end - at);
+            if (messages) {
+                changed += line + u" (x)\r\n";
                 continue;
-            SCOPED_TRACE(image.string() + " " + std::string(r.type.begin(), r.type.end()));
-            ResourceHandler handler = messages ? ProcessMessageTable : ProcessAcceleratorTable;
-            std::u16string keyPath = r.type + u"." + r.name + u".";
-            ResourceContext ctx;
-            ctx.resource.language = static_cast<uint32_t>(
-                std::stoul(std::string(r.language.begin(), r.language.end())));
-            std::u16string lines;
-            TextSink sink = [&](const TextItem& item) { AppendLanguageLine(lines, item); };
-            ctx.sink = &sink;
-            ctx.keyPath = keyPath;
-            handler(ctx, r.data);
-            ASSERT_FALSE(lines.empty());
-            ++tables[messages];
-            ClearOccurrences(ctx.occurrences);  // as the walk does for every resource
-            EXPECT_EQ(test::ImportAs(handler, r.data, keyPath, lines, ResourceContext(ctx)),
-                      r.data);
-            // Messages get a longer text, accelerators one more modifier.
-            std::u16string changed;
-            for (size_t at = 0, end; (end = lines.find(u"\r\n", at)) != lines.npos; at = end + 2) {
-                std::u16string line = lines.substr(at, end - at);
-                if (messages) {
-                    changed += line + u" (x)\r\n";
-                    continue;
-                }
-                size_t eq = line.find(u'=');
-                uint16_t flags = 0, key = 0;
-                ASSERT_TRUE(ParseAccelerator(line.substr(eq + 1), flags, key));
-                changed +=
-                    line.substr(0, eq + 1) + AcceleratorText(flags ^ kAccelShift, key) + u"\r\n";
             }
-            ResourceContext importing;
-            importing.resource.language = ctx.resource.language;
-            Bytes out = test::ImportAs(handler, r.data, keyPath, changed, importing);
-            lines.clear();
-            handler(ctx, out);  // the import's context counted for itself
-            EXPECT_EQ(lines, changed);
+            size_t eq = line.find(u'=');
+            uint16_t flags = 0, key = 0;
+            ASSERT_TRUE(ParseAccelerator(line.substr(eq + 1), flags, key));
+            changed += line.substr(0, eq + 1) + AcceleratorText(flags ^ kAccelShift, key) + u"\r\n";
         }
-    }
+        ResourceContext importing;
+        importing.resource.language = ctx.resource.language;
+        Bytes out = test::ImportAs(handler, r.data, keyPath, changed, importing);
+        lines.clear();
+        handler(ctx, out);  // the import's context counted for itself
+        EXPECT_EQ(lines, changed);
+    });
     if (tables[0] + tables[1] == 0)
         GTEST_SKIP() << "no image with message or accelerator tables";
 }

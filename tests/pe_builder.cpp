@@ -345,6 +345,31 @@ std::filesystem::path SampleImageDir() {
 #endif
 }
 
+void ForEachRealResource(const std::function<void(const std::filesystem::path& image,
+                                                  const ReadResource& resource)>& visit) {
+    std::vector<std::filesystem::path> images;
+    std::error_code ec;
+    for (const std::filesystem::path& dir :
+         {SampleImageDir(), std::filesystem::path("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows")})
+        if (!dir.empty() && std::filesystem::is_directory(dir, ec))
+            for (const auto& entry : std::filesystem::directory_iterator(dir, ec))
+                if (entry.is_regular_file(ec))
+                    images.push_back(entry.path());
+    for (const std::filesystem::path& image : images) {
+        Bytes bytes = ReadFileBytes(image);
+        if (bytes.size() < 2 || bytes[0] != 'M' || bytes[1] != 'Z')
+            continue;
+        std::vector<ReadResource> resources;
+        try {
+            resources = ReadResources(bytes);
+        } catch (const std::exception&) {
+            continue;  // no resources
+        }
+        for (const ReadResource& r : resources)
+            visit(image, r);
+    }
+}
+
 Bytes StringBlock(const std::vector<std::u16string>& strings) {
     Bytes out;
     for (size_t k = 0; k < 16; ++k) {

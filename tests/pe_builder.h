@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -130,5 +131,10 @@ Bytes ImportAs(ResourceHandler handler, std::span<const uint8_t> data, std::u16s
 // Where the images built by mingw-w64 from the test resource scripts are, or empty when the
 // build had no mingw-w64.
 std::filesystem::path SampleImageDir();
+
+// Calls `visit` with every resource of every image among the samples and Wine's 64-bit
+// programs and libraries (when installed), images without resources left out.
+void ForEachRealResource(const std::function<void(const std::filesystem::path& image,
+                                                  const ReadResource& resource)>& visit);
 
 }  // namespace quelvar::test

@@ -263,43 +263,22 @@ TEST(VersionInfo, WindresSamples) {
 // import of its own texts gives back every byte, and one that changes every text is read back
 // with the changes.
 TEST(VersionInfo, RealImagesRoundTrip) {
-    std::vector<std::filesystem::path> images;
-    std::error_code ec;
-    for (const std::filesystem::path& dir :
-         {test::SampleImageDir(),
-          std::filesystem::path("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows")})
-        if (!dir.empty() && std::filesystem::is_directory(dir, ec))
-            for (const auto& entry : std::filesystem::directory_iterator(dir, ec))
-                if (entry.is_regular_file(ec))
-                    images.push_back(entry.path());
     size_t blocks = 0;
-    for (const std::filesystem::path& image : images) {
-        Bytes bytes = test::ReadFileBytes(image);
-        if (bytes.size() < 2 || bytes[0] != 'M' || bytes[1] != 'Z')
-            continue;
-        std::vector<test::ReadResource> resources;
-        try {
-            resources = test::ReadResources(bytes);
-        } catch (const std::exception&) {
-            continue;  // no resources
-        }
-        for (const auto& r : resources) {
-            if (r.type != u"16")
-                continue;
-            SCOPED_TRACE(image.string());
-            std::u16string texts =
-                test::ExportWith(ProcessVersionStrings, r.data, u"16.1.", r.dataRva);
-            if (texts.empty())
-                continue;
-            ++blocks;
-            EXPECT_EQ(Import(r.data, texts), r.data);
-            std::u16string changed;
-            for (size_t at = 0, end; (end = texts.find(u"\r\n", at)) != texts.npos; at = end + 2)
-                changed += texts.substr(at, end - at) + u" (x)\r\n";
-            Bytes out = Import(r.data, changed);
-            EXPECT_EQ(test::ExportWith(ProcessVersionStrings, out, u"16.1."), changed);
-        }
-    }
+    test::ForEachRealResource([&](const std::filesystem::path& image, const test::ReadResource& r) {
+        if (r.type != u"16")
+            return;
+        SCOPED_TRACE(image.string());
+        std::u16string texts = test::ExportWith(ProcessVersionStrings, r.data, u"16.1.", r.dataRva);
+        if (texts.empty())
+            return;
+        ++blocks;
+        EXPECT_EQ(Import(r.data, texts), r.data);
+        std::u16string changed;
+        for (size_t at = 0, end; (end = texts.find(u"\r\n", at)) != texts.npos; at = end + 2)
+            changed += texts.substr(at, end - at) + u" (x)\r\n";
+        Bytes out = Import(r.data, changed);
+        EXPECT_EQ(test::ExportWith(ProcessVersionStrings, out, u"16.1."), changed);
+    });
     if (blocks == 0)
         GTEST_SKIP() << "no image with version information";
 }

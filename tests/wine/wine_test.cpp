@@ -201,20 +201,26 @@ std::set<uint16_t> TextLanguages(const std::filesystem::path& image) {
     return languages;
 }
 
+// What loader_check's `mode` ("messages", "lengths") reads of one language of an image; empty
+// when it fails.
+Texts LoaderCheckLines(const char* mode, const std::filesystem::path& image, uint16_t language,
+                       const std::filesystem::path& scratch) {
+    std::filesystem::path out = scratch / (std::string(mode) + ".lng");
+    std::filesystem::remove(out);
+    Texts texts;
+    if (RunWine(Windows(kLoaderCheck) + " --" + mode + " " + Windows(image) + " " +
+                    std::to_string(language) + " " + Windows(out),
+                LocaleFor(language), scratch) == 0)
+        for (auto& [key, value] : Lines(test::ReadFileBytes(out)))
+            texts[key] = value;
+    return texts;
+}
+
 // Message tables as FormatMessageW reads them and accelerator tables as LoadAcceleratorsW and
 // CopyAcceleratorTableW give them ("<fVirt>:<key>"), of one language of an image.
 Texts MessageTexts(const std::filesystem::path& image, uint16_t language,
                    const std::filesystem::path& scratch) {
-    std::filesystem::path out = scratch / "messages.lng";
-    std::filesystem::remove(out);
-    if (RunWine(Windows(kLoaderCheck) + " --messages " + Windows(image) + " " +
-                    std::to_string(language) + " " + Windows(out),
-                LocaleFor(language), scratch) != 0)
-        return {};
-    Texts texts;
-    for (auto& [key, value] : Lines(test::ReadFileBytes(out)))
-        texts[key] = value;
-    return texts;
+    return LoaderCheckLines("messages", image, language, scratch);
 }
 
 // Every message and accelerator of one language translated (messages framed, accelerators with
@@ -619,15 +625,7 @@ TEST(Loader, WineNotepad) {
 // The lengths LoadStringW returns for the strings of one language of an image.
 Texts LoaderLengths(const std::filesystem::path& image, uint16_t language,
                     const std::filesystem::path& scratch) {
-    std::filesystem::path out = scratch / "lengths.lng";
-    std::filesystem::remove(out);
-    Texts lengths;
-    if (RunWine(Windows(kLoaderCheck) + " --lengths " + Windows(image) + " " +
-                    std::to_string(language) + " " + Windows(out),
-                LocaleFor(language), scratch) == 0)
-        for (auto& [key, value] : Lines(test::ReadFileBytes(out)))
-            lengths[key] = value;
-    return lengths;
+    return LoaderCheckLines("lengths", image, language, scratch);
 }
 
 // A translated string counts a terminating zero in the length LoadStringW returns only where
