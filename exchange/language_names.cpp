@@ -248,6 +248,12 @@ std::string_view LanguageNameOfId(uint32_t id) {
     for (const LanguageName& row : kNames)
         if (row.id == id)
             return row.name;
+    // A language with the neutral sublanguage (0x0007, German of no country, as Wine's programs
+    // carry many) is the bare code of the language's first row: "de".
+    if (id != 0 && id <= 0x3FF)
+        for (const LanguageName& row : kNames)
+            if ((row.id & 0x3FF) == id)
+                return row.name.substr(0, row.name.find('_'));
     return {};
 }
 

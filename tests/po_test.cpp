@@ -241,6 +241,11 @@ TEST(LanguageNames, GettextNamesGiveWindowsIds) {
         EXPECT_FALSE(LanguageIdOfName(unknown, got)) << unknown;
     EXPECT_EQ(LanguageNameOfId(0x409), "en_US");
     EXPECT_EQ(LanguageNameOfId(0x1234), "");
+    // Neutral sublanguages name the language alone; the name reads back as its first country.
+    EXPECT_EQ(LanguageNameOfId(0x0007), "de");
+    EXPECT_EQ(LanguageNameOfId(0x0004), "zh");
+    EXPECT_EQ(LanguageNameOfId(0x0000), "");
+    EXPECT_EQ(LanguageNameOfId(0x0003FF), "");
 }
 
 // The codes that Weblate, Poedit and Crowdin write into a PO file's Language for the most
