@@ -174,6 +174,7 @@ struct Case {
     const char* locale;    // the user locale Wine runs in
     const char* shellDlg;  // the file an "MS Shell Dlg" dialog's font comes from
     int fontIndex;         // and its face's index in that file
+    bool glyphsMissing;    // whether some texts have characters that font lacks
 };
 
 TEST(DialogMetrics, EveryDialogCreatedAndMeasuredConsistently) {
@@ -190,18 +191,21 @@ TEST(DialogMetrics, EveryDialogCreatedAndMeasuredConsistently) {
     const std::string cjk = "\\??\\Z:\\usr\\share\\fonts\\opentype\\noto\\NotoSansCJK-Regular.ttc";
     const std::string dejavu = "\\??\\Z:\\usr\\share\\fonts\\truetype\\dejavu\\DejaVuSans.ttf";
     const std::vector<Case> cases = {
-        {"dialogs64.exe", -1, "en_US.UTF-8", tahoma.c_str(), 0},
-        {"/comdlg32.dll", -1, "en_US.UTF-8", tahoma.c_str(), 0},
-        {"/shell32.dll", -1, "en_US.UTF-8", tahoma.c_str(), 0},
-        {"/notepad.exe", -1, "en_US.UTF-8", tahoma.c_str(), 0},
-        {"/regedit.exe", -1, "en_US.UTF-8", tahoma.c_str(), 0},
-        {"/wordpad.exe", -1, "en_US.UTF-8", tahoma.c_str(), 0},
+        {"dialogs64.exe", -1, "en_US.UTF-8", tahoma.c_str(), 0, true},
+        {"/comdlg32.dll", -1, "en_US.UTF-8", tahoma.c_str(), 0, true},
+        {"/shell32.dll", -1, "en_US.UTF-8", tahoma.c_str(), 0, true},
+        {"/notepad.exe", -1, "en_US.UTF-8", tahoma.c_str(), 0, true},
+        {"/regedit.exe", -1, "en_US.UTF-8", tahoma.c_str(), 0, true},
+        {"/wordpad.exe", -1, "en_US.UTF-8", tahoma.c_str(), 0, true},
         // A locale's code page changes the substitutes of "MS Shell Dlg".
-        {"/notepad.exe", 0x804, "zh_CN.UTF-8", cjk.c_str(), 2},
-        {"/notepad.exe", 0x11, "ja_JP.UTF-8", cjk.c_str(), 0},
-        {"/notepad.exe", 0x12, "ko_KR.UTF-8", cjk.c_str(), 1},
-        {"/notepad.exe", 0x01, "ar_SA.UTF-8", dejavu.c_str(), 0},
-        {"/notepad.exe", 0x0D, "he_IL.UTF-8", tahoma.c_str(), 0},
+        {"/notepad.exe", 0x804, "zh_CN.UTF-8", cjk.c_str(), 2, false},
+        {"/notepad.exe", 0x404, "zh_TW.UTF-8", cjk.c_str(), 3, false},
+        {"/notepad.exe", 0x11, "ja_JP.UTF-8", cjk.c_str(), 0, false},
+        {"/notepad.exe", 0x12, "ko_KR.UTF-8", cjk.c_str(), 1, false},
+        {"/notepad.exe", 0x01, "ar_SA.UTF-8", dejavu.c_str(), 0, false},
+        // Wine's Tahoma has no Hebrew.
+        {"/notepad.exe", 0x0D, "he_IL.UTF-8", tahoma.c_str(), 0, true},
+        {"/notepad.exe", 0x19, "ru_RU.UTF-8", tahoma.c_str(), 0, false},
     };
     test::TempDir dir;
     for (const Case& c : cases) {
@@ -230,7 +234,7 @@ TEST(DialogMetrics, EveryDialogCreatedAndMeasuredConsistently) {
 
         std::set<std::pair<std::string, long long>> reported;
         const Record* dialog = nullptr;
-        long long created = 0, controls = 0, items = 0;
+        long long created = 0, controls = 0, items = 0, missingGlyphs = 0;
         for (const Record& r : records) {
             std::string where = r.Text("dialog") + "/" + std::to_string(r.Number("language"));
             if (r.Text("kind") == "dialog") {
@@ -256,6 +260,7 @@ TEST(DialogMetrics, EveryDialogCreatedAndMeasuredConsistently) {
                 ASSERT_NE(dialog, nullptr);
                 if (!r.Number("created"))
                     continue;
+                missingGlyphs += r.Number("missing_glyphs");
                 std::vector<long long> placed = Placed(r.List("du"), dialog->List("base"));
                 const std::vector<long long>& window = r.List("window");
                 ASSERT_EQ(window.size(), 4u) << where;
@@ -276,6 +281,7 @@ TEST(DialogMetrics, EveryDialogCreatedAndMeasuredConsistently) {
         EXPECT_EQ(summary.Number("created") + summary.Number("uncreatable"),
                   summary.Number("dialogs"));
         EXPECT_EQ(controls, items);
+        EXPECT_EQ(missingGlyphs > 0, c.glyphsMissing) << missingGlyphs;
         EXPECT_GT(created, 0);
     }
 }
