@@ -29,7 +29,9 @@
 //   path) and font_index (the face's index in a collection such as a .ttc);
 //   tm_height, tm_ascent, tm_descent, tm_internal, tm_external, tm_ave (GetTextMetricsW);
 //   base [x,y] (MapDialogRect of 0,0,4,8); base_gdi [x,y] (the base units measured from the
-//   font: (extent of A-Z a-z / 26 + 1) / 2 and tmHeight); client [cx,cy] (GetClientRect);
+//   font: (extent of A-Z a-z / 26 + 1) / 2 and tmHeight); base_opened [x,y] (with DS_SETFONT:
+//   the same of the font measure_gdi opens for the template's face, points, weight and
+//   italic, with DEFAULT_CHARSET as the dialog manager asks); client [cx,cy] (GetClientRect);
 //   client_du [cx,cy] (MapDialogRect of the template's cx, cy); windows (child windows).
 // kind "control", one per template item, after its dialog's line, for created dialogs only:
 //   index (in the template), id (as the template stores it, unsigned), template_class
@@ -532,6 +534,14 @@ void ReportDialog(HMODULE module, HWND owner, const Resource& resource, Totals* 
     line.Numbers("base", {base.right, base.bottom});
     quelvar::gdi::BaseUnits measured = quelvar::gdi::DialogBaseUnits(dc, font);
     line.Numbers("base_gdi", {measured.x, measured.y});
+    if (t.hasFont) {
+        quelvar::gdi::FontRequest request{t.face,          t.points,
+                                          t.weight,        t.italic != 0,
+                                          DEFAULT_CHARSET, GetDeviceCaps(dc, LOGPIXELSY)};
+        quelvar::gdi::Font opened = quelvar::gdi::OpenFont(request);
+        quelvar::gdi::BaseUnits own = quelvar::gdi::DialogBaseUnits(dc, opened.handle);
+        line.Numbers("base_opened", {own.x, own.y});
+    }
     RECT client{};
     GetClientRect(dialog, &client);
     line.Numbers("client", {client.right, client.bottom});

@@ -1,12 +1,12 @@
 // The reference measurement of dialogs: dialog_metrics.exe creates every dialog of the samples
 // and of Wine's own programs under Wine, and what it reports must hold together: every dialog
-// reported, created or said why not; the base units GDI measures from the dialog's font equal
-// to MapDialogRect's; each control where the dialog manager puts it; one-line extents the same
-// through GetTextExtentPoint32W and DrawTextW; and each locale's dialog font from the file
-// named here (README, "Layout reference under Wine"). Runs inside a virtual X server
-// (xvfb-run), in a Wine prefix of its own that holds fonts-wine's Tahoma.
+// reported, created or said why not; the base units GDI measures from the dialog's font, and
+// from the font measure_gdi opens for the template, equal to MapDialogRect's; each control where
+// the dialog manager puts it; one-line extents the same through GetTextExtentPoint32W and
+// DrawTextW; and each locale's dialog font from the file named here (README, "Layout reference
+// under Wine"). Runs inside a virtual X server (xvfb-run), in a Wine prefix of its own that holds
+// fonts-wine's Tahoma.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -15,136 +15,15 @@
 #include <string>
 #include <vector>
 
+#include "dialog_metrics_run.h"
 #include "pe_builder.h"
 
 namespace quelvar {
 namespace {
 
-#if defined(QUELVAR_WINE64) && defined(QUELVAR_DIALOG_METRICS)
-constexpr const char* kWine = QUELVAR_WINE64;
-constexpr const char* kDialogMetrics = QUELVAR_DIALOG_METRICS;
-constexpr const char* kPrefix = QUELVAR_METRICS_PREFIX;
-#else
-constexpr const char* kWine = "";
-constexpr const char* kDialogMetrics = "";
-constexpr const char* kPrefix = "";
-#endif
+using test::Record;
 
 const std::filesystem::path kWineImages = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows";
-const std::filesystem::path kWineFonts = "/usr/share/wine/fonts";
-
-// One line of dialog_metrics' output: a flat JSON object of texts, integers and integer lists.
-struct Record {
-    std::map<std::string, std::string> texts;
-    std::map<std::string, std::vector<long long>> numbers;  // an integer as a list of one
-
-    const std::string& Text(const std::string& key) const {
-        static const std::string none;
-        auto it = texts.find(key);
-        return it == texts.end() ? none : it->second;
-    }
-    long long Number(const std::string& key) const {
-        auto it = numbers.find(key);
-        return it == numbers.end() || it->second.empty() ? 0 : it->second[0];
-    }
-    const std::vector<long long>& List(const std::string& key) const {
-        static const std::vector<long long> none;
-        auto it = numbers.find(key);
-        return it == numbers.end() ? none : it->second;
-    }
-    bool Has(const std::string& key) const { return numbers.count(key) + texts.count(key) > 0; }
-};
-
-// Parses a line; false when it is not the flat object dialog_metrics writes.
-bool Parse(const std::string& line, Record* record) {
-    size_t at = 0;
-    auto skip = [&](char c) {
-        if (at < line.size() && line[at] == c) {
-            ++at;
-            return true;
-        }
-        return false;
-    };
-    auto string = [&](std::string* out) {
-        if (!skip('"'))
-            return false;
-        for (; at < line.size() && line[at] != '"'; ++at) {
-            if (line[at] == '\\' && ++at < line.size() && line[at] == 'u') {
-                out->push_back(static_cast<char>(std::stoi(line.substr(at + 1, 4), nullptr, 16)));
-                at += 4;
-            } else if (at < line.size()) {
-                out->push_back(line[at]);
-            }
-        }
-        return skip('"');
-    };
-    auto number = [&](long long* out) {
-        size_t used = 0;
-        try {
-            *out = std::stoll(line.substr(at), &used);
-        } catch (...) {
-            return false;
-        }
-        at += used;
-        return true;
-    };
-    if (!skip('{'))
-        return false;
-    do {
-        std::string key;
-        if (!string(&key) || !skip(':'))
-            return false;
-        if (at < line.size() && line[at] == '"') {
-            if (!string(&record->texts[key]))
-                return false;
-        } else if (skip('[')) {
-            std::vector<long long>& list = record->numbers[key];
-            for (long long v; !skip(']');) {
-                if (!number(&v))
-                    return false;
-                list.push_back(v);
-                skip(',');
-            }
-        } else {
-            long long v = 0;
-            if (!number(&v))
-                return false;
-            record->numbers[key] = {v};
-        }
-    } while (skip(','));
-    return skip('}') && at == line.size();
-}
-
-// Runs dialog_metrics over `image` (all languages when `language` is negative) under the
-// user locale `locale`; the records in output order, empty when it failed.
-std::vector<Record> Metrics(const std::filesystem::path& image, int language,
-                            const std::string& locale, const test::TempDir& dir) {
-    std::filesystem::path out = dir / "metrics.jsonl";
-    std::filesystem::path err = dir / "metrics.err";
-    std::string command = std::string("env WINEPREFIX='") + kPrefix +
-                          "' WINEDEBUG=-all LC_ALL=" + locale + " '" + kWine + "' '" +
-                          kDialogMetrics + "' 'Z:" + image.string() + "'" +
-                          (language < 0 ? "" : " " + std::to_string(language)) + " >'" +
-                          out.string() + "' 2>'" + err.string() + "'";
-    int raw = std::system(command.c_str());
-    test::Bytes errors = test::ReadFileBytes(err);
-    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0)
-        << command << "\n"
-        << std::string(errors.begin(), errors.end());
-    std::vector<Record> records;
-    test::Bytes bytes = test::ReadFileBytes(out);
-    std::string text(bytes.begin(), bytes.end());
-    for (size_t start = 0, end; start < text.size(); start = end + 1) {
-        end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        Record record;
-        EXPECT_TRUE(Parse(text.substr(start, end - start), &record))
-            << text.substr(start, end - start);
-        records.push_back(std::move(record));
-    }
-    return records;
-}
 
 long long MulDiv(long long a, long long b, long long c) {
     long long p = a * b;
@@ -178,14 +57,10 @@ struct Case {
 };
 
 TEST(DialogMetrics, EveryDialogCreatedAndMeasuredConsistently) {
-    if (std::string(kWine).empty())
+    if (!test::HaveDialogMetrics())
         GTEST_SKIP() << "wine64, mingw-w64 or xvfb-run was not found at configure time";
     ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run inside xvfb-run";
-    // Without Tahoma Wine answers "MS Shell Dlg" with whatever fontconfig offers.
-    std::filesystem::path fonts = std::filesystem::path(kPrefix) / "drive_c/windows/Fonts";
-    for (const char* file : {"tahoma.ttf", "tahomabd.ttf"})
-        std::filesystem::copy_file(kWineFonts / file, fonts / file,
-                                   std::filesystem::copy_options::skip_existing);
+    ASSERT_TRUE(test::PrepareMetricsPrefix()) << "fonts-wine is not installed";
 
     const std::string tahoma = "\\??\\C:\\windows\\fonts\\tahoma.ttf";
     const std::string cjk = "\\??\\Z:\\usr\\share\\fonts\\opentype\\noto\\NotoSansCJK-Regular.ttc";
@@ -227,7 +102,7 @@ TEST(DialogMetrics, EveryDialogCreatedAndMeasuredConsistently) {
             if (r.type == u"5" && (c.language < 0 || language == c.language))
                 expected.emplace(std::string(r.name.begin(), r.name.end()), language);
         }
-        std::vector<Record> records = Metrics(image, c.language, c.locale, dir);
+        std::vector<Record> records = test::RunDialogMetrics(image, c.language, c.locale, dir.path);
         ASSERT_FALSE(records.empty());
         const Record& summary = records.back();
         ASSERT_EQ(summary.Text("kind"), "summary");
@@ -248,6 +123,9 @@ TEST(DialogMetrics, EveryDialogCreatedAndMeasuredConsistently) {
                 ++created;
                 items += r.Number("items");
                 EXPECT_EQ(r.List("base"), r.List("base_gdi")) << where;
+                if (r.Has("base_opened")) {
+                    EXPECT_EQ(r.List("base"), r.List("base_opened")) << where;
+                }
                 EXPECT_EQ(r.List("client"), r.List("client_du")) << where;
                 // Bold faces come from tahomabd.ttf.
                 if (r.Text("template_face").starts_with("MS Shell Dlg") &&

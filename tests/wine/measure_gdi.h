@@ -17,7 +17,7 @@ struct FontRequest {
     int pointSize = 8;
     int weight = FW_NORMAL;
     bool italic = false;
-    int charset = DEFAULT_CHARSET;
+    int charset = DEFAULT_CHARSET;  // what the dialog manager asks for, whatever the template says
     int dpi = 96;
 };
 
