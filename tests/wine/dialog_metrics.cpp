@@ -32,7 +32,8 @@
 //   font: (extent of A-Z a-z / 26 + 1) / 2 and tmHeight); base_opened [x,y] (with DS_SETFONT:
 //   the same of the font measure_gdi opens for the template's face, points, weight and
 //   italic, with DEFAULT_CHARSET as the dialog manager asks); client [cx,cy] (GetClientRect);
-//   client_du [cx,cy] (MapDialogRect of the template's cx, cy); windows (child windows).
+//   client_du [cx,cy] (MapDialogRect of the template's cx, cy); frame [l,t,r,b] (the whole
+//   window, caption and borders, in client coordinates); windows (child windows).
 // kind "control", one per template item, after its dialog's line, for created dialogs only:
 //   index (in the template), id (as the template stores it, unsigned), template_class
 //   ("#128" for an ordinal, else the name), style, exstyle (the template's), created 0|1
@@ -548,6 +549,10 @@ void ReportDialog(HMODULE module, HWND owner, const Resource& resource, Totals* 
     RECT mapped{0, 0, t.cx, t.cy};
     MapDialogRect(dialog, &mapped);
     line.Numbers("client_du", {mapped.right, mapped.bottom});
+    RECT frame{};
+    GetWindowRect(dialog, &frame);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&frame), 2);
+    line.Numbers("frame", {frame.left, frame.top, frame.right, frame.bottom});
 
     // The dialog manager creates the controls in template order, each below the ones before
     // it; controls it dropped (DS_NOFAILCREATE) leave their place empty, found by id.
