@@ -48,125 +48,108 @@ constexpr TemplateShape kExtended{12, 8, 16, 18, 26, 6, 24, 8, 4, 12, 20, true};
 
 constexpr uint32_t kWsExLayoutRtl = 0x00400000;
 
-size_t Align4(uint32_t dataRva, size_t offset) {
-    uint64_t at = uint64_t{dataRva} + offset;
-    return offset + static_cast<size_t>((4 - at % 4) % 4);
+// The text of a field that the cursor read.
+std::u16string TextOf(std::span<const uint8_t> bytes, TextField field) {
+    std::u16string text;
+    text.reserve(field.units);
+    for (size_t i = 0; i < field.units; ++i)
+        text.push_back(static_cast<char16_t>(Load16(bytes.data() + field.at + 2 * i)));
+    return text;
 }
 
-// Reads a text and its zero unit. False when the text runs past the data.
-bool ReadText(const uint8_t* data, size_t size, size_t& pos, std::u16string* text) {
-    for (;;) {
-        if (!InBounds(size, pos, 2))
-            return false;
-        uint16_t unit = Load16(data + pos);
-        pos += 2;
-        if (unit == 0)
-            return true;
-        if (text != nullptr)
-            text->push_back(static_cast<char16_t>(unit));
-    }
+DialogName NameOf(std::span<const uint8_t> bytes, const OrdinalOrText& field) {
+    DialogName name;
+    name.isOrdinal = field.isOrdinal;
+    name.ordinal = field.ordinal;
+    if (!field.isOrdinal)
+        name.text = TextOf(bytes, field.text);
+    return name;
 }
 
-// Reads an ordinal (0xFFFF and a 16-bit number) or a text.
-bool ReadOrdinalOrText(const uint8_t* data, size_t size, size_t& pos, OrdinalOrText& out) {
-    if (!InBounds(size, pos, 2))
-        return false;
-    if (Load16(data + pos) == kOrdinalMark) {
-        if (!InBounds(size, pos, 4))
-            return false;
-        out.isOrdinal = true;
-        out.ordinal = Load16(data + pos + 2);
-        pos += 4;
-        return true;
-    }
-    out.isOrdinal = false;
-    return ReadText(data, size, pos, &out.text);
-}
-
-DialogRect ReadRect(const uint8_t* p) {
-    auto at = [&](int i) { return static_cast<int16_t>(Load16(p + 2 * i)); };
-    return DialogRect{at(0), at(1), at(2), at(3)};
+DialogRect ReadRect(CheckedReader& r, size_t at) {
+    auto field = [&](size_t i) { return static_cast<int16_t>(r.U16(at + 2 * i)); };
+    return DialogRect{field(0), field(1), field(2), field(3)};
 }
 
 // Reads the template; `fontFields` tells whether a point size of 0x7FFF is followed by the
 // other font fields (the point size is the whole font block otherwise).
-bool ReadShape(uint32_t dataRva, const uint8_t* data, size_t size, const TemplateShape& shape,
+bool ReadShape(uint32_t dataRva, std::span<const uint8_t> bytes, const TemplateShape& shape,
                bool fontFields, DialogTemplate& t) {
     t = DialogTemplate();
-    if (size < shape.menuOffset)
+    if (bytes.size() < shape.menuOffset)
         return false;
+    CheckedReader r{bytes, dataRva};
     t.extended = shape.countedExtra;
-    t.style = Load32(data + shape.styleOffset);
-    t.exStyle = Load32(data + shape.exStyleOffset);
-    t.rect = ReadRect(data + shape.rectOffset);
-    size_t count = Load16(data + shape.countOffset);
+    t.style = r.U32(shape.styleOffset);
+    t.exStyle = r.U32(shape.exStyleOffset);
+    t.rect = ReadRect(r, shape.rectOffset);
+    size_t count = r.U16(shape.countOffset);
 
-    size_t pos = shape.menuOffset;
-    if (!ReadOrdinalOrText(data, size, pos, t.menu) ||
-        !ReadOrdinalOrText(data, size, pos, t.windowClass))
+    r.pos = shape.menuOffset;
+    t.menu = NameOf(bytes, r.Field());
+    t.windowClass = NameOf(bytes, r.Field());
+    t.captionStart = r.pos;
+    TextField caption = r.Text();
+    if (!r.ok)
         return false;
-    t.captionStart = pos;
-    if (!ReadText(data, size, pos, &t.caption))
-        return false;
-    t.captionEnd = pos;
-    t.typefaceStart = pos;
+    t.caption = TextOf(bytes, caption);
+    t.captionEnd = r.pos;
+    t.typefaceStart = r.pos;
     if (t.style & kDsSetFont) {
-        if (!InBounds(size, pos, 2))
-            return false;
         t.hasFont = true;
-        t.pointSize = Load16(data + pos);
+        t.pointSize = r.U16(r.pos);
         if (t.pointSize == kMessageBoxPointSize && !fontFields) {
             t.messageBoxFont = true;
-            pos += 2;
+            r.Skip(2);
         } else {
-            if (!InBounds(size, pos, shape.fontFixed))
+            size_t fixed = r.pos;
+            if (!r.Skip(shape.fontFixed))
                 return false;
             if (t.extended) {
-                t.weight = Load16(data + pos + 2);
-                t.italic = data[pos + 4] != 0;
-                t.charset = data[pos + 5];
+                t.weight = r.U16(fixed + 2);
+                t.italic = bytes[fixed + 4] != 0;
+                t.charset = bytes[fixed + 5];
             }
-            pos += shape.fontFixed;
             t.hasTypeface = true;
-            t.typefaceStart = pos;
-            if (!ReadText(data, size, pos, &t.typeface))
-                return false;
+            t.typefaceStart = r.pos;
+            TextField typeface = r.Text();
+            if (r.ok)
+                t.typeface = TextOf(bytes, typeface);
         }
     }
-    t.headerEnd = pos;
+    if (!r.ok)
+        return false;
+    t.headerEnd = r.pos;
 
     // Each control takes at least its fixed part: a count that the data cannot hold is
     // refused before anything is reserved.
-    if (count > size / shape.controlFixed)
+    if (count > bytes.size() / shape.controlFixed)
         return false;
     t.controls.reserve(count);
     for (size_t i = 0; i < count; ++i) {
         DialogControl control;
-        control.start = Align4(dataRva, pos);
-        if (!InBounds(size, control.start, shape.controlFixed))
+        r.Align4();
+        control.start = r.pos;
+        if (!r.Skip(shape.controlFixed))
             return false;
-        const uint8_t* fixed = data + control.start;
-        control.style = Load32(fixed + shape.controlStyle);
-        control.exStyle = Load32(fixed + shape.controlExStyle);
-        control.rect = ReadRect(fixed + shape.controlRect);
-        control.id = Load16(fixed + shape.idOffset);
-        pos = control.start + shape.controlFixed;
-        if (!ReadOrdinalOrText(data, size, pos, control.windowClass))
+        control.style = r.U32(control.start + shape.controlStyle);
+        control.exStyle = r.U32(control.start + shape.controlExStyle);
+        control.rect = ReadRect(r, control.start + shape.controlRect);
+        control.id = r.U16(control.start + shape.idOffset);
+        control.windowClass = NameOf(bytes, r.Field());
+        control.titleStart = r.pos;
+        OrdinalOrText title = r.Field();
+        if (!r.ok)
             return false;
-        control.titleStart = pos;
-        if (!ReadOrdinalOrText(data, size, pos, control.title))
-            return false;
-        control.titleEnd = pos;
-        if (!InBounds(size, pos, 2))
-            return false;
-        size_t extra = Load16(data + pos);
+        control.title = NameOf(bytes, title);
+        control.titleEnd = r.pos;
         // Standard: the size counts its own word, and 0 (or a size too small to hold the
         // word) means the word alone. Extended: the count of bytes after the word.
-        size_t length = shape.countedExtra ? 2 + extra : (extra < 2 ? 2 : extra);
-        if (!InBounds(size, pos, length))
+        size_t extra = r.Read16();
+        r.Skip(shape.countedExtra ? extra : (extra < 2 ? 0 : extra - 2));
+        if (!r.ok)
             return false;
-        pos += length;
-        control.end = pos;
+        control.end = r.pos;
         t.controls.push_back(std::move(control));
     }
     return true;
@@ -181,7 +164,7 @@ size_t TemplateEnd(const DialogTemplate& t) {
 // bytes up to the next 4-byte boundary, all zero.
 bool EndsAtSize(uint32_t dataRva, const uint8_t* data, size_t size, const DialogTemplate& t) {
     size_t end = TemplateEnd(t);
-    if (end > size || Align4(dataRva, end) < size)
+    if (end > size || AlignFrom(dataRva, end) < size)
         return false;
     for (size_t i = end; i < size; ++i)
         if (data[i] != 0)
@@ -344,14 +327,14 @@ bool ReadDialogTemplate(std::span<const uint8_t> bytes, uint32_t dataRva, Dialog
     const uint8_t* data = bytes.data();
     size_t size = bytes.size();
     const TemplateShape& shape = Load16(data + 2) == 0xFFFF ? kExtended : kStandard;
-    if (!ReadShape(dataRva, data, size, shape, false, t))
-        return ReadShape(dataRva, data, size, shape, true, t) && t.hasTypeface &&
+    if (!ReadShape(dataRva, bytes, shape, false, t))
+        return ReadShape(dataRva, bytes, shape, true, t) && t.hasTypeface &&
                EndsAtSize(dataRva, data, size, t);
     if (!t.messageBoxFont)
         return true;  // no 0x7FFF point size: one reading only
     if (EndsAtSize(dataRva, data, size, t))
         return true;
-    return ReadShape(dataRva, data, size, shape, true, t) && EndsAtSize(dataRva, data, size, t);
+    return ReadShape(dataRva, bytes, shape, true, t) && EndsAtSize(dataRva, data, size, t);
 }
 
 void ProcessDialogResource(ResourceContext& ctx, std::span<const uint8_t> data) {

@@ -17,8 +17,8 @@ constexpr uint32_t kDsShellFont = kDsSetFont | kDsFixedSys;
 // A point size of 0x7FFF asks for the message box font.
 constexpr uint16_t kMessageBoxPointSize = 0x7FFF;
 
-// A field that is either a 16-bit ordinal (0xFFFF and a number) or a text.
-struct OrdinalOrText {
+// A field that is either a 16-bit ordinal (0xFFFF and a number) or a text, with its text.
+struct DialogName {
     bool isOrdinal = false;
     uint16_t ordinal = 0;
     std::u16string text;
@@ -32,10 +32,10 @@ struct DialogRect {
 struct DialogControl {
     uint32_t style = 0, exStyle = 0;
     DialogRect rect;
-    uint16_t id = 0;            // only the low 16 bits of an extended control's id are used
-    OrdinalOrText windowClass;  // 0x80 Button, 0x81 Edit, 0x82 Static, 0x83 ListBox,
-                                // 0x84 ScrollBar, 0x85 ComboBox, or a class name
-    OrdinalOrText title;
+    uint16_t id = 0;         // only the low 16 bits of an extended control's id are used
+    DialogName windowClass;  // 0x80 Button, 0x81 Edit, 0x82 Static, 0x83 ListBox,
+                             // 0x84 ScrollBar, 0x85 ComboBox, or a class name
+    DialogName title;
     // Where its parts lie in the data: the fixed part, the title, the end of the title (after
     // its ordinal or zero unit) and the end of the creation data, which is skipped.
     size_t start = 0, titleStart = 0, titleEnd = 0, end = 0;
@@ -45,7 +45,7 @@ struct DialogTemplate {
     bool extended = false;
     uint32_t style = 0, exStyle = 0;
     DialogRect rect;
-    OrdinalOrText menu, windowClass;
+    DialogName menu, windowClass;
     std::u16string caption;
     // The font block (DS_SETFONT). `messageBoxFont` for a point size of 0x7FFF read without
     // further fields; weight, italic and charset only in an extended template.

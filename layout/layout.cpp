@@ -40,7 +40,7 @@ bool SameName(std::u16string_view a, std::u16string_view b) {
 }
 
 // The predefined class of a control by ordinal or by name; 0 for another class.
-uint16_t ClassOrdinal(const OrdinalOrText& c) {
+uint16_t ClassOrdinal(const DialogName& c) {
     if (c.isOrdinal)
         return c.ordinal;
     static constexpr std::u16string_view kNames[] = {u"button",  u"edit",      u"static",
