@@ -212,7 +212,11 @@ DialogFont FontOf(const DialogTemplate& t, const DialogTexts& texts) {
 }
 
 OpenedFont* Open(FontCache& cache, const FontChoice& choice, int pixels, std::string& problem) {
-    auto key = std::make_tuple(choice.file.path.string(), choice.file.faceIndex, pixels);
+    // The fallbacks differ with the weight and the charset: they are part of the key.
+    std::string files = choice.file.path.string();
+    for (const FontFile& f : choice.fallbacks)
+        files += '|' + f.path.string() + ':' + std::to_string(f.faceIndex);
+    auto key = std::make_tuple(files, choice.file.faceIndex, pixels);
     auto it = cache.fonts.find(key);
     if (it == cache.fonts.end()) {
         FontHandle font = OpenFont(choice.file, choice.fallbacks, pixels, problem);

@@ -3,10 +3,12 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_TRUETYPE_TABLES_H
+#include FT_ADVANCES_H
 #include <hb-ft.h>
 #include <hb.h>
 
 #include <cstdlib>
+#include <iterator>
 
 #include "layout/measure.h"
 
@@ -16,6 +18,18 @@ namespace {
 
 // The 52 letters whose extent gives the average character width of dialog base units.
 constexpr std::u16string_view kAlphabet = u"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+
+// Characters below this (Latin, Greek, Cyrillic, Armenian) need no shaping: their extent is
+// the sum of their advances, as GDI adds them up (without kerning).
+constexpr uint32_t kSimpleEnd = 0x0590;
+
+bool IsMark(uint32_t c) {
+    return (c >= 0x0300 && c < 0x0370) || (c >= 0x0483 && c < 0x048A) || c == 0x200C || c == 0x200D;
+}
+
+// GDI's extents take neither kerning nor optional ligatures; required forms stay.
+const hb_feature_t kFeatures[] = {{HB_TAG('k', 'e', 'r', 'n'), 0, 0, ~0u},
+                                  {HB_TAG('l', 'i', 'g', 'a'), 0, 0, ~0u}};
 
 struct Face {
     FT_Face face = nullptr;
@@ -47,10 +61,18 @@ bool SetSize(FT_Face face, int pixels) {
 
 struct OpenedFont {
     FT_Library library = nullptr;
-    std::vector<Face> faces;  // the primary first
+    std::vector<Face> faces;  // the primary first, then the fallbacks opened so far
+    // The fallbacks not opened yet, in order: a face is opened when a text first needs it
+    // (most dialogs need none, and a CJK collection is large).
+    std::vector<FontFile> pending;
+    size_t nextPending = 0;
+    int pixels = 0;
     hb_buffer_t* buffer = nullptr;
     FontMetrics metrics;
     std::vector<uint32_t> points;  // scratch space of TextWidth
+    // The primary face's hinted advances (26.6) of the characters below U+0590 other than
+    // combining marks, filled as met: -1 not looked up, -2 not in the face.
+    std::vector<int32_t> advances = std::vector<int32_t>(kSimpleEnd, -1);
 
     ~OpenedFont() {
         if (buffer != nullptr)
@@ -127,9 +149,8 @@ FontHandle OpenFont(const FontFile& primary, const std::vector<FontFile>& fallba
     }
     if (!OpenFace(*font, primary, pixels, problem))
         return nullptr;
-    std::string ignored;
-    for (const FontFile& f : fallbacks)
-        OpenFace(*font, f, pixels, ignored);
+    font->pending = fallbacks;
+    font->pixels = pixels;
     font->buffer = hb_buffer_create();
     font->metrics = ComputeMetrics(*font, pixels);
     return font;
@@ -150,11 +171,42 @@ int TextWidth(OpenedFont& font, std::u16string_view text) {
             c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
         points.push_back(c);
     }
+    // Text of simple characters that the primary face has: the sum of their advances.
+    FT_Face primary = font.faces.front().face;
+    int64_t simple = 0;
+    bool allSimple = true;
+    for (uint32_t c : points) {
+        if (c >= kSimpleEnd || IsMark(c)) {
+            allSimple = false;
+            break;
+        }
+        int32_t& advance = font.advances[c];
+        if (advance == -1) {
+            FT_UInt glyph = FT_Get_Char_Index(primary, c);
+            FT_Fixed value = 0;
+            advance = glyph != 0 && FT_Get_Advance(primary, glyph, FT_LOAD_DEFAULT, &value) == 0
+                          ? static_cast<int32_t>((value + 512) >> 10)  // 16.16 to 26.6
+                          : -2;
+        }
+        if (advance < 0) {
+            allSimple = false;
+            break;
+        }
+        simple += advance;
+    }
+    if (allSimple)
+        return static_cast<int>((simple + 32) >> 6);
     // Runs of characters that one face has (the first that has them, else the primary).
     auto faceOf = [&](uint32_t c) {
         for (size_t i = 0; i < font.faces.size(); ++i)
             if (FT_Get_Char_Index(font.faces[i].face, c) != 0)
                 return i;
+        // A fallback that cannot be opened is passed over.
+        std::string ignored;
+        while (font.nextPending < font.pending.size())
+            if (OpenFace(font, font.pending[font.nextPending++], font.pixels, ignored) &&
+                FT_Get_Char_Index(font.faces.back().face, c) != 0)
+                return font.faces.size() - 1;
         return size_t{0};
     };
     hb_position_t total = 0;
@@ -166,7 +218,7 @@ int TextWidth(OpenedFont& font, std::u16string_view text) {
         hb_buffer_add_codepoints(font.buffer, points.data(), static_cast<int>(points.size()),
                                  static_cast<unsigned>(runStart), static_cast<int>(end - runStart));
         hb_buffer_guess_segment_properties(font.buffer);
-        hb_shape(font.faces[runFace].shaper, font.buffer, nullptr, 0);
+        hb_shape(font.faces[runFace].shaper, font.buffer, kFeatures, std::size(kFeatures));
         unsigned count = 0;
         const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(font.buffer, &count);
         for (unsigned i = 0; i < count; ++i)
@@ -175,8 +227,7 @@ int TextWidth(OpenedFont& font, std::u16string_view text) {
     for (size_t i = 0; i < points.size(); ++i) {
         uint32_t c = points[i];
         // Combining marks and joiners stay in the run they follow.
-        bool mark = (c >= 0x0300 && c < 0x0370) || c == 0x200C || c == 0x200D;
-        size_t f = mark && i > 0 ? runFace : faceOf(c);
+        size_t f = IsMark(c) && i > 0 ? runFace : faceOf(c);
         if (i == 0)
             runFace = f;
         if (f != runFace) {
