@@ -3,6 +3,7 @@
 // host's alignment rules nor its byte order matter.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -43,32 +44,133 @@ inline uint64_t AlignUp(uint64_t value, uint64_t alignment) {
     return (value + alignment - 1) / alignment * alignment;
 }
 
-// Reads little-endian fields at offsets of a byte span. Every read is checked: one that
-// would leave the span reads as 0 and clears `ok`, so that a run of reads is checked once.
+// The offset of the next 4-byte boundary at or after `offset` of a block whose first byte lies
+// at `address`: templates that the system walks where they lie in the mapped image align to
+// addresses, not to the block's start.
+inline uint64_t AlignFrom(uint64_t address, uint64_t offset) {
+    return offset + (4 - (address + offset) % 4) % 4;
+}
+
+// A zero-terminated UTF-16 text inside a block: where its units start and how many come
+// before the zero.
+struct TextField {
+    size_t at = 0;
+    size_t units = 0;
+};
+
+// A field that holds an ordinal (0xFFFF, then a 16-bit number) or a zero-terminated text.
+struct OrdinalOrText {
+    bool isOrdinal = false;
+    uint16_t ordinal = 0;
+    TextField text;  // when not an ordinal
+};
+
+// Reads little-endian fields of a byte span, at given offsets or one after the other from
+// `pos` (the cursor through a resource template). Every read is checked: one that would leave
+// the span reads as 0, clears `ok` and keeps where the first failure was, so that a run of
+// reads is checked once. Sequential reads after a failure read 0 and do not move `pos`.
 struct CheckedReader {
     std::span<const uint8_t> bytes;
+    // The address of the span's first byte, which Align4 counts from (0: from the span's start).
+    uint64_t address = 0;
+    size_t pos = 0;
     bool ok = true;
+    size_t failedAt = 0;  // when not `ok`: the position of the first read that failed
 
     uint16_t U16(uint64_t offset) {
         if (!InBounds(bytes.size(), offset, 2))
-            return Fail();
+            return Fail(offset);
         return Load16(bytes.data() + offset);
     }
     uint32_t U32(uint64_t offset) {
         if (!InBounds(bytes.size(), offset, 4))
-            return Fail();
+            return Fail(offset);
         return Load32(bytes.data() + offset);
     }
     // True when `length` bytes at `offset` lie inside the span; clears `ok` when not.
     bool Has(uint64_t offset, uint64_t length) {
         if (InBounds(bytes.size(), offset, length))
             return true;
-        ok = false;
+        Fail(offset);
         return false;
     }
 
+    size_t Remaining() const { return pos < bytes.size() ? bytes.size() - pos : 0; }
+    bool AtEnd() const { return pos >= bytes.size(); }
+
+    uint16_t Read16() {
+        if (!ok)
+            return 0;
+        uint16_t value = U16(pos);
+        if (ok)
+            pos += 2;
+        return value;
+    }
+    uint32_t Read32() {
+        if (!ok)
+            return 0;
+        uint32_t value = U32(pos);
+        if (ok)
+            pos += 4;
+        return value;
+    }
+    // Steps over `length` bytes.
+    bool Skip(uint64_t length) {
+        if (!ok || !Has(pos, length))
+            return false;
+        pos += static_cast<size_t>(length);
+        return true;
+    }
+    // Steps to the next 4-byte boundary of the addresses; fails when that lies past the end.
+    bool Align4() {
+        if (!ok)
+            return false;
+        uint64_t to = AlignFrom(address, pos);
+        if (to > bytes.size()) {
+            Fail(pos);
+            return false;
+        }
+        pos = static_cast<size_t>(to);
+        return true;
+    }
+    // Reads a zero-terminated UTF-16 text and steps past its zero; fails when the span ends
+    // before the zero.
+    TextField Text() {
+        TextField text{pos, 0};
+        if (!ok)
+            return text;
+        size_t at = pos;
+        for (;; at += 2) {
+            if (!InBounds(bytes.size(), at, 2)) {
+                Fail(pos);
+                return text;
+            }
+            if (Load16(bytes.data() + at) == 0)
+                break;
+        }
+        text.units = (at - pos) / 2;
+        pos = at + 2;
+        return text;
+    }
+    // Reads an ordinal-or-text field.
+    OrdinalOrText Field() {
+        OrdinalOrText field;
+        if (ok && U16(pos) == 0xFFFF) {
+            if (!Has(pos, 4))
+                return field;
+            field.isOrdinal = true;
+            field.ordinal = Load16(bytes.data() + pos + 2);
+            pos += 4;
+        } else if (ok) {
+            field.text = Text();
+        }
+        return field;
+    }
+
   private:
-    uint16_t Fail() {
+    uint16_t Fail(uint64_t at) {
+        if (ok)
+            failedAt = static_cast<size_t>(std::min<uint64_t>(at, bytes.size()));
         ok = false;
         return 0;
     }

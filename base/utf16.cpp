@@ -112,34 +112,39 @@ std::string ToUtf8(std::u16string_view text) {
     return out;
 }
 
+Utf8Sequence DecodeUtf8(std::string_view text, size_t i) {
+    uint8_t lead = static_cast<uint8_t>(text[i]);
+    Utf8Sequence seq{lead, 1, lead < 0x80};
+    if (seq.valid)
+        return seq;
+    size_t more = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+    seq.code = lead & (0x3F >> more);
+    for (size_t k = 1; k <= more && i + k < text.size(); ++k) {
+        uint8_t b = static_cast<uint8_t>(text[i + k]);
+        if ((b & 0xC0) != 0x80)
+            break;
+        seq.code = (seq.code << 6) | (b & 0x3F);
+        seq.length = k + 1;
+    }
+    static constexpr uint32_t kLeast[4] = {0, 0x80, 0x800, 0x10000};
+    seq.valid = more > 0 && lead < 0xF5 && seq.length == more + 1 && seq.code >= kLeast[more] &&
+                seq.code <= 0x10FFFF && (seq.code < 0xD800 || seq.code > 0xDFFF);
+    return seq;
+}
+
 bool AppendFromUtf8(std::u16string& out, std::string_view text) {
     for (size_t i = 0; i < text.size();) {
-        uint32_t c = static_cast<uint8_t>(text[i]);
-        size_t more = c < 0x80                ? 0
-                      : c >= 0xC2 && c < 0xE0 ? 1
-                      : c >= 0xE0 && c < 0xF0 ? 2
-                      : c >= 0xF0 && c < 0xF5 ? 3
-                                              : 4;
-        if (more == 4 || text.size() - i - 1 < more)
+        Utf8Sequence seq = DecodeUtf8(text, i);
+        if (!seq.valid)
             return false;
-        if (more > 0)
-            c &= 0x3F >> more;
-        for (size_t k = 1; k <= more; ++k) {
-            uint8_t b = static_cast<uint8_t>(text[i + k]);
-            if ((b & 0xC0) != 0x80)
-                return false;
-            c = (c << 6) | (b & 0x3F);
-        }
-        static constexpr uint32_t kLeast[4] = {0, 0x80, 0x800, 0x10000};
-        if (c < kLeast[more] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-            return false;
+        uint32_t c = seq.code;
         if (c >= 0x10000) {
             out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
             out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
         } else {
             out.push_back(static_cast<char16_t>(c));
         }
-        i += more + 1;
+        i += seq.length;
     }
     return true;
 }

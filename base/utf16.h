@@ -131,6 +131,17 @@ std::u16string_view ReadUnitsLE(const uint8_t* bytes, size_t available, int32_t 
 // which no UTF-8 text can hold, becomes U+FFFD.
 std::string ToUtf8(std::u16string_view text);
 
+// One UTF-8 sequence read at `i` of a text: its code point and its length in bytes. A sequence
+// that is no UTF-8 (a stray or missing continuation byte, an overlong form, a surrogate or a
+// value past U+10FFFF) is not `valid`: it covers its lead byte and the continuation bytes that
+// follow, up to as many as the lead byte announces, and holds the bits they give.
+struct Utf8Sequence {
+    uint32_t code = 0;
+    size_t length = 1;
+    bool valid = false;
+};
+Utf8Sequence DecodeUtf8(std::string_view text, size_t i);
+
 // Appends the UTF-16 of a UTF-8 text to `out`. False, with `out` partly appended, for bytes
 // that are no UTF-8: a stray or missing continuation byte, an overlong form, a surrogate or a
 // value past U+10FFFF.

@@ -493,6 +493,35 @@ void Stress(const std::filesystem::path& dir) {
 }
 #endif
 
+// check and check --layout of the real image's full translation, in turn `runs` times: the
+// layout check measures every dialog twice (source and translation) with stand-in fonts.
+void TimeCheck(const Generated& g, const std::filesystem::path& dir, int runs) {
+    auto image = dir / "checked.dll";
+    auto translated = dir / "checked.lng";
+    quelvar::test::WriteFileBytes(image, g.image);
+    quelvar::test::WriteFileBytes(translated, g.language);
+    quelvar::Options plain;
+    plain.languageFilter = g.source;
+    quelvar::Options layout = plain;
+    layout.layout = quelvar::LayoutSettings{};
+    std::vector<Time> checks, layouts;
+    size_t findings = 0;
+    for (int i = 0; i < runs; ++i) {
+        quelvar::CheckReport report;
+        checks.push_back(Measure(
+            [&] { Check(quelvar::CheckImage(image, translated, plain, report), "check"); }));
+        layouts.push_back(Measure([&] {
+            Check(quelvar::CheckImage(image, translated, layout, report), "check --layout");
+        }));
+        findings = report.findings.size();
+    }
+    Time c = Median(checks), l = Median(layouts);
+    std::printf(
+        "  check --layout (%zu findings): %-5s %.1f, check %.1f, %.2fx; %-5s %.1f, check "
+        "%.1f, %.2fx\n",
+        findings, "wall", l.wall, c.wall, l.wall / c.wall, "cpu", l.cpu, c.cpu, l.cpu / c.cpu);
+}
+
 void PrintRow(const char* clock, double copy, double exported, double imported) {
     std::printf("  %-5s %9.2f %9.1f %7.1fx %9.1f %7.1fx\n", clock, copy, exported, exported / copy,
                 imported, imported / copy);
@@ -528,6 +557,7 @@ int main(int argc, char** argv) {
         Timings t = TimeWorkload(g, dir.path, runs);
         PrintRow("wall", t.copy.wall, t.exported.wall, t.imported.wall);
         PrintRow("cpu", t.copy.cpu, t.exported.cpu, t.imported.cpu);
+        TimeCheck(g, dir.path, runs);
     }
     if (only == nullptr || std::string(only) == "batch")
         TimeBatch(dir.path, runs);

@@ -40,6 +40,15 @@ enum class CheckKind {
     UnknownKey,         // a key of the translation that the image does not have
     SourceTextChanged,  // `detail` the text the translation was made for, `otherText` the image's
     UnendedLastLine,    // the language file's last line has no line break and is not read
+    // The layout of dialogs (check --layout). `detail` names the font measured with, `counts`
+    // what the text needs and what the control gives (pixels, or lines), `ofSource` when the
+    // source is so already (then a warning: not the translator's doing).
+    LayoutClipped,
+    LayoutTooManyLines,
+    LayoutOutside,      // the control reaches beyond the dialog: counts its extent, the dialog's
+    LayoutTextOutside,  // its text would run past the dialog's edge from where it starts
+    LayoutCrowded,      // within 10 % of the control's width: a warning
+    LayoutNotMeasured,  // `detail` why: a template that does not read, a font not found
 };
 
 struct Finding {
@@ -50,6 +59,7 @@ struct Finding {
     std::u16string other;
     std::u16string otherText;
     uint64_t counts[2] = {0, 0};
+    bool ofSource = false;  // layout findings: the source has it as well
 };
 
 // One text of the image as export reports it, with its translation when the translation has

@@ -60,8 +60,40 @@ const char* CheckName(CheckKind kind) {
             return "source-changed";
         case CheckKind::UnendedLastLine:
             return "line-break";
+        case CheckKind::LayoutClipped:
+        case CheckKind::LayoutTooManyLines:
+        case CheckKind::LayoutOutside:
+        case CheckKind::LayoutTextOutside:
+        case CheckKind::LayoutCrowded:
+        case CheckKind::LayoutNotMeasured:
+            return "layout";
     }
     return "check";
+}
+
+std::string LayoutMessage(const Finding& f) {
+    std::string font = " (" + ToUtf8(f.detail) + ")";
+    std::string needed = std::to_string(f.counts[0]), given = std::to_string(f.counts[1]);
+    std::string source = f.ofSource ? "in the source already: " : "";
+    std::string control = f.other.empty() ? "" : "control " + ToUtf8(f.other) + ": ";
+    switch (f.kind) {
+        case CheckKind::LayoutClipped:
+            return source + "text clipped: needs " + needed + " px, the control gives " + given +
+                   " px" + font;
+        case CheckKind::LayoutTooManyLines:
+            return source + "text needs " + needed + " lines, the control's height holds " + given +
+                   font;
+        case CheckKind::LayoutOutside:
+            return source + control + "the control reaches " + needed +
+                   " px, beyond the dialog's edge at " + given + " px" + font;
+        case CheckKind::LayoutTextOutside:
+            return source + "text runs out of the dialog: it reaches " + needed +
+                   " px, the dialog is " + given + " px wide" + font;
+        case CheckKind::LayoutCrowded:
+            return "text crowded: needs " + needed + " px of the control's " + given + " px" + font;
+        default:
+            return "dialog not measured: " + ToUtf8(f.detail);
+    }
 }
 
 std::string Message(const Finding& f) {
@@ -110,6 +142,13 @@ std::string Message(const Finding& f) {
                    "); run msgmerge";
         case CheckKind::UnendedLastLine:
             return "the last line has no line break and is not read; end it with a line break";
+        case CheckKind::LayoutClipped:
+        case CheckKind::LayoutTooManyLines:
+        case CheckKind::LayoutOutside:
+        case CheckKind::LayoutTextOutside:
+        case CheckKind::LayoutCrowded:
+        case CheckKind::LayoutNotMeasured:
+            return LayoutMessage(f);
     }
     return "";
 }
@@ -135,7 +174,9 @@ std::string Json(std::string_view text) {
 struct Parsed {
     std::vector<std::string> paths;
     uint32_t languageFilter = kAllLanguages;
-    std::string own;  // the value of the command's own option
+    std::string own;      // the value of the command's own option
+    bool layout = false;  // check --layout, with --font-dir and --dpi
+    std::string fontDir, dpi;
     bool quiet = false;
     bool ok = true;
     std::string problem;
@@ -148,13 +189,19 @@ Parsed Refused(std::string problem) {
     return p;
 }
 
-Parsed Parse(const std::vector<std::string>& args, std::string_view ownOption) {
+Parsed Parse(const std::vector<std::string>& args, std::string_view ownOption,
+             bool layoutOptions = false) {
     Parsed p;
     for (size_t i = 1; i < args.size() && p.ok; ++i) {
         const std::string& a = args[i];
-        bool valued = a == "--language" || a == ownOption;
+        bool layoutValued = layoutOptions && (a == "--font-dir" || a == "--dpi");
+        bool valued = a == "--language" || a == ownOption || layoutValued;
         if (valued && i + 1 >= args.size()) {
             p = Refused(a + " takes a value");
+        } else if (layoutOptions && a == "--layout") {
+            p.layout = true;
+        } else if (layoutValued) {
+            (a == "--dpi" ? p.dpi : p.fontDir) = args[++i];
         } else if (a == "--language") {
             if (!ParseLanguageId(std::string_view(args[++i]), p.languageFilter))
                 p = Refused("not a language id: " + args[i]);
@@ -174,11 +221,25 @@ Parsed Parse(const std::vector<std::string>& args, std::string_view ownOption) {
 }  // namespace
 
 int RunCheck(const std::vector<std::string>& args, const Reporting& report) {
-    Parsed p = Parse(args, "--format");
+    Parsed p = Parse(args, "--format", true);
     if (!p.ok)
         return report.usage(p.problem.c_str());
     if (p.paths.size() != 2)
         return report.usage("check takes IMAGE and TRANSLATION");
+    if (!p.layout && (!p.fontDir.empty() || !p.dpi.empty()))
+        return report.usage("--font-dir and --dpi belong to --layout");
+    LayoutSettings layout;
+    if (!p.dpi.empty()) {
+        if (p.dpi != "96" && p.dpi != "120" && p.dpi != "144" && p.dpi != "192")
+            return report.usage("--dpi is 96, 120, 144 or 192");
+        layout.dpi = std::stoi(p.dpi);
+    }
+    if (!p.fontDir.empty()) {
+        layout.fontDir = ToPath(p.fontDir);
+        std::error_code ec;
+        if (!std::filesystem::is_directory(layout.fontDir, ec))
+            return report.usage(("--font-dir takes a folder: " + p.fontDir).c_str());
+    }
     bool json = p.own == "json";
     if (!p.own.empty() && p.own != "json" && p.own != "text")
         return report.usage("--format is text or json");
@@ -187,6 +248,8 @@ int RunCheck(const std::vector<std::string>& args, const Reporting& report) {
     Options options;
     options.languageFilter = p.languageFilter;
     options.failure = &failure;
+    if (p.layout)
+        options.layout = layout;
     if (Result r = CheckImage(ToPath(p.paths[0]), ToPath(p.paths[1]), options, found);
         r != kSuccess)
         return report.fail("check", failure.code != kSuccess

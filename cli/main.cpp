@@ -31,13 +31,14 @@ const char* kUsage =
     "                          [--language ID] [-q]\n"
     "       quelvar-cli import IMAGE LANGFILE [-o OUTPUT] [--language ID] [--format po|lng]\n"
     "                          [--lang-id ID] [--add-language] [--rtl | --no-rtl]\n"
-    "                          [--fuzzy] [--strict] [--unsign] [-q]\n"
+    "                          [--fuzzy] [--strict [--layout]] [--unsign] [-q]\n"
     "       quelvar-cli import --batch --from DIR IMAGE|FOLDER... [-o OUTDIR] [-j N]\n"
     "                          [--format po|lng] [--language ID] [--lang-id ID]\n"
     "                          [--add-language] [--rtl | --no-rtl] [--fuzzy] [--unsign]\n"
     "                          [-q]\n"
     "       quelvar-cli convert FROM TO [--image IMAGE] [--fuzzy] [-q]\n"
     "       quelvar-cli check IMAGE TRANSLATION [--language ID] [--format text|json]\n"
+    "                         [--layout [--font-dir DIR] [--dpi 96|120|144|192]]\n"
     "       quelvar-cli pseudo IMAGE OUT.lng|OUT.po [--expand PERCENT] [--language ID] [-q]\n"
     "       quelvar-cli -h | --help | --version\n"
     "\n"
@@ -52,6 +53,13 @@ const char* kUsage =
     "        tabs, line breaks, blanks, punctuation, lengths, fonts, unknown keys. One\n"
     "        finding a line (file:line: error|warning: key: message), then a summary;\n"
     "        exit status 1 when any is an error. --format json for tools.\n"
+    "        --layout also measures every dialog as Windows lays it out and judges the\n"
+    "        translation against the source: text clipped in its control, a wrapped\n"
+    "        text with more lines than its height holds, a control or text beyond the\n"
+    "        dialog, text crowded within 10 % of its width (a warning). What the source\n"
+    "        has already is said once, as the source's (a warning). --font-dir DIR: a\n"
+    "        copy of a Windows Fonts folder; without it, stand-ins (Wine's Tahoma,\n"
+    "        Liberation Sans, Noto). --dpi: the screen resolution, 96 by default.\n"
     "pseudo  writes a pseudo-translation of every text (accented look-alikes in brackets,\n"
     "        padded by --expand percent, 35 by default) for the pseudo-locale 0x0501\n"
     "        (qps-ploc): a language file, or a PO file whose msgstrs they are.\n"
@@ -93,7 +101,8 @@ const char* kUsage =
     "        PO file into a language file.\n"
     "--strict  import: refuse a translation in which check finds errors, a text too\n"
     "        long for its string table entry among them (they are said as errors, and\n"
-    "        without --strict the import goes on).\n"
+    "        without --strict the import goes on). With --layout, the dialogs' layout\n"
+    "        is checked too (as check --layout) and its errors refuse the import.\n"
     "--unsign  import: remove the signature (the certificate table) of a signed image,\n"
     "        which no longer matches once translated; sign the new image again with\n"
     "        osslsigncode sign (or signtool sign) instead to keep it signed.\n"
@@ -511,6 +520,7 @@ struct Command {
     std::filesystem::path source, image;  // --source, --image; empty when not given
     bool quiet = false;
     bool strict = false;  // import: refuse a translation in which check finds errors
+    bool layout = false;  // import --strict: check the dialogs' layout as well
     quelvar::Failure failure;
 
     quelvar::Options Options() {
@@ -597,6 +607,8 @@ int RunImport(const std::vector<std::filesystem::path>& args, const std::filesys
     // import's loading, so a translation from a pipe is read once for both.
     bool refused = false;
     quelvar::Options options = run.Options();
+    if (run.layout)
+        options.layout = quelvar::LayoutSettings{};
     options.checkFirst = [&](const quelvar::CheckReport& report) {
         refused = quelvar::cli::SayCheckErrors(Show(args[1]), report, run.strict) > 0 && run.strict;
         return !refused;
@@ -757,6 +769,8 @@ int Run(const std::vector<std::string>& argv) {
             if (command != "import")
                 return Usage("--strict belongs to import");
             run.strict = true;
+        } else if (a == "--layout" && command == "import") {
+            run.layout = true;
         } else if (a == "--batch") {
             if (command != "export" && command != "import")
                 return Usage("--batch belongs to export and import");
@@ -788,6 +802,8 @@ int Run(const std::vector<std::string>& argv) {
             paths.push_back(ToPath(a));
         }
     }
+    if (run.layout && !run.strict)
+        return Usage("import --layout belongs to --strict");
     if (batch.on || !batch.textFolder.empty() || batch.threads != 0)
         return RunBatch(command, paths, haveOutput ? &output : nullptr, batch, run, reporting);
     if (command == "export")

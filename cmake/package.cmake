@@ -30,6 +30,10 @@ program image (.exe, .dll; PE32 and PE32+) to a UTF-16 key=value language file,
 and imports a translated file back, rebuilding the image's resource section.")
     # Depends: what the installed programs link, as dpkg-shlibdeps finds it.
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    # check --layout measures with these fonts where no Windows fonts are given: Wine's Tahoma
+    # and Liberation Sans always, Noto for the scripts they lack (large: recommended).
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wine, fonts-liberation")
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-core, fonts-noto-cjk")
     find_program(QUELVAR_DPKG_SHLIBDEPS dpkg-shlibdeps)
     find_program(QUELVAR_FILE file)
     if(NOT QUELVAR_DPKG_SHLIBDEPS OR NOT QUELVAR_FILE)

@@ -23,7 +23,8 @@ std::vector<KeyLine> TranslationKeyLines(const LoadedTranslation& loaded) {
 }
 
 Result CheckLoadedTranslation(const ResourceSection& section, WalkOptions walk,
-                              const LoadedTranslation& loaded, CheckReport& report) {
+                              const LoadedTranslation& loaded, CheckReport& report,
+                              const LayoutSettings* layout) {
     report = CheckReport();
     TextSource translations;
     std::vector<KeyLine> keyLines = TranslationKeyLines(loaded);
@@ -59,6 +60,8 @@ Result CheckLoadedTranslation(const ResourceSection& section, WalkOptions walk,
         }
         report.texts = texts.size();
         report.findings = CheckTranslation(texts, keys);
+        if (layout != nullptr)
+            CheckDialogLayout(section, walk, translations, *layout, report.findings);
         for (const Finding& f : report.findings) {
             auto line = lineOf.find(f.key);
             report.lines.push_back(line == lineOf.end() ? 0 : line->second);
@@ -107,7 +110,8 @@ Result CheckImage(const std::filesystem::path& imagePath,
             *options.failure = f;
         return f.code;
     }
-    return CheckLoadedTranslation(opened.section, walk, loaded, report);
+    return CheckLoadedTranslation(opened.section, walk, loaded, report,
+                                  options.layout ? &*options.layout : nullptr);
 }
 
 }  // namespace quelvar

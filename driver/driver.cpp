@@ -391,7 +391,8 @@ Failure ImportSection(const OpenedImage& opened, const std::filesystem::path& im
         WalkOptions quiet = options;
         quiet.notify = {};
         // A check that cannot run leaves the import to go on, as one that finds nothing.
-        if (CheckLoadedTranslation(section, quiet, loaded, report) == kSuccess &&
+        if (CheckLoadedTranslation(section, quiet, loaded, report,
+                                   choices.layout ? &*choices.layout : nullptr) == kSuccess &&
             !choices.checkFirst(report)) {
             release();
             return Fail(kErrorCancelled, {});

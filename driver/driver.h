@@ -13,6 +13,7 @@
 #include "base/result.h"
 #include "checks/checks.h"
 #include "exchange/po.h"
+#include "layout/layout.h"
 #include "resources/tree.h"
 
 namespace quelvar {
@@ -121,6 +122,14 @@ enum class TextFormat {
     Po,
 };
 
+// The layout of one dialog of an image, as measured without a translation: its key path
+// without the trailing dot ("5.100.1033") and its font, base units, client area and each
+// control's rectangle in pixels and text extent (DialogMeasure::problem when not measured).
+struct MeasuredDialog {
+    std::u16string resource;
+    DialogMeasure measure;
+};
+
 // The format a path's extension names.
 TextFormat FormatOfPath(const std::filesystem::path& path);
 
@@ -167,6 +176,8 @@ struct Options {
     // handed here; the import goes on only when it returns true, else it fails with 1223.
     // What the loading says reaches `notify` after this call.
     std::function<bool(const CheckReport&)> checkFirst = nullptr;
+    // Check, and import's check: also judge the translated dialogs' layout with these fonts.
+    std::optional<LayoutSettings> layout = std::nullopt;
 };
 
 // Export when `outputPath` is null: writes the language file. Import otherwise: reads the
@@ -239,6 +250,11 @@ bool IsCompleteImage(const std::filesystem::path& path);
 // otherwise the import fails with 1006 (FailureCause::Changed) and its copy is removed.
 InPlaceImport ImportInPlace(const std::filesystem::path& imagePath,
                             const std::filesystem::path& languagePath, const Options& options = {});
+
+// Measures every dialog of an image (of the resources in `options.languageFilter`, all without
+// one) with the fonts of `settings`. Returns 0 or what export refuses the image with.
+Result MeasureDialogs(const std::filesystem::path& imagePath, const Options& options,
+                      const LayoutSettings& settings, std::vector<MeasuredDialog>& out);
 
 // Checks a translation against the texts of an image (of the resources in
 // `options.languageFilter`). Returns 0 or what export and import refuse the files with.

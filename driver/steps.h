@@ -90,8 +90,16 @@ struct LoadedTranslation {
 std::vector<KeyLine> TranslationKeyLines(const LoadedTranslation& loaded);
 
 // Checks a loaded translation against the texts of a section whose tree has been checked
-// (`walk` as the loading left it). Returns 0 or 14 without memory.
+// (`walk` as the loading left it), and its dialogs' layout when `layout` is set. Returns 0 or
+// 14 without memory.
 Result CheckLoadedTranslation(const ResourceSection& section, WalkOptions walk,
-                              const LoadedTranslation& loaded, CheckReport& report);
+                              const LoadedTranslation& loaded, CheckReport& report,
+                              const LayoutSettings* layout = nullptr);
+
+// The layout findings of the dialogs the walk selects, their texts and fonts as `translations`
+// give them (see CheckKind::LayoutClipped).
+void CheckDialogLayout(const ResourceSection& section, const WalkOptions& walk,
+                       const TextSource& translations, const LayoutSettings& settings,
+                       std::vector<Finding>& findings);
 
 }  // namespace quelvar

@@ -268,19 +268,12 @@ namespace {
 // True when the bytes are UTF-8 text: well-formed sequences and no zero byte, which a UTF-16
 // file of Latin text has in every other place.
 bool IsUtf8Text(const uint8_t* bytes, size_t length) {
+    std::string_view text(reinterpret_cast<const char*>(bytes), length);
     for (size_t i = 0; i < length;) {
-        uint8_t lead = bytes[i];
-        size_t more = lead < 0x80                   ? 0
-                      : lead >= 0xC2 && lead < 0xE0 ? 1
-                      : lead >= 0xE0 && lead < 0xF0 ? 2
-                      : lead >= 0xF0 && lead < 0xF5 ? 3
-                                                    : SIZE_MAX;
-        if (lead == 0 || more == SIZE_MAX || length - i - 1 < more)
+        Utf8Sequence seq = DecodeUtf8(text, i);
+        if (!seq.valid || seq.code == 0)
             return false;
-        for (size_t k = 1; k <= more; ++k)
-            if ((bytes[i + k] & 0xC0) != 0x80)
-                return false;
-        i += 1 + more;
+        i += seq.length;
     }
     return true;
 }

@@ -127,24 +127,6 @@ struct EscapedUnit {
     bool keep;
 };
 
-// The code point at `i` of valid or invalid UTF-8, and its length.
-uint32_t DecodeAt(std::string_view s, size_t i, size_t& length) {
-    uint8_t b = static_cast<uint8_t>(s[i]);
-    length = 1;
-    if (b < 0x80)
-        return b;
-    size_t more = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : 0;
-    uint32_t c = b & (0x3F >> more);
-    for (size_t k = 1; k <= more && i + k < s.size(); ++k) {
-        uint8_t n = static_cast<uint8_t>(s[i + k]);
-        if ((n & 0xC0) != 0x80)
-            break;
-        c = (c << 6) | (n & 0x3F);
-        length = k + 1;
-    }
-    return c;
-}
-
 char EscapeLetter(char c) {
     switch (c) {
         case '\a':
@@ -177,8 +159,9 @@ void AppendPortion(std::string& out, std::string_view portion, unsigned column,
     escaped.clear();
     units.clear();
     for (size_t i = 0; i < portion.size();) {
-        size_t length;
-        uint32_t c = DecodeAt(portion, i, length);
+        Utf8Sequence seq = DecodeUtf8(portion, i);
+        size_t length = seq.length;
+        uint32_t c = seq.code;
         char letter = length == 1 ? EscapeLetter(portion[i]) : 0;
         if (letter != 0) {
             units.push_back({escaped.size(), kPrefix, 1, false});  // the backslash

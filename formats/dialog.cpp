@@ -3,155 +3,172 @@
 // font ("FONT", typeface and point size as "<typeface>,<size>") and every control title given
 // as text, keyed by the control id or, for id 0xFFFF, by "S0", "S1", ... in control order.
 //
-// A template is measured whole before anything is emitted or written: one whose counts,
-// terminators or creation data run past its data is no template, is copied unchanged on
-// import and yields no lines on export.
+// A template is read whole (ReadDialogTemplate) before anything is emitted or written: one
+// whose counts, terminators or creation data run past its data is no template, is copied
+// unchanged on import and yields no lines on export.
 #include <string>
 #include <vector>
 
 #include "base/bytes.h"
 #include "base/number.h"
 #include "base/utf16.h"
+#include "formats/dialog.h"
 #include "formats/handlers.h"
 
 namespace quelvar {
 
 namespace {
 
-constexpr uint32_t kDsSetFont = 0x40;  // DS_SHELLFONT includes this bit
 constexpr uint16_t kOrdinalMark = 0xFFFF;
 constexpr uint16_t kNoControlId = 0xFFFF;
 // A point size of 0x7FFF asks for the message box font: the system reads no further font
 // fields (no weight, italic, charset or typeface) from such a template, and templates built
 // for it (Wine's message boxes) have none. GNU windres writes them all the same. Such a
 // template is read both ways, and the reading under which the controls end where the data
-// ends is taken (see MeasureTemplate).
-constexpr uint16_t kMessageBoxFont = 0x7FFF;
+// ends is taken (see ReadDialogTemplate).
 
 // Where the fields of one of the two layouts lie.
 struct TemplateShape {
-    size_t styleOffset;    // u32 style of the dialog
-    size_t exStyleOffset;  // u32 extended style of the dialog
-    size_t countOffset;    // u16 number of controls
-    size_t menuOffset;     // first variable field, after the fixed header
-    size_t fontFixed;      // bytes of the font block before the typeface
-    size_t controlFixed;   // fixed part of a control
-    size_t idOffset;       // control id (only its low 16 bits are used)
-    bool countedExtra;     // creation data: 2 + count bytes (else the count includes itself)
+    size_t styleOffset;     // u32 style of the dialog
+    size_t exStyleOffset;   // u32 extended style of the dialog
+    size_t countOffset;     // u16 number of controls
+    size_t rectOffset;      // four i16: x, y, cx, cy
+    size_t menuOffset;      // first variable field, after the fixed header
+    size_t fontFixed;       // bytes of the font block before the typeface
+    size_t controlFixed;    // fixed part of a control
+    size_t controlStyle;    // u32 style of a control
+    size_t controlExStyle;  // u32 extended style of a control
+    size_t controlRect;     // four i16 of a control
+    size_t idOffset;        // control id (only its low 16 bits are used)
+    bool countedExtra;      // creation data: 2 + count bytes (else the count includes itself)
 };
 
-constexpr TemplateShape kStandard{0, 4, 8, 18, 2, 18, 16, false};
-constexpr TemplateShape kExtended{12, 8, 16, 26, 6, 24, 20, true};
+constexpr TemplateShape kStandard{0, 4, 8, 10, 18, 2, 18, 0, 4, 8, 16, false};
+constexpr TemplateShape kExtended{12, 8, 16, 18, 26, 6, 24, 8, 4, 12, 20, true};
 
 constexpr uint32_t kWsExLayoutRtl = 0x00400000;
 
-struct ControlLayout {
-    size_t start;       // the fixed part
-    size_t titleStart;  // after the class field
-    size_t titleEnd;    // after the title: its ordinal or its zero unit
-    size_t end;         // after the creation data
-    uint16_t id;
-    bool titleIsText;
-};
-
-struct DialogLayout {
-    size_t captionStart;
-    size_t captionEnd;     // after the caption's zero unit
-    bool hasTypeface;      // DS_SETFONT and a point size other than 0x7FFF
-    size_t typefaceStart;  // after the fixed font bytes
-    size_t headerEnd;
-    std::vector<ControlLayout> controls;
-};
-
-// Steps over a text and its zero unit. False when the text runs past the data.
-bool SkipText(const uint8_t* data, size_t size, size_t& pos) {
-    for (;;) {
-        if (!InBounds(size, pos, 2))
-            return false;
-        uint16_t unit = Load16(data + pos);
-        pos += 2;
-        if (unit == 0)
-            return true;
-    }
+// The text of a field that the cursor read.
+std::u16string TextOf(std::span<const uint8_t> bytes, TextField field) {
+    std::u16string text;
+    text.reserve(field.units);
+    for (size_t i = 0; i < field.units; ++i)
+        text.push_back(static_cast<char16_t>(Load16(bytes.data() + field.at + 2 * i)));
+    return text;
 }
 
-// Steps over an ordinal (0xFFFF and a 16-bit number) or a text.
-bool SkipOrdinalOrText(const uint8_t* data, size_t size, size_t& pos) {
-    if (!InBounds(size, pos, 2))
-        return false;
-    if (Load16(data + pos) == kOrdinalMark) {
-        if (!InBounds(size, pos, 4))
-            return false;
-        pos += 4;
-        return true;
-    }
-    return SkipText(data, size, pos);
+DialogName NameOf(std::span<const uint8_t> bytes, const OrdinalOrText& field) {
+    DialogName name;
+    name.isOrdinal = field.isOrdinal;
+    name.ordinal = field.ordinal;
+    if (!field.isOrdinal)
+        name.text = TextOf(bytes, field.text);
+    return name;
 }
 
-// Measures the template; `fontFields` tells whether a point size of 0x7FFF is followed by the
+DialogRect ReadRect(CheckedReader& r, size_t at) {
+    auto field = [&](size_t i) { return static_cast<int16_t>(r.U16(at + 2 * i)); };
+    return DialogRect{field(0), field(1), field(2), field(3)};
+}
+
+// Reads the template; `fontFields` tells whether a point size of 0x7FFF is followed by the
 // other font fields (the point size is the whole font block otherwise).
-bool MeasureDialog(const ResourceContext& ctx, const uint8_t* data, size_t size,
-                   const TemplateShape& shape, bool fontFields, DialogLayout& layout) {
-    if (size < shape.menuOffset)
+bool ReadShape(uint32_t dataRva, std::span<const uint8_t> bytes, const TemplateShape& shape,
+               bool fontFields, DialogTemplate& t) {
+    t = DialogTemplate();
+    if (bytes.size() < shape.menuOffset)
         return false;
-    uint32_t style = Load32(data + shape.styleOffset);
-    size_t count = Load16(data + shape.countOffset);
+    CheckedReader r{bytes, dataRva};
+    t.extended = shape.countedExtra;
+    t.style = r.U32(shape.styleOffset);
+    t.exStyle = r.U32(shape.exStyleOffset);
+    t.rect = ReadRect(r, shape.rectOffset);
+    size_t count = r.U16(shape.countOffset);
 
-    size_t pos = shape.menuOffset;
-    if (!SkipOrdinalOrText(data, size, pos) || !SkipOrdinalOrText(data, size, pos))
+    r.pos = shape.menuOffset;
+    t.menu = NameOf(bytes, r.Field());
+    t.windowClass = NameOf(bytes, r.Field());
+    t.captionStart = r.pos;
+    TextField caption = r.Text();
+    if (!r.ok)
         return false;
-    layout.captionStart = pos;
-    if (!SkipText(data, size, pos))
-        return false;
-    layout.captionEnd = pos;
-    layout.hasTypeface = false;
-    layout.typefaceStart = pos;
-    if (style & kDsSetFont) {
-        if (!InBounds(size, pos, 2))
-            return false;
-        if (Load16(data + pos) == kMessageBoxFont && !fontFields) {
-            pos += 2;
+    t.caption = TextOf(bytes, caption);
+    t.captionEnd = r.pos;
+    t.typefaceStart = r.pos;
+    if (t.style & kDsSetFont) {
+        t.hasFont = true;
+        t.pointSize = r.U16(r.pos);
+        if (t.pointSize == kMessageBoxPointSize && !fontFields) {
+            t.messageBoxFont = true;
+            r.Skip(2);
         } else {
-            if (!InBounds(size, pos, shape.fontFixed))
+            size_t fixed = r.pos;
+            if (!r.Skip(shape.fontFixed))
                 return false;
-            pos += shape.fontFixed;
-            layout.hasTypeface = true;
-            layout.typefaceStart = pos;
-            if (!SkipText(data, size, pos))
-                return false;
+            if (t.extended) {
+                t.weight = r.U16(fixed + 2);
+                t.italic = bytes[fixed + 4] != 0;
+                t.charset = bytes[fixed + 5];
+            }
+            t.hasTypeface = true;
+            t.typefaceStart = r.pos;
+            TextField typeface = r.Text();
+            if (r.ok)
+                t.typeface = TextOf(bytes, typeface);
         }
     }
-    layout.headerEnd = pos;
+    if (!r.ok)
+        return false;
+    t.headerEnd = r.pos;
 
-    layout.controls.clear();
+    // Each control takes at least its fixed part: a count that the data cannot hold is
+    // refused before anything is reserved.
+    if (count > bytes.size() / shape.controlFixed)
+        return false;
+    t.controls.reserve(count);
     for (size_t i = 0; i < count; ++i) {
-        ControlLayout control{};
-        control.start = SourceAlign4(ctx, pos);
-        if (!InBounds(size, control.start, shape.controlFixed))
+        DialogControl control;
+        r.Align4();
+        control.start = r.pos;
+        if (!r.Skip(shape.controlFixed))
             return false;
-        control.id = Load16(data + control.start + shape.idOffset);
-        pos = control.start + shape.controlFixed;
-        if (!SkipOrdinalOrText(data, size, pos))
+        control.style = r.U32(control.start + shape.controlStyle);
+        control.exStyle = r.U32(control.start + shape.controlExStyle);
+        control.rect = ReadRect(r, control.start + shape.controlRect);
+        control.id = r.U16(control.start + shape.idOffset);
+        control.windowClass = NameOf(bytes, r.Field());
+        control.titleStart = r.pos;
+        OrdinalOrText title = r.Field();
+        if (!r.ok)
             return false;
-        control.titleStart = pos;
-        if (!InBounds(size, pos, 2))
-            return false;
-        control.titleIsText = Load16(data + pos) != kOrdinalMark;
-        if (!SkipOrdinalOrText(data, size, pos))
-            return false;
-        control.titleEnd = pos;
-        if (!InBounds(size, pos, 2))
-            return false;
-        size_t extra = Load16(data + pos);
+        control.title = NameOf(bytes, title);
+        control.titleEnd = r.pos;
         // Standard: the size counts its own word, and 0 (or a size too small to hold the
         // word) means the word alone. Extended: the count of bytes after the word.
-        size_t length = shape.countedExtra ? 2 + extra : (extra < 2 ? 2 : extra);
-        if (!InBounds(size, pos, length))
+        size_t extra = r.Read16();
+        r.Skip(shape.countedExtra ? extra : (extra < 2 ? 0 : extra - 2));
+        if (!r.ok)
             return false;
-        pos += length;
-        control.end = pos;
-        layout.controls.push_back(control);
+        control.end = r.pos;
+        t.controls.push_back(std::move(control));
     }
+    return true;
+}
+
+// The end of the last control (or of the header without controls).
+size_t TemplateEnd(const DialogTemplate& t) {
+    return t.controls.empty() ? t.headerEnd : t.controls.back().end;
+}
+
+// True when a reading accounts for the whole template: after its end come at most the fill
+// bytes up to the next 4-byte boundary, all zero.
+bool EndsAtSize(uint32_t dataRva, const uint8_t* data, size_t size, const DialogTemplate& t) {
+    size_t end = TemplateEnd(t);
+    if (end > size || AlignFrom(dataRva, end) < size)
+        return false;
+    for (size_t i = end; i < size; ++i)
+        if (data[i] != 0)
+            return false;
     return true;
 }
 
@@ -159,23 +176,16 @@ size_t UnitsFrom(size_t size, size_t pos) {
     return (size - pos) / 2;
 }
 
-std::u16string ReadText(const uint8_t* data, size_t size, size_t pos) {
-    std::u16string text;
-    for (; InBounds(size, pos, 2) && Load16(data + pos) != 0; pos += 2)
-        text.push_back(static_cast<char16_t>(Load16(data + pos)));
-    return text;
-}
-
 // The font as one text: the typeface, a comma and the point size in decimal.
-std::u16string FontValue(const uint8_t* data, size_t size, const DialogLayout& layout) {
-    std::u16string value = ReadText(data, size, layout.typefaceStart);
+std::u16string FontValue(const DialogTemplate& t) {
+    std::u16string value = t.typeface;
     value.push_back(u',');
-    AppendDecimal(value, Load16(data + layout.captionEnd));
+    AppendDecimal(value, t.pointSize);
     return value;
 }
 
 // The item key of a control title given as text: its id, or the next S key for 0xFFFF.
-ItemKey ControlKey(const ControlLayout& control, uint32_t& sCounter, std::u16string& sKey) {
+ItemKey ControlKey(const DialogControl& control, uint32_t& sCounter, std::u16string& sKey) {
     if (control.id != kNoControlId)
         return NumberKey(control.id);
     sKey.clear();
@@ -185,15 +195,15 @@ ItemKey ControlKey(const ControlLayout& control, uint32_t& sCounter, std::u16str
 }
 
 void ExportDialog(ResourceContext& ctx, const uint8_t* data, size_t size,
-                  const DialogLayout& layout) {
+                  const DialogTemplate& layout) {
     // Every text of a dialog is seen together.
     ctx.group = 1;
-    std::u16string caption = ReadText(data, size, layout.captionStart);
+    const std::u16string& caption = layout.caption;
     ctx.place = u"dialog caption";
     ExportText(ctx, TextKey(u"HEAD"), caption);
     if (layout.hasTypeface) {
         ctx.place = u"dialog font: typeface,point size";
-        ExportText(ctx, TextKey(u"FONT"), FontValue(data, size, layout));
+        ExportText(ctx, TextKey(u"FONT"), FontValue(layout));
     }
     // Controls are placed by the dialog's caption or, without one, its name.
     if (caption.empty())
@@ -202,8 +212,8 @@ void ExportDialog(ResourceContext& ctx, const uint8_t* data, size_t size,
         ctx.place = u"dialog \"" + caption + u"\"";
     uint32_t sCounter = 0;
     std::u16string sKey;
-    for (const ControlLayout& control : layout.controls) {
-        if (!control.titleIsText)
+    for (const DialogControl& control : layout.controls) {
+        if (control.title.isOrdinal)
             continue;
         ItemKey key = ControlKey(control, sCounter, sKey);
         ExportText(ctx, key, data + control.titleStart, UnitsFrom(size, control.titleStart), -1);
@@ -227,11 +237,11 @@ void OutputText(ResourceContext& ctx, std::u16string_view text) {
 // this template, the block stays as it was (so a typeface that itself holds a comma survives).
 // Otherwise the value is split at its first comma into the typeface and the point size; a
 // value without a comma sets the typeface alone. Weight, italic and charset are kept.
-void RebuildFont(ResourceContext& ctx, const uint8_t* data, size_t size, const TemplateShape& shape,
-                 const DialogLayout& layout) {
+void RebuildFont(ResourceContext& ctx, const uint8_t* data, const TemplateShape& shape,
+                 const DialogTemplate& layout) {
     SectionWriter& out = *ctx.writer;
     std::span<const uint8_t> fixed(data + layout.captionEnd, shape.fontFixed);
-    if (!LookUpText(ctx, TextKey(u"FONT"), false) || ctx.text == FontValue(data, size, layout)) {
+    if (!LookUpText(ctx, TextKey(u"FONT"), false) || ctx.text == FontValue(layout)) {
         Append(out, fixed);
         Append(out, std::span(data + layout.typefaceStart, data + layout.headerEnd));
         return;
@@ -264,7 +274,7 @@ bool MirrorDialog(const ResourceContext& ctx) {
 }
 
 void RebuildDialog(ResourceContext& ctx, const uint8_t* data, size_t size,
-                   const TemplateShape& shape, const DialogLayout& layout) {
+                   const TemplateShape& shape, const DialogTemplate& layout) {
     SectionWriter& out = *ctx.writer;
     auto copy = [&](size_t from, size_t to) { Append(out, std::span(data + from, data + to)); };
     size_t start = Position(out);
@@ -275,17 +285,17 @@ void RebuildDialog(ResourceContext& ctx, const uint8_t* data, size_t size,
     ImportText(ctx, TextKey(u"HEAD"), data + layout.captionStart,
                UnitsFrom(size, layout.captionStart), -1);
     if (layout.hasTypeface)
-        RebuildFont(ctx, data, size, shape, layout);
+        RebuildFont(ctx, data, shape, layout);
     else
         copy(layout.captionEnd, layout.headerEnd);
 
     uint32_t sCounter = 0;
     std::u16string sKey;
-    for (const ControlLayout& control : layout.controls) {
+    for (const DialogControl& control : layout.controls) {
         // Every control starts on a 4-byte boundary of the new section.
         AlignTo(out, 4);
         copy(control.start, control.titleStart);
-        if (control.titleIsText) {
+        if (!control.title.isOrdinal) {
             ItemKey key = ControlKey(control, sCounter, sKey);
             ImportText(ctx, key, data + control.titleStart, UnitsFrom(size, control.titleStart),
                        -1);
@@ -296,62 +306,44 @@ void RebuildDialog(ResourceContext& ctx, const uint8_t* data, size_t size,
     }
 }
 
-// The end of the last control (or of the header without controls).
-size_t LayoutEnd(const DialogLayout& layout) {
-    return layout.controls.empty() ? layout.headerEnd : layout.controls.back().end;
-}
-
-// True when a layout accounts for the whole template: after its end come at most the fill
-// bytes up to the next 4-byte boundary, all zero.
-bool EndsAtSize(const ResourceContext& ctx, const uint8_t* data, size_t size,
-                const DialogLayout& layout) {
-    size_t end = LayoutEnd(layout);
-    if (end > size || SourceAlign4(ctx, end) < size)
-        return false;
-    for (size_t i = end; i < size; ++i)
-        if (data[i] != 0)
-            return false;
-    return true;
-}
-
-// Measures the template. With a point size of 0x7FFF, the reading without font fields is taken
-// when the controls end at the data's end under it, else the reading with them when they do
-// there; under neither the template is not measured (import copies it, so no byte is lost).
-bool MeasureTemplate(const ResourceContext& ctx, const uint8_t* data, size_t size,
-                     const TemplateShape& shape, DialogLayout& layout) {
-    if (!MeasureDialog(ctx, data, size, shape, false, layout))
-        return MeasureDialog(ctx, data, size, shape, true, layout) && layout.hasTypeface &&
-               EndsAtSize(ctx, data, size, layout);
-    if (layout.hasTypeface || layout.typefaceStart == layout.headerEnd)
-        return true;  // no 0x7FFF point size: one reading only
-    if (EndsAtSize(ctx, data, size, layout))
-        return true;
-    return MeasureDialog(ctx, data, size, shape, true, layout) &&
-           EndsAtSize(ctx, data, size, layout);
-}
-
-void ProcessTemplate(ResourceContext& ctx, const uint8_t* data, size_t size,
+void ProcessTemplate(ResourceContext& ctx, std::span<const uint8_t> data,
                      const TemplateShape& shape) {
-    DialogLayout layout;
-    if (!MeasureTemplate(ctx, data, size, shape, layout)) {
-        CopyUnchanged(ctx, std::span(data, size));
+    DialogTemplate layout;
+    if (!ReadDialogTemplate(data, ctx.dataRva, layout)) {
+        CopyUnchanged(ctx, data);
         return;
     }
     if (IsImport(ctx))
-        RebuildDialog(ctx, data, size, shape, layout);
+        RebuildDialog(ctx, data.data(), data.size(), shape, layout);
     else
-        ExportDialog(ctx, data, size, layout);
+        ExportDialog(ctx, data.data(), data.size(), layout);
 }
 
 }  // namespace
+
+bool ReadDialogTemplate(std::span<const uint8_t> bytes, uint32_t dataRva, DialogTemplate& t) {
+    if (bytes.size() < 4)
+        return false;
+    const uint8_t* data = bytes.data();
+    size_t size = bytes.size();
+    const TemplateShape& shape = Load16(data + 2) == 0xFFFF ? kExtended : kStandard;
+    if (!ReadShape(dataRva, bytes, shape, false, t))
+        return ReadShape(dataRva, bytes, shape, true, t) && t.hasTypeface &&
+               EndsAtSize(dataRva, data, size, t);
+    if (!t.messageBoxFont)
+        return true;  // no 0x7FFF point size: one reading only
+    if (EndsAtSize(dataRva, data, size, t))
+        return true;
+    return ReadShape(dataRva, bytes, shape, true, t) && EndsAtSize(dataRva, data, size, t);
+}
 
 void ProcessDialogResource(ResourceContext& ctx, std::span<const uint8_t> data) {
     if (data.size() < 4)
         CopyUnchanged(ctx, data);
     else if (Load16(data.data() + 2) == 0xFFFF)
-        ProcessTemplate(ctx, data.data(), data.size(), kExtended);
+        ProcessTemplate(ctx, data, kExtended);
     else
-        ProcessTemplate(ctx, data.data(), data.size(), kStandard);
+        ProcessTemplate(ctx, data, kStandard);
 }
 
 }  // namespace quelvar

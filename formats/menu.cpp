@@ -25,11 +25,10 @@ namespace {
 constexpr uint16_t kStandardPopup = 0x10;  // MF_POPUP
 // Extended item, on a 4-byte boundary: dwType (u32), dwState (u32), menuId (u32 at 8),
 // bResInfo (u16 at 12), text from 14; a popup's text is followed by a u32 help id on the next
-// 4-byte boundary.
+// 4-byte boundary. The boundaries are those of the addresses, as the system walks the template
+// where it lies in the image; the rebuilt section keeps every resource on one.
 constexpr uint16_t kExtendedPopup = 0x01;
 constexpr size_t kExtendedIdOffset = 8;
-constexpr size_t kExtendedFlagsOffset = 12;
-constexpr size_t kExtendedFixedSize = 14;
 constexpr size_t kHelpIdSize = 4;
 
 // The counter of the "P%d" keys of one template.
@@ -43,20 +42,6 @@ ItemKey NextPKey(PKeys& keys) {
     keys.text.push_back(u'P');
     AppendDecimal(keys.text, keys.next++);
     return TextKey(keys.text);
-}
-
-size_t AlignUp4(size_t offset) {
-    return (offset + 3) & ~size_t{3};
-}
-
-// The offset just past the zero unit that ends the text at `at`, or 0 when the data ends
-// before that unit.
-size_t TextEnd(const uint8_t* data, size_t size, size_t at) {
-    for (size_t p = at; p <= size && size - p >= 2; p += 2) {
-        if (Load16(data + p) == 0)
-            return p + 2;
-    }
-    return 0;
 }
 
 // Import: copies the bytes [from, to) of the template unchanged.
@@ -114,11 +99,12 @@ std::u16string Readable(std::u16string_view text) {
 
 // Export: sets the place ("File > Open") and group of the item at `textAt`, then moves the
 // levels past it.
-void EnterItem(ResourceContext& ctx, MenuLevels& levels, const uint8_t* data, size_t size,
-               size_t textAt, bool popup, bool last) {
+void EnterItem(ResourceContext& ctx, MenuLevels& levels, const uint8_t* data, TextField field,
+               bool popup, bool last) {
     if (!ctx.describe)
         return;
-    std::u16string text(ReadUnitsLE(data + textAt, (size - textAt) / 2, -1, ctx.text));
+    std::u16string text(field.units, u'\0');
+    CopyUnitsLE(data + field.at, field.units, text.data());
     ctx.place.clear();
     for (const MenuLevels::Level& level : levels.open) {
         ctx.place += level.name;
@@ -140,86 +126,79 @@ void EnterItem(ResourceContext& ctx, MenuLevels& levels, const uint8_t* data, si
 }
 
 // Both headers hold at offset 2 the number of bytes between their first 4 bytes and the first
-// item. Copies the data up to the first item and tells where it starts; for data that ends
+// item. Copies the data up to the first item and moves the cursor there; for data that ends
 // before any item, copies all of it and returns false.
-bool StartItems(ResourceContext& ctx, const uint8_t* data, size_t size, size_t& first) {
-    if (size >= 4) {
-        first = 4 + size_t{Load16(data + 2)};
-        if (first < size) {
-            CopyRange(ctx, data, 0, first);
+bool StartItems(ResourceContext& ctx, CheckedReader& in) {
+    if (in.bytes.size() >= 4) {
+        size_t first = 4 + size_t{in.U16(2)};
+        if (first < in.bytes.size()) {
+            CopyRange(ctx, in.bytes.data(), 0, first);
+            in.pos = first;
             return true;
         }
     }
-    CopyUnchanged(ctx, std::span(data, size));
+    CopyUnchanged(ctx, in.bytes);
     return false;
 }
 
-void ProcessMenu(ResourceContext& ctx, const uint8_t* data, size_t size) {
+void ProcessMenu(ResourceContext& ctx, CheckedReader& in) {
     // Header: versionNumber, offset.
-    size_t first = 0;
-    if (!StartItems(ctx, data, size, first))
+    if (!StartItems(ctx, in))
         return;
+    const uint8_t* data = in.bytes.data();
+    size_t size = in.bytes.size();
 
     PKeys keys;
     MenuLevels levels;
-    size_t at = first;
-    while (at < size) {
-        if (size - at < 2)
-            break;
-        uint16_t option = Load16(data + at);
+    size_t at = in.pos;
+    while (!in.AtEnd()) {
+        uint16_t option = in.Read16();
         bool popup = (option & kStandardPopup) != 0;
-        size_t textAt = at + (popup ? 2 : 4);
-        if (textAt > size)
+        uint16_t id = popup ? 0 : in.Read16();
+        size_t textAt = in.pos;
+        TextField text = in.Text();
+        if (!in.ok)
             break;
-        size_t next = TextEnd(data, size, textAt);
-        if (next == 0)
-            break;
-        ItemKey key;
-        if (popup) {
-            key = NextPKey(keys);
-        } else {
-            uint16_t id = Load16(data + at + 2);
-            key = id == 0 || id == 0xFFFF ? NextPKey(keys) : NumberKey(id);
-        }
-        EnterItem(ctx, levels, data, size, textAt, popup, (option & kLastItem) != 0);
+        ItemKey key = popup || id == 0 || id == 0xFFFF ? NextPKey(keys) : NumberKey(id);
+        EnterItem(ctx, levels, data, text, popup, (option & kLastItem) != 0);
         CopyRange(ctx, data, at, textAt);
         ProcessItemText(ctx, key, data, size, textAt);
-        at = next;
+        at = in.pos;
     }
     // An item cut short by the end of the data.
     CopyRange(ctx, data, at, size);
 }
 
-void ProcessMenuEx(ResourceContext& ctx, const uint8_t* data, size_t size) {
+void ProcessMenuEx(ResourceContext& ctx, CheckedReader& in) {
     // Header: wVersion, wOffset, dwHelpId.
-    size_t first = 0;
-    if (!StartItems(ctx, data, size, first))
+    if (!StartItems(ctx, in))
         return;
+    const uint8_t* data = in.bytes.data();
+    size_t size = in.bytes.size();
 
     PKeys keys;
     MenuLevels levels;
-    size_t at = first;
-    while (at < size) {
-        if (size - at < kExtendedFixedSize)
-            break;
-        uint32_t id = Load32(data + at + kExtendedIdOffset);
-        uint16_t flags = Load16(data + at + kExtendedFlagsOffset);
+    size_t at = in.pos;
+    while (!in.AtEnd()) {
+        in.Skip(kExtendedIdOffset);  // dwType, dwState
+        uint32_t id = in.Read32();
+        uint16_t flags = in.Read16();
         bool popup = (flags & kExtendedPopup) != 0;
-        size_t textAt = at + kExtendedFixedSize;
-        size_t textEnd = TextEnd(data, size, textAt);
-        if (textEnd == 0)
-            break;
-        size_t itemEnd = textEnd;
+        size_t textAt = in.pos;
+        TextField text = in.Text();
+        size_t textEnd = in.pos;
         size_t helpAt = 0;
         if (popup) {
-            helpAt = AlignUp4(textEnd);
-            if (helpAt > size || size - helpAt < kHelpIdSize)
-                break;
-            itemEnd = helpAt + kHelpIdSize;
+            in.Align4();
+            helpAt = in.pos;
+            in.Skip(kHelpIdSize);
         }
+        if (!in.ok)
+            break;
+        size_t itemEnd = in.pos;
         ItemKey key = id == 0 || id == 0xFFFF ? NextPKey(keys) : NumberKey(id & 0xFFFF);
 
-        EnterItem(ctx, levels, data, size, textAt, popup, (flags & kLastItem) != 0);
+        EnterItem(ctx, levels, data, text, popup, (flags & kLastItem) != 0);
         CopyRange(ctx, data, at, textAt);
         ProcessItemText(ctx, key, data, size, textAt);
         if (popup) {
@@ -228,12 +207,13 @@ void ProcessMenuEx(ResourceContext& ctx, const uint8_t* data, size_t size) {
         }
         // The next item starts on the next 4-byte boundary. Data that ends before that
         // boundary ends with the last item: its remaining bytes are copied as they are.
-        size_t next = AlignUp4(itemEnd);
-        if (next <= size)
-            AlignOutput(ctx, data + itemEnd, next - itemEnd);
-        else
+        if (!in.Align4()) {
             CopyRange(ctx, data, itemEnd, size);
-        at = next;
+            at = size;
+            break;
+        }
+        AlignOutput(ctx, data + itemEnd, in.pos - itemEnd);
+        at = in.pos;
     }
     // An item cut short by the end of the data.
     CopyRange(ctx, data, at, size);
@@ -242,12 +222,13 @@ void ProcessMenuEx(ResourceContext& ctx, const uint8_t* data, size_t size) {
 }  // namespace
 
 void ProcessMenuResource(ResourceContext& ctx, std::span<const uint8_t> data) {
+    CheckedReader in = TemplateCursor(ctx, data);
     if (data.size() < 2)
         CopyUnchanged(ctx, data);
-    else if (Load16(data.data()) == 0)
-        ProcessMenu(ctx, data.data(), data.size());
+    else if (in.U16(0) == 0)
+        ProcessMenu(ctx, in);
     else
-        ProcessMenuEx(ctx, data.data(), data.size());
+        ProcessMenuEx(ctx, in);
 }
 
 }  // namespace quelvar

@@ -134,8 +134,7 @@ void Notify(const ResourceContext& ctx, const Notice& notice) {
 }
 
 size_t SourceAlign4(const ResourceContext& ctx, size_t offset) {
-    uint64_t at = uint64_t{ctx.dataRva} + offset;
-    return offset + static_cast<size_t>((4 - at % 4) % 4);
+    return static_cast<size_t>(AlignFrom(ctx.dataRva, offset));
 }
 
 bool IsRightToLeftLanguage(uint32_t language) {

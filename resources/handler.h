@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/bytes.h"
 #include "base/notice.h"
 #include "resources/section_writer.h"
 
@@ -154,5 +155,10 @@ void Notify(const ResourceContext& ctx, const Notice& notice);
 // The offset of the next 4-byte boundary at or after `offset` in the resource's data, counted
 // in the source image's addresses (the data itself need not start on one).
 size_t SourceAlign4(const ResourceContext& ctx, size_t offset);
+// A cursor over the resource's data whose Align4 counts in the source image's addresses, as
+// the system does where it walks a template in the mapped image (menus, dialogs).
+inline CheckedReader TemplateCursor(const ResourceContext& ctx, std::span<const uint8_t> data) {
+    return CheckedReader{data, ctx.dataRva};
+}
 
 }  // namespace quelvar

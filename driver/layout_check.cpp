@@ -1,0 +1,221 @@
+// The layout check of translated dialogs, and the measured layout of an image's dialogs.
+#include <algorithm>
+#include <new>
+#include <unordered_map>
+
+#include "base/utf16.h"
+#include "driver/driver.h"
+#include "driver/steps.h"
+#include "formats/dialog.h"
+
+namespace quelvar {
+
+namespace {
+
+constexpr uint32_t kDialogType = 5;  // RT_DIALOG
+constexpr uint16_t kNoControlId = 0xFFFF;
+
+// A dialog resource as the walk meets it; its data lies in the section.
+struct FoundDialog {
+    std::u16string keyPath;
+    uint32_t dataRva = 0;
+    std::span<const uint8_t> data;
+};
+
+// The walk's handlers take no state of their own: the one below files the dialogs of the walk
+// running on this thread here.
+thread_local std::vector<FoundDialog>* tFound = nullptr;
+
+void FileDialog(ResourceContext& ctx, std::span<const uint8_t> data) {
+    if (tFound != nullptr)
+        tFound->push_back({std::u16string(ctx.keyPath), ctx.dataRva, data});
+}
+
+constexpr HandlerEntry kDialogsOnly[] = {{kDialogType, FileDialog}};
+
+std::vector<FoundDialog> FindDialogs(const ResourceSection& section, const WalkOptions& walk) {
+    std::vector<FoundDialog> found;
+    WalkOptions quiet = walk;
+    quiet.describe = false;
+    quiet.notify = {};
+    tFound = &found;
+    try {
+        ExportTexts(section, kDialogsOnly, quiet, [](const TextItem&) {});
+    } catch (...) {
+        tFound = nullptr;
+        throw;
+    }
+    tFound = nullptr;
+    return found;
+}
+
+// The full key of each control's text as export gives it (empty for a control whose title is
+// an ordinal): the id, "<id>#<n>" for its n-th use, "S<n>" for id 0xFFFF.
+std::vector<std::u16string> ControlKeys(const std::u16string& keyPath, const DialogTemplate& t) {
+    std::vector<std::u16string> keys(t.controls.size());
+    std::unordered_map<uint16_t, uint32_t> seen;
+    uint32_t sCounter = 0;
+    for (size_t i = 0; i < t.controls.size(); ++i) {
+        const DialogControl& c = t.controls[i];
+        if (c.title.isOrdinal)
+            continue;
+        std::u16string& key = keys[i];
+        key = keyPath;
+        if (c.id == kNoControlId) {
+            key.push_back(u'S');
+            AppendDecimal(key, sCounter++);
+            continue;
+        }
+        AppendDecimal(key, c.id);
+        if (uint32_t n = ++seen[c.id]; n > 1) {
+            key.push_back(u'#');
+            AppendDecimal(key, n);
+        }
+    }
+    return keys;
+}
+
+// The translation of a key as import looks it up: "<id>#<n>" first, then "<id>".
+bool Translation(const TextSource& translations, const std::u16string& key, std::u16string& text) {
+    text.clear();
+    if (translations(key, text))
+        return true;
+    size_t hash = key.rfind(u'#');
+    if (hash == std::u16string::npos)
+        return false;
+    text.clear();
+    return translations(std::u16string_view(key).substr(0, hash), text);
+}
+
+std::u16string FontDescription(const DialogMeasure& d) {
+    std::u16string out = d.face;
+    out += u' ';
+    AppendDecimal(out, d.pointSize);
+    out += u" pt, ";
+    AppendFromUtf8(out, d.fontFile);
+    if (d.standIn)
+        out += u" standing in";
+    return out;
+}
+
+CheckKind KindOf(LayoutIssue issue) {
+    switch (issue) {
+        case LayoutIssue::Clipped:
+            return CheckKind::LayoutClipped;
+        case LayoutIssue::TooManyLines:
+            return CheckKind::LayoutTooManyLines;
+        case LayoutIssue::Outside:
+            return CheckKind::LayoutOutside;
+        case LayoutIssue::TextOutside:
+            return CheckKind::LayoutTextOutside;
+        case LayoutIssue::Crowded:
+            break;
+    }
+    return CheckKind::LayoutCrowded;
+}
+
+void NotMeasured(std::vector<Finding>& findings, std::u16string key, std::string_view why,
+                 Severity severity) {
+    Finding f{CheckKind::LayoutNotMeasured, severity, std::move(key), {}, {}, {}};
+    AppendFromUtf8(f.detail, why);
+    findings.push_back(std::move(f));
+}
+
+}  // namespace
+
+void CheckDialogLayout(const ResourceSection& section, const WalkOptions& walk,
+                       const TextSource& translations, const LayoutSettings& settings,
+                       std::vector<Finding>& findings) {
+    FontCache fonts;
+    DialogTemplate t;
+    std::u16string text;
+    for (const FoundDialog& dialog : FindDialogs(section, walk)) {
+        // The key path without its trailing dot names the dialog.
+        std::u16string name = dialog.keyPath.substr(0, dialog.keyPath.size() - 1);
+        if (!ReadDialogTemplate(dialog.data, dialog.dataRva, t)) {
+            NotMeasured(findings, name, "the dialog template does not read", Severity::Warning);
+            continue;
+        }
+        std::vector<std::u16string> keys = ControlKeys(dialog.keyPath, t);
+        DialogTexts translated;
+        translated.titles.resize(t.controls.size());
+        bool changed = false;
+        if (t.hasTypeface && Translation(translations, dialog.keyPath + u"FONT", text)) {
+            translated.font = text;
+            changed = true;
+        }
+        for (size_t i = 0; i < keys.size(); ++i) {
+            // As on import: a control without a title takes no text.
+            bool repeated = keys[i].find(u'#') != std::u16string::npos;
+            if (keys[i].empty() || (t.controls[i].title.text.empty() && !repeated))
+                continue;
+            if (Translation(translations, keys[i], text)) {
+                translated.titles[i] = text;
+                changed = true;
+            }
+        }
+        DialogMeasure source = MeasureDialogLayout(t, DialogTexts{}, fonts, settings);
+        if (!source.ok) {
+            NotMeasured(findings, name, source.problem, Severity::Warning);
+            continue;
+        }
+        DialogMeasure measured =
+            changed ? MeasureDialogLayout(t, translated, fonts, settings) : source;
+        if (!measured.ok) {
+            NotMeasured(findings, dialog.keyPath + u"FONT", measured.problem, Severity::Error);
+            continue;
+        }
+        std::u16string font = FontDescription(measured);
+        for (const LayoutProblem& p : JudgeLayout(source, measured)) {
+            Finding f{KindOf(p.issue), Severity::Error, keys[p.control], font, {}, {}};
+            if (f.key.empty()) {  // a control without a text of its own: the dialog's
+                f.key = name;
+                f.other.push_back(u'#');
+                AppendDecimal(f.other, static_cast<int64_t>(p.control));
+            }
+            // A control left of or above the dialog reaches -N px: said as its extent
+            // beyond the edge.
+            f.counts[0] = static_cast<uint64_t>(p.needed < 0 ? -int64_t{p.needed} : p.needed);
+            f.counts[1] = static_cast<uint64_t>(std::max(p.given, 0));
+            f.ofSource = p.sourceToo;
+            if (p.sourceToo || p.issue == LayoutIssue::Crowded)
+                f.severity = Severity::Warning;
+            findings.push_back(std::move(f));
+        }
+    }
+}
+
+Result MeasureDialogs(const std::filesystem::path& imagePath, const Options& options,
+                      const LayoutSettings& settings, std::vector<MeasuredDialog>& out) {
+    out.clear();
+    OpenedImage opened;
+    if (Result r = OpenImage(imagePath, opened); r != kSuccess) {
+        Failure f = ImageFailure(imagePath, opened, r);
+        if (options.failure != nullptr)
+            *options.failure = f;
+        return f.code;
+    }
+    if (Result r = CheckResourceTree(opened.section); r != kSuccess)
+        return r;
+    WalkOptions walk;
+    walk.languageFilter = options.languageFilter;
+    walk.withNeutral = OnlySpokenLanguage(opened.section, walk.languageFilter);
+    try {
+        FontCache fonts;
+        DialogTemplate t;
+        for (const FoundDialog& dialog : FindDialogs(opened.section, walk)) {
+            MeasuredDialog m;
+            m.resource = dialog.keyPath.substr(0, dialog.keyPath.size() - 1);
+            if (ReadDialogTemplate(dialog.data, dialog.dataRva, t))
+                m.measure = MeasureDialogLayout(t, DialogTexts{}, fonts, settings);
+            else
+                m.measure.problem = "the dialog template does not read";
+            out.push_back(std::move(m));
+        }
+    } catch (const std::bad_alloc&) {
+        return kErrorOutOfMemory;
+    }
+    return kSuccess;
+}
+
+}  // namespace quelvar
