@@ -60,6 +60,9 @@ const char* CheckName(CheckKind kind) {
             return "source-changed";
         case CheckKind::UnendedLastLine:
             return "line-break";
+        case CheckKind::ShortcutKeyMismatch:
+        case CheckKind::ShortcutKeyInSource:
+            return "shortcut-key";
     }
     return "check";
 }
@@ -110,6 +113,12 @@ std::string Message(const Finding& f) {
                    "); run msgmerge";
         case CheckKind::UnendedLastLine:
             return "the last line has no line break and is not read; end it with a line break";
+        case CheckKind::ShortcutKeyMismatch:
+            return Quoted(f.detail) + " names another key than " + ToUtf8(f.other) + " (" +
+                   otherText + ")";
+        case CheckKind::ShortcutKeyInSource:
+            return "the image's own shortcut " + Quoted(f.detail) + " names another key than " +
+                   ToUtf8(f.other) + " (" + otherText + ")";
     }
     return "";
 }
