@@ -44,6 +44,12 @@ TEST(Shortcuts, MenuTextsAgainstAcceleratorValues) {
         {u"Alt+Left", u"Alt+Left", true},
         {u"Strg+Pos1", u"Ctrl+Home", true},
         {u"Bild ab", u"PgDn", true},
+        // Names of Wine's translations: Lithuanian, Esperanto, Arabic.
+        {u"Vald+Lyg2+S", u"Ctrl+Shift+S", true},
+        {u"Alt+\u012Evesti", u"Alt+Enter", true},
+        {u"Stir+O", u"Ctrl+O", true},
+        {u"For", u"Del", true},
+        {u"\u0627\u062F\u062E\u0644", u"Enter", true},
         {u"Strg++", u"Ctrl++", true},
         // Character keys: Ctrl with a letter is the control character that Ctrl+letter types,
         // a letter in either case is its key, "'+'" the key named "+".
