@@ -2,9 +2,16 @@
 // spelling and language, and the findings of a translation that makes them differ.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <set>
+
 #include "checks/checks.h"
 #include "checks/shortcuts.h"
 #include "formats/accelerator.h"
+#include "formats/handlers.h"
+#include "pe/rebuild.h"
+#include "resources/tree.h"
+#include "tests/pe_builder.h"
 
 namespace quelvar {
 namespace {
@@ -182,6 +189,53 @@ TEST(Shortcuts, WhichAcceleratorsCount) {
     EXPECT_EQ(ShortcutFindings(texts), expected);
     texts[8].language = 1031;  // now one of the item's keys
     EXPECT_EQ(ShortcutFindings(texts), std::vector<Found>{});
+}
+
+// Wine's notepad in its 48 languages: every shortcut its menus show for a command with an
+// accelerator reads as a key (no localised name unknown), and the menus and tables disagree
+// only where Wine's translations do (Dutch Find shows Ctrl+Z, Brazilian Portuguese's table
+// gives Open Ctrl+A and Select all Ctrl+T while its menu says Ctrl+O and Ctrl+A).
+TEST(Shortcuts, WineNotepadInEveryLanguage) {
+    std::filesystem::path path = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/notepad.exe";
+    if (!std::filesystem::exists(path))
+        GTEST_SKIP() << "Wine is not installed";
+    test::Bytes image = test::ReadFileBytes(path);
+    pe::ImageHeaders headers;
+    pe::ResourceLocation location;
+    ASSERT_EQ(pe::ReadImageHeaders(image, headers), kSuccess);
+    ASSERT_EQ(pe::FindResourceSection(image, headers, location), kSuccess);
+    const pe::SectionHeader& s = *location.section;
+    ResourceSection section{std::span(image).subspan(s.rawPointer, s.rawSize), s.rva,
+                            location.RootOffset()};
+    std::vector<CheckedText> texts;
+    WalkOptions walk;
+    walk.describe = true;
+    ExportTexts(section, ResourceHandlers(), walk,
+                [&](const TextItem& item) { AddCheckedText(texts, item, {}); });
+    std::set<std::pair<uint32_t, uint32_t>> accelerators;  // language, id
+    for (const CheckedText& t : texts)
+        if (t.resource.starts_with(u"9."))
+            accelerators.emplace(t.language, t.id);
+    size_t compared = 0;
+    for (const CheckedText& t : texts) {
+        size_t tab = t.source.find(u'\t');
+        if (!t.resource.starts_with(u"4.") || tab == std::u16string::npos ||
+            !accelerators.contains({t.language, t.id}))
+            continue;
+        ++compared;
+        EXPECT_TRUE(MenuShortcutKey(std::u16string_view(t.source).substr(tab + 1)))
+            << t.language << " " << Narrow(t.source);
+    }
+    EXPECT_GT(compared, 600u);
+    std::vector<Finding> findings;
+    CheckShortcutKeys(texts, findings);
+    std::vector<std::u16string> found;
+    for (const Finding& f : findings) {
+        EXPECT_EQ(f.kind, CheckKind::ShortcutKeyInSource);
+        found.push_back(f.detail + u" " + f.otherText);
+    }
+    EXPECT_EQ(found,
+              (std::vector<std::u16string>{u"Ctrl+Z Ctrl+F", u"Ctrl+O Ctrl+A", u"Ctrl+A Ctrl+T"}));
 }
 
 }  // namespace
