@@ -79,11 +79,14 @@ std::optional<ShortcutKey> AcceleratorKey(std::u16string_view value) {
 }
 
 std::optional<ShortcutKey> MenuShortcutKey(std::u16string_view text) {
-    // Each part in its English name, blanks around it dropped; "Strg++" names the key "+".
-    std::u16string english;
+    // A quoted character is an accelerator table's spelling, not a menu's.
     text = Trimmed(text);
-    if (text.empty())
+    if (text.empty() || text.find(u'\'') != std::u16string_view::npos)
         return std::nullopt;
+    if (std::optional<ShortcutKey> key = AcceleratorKey(text))
+        return key;  // English names, "Ctrl+Num+" among them
+    // Else each part in its English name, blanks around it dropped; "Strg++" names the key "+".
+    std::u16string english;
     for (size_t start = 0; start < text.size();) {
         size_t plus = text.find(u'+', start);
         if (plus == start)
@@ -100,9 +103,6 @@ std::optional<ShortcutKey> MenuShortcutKey(std::u16string_view text) {
         if (start == text.size())
             return std::nullopt;  // "Ctrl+" names no key
     }
-    // A quoted character is an accelerator table's spelling, not a menu's.
-    if (english.find(u'\'') != std::u16string::npos)
-        return std::nullopt;
     return AcceleratorKey(english);
 }
 

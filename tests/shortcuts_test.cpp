@@ -58,6 +58,8 @@ TEST(Shortcuts, MenuTextsAgainstAcceleratorValues) {
         {u"For", u"Del", true},
         {u"\u0627\u062F\u062E\u0644", u"Enter", true},
         {u"Strg++", u"Ctrl++", true},
+        {u"Strg+Num+", u"Ctrl+Num+", true},
+        {u"Ctrl+Num-", u"Ctrl+-", false},
         // Character keys: Ctrl with a letter is the control character that Ctrl+letter types,
         // a letter in either case is its key, "'+'" the key named "+".
         {u"Strg+B", u"Ctrl+'B'", true},
