@@ -85,24 +85,22 @@ std::optional<ShortcutKey> MenuShortcutKey(std::u16string_view text) {
         return std::nullopt;
     if (std::optional<ShortcutKey> key = AcceleratorKey(text))
         return key;  // English names, "Ctrl+Num+" among them
-    // Else each part in its English name, blanks around it dropped; "Strg++" names the key "+".
+    // Else the modifiers, then the key, each in its English name, blanks around them dropped
+    // ("Strg + Umschalt + Entf", "Strg++", "Strg+Num+").
     std::u16string english;
-    for (size_t start = 0; start < text.size();) {
-        size_t plus = text.find(u'+', start);
-        if (plus == start)
-            plus = text.find(u'+', start + 1);
-        std::u16string_view part = Trimmed(text.substr(start, plus - start));
-        if (part.empty())
-            return std::nullopt;
-        if (!english.empty())
-            english.push_back(u'+');
-        english += CanonicalShortcut(part);
-        if (plus == std::u16string_view::npos)
+    for (size_t plus = text.find(u'+', 1); plus != std::u16string_view::npos;
+         plus = text.find(u'+', 1)) {
+        std::u16string modifier = CanonicalShortcut(Trimmed(text.substr(0, plus)));
+        std::u16string_view after = Trimmed(text.substr(plus + 1));
+        if (after.empty() || (modifier != u"Ctrl" && modifier != u"CONTROL" &&
+                              modifier != u"Shift" && modifier != u"Alt"))
             break;
-        start = plus + 1;
-        if (start == text.size())
-            return std::nullopt;  // "Ctrl+" names no key
+        english += modifier + u"+";
+        text = after;
     }
+    english += text.size() > 1 && text.find(u'+') != std::u16string_view::npos
+                   ? std::u16string(text)
+                   : CanonicalShortcut(text);
     return AcceleratorKey(english);
 }
 
