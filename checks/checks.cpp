@@ -6,6 +6,7 @@
 #include "base/number.h"
 #include "base/utf16.h"
 #include "checks/key_names.h"
+#include "checks/shortcuts.h"
 
 namespace quelvar {
 
@@ -364,8 +365,11 @@ void AddCheckedText(std::vector<CheckedText>& texts, const TextItem& item,
     t.group = item.group;
     // Texts group within one resource of one language.
     t.resource = item.key.substr(0, item.key.rfind(u'.') + 1);
-    if (item.resource != nullptr)
+    if (item.resource != nullptr) {
         AppendDecimal(t.resource, item.resource->language);
+        t.language = item.resource->language;
+    }
+    t.id = item.id;
     t.translated = translations && translations(item.key, t.translation);
     texts.push_back(std::move(t));
 }
@@ -387,6 +391,7 @@ std::vector<Finding> CheckTranslation(const std::vector<CheckedText>& texts,
         CheckOne(t, out);
     }
     CheckAccelerators(texts, out);
+    CheckShortcutKeys(texts, out);
     std::vector<std::u16string_view> known;
     for (const CheckedText& t : texts)
         known.push_back(t.key);

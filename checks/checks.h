@@ -49,6 +49,13 @@ enum class CheckKind {
     LayoutTextOutside,  // its text would run past the dialog's edge from where it starts
     LayoutCrowded,      // within 10 % of the control's width: a warning
     LayoutNotMeasured,  // `detail` why: a template that does not read, a font not found
+    // A menu item's shortcut and the accelerators of its command name different keys, as the
+    // translation will be imported: `detail` the text of the finding's key (the shortcut after
+    // the tab, or the accelerator's value), `other` the other side's key and `otherText` its
+    // text. An error where the translation made them differ; a warning, keyed by the menu
+    // item, where the image's own texts already differ (ShortcutKeyInSource).
+    ShortcutKeyMismatch,
+    ShortcutKeyInSource,
 };
 
 struct Finding {
@@ -70,6 +77,8 @@ struct CheckedText {
     // Its resource: the key path ("4.102.") and, from an export, the language id after it.
     // Texts group within one resource; its type is the key path's first part.
     std::u16string resource;
+    uint32_t language = 0;  // the resource's language id
+    uint32_t id = 0;        // the item's number: a menu item's or an accelerator's command id
     bool translated = false;
     std::u16string translation;
     // The source text the translation was made for, when the file says it (a PO msgid).

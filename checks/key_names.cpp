@@ -43,7 +43,7 @@ constexpr KeyName kKeyNames[] = {
     {u"\u00C9chap", u"Esc", "French"},
     {u"Espace", u"Space", "French"},
     {u"May\u00FAs", u"Shift", "Spanish"},
-    {u"Supr", u"Del", "Spanish"},
+    {u"Supr", u"Del", "Spanish, Catalan"},
     {u"Inicio", u"Home", "Spanish"},
     {u"Re P\u00E1g", u"PgUp", "Spanish"},
     {u"Av P\u00E1g", u"PgDn", "Spanish"},
@@ -58,6 +58,19 @@ constexpr KeyName kKeyNames[] = {
     {u"Pag gi\u00F9", u"PgDn", "Italian"},
     {u"Skift", u"Shift", "Danish, Norwegian, Swedish"},
     {u"Vaihto", u"Shift", "Finnish"},
+    // Names that Wine's own translations of its programs show.
+    {u"Eingabetaste", u"Enter", "German"},
+    {u"Intro", u"Enter", "Spanish, Asturian"},
+    {u"Retorn", u"Enter", "Catalan"},
+    {u"Unesi", u"Enter", "Serbian, Croatian"},
+    {u"\u0627\u062F\u062E\u0644", u"Enter", "Arabic"},
+    {u"Vald", u"Ctrl", "Lithuanian"},
+    {u"Lyg2", u"Shift", "Lithuanian"},
+    {u"\u012Evesti", u"Enter", "Lithuanian"},
+    {u"\u0160al", u"Del", "Lithuanian"},
+    {u"Stir", u"Ctrl", "Esperanto"},
+    {u"Enen", u"Enter", "Esperanto"},
+    {u"For", u"Del", "Esperanto"},
 };
 
 char16_t FoldAscii(char16_t c) {

@@ -67,6 +67,9 @@ const char* CheckName(CheckKind kind) {
         case CheckKind::LayoutCrowded:
         case CheckKind::LayoutNotMeasured:
             return "layout";
+        case CheckKind::ShortcutKeyMismatch:
+        case CheckKind::ShortcutKeyInSource:
+            return "shortcut-key";
     }
     return "check";
 }
@@ -149,6 +152,12 @@ std::string Message(const Finding& f) {
         case CheckKind::LayoutCrowded:
         case CheckKind::LayoutNotMeasured:
             return LayoutMessage(f);
+        case CheckKind::ShortcutKeyMismatch:
+            return Quoted(f.detail) + " names another key than " + ToUtf8(f.other) + " (" +
+                   otherText + ")";
+        case CheckKind::ShortcutKeyInSource:
+            return "the image's own shortcut " + Quoted(f.detail) + " names another key than " +
+                   ToUtf8(f.other) + " (" + otherText + ")";
     }
     return "";
 }

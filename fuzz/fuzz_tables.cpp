@@ -1,12 +1,13 @@
 // The message table and accelerator table handlers on arbitrary resource data, and the
-// accelerator value reader on arbitrary text. The first byte chooses: 0 a message table,
-// 1 an accelerator table, 2 an accelerator value (the rest as UTF-16 units). A table that
+// readers of accelerator values and menu shortcuts on arbitrary text. The first byte chooses:
+// 0 a message table, 1 an accelerator table, 2 a text (the rest as UTF-16 units). A table that
 // exports texts must take every text changed and export the changed texts from what it wrote;
 // a value that reads must read again, to the same key, from the text it is written as.
 #include <string>
 #include <vector>
 
 #include "base/bytes.h"
+#include "checks/shortcuts.h"
 #include "formats/accelerator.h"
 #include "formats/handlers.h"
 #include "fuzz_support.h"
@@ -93,6 +94,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 (!ParseAccelerator(AcceleratorText(flags, key), flags2, key2) || flags2 != flags ||
                  key2 != key))
                 fuzz::Fail("an accelerator value does not read back as written");
+            // The same text after a menu item's tab, in any language's key names.
+            MenuShortcutKey(text);
         }
     }
     return 0;

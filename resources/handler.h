@@ -50,6 +50,8 @@ struct TextItem {
     // within their resource.
     uint32_t group = 0;
     const ResourceInfo* resource = nullptr;
+    // The item key's number: a menu item's or an accelerator's command id; 0 for a text key.
+    uint32_t id = 0;
 };
 
 // Export: receives every text in the order of the tree and of the resources' layouts.

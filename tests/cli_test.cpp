@@ -551,6 +551,42 @@ TEST(Cli, CheckAndPseudo) {
         EXPECT_EQ(r.language, u"1281");  // 0x0501, the pseudo-locale
 }
 
+// check compares each menu item's shortcut with its command's accelerators as the
+// translation will be imported: the side the translation changed is an error at its line,
+// the image's own disagreement a warning; import --strict refuses, a matching change passes.
+TEST(Cli, ShortcutsAgainstAcceleratorTables) {
+    std::filesystem::path samples = test::SampleImageDir();
+    if (samples.empty())
+        GTEST_SKIP() << "built without mingw-w64";
+    test::TempDir dir;
+    std::filesystem::copy_file(samples / "shortcuts64.exe", dir / "app.exe");
+    std::u16string lng =
+        u"4.1.100=&\u00D6ffnen...\tStrg+O\r\n4.1.101=&Speichern\tStrg+D\r\n"
+        u"4.1.103=&L\u00F6schen\tEntf\r\n9.1.103=Ins\r\n4.1.105=&Fett\tStrg+B\r\n"
+        u"4.1.106=&Zoom\tStrg+Mausrad\r\n4.1.107=&Aktualisieren\tStrg+R\r\n";
+    test::WriteFileBytes(dir / "de.lng", test::LanguageFile(lng));
+    EXPECT_EQ(Sh("\"$Q\" check app.exe de.lng > out.txt", dir).status, 1);
+    Bytes out = test::ReadFileBytes(dir / "out.txt");
+    EXPECT_EQ(std::string(out.begin(), out.end()),
+              "de.lng:2: warning: 4.1.101: the shortcut \"Ctrl+S\" became \"Strg+D\"\n"
+              "de.lng:6: warning: 4.1.106: the shortcut \"Ctrl+Wheel\" became \"Strg+Mausrad\"\n"
+              "de.lng:2: error: 4.1.101: \"Strg+D\" names another key than 9.1.101 (\"Ctrl+S\")\n"
+              "de.lng:4: error: 9.1.103: \"Ins\" names another key than 4.1.103 (\"Entf\")\n"
+              "de.lng:7: warning: 4.1.107: the image's own shortcut \"Ctrl+R\" names another "
+              "key than 9.1.107 (\"Ctrl+Shift+R\")\n"
+              "de.lng: 18 texts checked: 2 errors, 3 warnings\n");
+    EXPECT_EQ(Cli("import app.exe de.lng -o strict.exe --strict -q", dir).status, 1);
+    EXPECT_FALSE(std::filesystem::exists(dir / "strict.exe"));
+    // The keys changed with the menu: the image's own warning stays, the import passes.
+    lng.replace(lng.find(u"Entf"), 4, u"Einfg");
+    test::WriteFileBytes(dir / "de.lng", test::LanguageFile(lng + u"9.1.101=Ctrl+D\r\n"));
+    CliRun r = Cli("import app.exe de.lng -o de.exe --strict -q", dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(Cli("export de.exe de2.lng -q", dir).status, 0);
+    std::u16string exported = test::LanguageText(test::ReadFileBytes(dir / "de2.lng"));
+    EXPECT_NE(exported.find(u"9.1.101=Ctrl+D\r\n9.1.102=F3"), std::u16string::npos);
+}
+
 // check warns of each translated PO entry whose msgid is no longer the image's text, at the
 // entry's line; msgids equal to the text through escapes and continued lines are no finding,
 // nor is an untranslated entry.
