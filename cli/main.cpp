@@ -369,6 +369,27 @@ std::string ResourceProblemText(uint64_t problem, uint64_t where) {
     return "the resource does not read as its type";
 }
 
+// What is wrong with a compiled resource file whose records do not read.
+const char* ResFileProblemText(uint64_t problem) {
+    switch (static_cast<quelvar::ResFileProblem>(problem)) {
+        case quelvar::ResFileProblem::NoEmptyResource:
+            return "it does not begin with the empty resource of a .res file";
+        case quelvar::ResFileProblem::RecordTruncated:
+            return "the record is cut short";
+        case quelvar::ResFileProblem::HeaderTooSmall:
+            return "its HeaderSize is smaller than its fields";
+        case quelvar::ResFileProblem::HeaderPastEnd:
+            return "its HeaderSize runs past the end of the file";
+        case quelvar::ResFileProblem::DataPastEnd:
+            return "its DataSize runs past the end of the file";
+        case quelvar::ResFileProblem::NameUnterminated:
+            return "its type or name has no terminating zero";
+        case quelvar::ResFileProblem::TooManyRecords:
+            return "more than 65536 records";
+    }
+    return "the record does not read";
+}
+
 // Says a notice on stderr.
 void Tell(const quelvar::Notice& notice) {
     std::string key = quelvar::ToUtf8(notice.key);
@@ -451,6 +472,11 @@ void Tell(const quelvar::Notice& notice) {
             std::fprintf(stderr, "quelvar-cli: warning: %s: %s; the resource is kept as it is\n",
                          key.c_str(),
                          ResourceProblemText(notice.counts[0], notice.counts[1]).c_str());
+            break;
+        case quelvar::NoticeKind::ResFileUnreadable:
+            std::fprintf(stderr, "quelvar-cli: %s: the .res record at offset %llu: %s\n",
+                         key.c_str(), static_cast<unsigned long long>(notice.counts[1]),
+                         ResFileProblemText(n));
             break;
         case quelvar::NoticeKind::AcceleratorRefused:
             std::fprintf(stderr,

@@ -1,0 +1,206 @@
+// Compiled resource files (.res): read into the tree the walks run on, written back in the
+// file's order, and taken by the driver as it takes an image.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "driver/driver.h"
+#include "formats/handlers.h"
+#include "pe_builder.h"
+#include "resources/res_file.h"
+#include "resources/tree.h"
+
+namespace quelvar {
+namespace {
+
+using test::Bytes;
+
+void Add(Bytes& b, const Bytes& more) {
+    b.insert(b.end(), more.begin(), more.end());
+}
+void Add16(Bytes& b, uint16_t v) {
+    Add(b, {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)});
+}
+void Add32(Bytes& b, uint32_t v) {
+    Add16(b, static_cast<uint16_t>(v));
+    Add16(b, static_cast<uint16_t>(v >> 16));
+}
+Bytes Ordinal(uint16_t id) {
+    Bytes b;
+    Add16(b, 0xFFFF);
+    Add16(b, id);
+    return b;
+}
+Bytes Text(std::u16string_view name) {
+    Bytes b = test::Utf16(name);
+    Add16(b, 0);
+    return b;
+}
+
+// One record: its type and name as written, DataVersion 0, MemoryFlags, LanguageId, Version 7
+// and Characteristics 9, the data and its padding.
+Bytes Record(const Bytes& type, const Bytes& name, uint16_t language, const Bytes& data,
+             uint16_t memoryFlags = 0x1030) {
+    Bytes ids = type;
+    Add(ids, name);
+    ids.resize((ids.size() + 3) / 4 * 4);
+    Bytes b;
+    Add32(b, static_cast<uint32_t>(data.size()));
+    Add32(b, static_cast<uint32_t>(8 + ids.size() + 16));
+    Add(b, ids);
+    Add32(b, 0);
+    Add16(b, memoryFlags);
+    Add16(b, language);
+    Add32(b, 7);
+    Add32(b, 9);
+    Add(b, data);
+    b.resize((b.size() + 3) / 4 * 4);
+    return b;
+}
+
+Bytes ResFileOf(const std::vector<Bytes>& records) {
+    Bytes b = Record(Ordinal(0), Ordinal(0), 0, {}, 0);
+    for (const Bytes& r : records)
+        Add(b, r);
+    return b;
+}
+
+// Out of a linker's order: a string table before a named type and a named dialog, a German
+// table after them.
+std::vector<Bytes> SampleRecords() {
+    return {Record(Ordinal(6), Ordinal(1), 1033, test::StringBlock({u"Hello", u"World"})),
+            Record(Text(u"MYDATA"), Text(u"ONE"), 1033, {1, 2, 3}, 0x0010),
+            Record(Ordinal(5), Text(u"ABOUT"), 1033, test::CaptionDialog(u"About")),
+            Record(Ordinal(6), Ordinal(1), 1031, test::StringBlock({u"Hallo"}))};
+}
+
+std::string Keys(std::span<const uint8_t> bytes) {
+    ResFile file;
+    ResFileError error;
+    EXPECT_EQ(ReadResFile(bytes, file, error), kSuccess);
+    std::vector<uint8_t> tree;
+    ResourceSection section = ResFileSection(bytes, file, tree);
+    EXPECT_EQ(CheckResourceTree(section), kSuccess);
+    std::string keys;
+    ExportTexts(section, ResourceHandlers(), {}, [&](const TextItem& item) {
+        for (char16_t c : item.key)
+            keys += static_cast<char>(c);
+        keys += "@" + std::to_string(item.resource->language) + " ";
+    });
+    return keys;
+}
+
+// The rebuilt file for the translations `texts`.
+Bytes Rebuild(std::span<const uint8_t> bytes, const std::map<std::u16string, std::u16string>& texts,
+              WalkOptions options = {}) {
+    ResFile file;
+    ResFileError error;
+    EXPECT_EQ(ReadResFile(bytes, file, error), kSuccess);
+    std::vector<uint8_t> tree;
+    ResourceSection section = ResFileSection(bytes, file, tree);
+    TextSource source = [&](std::u16string_view key, std::u16string& text) {
+        auto found = texts.find(std::u16string(key));
+        if (found == texts.end())
+            return false;
+        text = found->second;
+        return true;
+    };
+    SectionWriter writer;
+    RebuildSection(section, ResourceHandlers(), options, source, writer);
+    std::vector<uint8_t> out;
+    EXPECT_EQ(WriteResFile(bytes, file, writer.bytes, out), kSuccess);
+    return out;
+}
+
+TEST(ResFile, ReadsAsALinkedTreeAndWritesBackEveryByte) {
+    Bytes res = ResFileOf(SampleRecords());
+    res.resize(res.size() + 4);  // zeros after the last record stay
+    EXPECT_EQ(Keys(res), "5.ABOUT.HEAD@1033 6.1.0@1031 6.1.0@1033 6.1.1@1033 ");
+    EXPECT_EQ(Rebuild(res, {}), res);
+}
+
+WalkOptions Translating(uint32_t source, uint32_t target, bool add) {
+    WalkOptions options;
+    options.languageFilter = source;
+    options.languageOverride = target;
+    options.addLanguage = add;
+    return options;
+}
+
+// Translations into 1036 of the English records: in place, beside them (addLanguage), and the
+// German ones over the English (the replaced record is left out). The records keep the file's
+// order and every header field but DataSize and LanguageId.
+TEST(ResFile, TranslatedRecordsKeepTheirPlaceAndFields) {
+    Bytes hello = test::StringBlock({u"Hello", u"World"});
+    Bytes welt = test::StringBlock({u"Hello", u"Welt!"});
+    Bytes about = test::CaptionDialog(u"About");
+    Bytes custom = Record(Text(u"MYDATA"), Text(u"ONE"), 1033, {1, 2, 3}, 0x0010);
+    Bytes german = Record(Ordinal(6), Ordinal(1), 1031, test::StringBlock({u"Hallo"}));
+    struct Case {
+        const char* name;
+        WalkOptions options;
+        std::vector<Bytes> expected;
+    } cases[] = {
+        {"in place",
+         Translating(1033, 1036, false),
+         {Record(Ordinal(6), Ordinal(1), 1036, welt),
+          Record(Text(u"MYDATA"), Text(u"ONE"), 1036, {1, 2, 3}, 0x0010),
+          Record(Ordinal(5), Text(u"ABOUT"), 1036, about), german}},
+        {"added",
+         Translating(1033, 1036, true),
+         {Record(Ordinal(6), Ordinal(1), 1033, hello), Record(Ordinal(6), Ordinal(1), 1036, welt),
+          custom, Record(Ordinal(5), Text(u"ABOUT"), 1033, about),
+          Record(Ordinal(5), Text(u"ABOUT"), 1036, about), german}},
+        {"replacing",
+         Translating(1031, 1033, false),
+         {custom, Record(Ordinal(5), Text(u"ABOUT"), 1033, about),
+          Record(Ordinal(6), Ordinal(1), 1033, test::StringBlock({u"Hallo"}))}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(Rebuild(ResFileOf(SampleRecords()), {{u"6.1.1", u"Welt!"}}, c.options),
+                  ResFileOf(c.expected));
+    }
+}
+
+// Bytes whose records do not read are refused with the problem and the record's offset.
+TEST(ResFile, RefusesRecordsThatDoNotRead) {
+    Bytes valid = ResFileOf({Record(Ordinal(6), Ordinal(1), 1033, test::StringBlock({u"Hi"}))});
+    auto patched = [&](size_t at, uint32_t value) {
+        Bytes b = valid;
+        test::Put32(b, at, value);
+        return b;
+    };
+    Bytes truncated = ResFileOf({});
+    Add(truncated, {1, 0, 0});
+    Bytes unterminated = ResFileOf({});
+    Add32(unterminated, 0);
+    Add32(unterminated, 32);
+    Add(unterminated, test::Utf16(u"ABCDEFGHIJKL"));  // up to the header's end
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        ResFileProblem problem;
+        size_t offset;
+    } cases[] = {
+        {"no empty resource", Record(Ordinal(6), Ordinal(1), 1033, {}),
+         ResFileProblem::NoEmptyResource, 0},
+        {"truncated record", truncated, ResFileProblem::RecordTruncated, 32},
+        {"header too small", patched(36, 20), ResFileProblem::HeaderTooSmall, 32},
+        {"fields past the header", patched(36, 28), ResFileProblem::HeaderTooSmall, 32},
+        {"header past the end", patched(36, 0x10000), ResFileProblem::HeaderPastEnd, 32},
+        {"data past the end", patched(32, 0xFFFFFFF0), ResFileProblem::DataPastEnd, 32},
+        {"name without its zero", unterminated, ResFileProblem::NameUnterminated, 32},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResFile file;
+        ResFileError error;
+        EXPECT_EQ(ReadResFile(c.bytes, file, error), kErrorBadFormat);
+        EXPECT_EQ(error.problem, c.problem);
+        EXPECT_EQ(error.offset, c.offset);
+    }
+}
+
+}  // namespace
+}  // namespace quelvar
