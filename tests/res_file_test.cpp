@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "driver/batch.h"
 #include "driver/driver.h"
 #include "formats/handlers.h"
 #include "pe_builder.h"
@@ -199,6 +200,106 @@ TEST(ResFile, RefusesRecordsThatDoNotRead) {
         EXPECT_EQ(ReadResFile(c.bytes, file, error), kErrorBadFormat);
         EXPECT_EQ(error.problem, c.problem);
         EXPECT_EQ(error.offset, c.offset);
+    }
+}
+
+// The .res files that windres and llvm-rc compile from the scripts that the sample images are
+// linked from, per language: export (language file, PO file, pseudo-translation) gives what the
+// image gives, and an import of the file's own texts gives back every byte.
+TEST(ResFileDriver, SamplesReadAsTheirImagesAndImportBackEveryByte) {
+    std::filesystem::path samples = test::SampleImageDir();
+    if (samples.empty())
+        GTEST_SKIP() << "no mingw-w64 at configure time";
+    test::TempDir dir;
+    const std::pair<const char*, const char*> pairs[] = {
+        {"basic.windres.res", "basic64.exe"},         {"basic.llvm.res", "basic64.exe"},
+        {"languages.windres.res", "languages64.exe"}, {"languages.llvm.res", "languages64.exe"},
+        {"strings.windres.res", "strings64.exe"},     {"strings.llvm.res", "strings64.exe"},
+        {"versions.windres.res", "versions64.exe"},   {"versions.llvm.res", "versions64.exe"},
+        {"dialogs.windres.res", "dialogs64.exe"},     {"menus.windres.res", "menus32.exe"},
+        {"messages.windres.res", "messages64.exe"}};
+    for (auto [res, exe] : pairs) {
+        if (!std::filesystem::exists(samples / res))
+            continue;  // llvm-rc was not installed
+        std::vector<LanguageTexts> languages = TextLanguages(samples / res);
+        ASSERT_FALSE(languages.empty()) << res;
+        for (const LanguageTexts& l : languages) {
+            SCOPED_TRACE(std::string(res) + " " + std::to_string(l.language));
+            for (const char* name : {"texts.lng", "texts.po", "pseudo.lng"}) {
+                Options options;
+                options.languageFilter = l.language;
+                if (name[0] == 'p')
+                    options.pseudoExpand = 35;
+                ASSERT_EQ(ProcessImage(samples / res, dir / "res", nullptr, options), kSuccess);
+                ASSERT_EQ(ProcessImage(samples / exe, dir / "exe", nullptr, options), kSuccess);
+                Bytes exported = test::ReadFileBytes(dir / "res");
+                EXPECT_EQ(exported, test::ReadFileBytes(dir / "exe")) << name;
+                if (name != std::string("texts.lng"))
+                    continue;  // a PO file's msgstrs are empty
+                test::WriteFileBytes(dir / name, exported);
+                std::filesystem::path out = dir / "out.res";
+                ASSERT_EQ(ProcessImage(samples / res, dir / name, &out, options), kSuccess);
+                EXPECT_EQ(test::ReadFileBytes(out), test::ReadFileBytes(samples / res)) << name;
+            }
+        }
+    }
+}
+
+// A folder of .res files goes through --batch as a folder of images does: found by their
+// content, exported, and translated in place.
+TEST(ResFileDriver, BatchTakesResFiles) {
+    std::filesystem::path samples = test::SampleImageDir();
+    if (samples.empty())
+        GTEST_SKIP() << "no mingw-w64 at configure time";
+    test::TempDir dir;
+    std::filesystem::create_directories(dir / "tree");
+    std::filesystem::copy_file(samples / "versions.windres.res", dir / "tree/app.rsc");
+    test::WriteFileBytes(dir / "tree/notes.txt", {'n', 'o'});
+    std::filesystem::path tree = dir / "tree";
+    BatchPlan plan = PlanBatch(std::span(&tree, 1), dir / "lng", TextFormat::Lng, {});
+    ASSERT_EQ(plan.jobs.size(), 2u);
+    std::vector<JobResult> results = RunBatch(plan.jobs, BatchDirection::Export, {}, 1, {});
+    EXPECT_EQ(results[0].outcome, JobOutcome::Done);
+    EXPECT_EQ(results[1].outcome, JobOutcome::NotImage);
+    std::u16string text = test::LanguageText(test::ReadFileBytes(dir / "lng/app.rsc.lng"));
+    size_t at = text.find(u"16.1.FileDescription=");
+    ASSERT_NE(at, std::u16string::npos);
+    text.insert(at + 21, u"Neu: ");
+    test::WriteFileBytes(dir / "lng/app.rsc.lng", test::LanguageFile(text));
+    results = RunBatch(plan.jobs, BatchDirection::Import, {}, 1, {});
+    EXPECT_EQ(results[0].outcome, JobOutcome::Done);
+    std::filesystem::path again = dir / "again.lng";
+    ASSERT_EQ(ProcessImage(dir / "tree/app.rsc", again, nullptr), kSuccess);
+    EXPECT_NE(test::LanguageText(test::ReadFileBytes(again)).find(u"=Neu: "), std::u16string::npos);
+}
+
+// A .res file whose records do not read fails with 11 and a notice that names it, the problem
+// and the record; nothing is written.
+TEST(ResFileDriver, UnreadableRecordsAreSaidAndNothingIsWritten) {
+    test::TempDir dir;
+    Bytes res = ResFileOf({Record(Ordinal(6), Ordinal(1), 1033, test::StringBlock({u"Hi"}))});
+    test::Put32(res, 32, 0x1000);  // DataSize past the end
+    test::WriteFileBytes(dir / "app.res", res);
+    test::WriteFileBytes(dir / "de.lng", test::LanguageFile(u"6.1.1=Hallo\r\n"));
+    std::filesystem::path out = dir / "out.res";
+    for (const std::filesystem::path* output :
+         {static_cast<std::filesystem::path*>(nullptr), &out}) {
+        std::vector<Notice> notices;
+        Options options;
+        options.notify = [&](const Notice& n) { notices.push_back(n); };
+        Failure failure;
+        options.failure = &failure;
+        EXPECT_EQ(
+            ProcessImage(dir / "app.res", output ? dir / "de.lng" : dir / "x.lng", output, options),
+            kErrorBadFormat);
+        EXPECT_EQ(failure.path, dir / "app.res");
+        ASSERT_EQ(notices.size(), 1u);
+        EXPECT_EQ(notices[0].kind, NoticeKind::ResFileUnreadable);
+        EXPECT_EQ(notices[0].key, (dir / "app.res").u16string());
+        EXPECT_EQ(notices[0].counts[0], static_cast<uint64_t>(ResFileProblem::DataPastEnd));
+        EXPECT_EQ(notices[0].counts[1], 32u);
+        EXPECT_FALSE(std::filesystem::exists(out));
+        EXPECT_FALSE(std::filesystem::exists(dir / "x.lng"));
     }
 }
 
