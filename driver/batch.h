@@ -29,8 +29,7 @@ struct BatchJob {
     // A folder that cannot be listed (`image` is the folder), and why; 0 when none.
     Failure preset;
     // Found below a folder argument: a file that begins neither with "MZ" nor as a compiled
-    // resource file (.res) is then no program
-    // image and skipped, not failed.
+    // resource file (.res) is then no program image and skipped, not failed.
     bool found = false;
     // A device, pipe or socket: skipped, never opened.
     bool special = false;
