@@ -80,11 +80,12 @@ const char* kUsage =
     "--source ORIGINAL  export: harvest a translated build IMAGE into a PO file, msgids\n"
     "        from ORIGINAL, msgstrs from IMAGE (POFILE defaults to IMAGE's path with .po).\n"
     "--batch  export or import many images: each IMAGE, and every file below each FOLDER\n"
-    "        that begins with \"MZ\" (links are not followed). Export writes one file an\n"
-    "        image into --out DIR, named by the image's path below its FOLDER (an IMAGE's\n"
-    "        file name) with .lng or .po (--format) appended: sub/app.exe gives\n"
-    "        DIR/sub/app.exe.lng. Import reads the file of that name from --from DIR and\n"
-    "        translates the image in place, or writes it to OUTDIR under its path (-o).\n"
+    "        that begins with \"MZ\" or is a .res file (links are not followed). Export\n"
+    "        writes one file an image into --out DIR, named by the image's path below its\n"
+    "        FOLDER (an IMAGE's file name) with .lng or .po (--format) appended:\n"
+    "        sub/app.exe gives DIR/sub/app.exe.lng. Import reads the file of that name\n"
+    "        from --from DIR and translates the image in place, or writes it to OUTDIR\n"
+    "        under its path (-o).\n"
     "        Images without resources, and on import without a file, are skipped. A\n"
     "        progress line on a terminal, one line an image otherwise, then a summary and\n"
     "        every failure; exit status 1 when any image failed.\n"
@@ -98,7 +99,9 @@ const char* kUsage =
     "        which no longer matches once translated; sign the new image again with\n"
     "        osslsigncode sign (or signtool sign) instead to keep it signed.\n"
     "-q      says nothing on success (the status line goes to standard error).\n"
-    "LANGFILE - is standard output for export and standard input for import.\n";
+    "LANGFILE - is standard output for export and standard input for import.\n"
+    "IMAGE may also be a compiled resource file (.res, as rc, windres -O res and\n"
+    "        llvm-rc write it), recognised by its content; import writes a .res.\n";
 
 std::string Utf8(const std::filesystem::path& path) {
     std::u8string s = path.u8string();
