@@ -204,8 +204,8 @@ TEST(ResFile, RefusesRecordsThatDoNotRead) {
 }
 
 // The .res files that windres and llvm-rc compile from the scripts that the sample images are
-// linked from, per language: export (language file, PO file, pseudo-translation) gives what the
-// image gives, and an import of the file's own texts gives back every byte.
+// linked from, per language: export (language file, PO file, pseudo-translation) and check give
+// what the image gives, and an import of the file's own texts gives back every byte.
 TEST(ResFileDriver, SamplesReadAsTheirImagesAndImportBackEveryByte) {
     std::filesystem::path samples = test::SampleImageDir();
     if (samples.empty())
@@ -237,6 +237,11 @@ TEST(ResFileDriver, SamplesReadAsTheirImagesAndImportBackEveryByte) {
                 if (name != std::string("texts.lng"))
                     continue;  // a PO file's msgstrs are empty
                 test::WriteFileBytes(dir / name, exported);
+                CheckReport ofRes, ofExe;
+                ASSERT_EQ(CheckImage(samples / res, dir / name, options, ofRes), kSuccess);
+                ASSERT_EQ(CheckImage(samples / exe, dir / name, options, ofExe), kSuccess);
+                EXPECT_EQ(ofRes.texts, ofExe.texts);
+                EXPECT_EQ(ofRes.findings.size(), ofExe.findings.size());
                 std::filesystem::path out = dir / "out.res";
                 ASSERT_EQ(ProcessImage(samples / res, dir / name, &out, options), kSuccess);
                 EXPECT_EQ(test::ReadFileBytes(out), test::ReadFileBytes(samples / res)) << name;
