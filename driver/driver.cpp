@@ -130,9 +130,13 @@ Result OpenImage(const std::filesystem::path& imagePath, OpenedImage& opened) {
     opened.fileSize = opened.view.size;
     if (LooksLikeResFile(opened.bytes)) {
         opened.resFile = true;
-        if (Result r = ReadResFile(opened.bytes, opened.res, opened.resError); r != kSuccess)
-            return r;
-        opened.section = ResFileSection(opened.bytes, opened.res, opened.resTree);
+        try {
+            if (Result r = ReadResFile(opened.bytes, opened.res, opened.resError); r != kSuccess)
+                return r;
+            opened.section = ResFileSection(opened.bytes, opened.res, opened.resTree);
+        } catch (const std::bad_alloc&) {
+            return kErrorOutOfMemory;
+        }
         return kSuccess;
     }
     if (Result r = pe::ReadImageHeaders(opened.bytes, opened.headers); r != kSuccess)
