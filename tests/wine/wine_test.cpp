@@ -766,7 +766,8 @@ bool RunHere(const std::string& command) {
 
 // A .res translated between the resource compiler and the linker, as a build does it: every
 // text of one language edited under a new language id (messages framed, accelerators with
-// Shift toggled), windres -i turns the file into an object and g++ links it; the program's
+// Shift toggled), in place or added beside the source language, windres -i turns the file into
+// an object and g++ links it; the program's
 // resources read back through the loader as the translation gives them, and every other text as
 // the image linked from the original .res has it. (windres -i refuses its own .res of basic.rc
 // and strings.rc: it reads their version information's odd length as a longer one.)
@@ -778,7 +779,9 @@ TEST(Loader, TranslatedResFileLinksAndReadsBack) {
         const char* res;
         const char* linked;
         uint16_t source, target;
+        bool add = false;  // --add-language: the source language stays as it was
     } cases[] = {{"languages.windres.res", "languages64.exe", 1033, 1036},
+                 {"versions.llvm.res", "versions64.exe", 1033, 1031, true},
                  {"languages.llvm.res", "languages64.exe", 1031, 1031},
                  {"dialogs.windres.res", "dialogs64.exe", 2052, 1036},
                  {"menus.windres.res", "menus32.exe", 1033, 1033},
@@ -818,7 +821,10 @@ TEST(Loader, TranslatedResFileLinksAndReadsBack) {
             }
         }
         test::WriteFileBytes(edited, test::LanguageFile(text));
-        ASSERT_EQ(ProcessImage(Sample(c.res), edited, &translated, c.source), kSuccess);
+        Options options;
+        options.languageFilter = c.source;
+        options.addLanguage = c.add;
+        ASSERT_EQ(ProcessImage(Sample(c.res), edited, &translated, options), kSuccess);
         ASSERT_TRUE(RunHere(std::string(QUELVAR_WINDRES_X86_64) + " -i '" + translated.string() +
                             "' -o '" + object.string() + "'"));
         ASSERT_TRUE(RunHere(std::string(QUELVAR_GXX_X86_64) + " -O2 -static -mwindows '" +
@@ -826,6 +832,10 @@ TEST(Loader, TranslatedResFileLinksAndReadsBack) {
                             program.string() + "'"));
         EXPECT_EQ(Show(LoaderTexts(program, c.target, dir.path)), Show(texts));
         EXPECT_EQ(Show(MessageTexts(program, c.target, dir.path)), Show(messages));
+        if (c.add) {
+            EXPECT_EQ(Show(LoaderTexts(program, c.source, dir.path)),
+                      Show(LoaderTexts(Sample(c.linked), c.source, dir.path)));
+        }
     }
 #else
     GTEST_SKIP() << "mingw-w64 was not found at configure time";
