@@ -191,10 +191,17 @@ TEST(ResFileDriver, SamplesReadAsTheirImagesAndImportBackEveryByte) {
         {"versions.windres.res", "versions64.exe"},   {"versions.llvm.res", "versions64.exe"},
         {"dialogs.windres.res", "dialogs64.exe"},     {"menus.windres.res", "menus32.exe"},
         {"messages.windres.res", "messages64.exe"}};
+    std::filesystem::create_directories(dir / "r");
+    std::filesystem::create_directories(dir / "e");
     for (auto [res, exe] : pairs) {
         if (!std::filesystem::exists(samples / res))
             continue;  // llvm-rc was not installed
-        std::vector<LanguageTexts> languages = TextLanguages(samples / res);
+        // Under one name, which a PO file's header gives: a file is known by its content.
+        std::filesystem::copy_file(samples / res, dir / "r/app",
+                                   std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::copy_file(samples / exe, dir / "e/app",
+                                   std::filesystem::copy_options::overwrite_existing);
+        std::vector<LanguageTexts> languages = TextLanguages(dir / "r/app");
         ASSERT_FALSE(languages.empty()) << res;
         for (const LanguageTexts& l : languages) {
             SCOPED_TRACE(std::string(res) + " " + std::to_string(l.language));
@@ -203,20 +210,21 @@ TEST(ResFileDriver, SamplesReadAsTheirImagesAndImportBackEveryByte) {
                 options.languageFilter = l.language;
                 if (name[0] == 'p')
                     options.pseudoExpand = 35;
-                ASSERT_EQ(ProcessImage(samples / res, dir / "res", nullptr, options), kSuccess);
-                ASSERT_EQ(ProcessImage(samples / exe, dir / "exe", nullptr, options), kSuccess);
-                Bytes exported = test::ReadFileBytes(dir / "res");
-                EXPECT_EQ(exported, test::ReadFileBytes(dir / "exe")) << name;
+                ASSERT_EQ(ProcessImage(dir / "r/app", dir / "r" / name, nullptr, options),
+                          kSuccess);
+                ASSERT_EQ(ProcessImage(dir / "e/app", dir / "e" / name, nullptr, options),
+                          kSuccess);
+                Bytes exported = test::ReadFileBytes(dir / "r" / name);
+                EXPECT_EQ(exported, test::ReadFileBytes(dir / "e" / name)) << name;
                 if (name != std::string("texts.lng"))
                     continue;  // a PO file's msgstrs are empty
-                test::WriteFileBytes(dir / name, exported);
                 CheckReport ofRes, ofExe;
-                ASSERT_EQ(CheckImage(samples / res, dir / name, options, ofRes), kSuccess);
-                ASSERT_EQ(CheckImage(samples / exe, dir / name, options, ofExe), kSuccess);
+                ASSERT_EQ(CheckImage(dir / "r/app", dir / "r" / name, options, ofRes), kSuccess);
+                ASSERT_EQ(CheckImage(dir / "e/app", dir / "r" / name, options, ofExe), kSuccess);
                 EXPECT_EQ(ofRes.texts, ofExe.texts);
                 EXPECT_EQ(ofRes.findings.size(), ofExe.findings.size());
                 std::filesystem::path out = dir / "out.res";
-                ASSERT_EQ(ProcessImage(samples / res, dir / name, &out, options), kSuccess);
+                ASSERT_EQ(ProcessImage(dir / "r/app", dir / "r" / name, &out, options), kSuccess);
                 EXPECT_EQ(test::ReadFileBytes(out), test::ReadFileBytes(samples / res)) << name;
             }
         }
