@@ -69,6 +69,9 @@ enum class NoticeKind {
     // value); the entry keeps its key. `counts` = {the line of the translation that holds it,
     // 0 when not known; the length of the full key in `key`}.
     AcceleratorRefused,
+    // A compiled resource file (.res) whose records do not read (the operation fails with 11):
+    // `key` the file's path, `counts` = {ResFileProblem, the offset of the record}.
+    ResFileUnreadable,
 };
 
 // Why a resource does not read as its type (NoticeKind::ResourceUnreadable).
@@ -80,6 +83,17 @@ enum class ResourceProblem : uint64_t {
     IdsOutOfOrder,    // message table: a block's ids not above the last block's (its LowId)
     UnknownEncoding,  // message table: an entry flagged neither ANSI, UTF-16 nor UTF-8 (the id)
     NoLastEntry,      // accelerator table: no entry flagged as the last
+};
+
+// Why a compiled resource file does not read (NoticeKind::ResFileUnreadable).
+enum class ResFileProblem : uint64_t {
+    NoEmptyResource,   // it does not begin with the 32-byte empty resource
+    RecordTruncated,   // a record's DataSize and HeaderSize run past the file's end
+    HeaderTooSmall,    // a HeaderSize below what the record's fields take
+    HeaderPastEnd,     // a HeaderSize that runs past the file's end
+    DataPastEnd,       // a DataSize that runs past the file's end
+    NameUnterminated,  // a type or name text without its zero inside the header
+    TooManyRecords,    // more than 65536 records
 };
 
 // Languages and their numbers of texts as a notice's `key` gives them: "<id>:<texts>" in

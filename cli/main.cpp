@@ -89,11 +89,12 @@ const char* kUsage =
     "--source ORIGINAL  export: harvest a translated build IMAGE into a PO file, msgids\n"
     "        from ORIGINAL, msgstrs from IMAGE (POFILE defaults to IMAGE's path with .po).\n"
     "--batch  export or import many images: each IMAGE, and every file below each FOLDER\n"
-    "        that begins with \"MZ\" (links are not followed). Export writes one file an\n"
-    "        image into --out DIR, named by the image's path below its FOLDER (an IMAGE's\n"
-    "        file name) with .lng or .po (--format) appended: sub/app.exe gives\n"
-    "        DIR/sub/app.exe.lng. Import reads the file of that name from --from DIR and\n"
-    "        translates the image in place, or writes it to OUTDIR under its path (-o).\n"
+    "        that begins with \"MZ\" or is a .res file (links are not followed). Export\n"
+    "        writes one file an image into --out DIR, named by the image's path below its\n"
+    "        FOLDER (an IMAGE's file name) with .lng or .po (--format) appended:\n"
+    "        sub/app.exe gives DIR/sub/app.exe.lng. Import reads the file of that name\n"
+    "        from --from DIR and translates the image in place, or writes it to OUTDIR\n"
+    "        under its path (-o).\n"
     "        Images without resources, and on import without a file, are skipped. A\n"
     "        progress line on a terminal, one line an image otherwise, then a summary and\n"
     "        every failure; exit status 1 when any image failed.\n"
@@ -108,7 +109,9 @@ const char* kUsage =
     "        which no longer matches once translated; sign the new image again with\n"
     "        osslsigncode sign (or signtool sign) instead to keep it signed.\n"
     "-q      says nothing on success (the status line goes to standard error).\n"
-    "LANGFILE - is standard output for export and standard input for import.\n";
+    "LANGFILE - is standard output for export and standard input for import.\n"
+    "IMAGE may also be a compiled resource file (.res, as rc, windres -O res and\n"
+    "        llvm-rc write it), recognised by its content; import writes a .res.\n";
 
 std::string Utf8(const std::filesystem::path& path) {
     std::u8string s = path.u8string();
@@ -379,6 +382,27 @@ std::string ResourceProblemText(uint64_t problem, uint64_t where) {
     return "the resource does not read as its type";
 }
 
+// What is wrong with a compiled resource file whose records do not read.
+const char* ResFileProblemText(uint64_t problem) {
+    switch (static_cast<quelvar::ResFileProblem>(problem)) {
+        case quelvar::ResFileProblem::NoEmptyResource:
+            return "it does not begin with the empty resource of a .res file";
+        case quelvar::ResFileProblem::RecordTruncated:
+            return "the record is cut short";
+        case quelvar::ResFileProblem::HeaderTooSmall:
+            return "its HeaderSize is smaller than its fields";
+        case quelvar::ResFileProblem::HeaderPastEnd:
+            return "its HeaderSize runs past the end of the file";
+        case quelvar::ResFileProblem::DataPastEnd:
+            return "its DataSize runs past the end of the file";
+        case quelvar::ResFileProblem::NameUnterminated:
+            return "its type or name has no terminating zero";
+        case quelvar::ResFileProblem::TooManyRecords:
+            return "more than 65536 records";
+    }
+    return "the record does not read";
+}
+
 // Says a notice on stderr.
 void Tell(const quelvar::Notice& notice) {
     std::string key = quelvar::ToUtf8(notice.key);
@@ -461,6 +485,11 @@ void Tell(const quelvar::Notice& notice) {
             std::fprintf(stderr, "quelvar-cli: warning: %s: %s; the resource is kept as it is\n",
                          key.c_str(),
                          ResourceProblemText(notice.counts[0], notice.counts[1]).c_str());
+            break;
+        case quelvar::NoticeKind::ResFileUnreadable:
+            std::fprintf(stderr, "quelvar-cli: %s: the .res record at offset %llu: %s\n",
+                         key.c_str(), static_cast<unsigned long long>(notice.counts[1]),
+                         ResFileProblemText(n));
             break;
         case quelvar::NoticeKind::AcceleratorRefused:
             std::fprintf(stderr,

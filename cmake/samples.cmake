@@ -76,3 +76,43 @@ function(quelvar_add_sample NAME ARCH RC)
     add_custom_target(quelvar_sample_${NAME} DEPENDS ${exe})
     add_dependencies(quelvar_samples quelvar_sample_${NAME})
 endfunction()
+
+# Compiled resource files of a resource script, as a build that translates them between the
+# resource compiler and the linker holds them: quelvar_add_res(NAME RC [LLVM] [SAMPLE NAME])
+# writes ${QUELVAR_SAMPLE_DIR}/NAME.windres.res (windres -O res) and with LLVM, when llvm-rc is
+# installed, NAME.llvm.res. SAMPLE names the sample whose message files the script includes.
+find_program(QUELVAR_LLVM_RC llvm-rc)
+find_path(QUELVAR_MINGW_INCLUDE windows.h
+    PATHS /usr/share/mingw-w64/include /usr/x86_64-w64-mingw32/include NO_DEFAULT_PATH)
+
+function(quelvar_add_res NAME RC)
+    if(NOT QUELVAR_HAVE_SAMPLES)
+        return()
+    endif()
+    cmake_parse_arguments(RES "LLVM" "SAMPLE" "" ${ARGN})
+    get_filename_component(rc_dir ${RC} DIRECTORY)
+    set(windres_res ${QUELVAR_SAMPLE_DIR}/${NAME}.windres.res)
+    set(llvm_res ${QUELVAR_SAMPLE_DIR}/${NAME}.llvm.res)
+    set(includes -I ${rc_dir})
+    set(depends ${RC})
+    if(RES_SAMPLE)
+        list(APPEND includes -I ${QUELVAR_SAMPLE_DIR}/${RES_SAMPLE}.mc)
+        list(APPEND depends ${QUELVAR_SAMPLE_DIR}/${RES_SAMPLE}.exe)
+    endif()
+    set(outputs ${windres_res})
+    set(llvm_commands)
+    if(RES_LLVM AND QUELVAR_LLVM_RC AND QUELVAR_MINGW_INCLUDE)
+        list(APPEND outputs ${llvm_res})
+        set(llvm_commands COMMAND ${QUELVAR_LLVM_RC} -C 65001 ${includes}
+            -I ${QUELVAR_MINGW_INCLUDE} -FO ${llvm_res} ${RC})
+    endif()
+    add_custom_command(
+        OUTPUT ${outputs}
+        COMMAND ${QUELVAR_WINDRES_X86_64} -c 65001 ${includes} -O res -i ${RC} -o ${windres_res}
+        ${llvm_commands}
+        DEPENDS ${depends}
+        COMMENT "Compiling ${NAME}.res"
+        VERBATIM)
+    add_custom_target(quelvar_res_${NAME} DEPENDS ${outputs})
+    add_dependencies(quelvar_samples quelvar_res_${NAME})
+endfunction()

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "platform/platform.h"
+#include "resources/res_file.h"
 
 namespace quelvar {
 
@@ -19,17 +20,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// False only for a file that can be read and does not begin with "MZ" (an empty one too); a
-// file that cannot be read is taken for an image, whose failure says why.
+// False only for a file that can be read and begins neither with "MZ" nor as a compiled
+// resource file (an empty one too); a file that cannot be read is taken for an image, whose
+// failure says why.
 bool MayBeImage(const fs::path& path) {
     platform::File file;
     if (platform::OpenRegularForReading(path, file) != kSuccess)
         return true;
-    uint8_t mark[2] = {0, 0};
+    uint8_t mark[32] = {};
     size_t got = 0;
     if (platform::ReadBytes(file, mark, sizeof mark, got) != kSuccess)
         return true;
-    return got == 2 && mark[0] == 'M' && mark[1] == 'Z';
+    return (got >= 2 && mark[0] == 'M' && mark[1] == 'Z') ||
+           LooksLikeResFile(std::span<const uint8_t>(mark, got));
 }
 
 bool IsUpdateCopy(const fs::path& path) {

@@ -28,8 +28,8 @@ struct BatchJob {
     std::filesystem::path output;
     // A folder that cannot be listed (`image` is the folder), and why; 0 when none.
     Failure preset;
-    // Found below a folder argument: a file that does not begin with "MZ" is then no program
-    // image and skipped, not failed.
+    // Found below a folder argument: a file that begins neither with "MZ" nor as a compiled
+    // resource file (.res) is then no program image and skipped, not failed.
     bool found = false;
     // A device, pipe or socket: skipped, never opened.
     bool special = false;
@@ -59,7 +59,7 @@ enum class JobOutcome {
     Done,
     NoResources,    // the image has no resources (1812): skipped
     NoTranslation,  // import: no text file for the image in the folder: skipped
-    NotImage,       // a file found in a folder that does not begin with "MZ": skipped
+    NotImage,       // a file found in a folder that is neither an image nor a .res: skipped
     Failed,
     NotAFile,  // a device, pipe or socket: skipped without being opened
     Unlisted,  // a folder that cannot be listed: failed (`failure` says why)

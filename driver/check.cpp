@@ -83,6 +83,7 @@ Result CheckImage(const std::filesystem::path& imagePath,
     report = CheckReport();
     OpenedImage opened;
     if (Result r = OpenImage(imagePath, opened); r != kSuccess) {
+        TellUnreadableResFile(imagePath, opened, r, options.notify);
         Failure f = ImageFailure(imagePath, opened, r);
         if (options.failure != nullptr)
             *options.failure = f;

@@ -128,6 +128,17 @@ Result OpenImage(const std::filesystem::path& imagePath, OpenedImage& opened) {
         std::span<const uint8_t>(opened.view.data, static_cast<size_t>(opened.view.size));
     opened.reached = true;
     opened.fileSize = opened.view.size;
+    if (LooksLikeResFile(opened.bytes)) {
+        opened.resFile = true;
+        try {
+            if (Result r = ReadResFile(opened.bytes, opened.res, opened.resError); r != kSuccess)
+                return r;
+            opened.section = ResFileSection(opened.bytes, opened.res, opened.resTree);
+        } catch (const std::bad_alloc&) {
+            return kErrorOutOfMemory;
+        }
+        return kSuccess;
+    }
     if (Result r = pe::ReadImageHeaders(opened.bytes, opened.headers); r != kSuccess)
         return r;
     if (Result r = pe::FindResourceSection(opened.bytes, opened.headers, opened.location);
@@ -159,6 +170,10 @@ Result ReadImageForExport(const std::filesystem::path& imagePath, OpenedImage& o
     opened.reached = true;
     opened.fileSize = size;
     opened.bytes = std::span<const uint8_t>(buffer.data(), got);
+    if (LooksLikeResFile(opened.bytes)) {  // read whole
+        opened.reached = false;
+        return OpenImage(imagePath, opened);
+    }
     Result r = pe::ReadImageHeaders(opened.bytes, opened.headers);
     if (r == kSuccess)
         r = pe::FindResourceSection(opened.bytes, size, opened.headers, opened.location);
@@ -183,6 +198,14 @@ Result ReadImageForExport(const std::filesystem::path& imagePath, OpenedImage& o
     opened.reached = false;
     opened.section = {};
     return OpenImage(imagePath, opened);
+}
+
+void TellUnreadableResFile(const std::filesystem::path& path, const OpenedImage& opened,
+                           Result code, const NoticeSink& notify) {
+    if (opened.resFile && code == kErrorBadFormat && notify)
+        notify(Notice{NoticeKind::ResFileUnreadable,
+                      path.u16string(),
+                      {static_cast<uint64_t>(opened.resError.problem), opened.resError.offset}});
 }
 
 Failure LoadLanguage(const std::filesystem::path& languagePath, LanguageTable& table,
@@ -459,11 +482,11 @@ Failure ImportSection(const OpenedImage& opened, const std::filesystem::path& im
     if (loaded.format == TextFormat::Po && options.languageOverride == kNoLanguageOverride &&
         options.notify)
         options.notify(Notice{NoticeKind::LanguageKept, {}, {}});
-    options.targetRva = plan.targetRva;
+    options.targetRva = opened.resFile ? 0 : plan.targetRva;
     SectionWriter writer;
     // Room for the usual growth (translations a quarter longer than the texts they replace);
     // the section grows if they need more.
-    size_t rawSize = plan.resource->rawSize;
+    size_t rawSize = opened.resFile ? section.bytes.size() : plan.resource->rawSize;
     writer.bytes.reserve(rawSize + rawSize / 4 + 65536);
     RebuildSection(section, ResourceHandlers(), options, source, writer);
     // What was read from a mapping whose file another program cut short meanwhile is zeros
@@ -480,10 +503,16 @@ Failure ImportSection(const OpenedImage& opened, const std::filesystem::path& im
         if (uint64_t texts = CountLanguageFileTexts(loaded.table); texts > 0)
             return NoTextApplies(imagePath, languagePath, texts, options.notify);
     pe::UpdatedImage updated;
-    if (Result r =
-            pe::BuildUpdatedImage(image, headers, plan, writer.bytes, updated, choices.unsign);
-        r != kSuccess)
+    std::vector<uint8_t> resFile;  // a compiled resource file is written whole
+    if (opened.resFile) {
+        if (Result r = WriteResFile(image, opened.res, writer.bytes, resFile); r != kSuccess)
+            return Fail(r, imagePath);
+        updated.pieces.push_back(resFile);
+    } else if (Result r = pe::BuildUpdatedImage(image, headers, plan, writer.bytes, updated,
+                                                choices.unsign);
+               r != kSuccess) {
         return Fail(r, {});
+    }
     if (Result r = OpenOutput(output, out); r != kSuccess)
         return CreationFailure(kErrorWriteFault, output, r);
     Result written = kSuccess;
@@ -502,7 +531,7 @@ Failure ImportSection(const OpenedImage& opened, const std::filesystem::path& im
     if (written != kSuccess)
         return Fail(kErrorWriteFault, output.file);
     pe::CertificateTable certificate;
-    if (options.notify && pe::FindCertificateTable(image, headers, certificate))
+    if (options.notify && !opened.resFile && pe::FindCertificateTable(image, headers, certificate))
         options.notify(Notice{NoticeKind::SignedImage, {}, {choices.unsign ? 1u : 0u, 0}});
     if (options.notify) {
         std::u16string target;
@@ -589,8 +618,10 @@ Failure Process(const std::filesystem::path& imagePath, const std::filesystem::p
     }
     OpenedImage opened;
     if (Result r = import ? OpenImage(imagePath, opened) : ReadImageForExport(imagePath, opened);
-        r != kSuccess)
+        r != kSuccess) {
+        TellUnreadableResFile(imagePath, opened, r, options.notify);
         return ImageFailure(imagePath, opened, r);
+    }
     platform::FileIdentity read;
     if (held != nullptr && held->file.IsOpen() &&
         (!platform::IdentityOf(opened.view.file, read) || read != held->identity))
@@ -606,7 +637,7 @@ Failure Process(const std::filesystem::path& imagePath, const std::filesystem::p
     std::span<const uint8_t> image = opened.bytes;
     const pe::ImageHeaders& headers = opened.headers;
     pe::RebuildPlan plan;
-    if (import) {
+    if (import && !opened.resFile) {
         if (Result r = pe::PlanRebuild(image, headers, opened.location, plan); r != kSuccess)
             return Fail(r, imagePath);
     }

@@ -13,6 +13,7 @@
 #include "pe/headers.h"
 #include "pe/rebuild.h"
 #include "platform/platform.h"
+#include "resources/res_file.h"
 #include "resources/tree.h"
 
 namespace quelvar {
@@ -27,11 +28,23 @@ struct OpenedImage {
     pe::ImageHeaders headers;
     pe::ResourceLocation location;
     ResourceSection section;  // its tree not yet checked
+    // A compiled resource file (.res) instead of an image: its records, and the tree they are
+    // laid out as, which `section` views (no headers, no location).
+    bool resFile = false;
+    ResFile res;
+    ResFileError resError;  // why its records did not read, when they did not
+    std::vector<uint8_t> resTree;
 };
 
 // Returns 0, the system's reason when the file cannot be mapped (`opened.view` then holds
-// nothing), or what ReadImageHeaders and FindResourceSection refuse it with.
+// nothing), or what ReadImageHeaders and FindResourceSection refuse it with. A file that
+// begins as a compiled resource file does is read as one (11 when its records do not read).
 Result OpenImage(const std::filesystem::path& imagePath, OpenedImage& opened);
+
+// Says why the records of a compiled resource file that OpenImage refused with `code` did not
+// read (NoticeKind::ResFileUnreadable); nothing for an image.
+void TellUnreadableResFile(const std::filesystem::path& path, const OpenedImage& opened,
+                           Result code, const NoticeSink& notify);
 
 // The same for an export, which needs only the headers and the resource section: a section of
 // up to kReadSectionLimit bytes is read into a buffer that the calling thread keeps and reuses

@@ -68,6 +68,17 @@ TEST(Cli, FailuresPrintOneLineWithTheCode) {
     r = Cli("export missing.exe", dir);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("(error 2)"), std::string::npos);
+    // A compiled resource file whose first record is cut short: a warning says where and why.
+    Bytes res(32, 0);
+    res[4] = 32;
+    res[8] = res[9] = res[12] = res[13] = 0xFF;
+    res.push_back(1);
+    test::WriteFileBytes(dir / "app.res", res);
+    r = Cli("export app.res", dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "quelvar-cli: app.res: the .res record at offset 32: the record is cut short\n"
+              "quelvar-cli: export failed: app.res: not a valid program image (error 11)\n");
 }
 
 TEST(Cli, ExportDefaultsToTheImageNameWithLng) {

@@ -756,5 +756,91 @@ TEST(Wine, TranslatedWineProgramRuns) {
     EXPECT_EQ(output, "[de] " + original);
 }
 
+// Runs a command line of the build machine; true when it exits with 0.
+bool RunHere(const std::string& command) {
+    int raw = std::system(command.c_str());
+    bool ok = WIFEXITED(raw) && WEXITSTATUS(raw) == 0;
+    EXPECT_TRUE(ok) << command;
+    return ok;
+}
+
+// A .res translated between the resource compiler and the linker, as a build does it: every
+// text of one language edited under a new language id (messages framed, accelerators with
+// Shift toggled), in place or added beside the source language, windres -i turns the file into
+// an object and g++ links it; the program's
+// resources read back through the loader as the translation gives them, and every other text as
+// the image linked from the original .res has it. (windres -i refuses its own .res of basic.rc
+// and strings.rc: it reads their version information's odd length as a longer one.)
+TEST(Loader, TranslatedResFileLinksAndReadsBack) {
+    SKIP_WITHOUT_WINE();
+#if defined(QUELVAR_WINDRES_X86_64) && defined(QUELVAR_GXX_X86_64) && defined(QUELVAR_SAMPLE_STUB)
+    test::TempDir dir;
+    struct Case {
+        const char* res;
+        const char* linked;
+        uint16_t source, target;
+        bool add = false;  // --add-language: the source language stays as it was
+    } cases[] = {{"languages.windres.res", "languages64.exe", 1033, 1036},
+                 {"versions.llvm.res", "versions64.exe", 1033, 1031, true},
+                 {"languages.llvm.res", "languages64.exe", 1031, 1031},
+                 {"dialogs.windres.res", "dialogs64.exe", 2052, 1036},
+                 {"menus.windres.res", "menus32.exe", 1033, 1033},
+                 {"messages.windres.res", "messages64.exe", 1033, 1036}};
+    for (const Case& c : cases) {
+        if (!std::filesystem::exists(Sample(c.res)))
+            continue;  // llvm-rc was not installed
+        SCOPED_TRACE(c.res);
+        std::filesystem::path exported = dir / "exported.lng", edited = dir / "edited.lng",
+                              translated = dir / "translated.res", object = dir / "translated.o",
+                              program = dir / "translated.exe";
+        ASSERT_EQ(ProcessImage(Sample(c.res), exported, nullptr, c.source), kSuccess);
+        Texts texts = LoaderTexts(Sample(c.linked), c.source, dir.path);
+        Texts messages = MessageTexts(Sample(c.linked), c.source, dir.path);
+        std::string lang = "LANG=" + std::to_string(c.target) + "\r\n";
+        std::u16string text(lang.begin(), lang.end());
+        for (auto& [key, value] : Lines(test::ReadFileBytes(exported))) {
+            if (key.starts_with(u"9.")) {
+                uint16_t flags = 0, code = 0;
+                ASSERT_TRUE(ParseAccelerator(value, flags, code)) << Utf8(value);
+                flags ^= kAccelShift;
+                ASSERT_EQ(messages.count(key), 1u) << Utf8(key);
+                unsigned kept = std::stoul(Utf8(messages[key])) & ~unsigned{kAccelKeyFlags};
+                std::string loaded = std::to_string(kept | flags) + ":" + std::to_string(code);
+                messages[key] = std::u16string(loaded.begin(), loaded.end());
+                text += key + u"=" + AcceleratorText(flags, code) + u"\r\n";
+                continue;
+            }
+            std::u16string edit = key.ends_with(u".FONT") ? u"Tahoma,11" : u"«" + value + u"» ü";
+            text += key + u"=" + edit + u"\r\n";
+            if (key.starts_with(u"11.")) {
+                ASSERT_EQ(messages.count(key), 1u) << Utf8(key);
+                messages[key] = u"«" + messages[key] + u"» ü";
+            } else if (!key.starts_with(u"16.")) {
+                ASSERT_EQ(texts.count(key), 1u) << Utf8(key) << " is not what the loader reads";
+                texts[key] = edit;
+            }
+        }
+        test::WriteFileBytes(edited, test::LanguageFile(text));
+        Options options;
+        options.languageFilter = c.source;
+        options.addLanguage = c.add;
+        ASSERT_EQ(ProcessImage(Sample(c.res), edited, &translated, options), kSuccess);
+        ASSERT_TRUE(RunHere(std::string(QUELVAR_WINDRES_X86_64) + " -i '" + translated.string() +
+                            "' -o '" + object.string() + "'"));
+        ASSERT_TRUE(RunHere(std::string(QUELVAR_GXX_X86_64) + " -O2 -static -mwindows '" +
+                            QUELVAR_SAMPLE_STUB + "' '" + object.string() + "' -o '" +
+                            program.string() + "'"));
+        EXPECT_EQ(Show(LoaderTexts(program, c.target, dir.path)), Show(texts));
+        EXPECT_EQ(Show(MessageTexts(program, c.target, dir.path)), Show(messages));
+        if (c.add) {
+            EXPECT_EQ(Show(LoaderTexts(program, c.source, dir.path)),
+                      Show(LoaderTexts(Sample(c.linked), c.source, dir.path)));
+        }
+    }
+#else
+    GTEST_SKIP() << "mingw-w64 was not found at configure time";
+#endif
+}
+
 }  // namespace
 }  // namespace quelvar
