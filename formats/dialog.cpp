@@ -36,12 +36,13 @@ struct TemplateShape {
     size_t menuOffset;     // first variable field, after the fixed header
     size_t fontFixed;      // bytes of the font block before the typeface
     size_t controlFixed;   // fixed part of a control
+    size_t controlStyle;   // u32 style of a control
     size_t idOffset;       // control id (only its low 16 bits are used)
     bool countedExtra;     // creation data: 2 + count bytes (else the count includes itself)
 };
 
-constexpr TemplateShape kStandard{0, 4, 8, 18, 2, 18, 16, false};
-constexpr TemplateShape kExtended{12, 8, 16, 26, 6, 24, 20, true};
+constexpr TemplateShape kStandard{0, 4, 8, 18, 2, 18, 0, 16, false};
+constexpr TemplateShape kExtended{12, 8, 16, 26, 6, 24, 8, 20, true};
 
 constexpr uint32_t kWsExLayoutRtl = 0x00400000;
 
@@ -50,6 +51,7 @@ struct ControlLayout {
     size_t titleStart;  // after the class field
     size_t titleEnd;    // after the title: its ordinal or its zero unit
     size_t end;         // after the creation data
+    size_t classStart;  // the class field
     uint16_t id;
     bool titleIsText;
 };
@@ -131,6 +133,7 @@ bool MeasureDialog(const ResourceContext& ctx, const uint8_t* data, size_t size,
             return false;
         control.id = Load16(data + control.start + shape.idOffset);
         pos = control.start + shape.controlFixed;
+        control.classStart = pos;
         if (!SkipOrdinalOrText(data, size, pos))
             return false;
         control.titleStart = pos;
@@ -184,15 +187,32 @@ ItemKey ControlKey(const ControlLayout& control, uint32_t& sCounter, std::u16str
     return TextKey(sKey);
 }
 
+// Export: the class and style of a control, for the checks.
+void DescribeControl(ResourceContext& ctx, const uint8_t* data, size_t size,
+                     const TemplateShape& shape, const ControlLayout& control,
+                     std::u16string& className) {
+    ctx.control.style = Load32(data + control.start + shape.controlStyle);
+    ctx.control.ordinal = 0;
+    ctx.control.name = {};
+    if (Load16(data + control.classStart) == kOrdinalMark) {
+        ctx.control.ordinal = Load16(data + control.classStart + 2);
+    } else {
+        className = ReadText(data, size, control.classStart);
+        ctx.control.name = className;
+    }
+}
+
 void ExportDialog(ResourceContext& ctx, const uint8_t* data, size_t size,
-                  const DialogLayout& layout) {
+                  const TemplateShape& shape, const DialogLayout& layout) {
     // Every text of a dialog is seen together.
     ctx.group = 1;
     std::u16string caption = ReadText(data, size, layout.captionStart);
     ctx.place = u"dialog caption";
+    ctx.role = TextRole::Caption;
     ExportText(ctx, TextKey(u"HEAD"), caption);
     if (layout.hasTypeface) {
         ctx.place = u"dialog font: typeface,point size";
+        ctx.role = TextRole::Font;
         ExportText(ctx, TextKey(u"FONT"), FontValue(data, size, layout));
     }
     // Controls are placed by the dialog's caption or, without one, its name.
@@ -201,11 +221,14 @@ void ExportDialog(ResourceContext& ctx, const uint8_t* data, size_t size,
     else
         ctx.place = u"dialog \"" + caption + u"\"";
     uint32_t sCounter = 0;
-    std::u16string sKey;
+    std::u16string sKey, className;
     for (const ControlLayout& control : layout.controls) {
         if (!control.titleIsText)
             continue;
         ItemKey key = ControlKey(control, sCounter, sKey);
+        ctx.role = TextRole::Control;
+        if (ctx.describe)
+            DescribeControl(ctx, data, size, shape, control, className);
         ExportText(ctx, key, data + control.titleStart, UnitsFrom(size, control.titleStart), -1);
     }
 }
@@ -340,7 +363,7 @@ void ProcessTemplate(ResourceContext& ctx, const uint8_t* data, size_t size,
     if (IsImport(ctx))
         RebuildDialog(ctx, data, size, shape, layout);
     else
-        ExportDialog(ctx, data, size, layout);
+        ExportDialog(ctx, data, size, shape, layout);
 }
 
 }  // namespace

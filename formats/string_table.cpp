@@ -88,6 +88,7 @@ void ProcessStringTable(ResourceContext& ctx, std::span<const uint8_t> data) {
                 ctx.place = u"string ";
                 AppendDecimal(ctx.place, id);
             }
+            ctx.role = TextRole::String;
             ExportText(ctx, NumberKey(id), units, n, static_cast<int32_t>(n));
         }
         at += 2 + 2 * n;
