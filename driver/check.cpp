@@ -26,10 +26,11 @@ Result CheckLoadedTranslation(const ResourceSection& section, WalkOptions walk,
                               const LoadedTranslation& loaded, CheckReport& report) {
     report = CheckReport();
     TextSource translations;
-    std::vector<KeyLine> keyLines = TranslationKeyLines(loaded);
-    if (loaded.format == TextFormat::Po) {
+    const PoCatalog& catalog = loaded.catalog;
+    bool po = loaded.format == TextFormat::Po;
+    if (po) {
         // The PO file names its source language: only those texts are compared.
-        translations = PoSource(loaded.catalog, loaded.useFuzzy);
+        translations = PoSource(catalog, loaded.useFuzzy);
     } else {
         translations = LanguageFileSource(loaded.table);
         // The texts of one language are compared: other languages share their keys.
@@ -39,30 +40,65 @@ Result CheckLoadedTranslation(const ResourceSection& section, WalkOptions walk,
         }
     }
     try {
+        // The texts are checked a resource at a time, and only the marks of the translation's
+        // keys that the image has outlive the walk: a check holds no record of every text.
+        // The entry of a key in the translation's own index, or SIZE_MAX.
+        auto entryOf = [&](std::u16string_view key) -> size_t {
+            if (po) {
+                auto entry = catalog.byContext.find(std::u16string(key));
+                return entry == catalog.byContext.end() ? SIZE_MAX : entry->second;
+            }
+            uint32_t entry = FindKeyEntry(loaded.table, key);
+            return entry == UINT32_MAX ? SIZE_MAX : entry;
+        };
+        std::vector<bool> known(po ? catalog.entries.size() : loaded.table.keys.size());
+        std::vector<CheckedText> texts;  // of the resource being walked
+        std::vector<Finding> accelerators;
+        auto checkResource = [&] {
+            CheckResourceTexts(texts, report.findings, accelerators);
+            texts.clear();
+        };
         walk.describe = true;
         walk.notify = {};  // the texts were said on loading; the walk says nothing new
-        std::vector<CheckedText> texts;
-        ExportTexts(section, ResourceHandlers(), walk,
-                    [&](const TextItem& item) { AddCheckedText(texts, item, translations); });
-        // A PO entry says which source text it translates: its msgid.
-        const PoCatalog& catalog = loaded.catalog;
-        for (CheckedText& t : texts)
-            if (auto entry = catalog.byContext.find(t.key); entry != catalog.byContext.end())
-                t.madeFor = catalog.entries[entry->second].id;
-        std::unordered_map<std::u16string_view, size_t> lineOf;
-        std::vector<std::u16string> keys;
-        lineOf.reserve(keyLines.size());
-        keys.reserve(keyLines.size());
+        ExportTexts(section, ResourceHandlers(), walk, [&](const TextItem& item) {
+            AddCheckedText(texts, item, translations);
+            ++report.texts;
+            if (texts.size() > 1 && texts.back().resource != texts[texts.size() - 2].resource) {
+                CheckedText next = std::move(texts.back());
+                texts.pop_back();
+                checkResource();
+                texts.push_back(std::move(next));
+            }
+            CheckedText& t = texts.back();
+            size_t entry = entryOf(t.key);
+            if (entry == SIZE_MAX)
+                return;
+            known[entry] = true;
+            // A PO entry says which source text it translates: its msgid.
+            if (po)
+                t.madeFor = catalog.entries[entry].id;
+        });
+        checkResource();
+        report.findings.insert(report.findings.end(), accelerators.begin(), accelerators.end());
+        accelerators = {};
+
+        std::vector<KeyLine> keyLines = TranslationKeyLines(loaded);
         for (const KeyLine& k : keyLines) {
-            lineOf.emplace(k.key, k.line);  // the first line wins, as on import
-            keys.push_back(k.key);
+            if (IsSettingKey(k.key))
+                continue;
+            size_t entry = entryOf(k.key);
+            if (entry == SIZE_MAX || !known[entry])
+                report.findings.push_back(UnknownKey(k.key));
         }
-        report.texts = texts.size();
-        report.findings = CheckTranslation(texts, keys);
-        for (const Finding& f : report.findings) {
-            auto line = lineOf.find(f.key);
-            report.lines.push_back(line == lineOf.end() ? 0 : line->second);
-        }
+        // Each finding's line: the first line of its key, as on import.
+        std::unordered_map<std::u16string_view, size_t> lineOf;
+        for (const Finding& f : report.findings)
+            lineOf.emplace(f.key, 0);
+        for (const KeyLine& k : keyLines)
+            if (auto line = lineOf.find(k.key); line != lineOf.end() && line->second == 0)
+                line->second = k.line;
+        for (const Finding& f : report.findings)
+            report.lines.push_back(lineOf[f.key]);
         if (loaded.format == TextFormat::Lng && loaded.table.unendedLine != 0) {
             report.findings.push_back(
                 Finding{CheckKind::UnendedLastLine, Severity::Warning, {}, {}, {}, {}});

@@ -391,6 +391,10 @@ std::optional<UnitsLE> FindValue(const LanguageTable& table, std::u16string_view
     return ValueOf(table, entry);
 }
 
+uint32_t FindKeyEntry(const LanguageTable& table, std::u16string_view fullKey) {
+    return FindEntry(table, fullKey, kNoSlot);
+}
+
 std::vector<KeyLine> LanguageFileKeyLines(const LanguageTable& table) {
     std::vector<KeyLine> lines;
     UnitsLE units = table.units;

@@ -93,6 +93,8 @@ bool ParseLanguageFile(std::vector<uint8_t> bytes, LanguageTable& table);
 
 // The escaped value of the first line whose key is exactly `fullKey`.
 std::optional<UnitsLE> FindValue(const LanguageTable& table, std::u16string_view fullKey);
+// The number of the table's entry for `fullKey` (an index of `keys`), or UINT32_MAX for none.
+uint32_t FindKeyEntry(const LanguageTable& table, std::u16string_view fullKey);
 
 // The key of every line of a loaded file as its writer meant it (up to the line's first "="),
 // with the line's number counted from 1, in file order.
