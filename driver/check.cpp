@@ -82,23 +82,33 @@ Result CheckLoadedTranslation(const ResourceSection& section, WalkOptions walk,
         report.findings.insert(report.findings.end(), accelerators.begin(), accelerators.end());
         accelerators = {};
 
-        std::vector<KeyLine> keyLines = TranslationKeyLines(loaded);
-        for (const KeyLine& k : keyLines) {
-            if (IsSettingKey(k.key))
-                continue;
-            size_t entry = entryOf(k.key);
-            if (entry == SIZE_MAX || !known[entry])
-                report.findings.push_back(UnknownKey(k.key));
+        // One pass over the translation's lines: its keys the image lacks, and the first line
+        // of each key, which the findings name.
+        std::vector<size_t> firstLine(known.size(), 0);
+        std::unordered_map<std::u16string, size_t> unindexed;  // lines the index holds no key of
+        auto visit = [&](std::u16string_view key, size_t line) {
+            size_t entry = entryOf(key);
+            if (entry == SIZE_MAX)
+                unindexed.emplace(key, line);
+            else if (firstLine[entry] == 0)
+                firstLine[entry] = line;
+            if (!IsSettingKey(key) && (entry == SIZE_MAX || !known[entry]))
+                report.findings.push_back(UnknownKey(key));
+        };
+        if (po) {
+            for (const PoEntry& entry : catalog.entries)
+                if (entry.hasContext)
+                    visit(entry.context, static_cast<size_t>(entry.line));
+        } else {
+            ForEachKeyLine(loaded.table, visit);
         }
-        // Each finding's line: the first line of its key, as on import.
-        std::unordered_map<std::u16string_view, size_t> lineOf;
-        for (const Finding& f : report.findings)
-            lineOf.emplace(f.key, 0);
-        for (const KeyLine& k : keyLines)
-            if (auto line = lineOf.find(k.key); line != lineOf.end() && line->second == 0)
-                line->second = k.line;
-        for (const Finding& f : report.findings)
-            report.lines.push_back(lineOf[f.key]);
+        for (const Finding& f : report.findings) {
+            size_t entry = entryOf(f.key);
+            auto other = entry == SIZE_MAX ? unindexed.find(f.key) : unindexed.end();
+            report.lines.push_back(entry != SIZE_MAX          ? firstLine[entry]
+                                   : other != unindexed.end() ? other->second
+                                                              : 0);
+        }
         if (loaded.format == TextFormat::Lng && loaded.table.unendedLine != 0) {
             report.findings.push_back(
                 Finding{CheckKind::UnendedLastLine, Severity::Warning, {}, {}, {}, {}});

@@ -103,6 +103,9 @@ struct KeyLine {
     size_t line;
 };
 std::vector<KeyLine> LanguageFileKeyLines(const LanguageTable& table);
+// The same, one line at a time, without holding them all.
+void ForEachKeyLine(const LanguageTable& table,
+                    const std::function<void(std::u16string_view key, size_t line)>& visit);
 
 // Appends the escaped form of a text to a line.
 void AppendEscaped(std::u16string& out, char16_t unit);
