@@ -527,6 +527,17 @@ void PrintRow(const char* clock, double copy, double exported, double imported) 
                 imported, imported / copy);
 }
 
+// With QUELVAR_BENCH_KEEP set to a folder, a generated image and its translation are also
+// written there (<label>.exe, <label>.lng), to measure the command line on them.
+void KeepFiles(const Generated& g, const char* label) {
+    const char* keep = std::getenv("QUELVAR_BENCH_KEEP");
+    if (keep == nullptr)
+        return;
+    std::filesystem::path dir(keep);
+    quelvar::test::WriteFileBytes(dir / (std::string(label) + ".exe"), g.image);
+    quelvar::test::WriteFileBytes(dir / (std::string(label) + ".lng"), g.language);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -565,6 +576,7 @@ int main(int argc, char** argv) {
         if (only != nullptr && std::string(only) != w.label)
             continue;
         Generated g = Generate(w);
+        KeepFiles(g, w.label);
         std::printf("\n%s: %u blocks, %zu strings, image %.1f MB, language file %.1f MB\n", w.label,
                     w.blocks * w.languages, g.strings, g.image.size() / 1e6,
                     g.language.size() / 1e6);

@@ -17,9 +17,9 @@ constexpr size_t kTooLongFrom = 10;         // sources shorter than this are not
 constexpr size_t kMaxStringUnits = 0xFFFE;  // a string table entry, its zero aside
 constexpr uint32_t kMaxPointSize = 72;
 
-std::u16string_view ResourceType(const CheckedText& text) {
-    std::u16string_view resource = text.resource;
-    return resource.substr(0, resource.find(u'.'));
+// A menu item's tab starts the shortcut shown at its right.
+bool ShowsShortcut(const CheckedText& text) {
+    return text.role == TextRole::MenuItem || text.role == TextRole::Popup;
 }
 
 // Letters compared without their case: ASCII and Latin-1.
@@ -214,7 +214,7 @@ Finding Make(CheckKind kind, Severity severity, const CheckedText& text) {
 
 void CheckOne(const CheckedText& t, std::vector<Finding>& out) {
     std::u16string_view source = t.source, translation = t.translation;
-    if (t.key.ends_with(u".FONT")) {
+    if (t.role == TextRole::Font) {
         if (!IsFontValue(translation))
             out.push_back(Make(CheckKind::BadFont, Severity::Error, t));
         return;
@@ -237,7 +237,7 @@ void CheckOne(const CheckedText& t, std::vector<Finding>& out) {
         }
     }
     // Only a menu item's tab starts a shortcut; elsewhere it is a tab like any other.
-    size_t sourceTab = ResourceType(t) == u"4" ? source.find(u'\t') : std::u16string_view::npos;
+    size_t sourceTab = ShowsShortcut(t) ? source.find(u'\t') : std::u16string_view::npos;
     bool tabLost = false;
     if (sourceTab != std::u16string_view::npos) {
         size_t tab = translation.find(u'\t');
@@ -262,7 +262,7 @@ void CheckOne(const CheckedText& t, std::vector<Finding>& out) {
         };
         if ((c == u'\t' && tabLost) || count(source) == count(translation))
             continue;
-        bool reflow = c != u'\t' && ResourceType(t) == u"6";
+        bool reflow = c != u'\t' && t.role == TextRole::String;
         Finding f =
             Make(CheckKind::ControlCharacters, reflow ? Severity::Warning : Severity::Error, t);
         f.detail = c == u'\n' ? u"\\n" : c == u'\r' ? u"\\r" : u"\\t";
@@ -281,7 +281,7 @@ void CheckOne(const CheckedText& t, std::vector<Finding>& out) {
         f.otherText = Ending(translation);
         out.push_back(f);
     }
-    if (ResourceType(t) == u"6" && translation.size() > kMaxStringUnits) {
+    if (t.role == TextRole::String && translation.size() > kMaxStringUnits) {
         Finding f = Make(CheckKind::TooLongToStore, Severity::Error, t);
         f.counts[0] = translation.size();
         f.counts[1] = kMaxStringUnits;
@@ -296,8 +296,7 @@ void CheckOne(const CheckedText& t, std::vector<Finding>& out) {
 }
 
 bool TakesAccelerator(const CheckedText& t) {
-    return !t.key.ends_with(u".HEAD") && !t.key.ends_with(u".FONT") &&
-           (ResourceType(t) == u"4" || ResourceType(t) == u"5");
+    return ShowsShortcut(t) || t.role == TextRole::Control;
 }
 
 // Accelerators within each group: a letter that two translated texts of one menu level or
@@ -368,40 +367,59 @@ void AddCheckedText(std::vector<CheckedText>& texts, const TextItem& item,
     if (item.resource != nullptr) {
         AppendDecimal(t.resource, item.resource->language);
         t.language = item.resource->language;
+        t.typeId = item.resource->typeId;
     }
     t.id = item.id;
+    t.role = item.role;
+    if (item.role == TextRole::Control) {
+        t.controlClass = item.control.ordinal;
+        t.controlClassName = item.control.name;
+        t.controlStyle = item.control.style;
+    }
     t.translated = translations && translations(item.key, t.translation);
     texts.push_back(std::move(t));
 }
 
-std::vector<Finding> CheckTranslation(const std::vector<CheckedText>& texts,
-                                      const std::vector<std::u16string>& translationKeys) {
-    std::vector<Finding> out;
+void CheckResourceTexts(const std::vector<CheckedText>& texts, std::vector<Finding>& perText,
+                        std::vector<Finding>& accelerators) {
     for (const CheckedText& t : texts) {
         if (!t.translated)
             continue;
         if (t.madeFor && *t.madeFor != t.source)
-            out.push_back(Finding{CheckKind::SourceTextChanged,
-                                  Severity::Warning,
-                                  t.key,
-                                  *t.madeFor,
-                                  {},
-                                  t.source,
-                                  {0, 0}});
-        CheckOne(t, out);
+            perText.push_back(Finding{CheckKind::SourceTextChanged,
+                                      Severity::Warning,
+                                      t.key,
+                                      *t.madeFor,
+                                      {},
+                                      t.source,
+                                      {0, 0}});
+        CheckOne(t, perText);
     }
-    CheckAccelerators(texts, out);
+    CheckAccelerators(texts, accelerators);
+}
+
+Finding UnknownKey(std::u16string_view key) {
+    return Finding{
+        CheckKind::UnknownKey, Severity::Warning, std::u16string(key), {}, {}, {}, {0, 0}};
+}
+
+bool IsSettingKey(std::u16string_view key) {
+    return key == u"LANG" || key == u"SOURCE_LANG";
+}
+
+std::vector<Finding> CheckTranslation(const std::vector<CheckedText>& texts,
+                                      const std::vector<std::u16string>& translationKeys) {
+    std::vector<Finding> out, accelerators;
+    CheckResourceTexts(texts, out, accelerators);
+    out.insert(out.end(), accelerators.begin(), accelerators.end());
     CheckShortcutKeys(texts, out);
     std::vector<std::u16string_view> known;
     for (const CheckedText& t : texts)
         known.push_back(t.key);
     std::sort(known.begin(), known.end());
-    for (const std::u16string& key : translationKeys) {
-        if (key == u"LANG" || key == u"SOURCE_LANG" ||
-            std::binary_search(known.begin(), known.end(), key))
-            continue;
-        out.push_back(Finding{CheckKind::UnknownKey, Severity::Warning, key, {}, {}, {}, {0, 0}});
-    }
+    for (const std::u16string& key : translationKeys)
+        if (!IsSettingKey(key) && !std::binary_search(known.begin(), known.end(), key))
+            out.push_back(UnknownKey(key));
     return out;
 }
 

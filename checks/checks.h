@@ -75,10 +75,15 @@ struct CheckedText {
     std::u16string key, source, place;
     uint32_t group = 0;
     // Its resource: the key path ("4.102.") and, from an export, the language id after it.
-    // Texts group within one resource; its type is the key path's first part.
+    // Texts group within one resource.
     std::u16string resource;
     uint32_t language = 0;  // the resource's language id
     uint32_t id = 0;        // the item's number: a menu item's or an accelerator's command id
+    uint32_t typeId = 0;    // the resource's numeric type, 0 for a named one
+    TextRole role = TextRole::Other;
+    uint16_t controlClass = 0;  // a Control's class: its ordinal, or 0 with `controlClassName`
+    std::u16string controlClassName;
+    uint32_t controlStyle = 0;
     bool translated = false;
     std::u16string translation;
     // The source text the translation was made for, when the file says it (a PO msgid).
@@ -89,6 +94,16 @@ struct CheckedText {
 // looks up each one's translation.
 void AddCheckedText(std::vector<CheckedText>& texts, const TextItem& item,
                     const TextSource& translations);
+
+// The findings on the translated texts of one resource (or of several whose texts are not
+// interleaved): each text's own into `perText`, those on the accelerator letters of its menu
+// levels and dialogs into `accelerators`.
+void CheckResourceTexts(const std::vector<CheckedText>& texts, std::vector<Finding>& perText,
+                        std::vector<Finding>& accelerators);
+// A key of the translation that the image lacks.
+Finding UnknownKey(std::u16string_view key);
+// True for the keys of a language file that are no texts ("LANG", "SOURCE_LANG").
+bool IsSettingKey(std::u16string_view key);
 
 // Every finding on the translated texts, in the order of the texts. `translationKeys` are the
 // keys the translation file holds: those the image lacks are reported.

@@ -20,9 +20,12 @@ std::u16string_view Trimmed(std::u16string_view text) {
     return text;
 }
 
-bool IsType(const CheckedText& t, std::u16string_view type) {
-    return t.id != 0 && t.resource.starts_with(type) && t.resource.size() > type.size() &&
-           t.resource[type.size()] == u'.';
+bool IsAccelerator(const CheckedText& t) {
+    return t.id != 0 && t.role == TextRole::Accelerator;
+}
+
+bool IsMenuItem(const CheckedText& t) {
+    return t.id != 0 && (t.role == TextRole::MenuItem || t.role == TextRole::Popup);
 }
 
 // What the image will hold after import: the translation, or the source it leaves untouched.
@@ -108,13 +111,13 @@ void CheckShortcutKeys(const std::vector<CheckedText>& texts, std::vector<Findin
     // The accelerator entries of each command id, in the order of the texts.
     std::map<uint32_t, std::vector<const CheckedText*>> accelerators;
     for (const CheckedText& t : texts)
-        if (IsType(t, u"9"))
+        if (IsAccelerator(t))
             accelerators[t.id].push_back(&t);
     if (accelerators.empty())
         return;
     std::vector<const CheckedText*> candidates;
     for (const CheckedText& item : texts) {
-        if (!IsType(item, u"4"))
+        if (!IsMenuItem(item))
             continue;
         std::u16string_view shortcut = ShortcutPart(Shown(item));
         std::optional<ShortcutKey> shown = MenuShortcutKey(shortcut);

@@ -797,7 +797,7 @@ std::filesystem::path DefaultLanguagePath(const std::filesystem::path& imagePath
 
 bool PseudoTranslation(const TextItem& item, unsigned expandPercent, std::u16string& out) {
     // A font and an accelerator's key are no texts to translate.
-    if (item.key.ends_with(u".FONT") || (item.resource != nullptr && item.resource->type == u"9"))
+    if (item.role == TextRole::Font || item.role == TextRole::Accelerator)
         return false;
     out = PseudoTranslate(item.text, expandPercent);
     return true;

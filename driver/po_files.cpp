@@ -38,7 +38,8 @@ void Say(const WalkOptions& walk, Notice notice) {
 
 // "ProductName ProductVersion" of the image's version information, or empty.
 std::string ProjectOf(const ResourceSection& section) {
-    static constexpr HandlerEntry kVersionHandler[] = {{kVersionType, ProcessVersionStrings}};
+    static constexpr HandlerEntry kVersionHandler[] = {
+        {kVersionType, ProcessVersionStrings, "VERSIONINFO"}};
     std::u16string name, version;
     ExportTexts(section, kVersionHandler, WalkOptions{}, [&](const TextItem& item) {
         std::u16string_view key = item.key.substr(item.key.rfind(u'.') + 1);

@@ -391,8 +391,21 @@ std::optional<UnitsLE> FindValue(const LanguageTable& table, std::u16string_view
     return ValueOf(table, entry);
 }
 
+uint32_t FindKeyEntry(const LanguageTable& table, std::u16string_view fullKey) {
+    return FindEntry(table, fullKey, kNoSlot);
+}
+
 std::vector<KeyLine> LanguageFileKeyLines(const LanguageTable& table) {
     std::vector<KeyLine> lines;
+    ForEachKeyLine(table, [&lines](std::u16string_view key, size_t line) {
+        lines.push_back({std::u16string(key), line});
+    });
+    return lines;
+}
+
+void ForEachKeyLine(const LanguageTable& table,
+                    const std::function<void(std::u16string_view key, size_t line)>& visit) {
+    std::u16string key;
     UnitsLE units = table.units;
     size_t number = 1;
     for (size_t start = 0; start < units.size(); ++number) {
@@ -409,12 +422,12 @@ std::vector<KeyLine> LanguageFileKeyLines(const LanguageTable& table) {
                 line.substr(0, eq), 0,
                 [](EightUnits lanes) { return (lanes == Lane(u'\r')) | (lanes == 0); },
                 [](char16_t u) { return u == u'\r' || u == 0; }) == eq) {
-            lines.push_back({{}, number});
-            AppendUnits(lines.back().key, line.substr(0, eq));
+            key.clear();
+            AppendUnits(key, line.substr(0, eq));
+            visit(key, number);
         }
         start = end + 1;
     }
-    return lines;
 }
 
 void AppendEscaped(std::u16string& out, char16_t unit) {

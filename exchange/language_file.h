@@ -93,6 +93,8 @@ bool ParseLanguageFile(std::vector<uint8_t> bytes, LanguageTable& table);
 
 // The escaped value of the first line whose key is exactly `fullKey`.
 std::optional<UnitsLE> FindValue(const LanguageTable& table, std::u16string_view fullKey);
+// The number of the table's entry for `fullKey` (an index of `keys`), or UINT32_MAX for none.
+uint32_t FindKeyEntry(const LanguageTable& table, std::u16string_view fullKey);
 
 // The key of every line of a loaded file as its writer meant it (up to the line's first "="),
 // with the line's number counted from 1, in file order.
@@ -101,6 +103,9 @@ struct KeyLine {
     size_t line;
 };
 std::vector<KeyLine> LanguageFileKeyLines(const LanguageTable& table);
+// The same, one line at a time, without holding them all.
+void ForEachKeyLine(const LanguageTable& table,
+                    const std::function<void(std::u16string_view key, size_t line)>& visit);
 
 // Appends the escaped form of a text to a line.
 void AppendEscaped(std::u16string& out, char16_t unit);

@@ -292,18 +292,8 @@ std::string Reference(const ResourceInfo& resource) {
             out.push_back(plain ? static_cast<char>(u) : '_');
         }
     };
-    if (resource.type == u"4")
-        out = "MENU";
-    else if (resource.type == u"5")
-        out = "DIALOG";
-    else if (resource.type == u"6")
-        out = "STRINGTABLE";
-    else if (resource.type == u"9")
-        out = "ACCELERATORS";
-    else if (resource.type == u"11")
-        out = "MESSAGETABLE";
-    else if (resource.type == u"16")
-        out = "VERSIONINFO";
+    if (!resource.scriptName.empty())
+        out = resource.scriptName;
     else
         append(resource.type);
     out.push_back(':');

@@ -245,6 +245,7 @@ void ProcessAcceleratorTable(ResourceContext& ctx, std::span<const uint8_t> data
                 ctx.place = u"accelerator of command ";
                 AppendDecimal(ctx.place, id);
             }
+            ctx.role = TextRole::Accelerator;
             ExportText(ctx, NumberKey(id), value);
             continue;
         }

@@ -200,9 +200,11 @@ void ExportDialog(ResourceContext& ctx, const uint8_t* data, size_t size,
     ctx.group = 1;
     const std::u16string& caption = layout.caption;
     ctx.place = u"dialog caption";
+    ctx.role = TextRole::Caption;
     ExportText(ctx, TextKey(u"HEAD"), caption);
     if (layout.hasTypeface) {
         ctx.place = u"dialog font: typeface,point size";
+        ctx.role = TextRole::Font;
         ExportText(ctx, TextKey(u"FONT"), FontValue(layout));
     }
     // Controls are placed by the dialog's caption or, without one, its name.
@@ -216,6 +218,12 @@ void ExportDialog(ResourceContext& ctx, const uint8_t* data, size_t size,
         if (control.title.isOrdinal)
             continue;
         ItemKey key = ControlKey(control, sCounter, sKey);
+        // The class and style of a control, for the checks.
+        ctx.role = TextRole::Control;
+        ctx.control.style = control.style;
+        ctx.control.ordinal = control.windowClass.isOrdinal ? control.windowClass.ordinal : 0;
+        ctx.control.name =
+            control.windowClass.isOrdinal ? std::u16string_view() : control.windowClass.text;
         ExportText(ctx, key, data + control.titleStart, UnitsFrom(size, control.titleStart), -1);
     }
 }

@@ -13,11 +13,13 @@ constexpr uint32_t kStringTableType = 6;    // RT_STRING
 constexpr uint32_t kMessageTableType = 11;  // RT_MESSAGETABLE
 
 constexpr HandlerEntry kHandlers[] = {
-    {kMenuType, ProcessMenuResource},         {kDialogType, ProcessDialogResource},
-    {kStringTableType, ProcessStringTable},   {kAcceleratorType, ProcessAcceleratorTable},
-    {kMessageTableType, ProcessMessageTable}, {kVersionType, ProcessVersionStrings},
+    {kMenuType, ProcessMenuResource, "MENU"},
+    {kDialogType, ProcessDialogResource, "DIALOG"},
+    {kStringTableType, ProcessStringTable, "STRINGTABLE"},
+    {kAcceleratorType, ProcessAcceleratorTable, "ACCELERATORS"},
+    {kMessageTableType, ProcessMessageTable, "MESSAGETABLE"},
+    {kVersionType, ProcessVersionStrings, "VERSIONINFO"},
 };
-
 }  // namespace
 
 std::span<const HandlerEntry> ResourceHandlers() {

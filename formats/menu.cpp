@@ -160,6 +160,7 @@ void ProcessMenu(ResourceContext& ctx, CheckedReader& in) {
         if (!in.ok)
             break;
         ItemKey key = popup || id == 0 || id == 0xFFFF ? NextPKey(keys) : NumberKey(id);
+        ctx.role = popup ? TextRole::Popup : TextRole::MenuItem;
         EnterItem(ctx, levels, data, text, popup, (option & kLastItem) != 0);
         CopyRange(ctx, data, at, textAt);
         ProcessItemText(ctx, key, data, size, textAt);
@@ -198,6 +199,7 @@ void ProcessMenuEx(ResourceContext& ctx, CheckedReader& in) {
         size_t itemEnd = in.pos;
         ItemKey key = id == 0 || id == 0xFFFF ? NextPKey(keys) : NumberKey(id & 0xFFFF);
 
+        ctx.role = popup ? TextRole::Popup : TextRole::MenuItem;
         EnterItem(ctx, levels, data, text, popup, (flags & kLastItem) != 0);
         CopyRange(ctx, data, at, textAt);
         ProcessItemText(ctx, key, data, size, textAt);

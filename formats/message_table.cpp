@@ -221,6 +221,7 @@ void ProcessMessageTable(ResourceContext& ctx, std::span<const uint8_t> data) {
             AppendHex8(key, e.id);
             if (ctx.describe)
                 DescribeMessage(ctx.place, e.id);
+            ctx.role = TextRole::Message;
             ExportText(ctx, TextKey(key), source);
         }
         return;

@@ -17,16 +17,10 @@ constexpr size_t kMaxStringUnits = 0xFFFF;
 // The length in bytes of the 16 strings at the start of the block, or 0 when they do not
 // fit inside it.
 size_t StringsLength(std::span<const uint8_t> data) {
-    size_t at = 0;
-    for (size_t k = 0; k < kStringsPerBlock; ++k) {
-        if (!InBounds(data.size(), at, 2))
-            return 0;
-        size_t n = Load16(data.data() + at);
-        if (!InBounds(data.size(), at + 2, 2 * n))
-            return 0;
-        at += 2 + 2 * n;
-    }
-    return at;
+    CheckedReader in{data};
+    for (size_t k = 0; k < kStringsPerBlock; ++k)
+        in.Skip(2 * uint64_t{in.Read16()});
+    return in.ok ? in.pos : 0;
 }
 
 // Import of one string: its new length word, then its translation or its source units. A
@@ -88,6 +82,7 @@ void ProcessStringTable(ResourceContext& ctx, std::span<const uint8_t> data) {
                 ctx.place = u"string ";
                 AppendDecimal(ctx.place, id);
             }
+            ctx.role = TextRole::String;
             ExportText(ctx, NumberKey(id), units, n, static_cast<int32_t>(n));
         }
         at += 2 + 2 * n;

@@ -362,23 +362,12 @@ void ExportStrings(ResourceContext& ctx, std::span<const uint8_t> data, Node& ro
     ForStrings(root, [&](Node& table, Node& string) {
         if (ctx.describe)
             ctx.place = u"version " + string.block.key + u" (" + table.block.key + u")";
+        ctx.role = TextRole::VersionString;
         ExportText(ctx, TextKey(string.itemKey), StringValue(data, string.block, value));
     });
 }
 
 }  // namespace
-
-void ReadVersionStrings(
-    std::span<const uint8_t> data, uint32_t dataRva,
-    const std::function<void(std::u16string_view key, std::u16string_view value)>& visit) {
-    Node root;
-    if (!ReadRoot(data, dataRva, root, false))
-        return;
-    std::u16string value;
-    ForStrings(root, [&](Node&, Node& string) {
-        visit(string.block.key, StringValue(data, string.block, value));
-    });
-}
 
 void ProcessVersionStrings(ResourceContext& ctx, std::span<const uint8_t> data) {
     Node root;

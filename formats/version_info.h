@@ -18,13 +18,6 @@ namespace quelvar {
 
 constexpr uint32_t kVersionType = 16;
 
-// Calls `visit` with the key and value of every String of every StringTable, in their order.
-// `dataRva` is the data's address in its image: blocks start on 4-byte boundaries of it.
-// Blocks that do not fit their parent end the reading of that parent.
-void ReadVersionStrings(
-    std::span<const uint8_t> data, uint32_t dataRva,
-    const std::function<void(std::u16string_view key, std::u16string_view value)>& visit);
-
 // Type 16. Export: every non-empty String of every StringTable under its name
 // ("16.1.FileDescription"); a name that an earlier String of the resource already had (the same
 // text in a second table) as "<name>#<n>" for its n-th time. Import rebuilds the block with the

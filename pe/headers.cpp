@@ -121,33 +121,4 @@ bool RvaToOffset(const ImageHeaders& headers, uint64_t imageSize, uint32_t rva, 
     return true;
 }
 
-namespace {
-
-// The sum of the 16-bit little-endian words at even offsets in [begin, end), modulo 0xFFFF
-// in the sense of one's complement addition: 32-bit words are summed (65536 is 1 modulo
-// 0xFFFF, so a 32-bit word counts as its two halves) and folded at the end.
-uint64_t WordSum(const uint8_t* image, size_t begin, size_t end) {
-    uint64_t sum = 0;
-    size_t i = begin;
-    for (; i + 4 <= end; i += 4)
-        sum += Load32(image + i);
-    for (; i < end; i += 2)
-        sum += i + 1 < end ? Load16(image + i) : image[i];
-    return sum;
-}
-
-}  // namespace
-
-uint32_t ImageChecksum(std::span<const uint8_t> image, size_t checkSumOffset) {
-    // The two words at the even offsets from checkSumOffset to 4 bytes past it count as zero.
-    const size_t length = image.size();
-    size_t skipStart = std::min(length, checkSumOffset + (checkSumOffset & 1));
-    size_t skipEnd = std::min(length, skipStart + 4);
-    uint64_t sum = WordSum(image.data(), 0, skipStart) + WordSum(image.data(), skipEnd, length);
-    // One's complement folding: 0 only for a sum of zeros, as adding word by word gives.
-    while (sum > 0xFFFF)
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    return static_cast<uint32_t>(sum + length);
-}
-
 }  // namespace quelvar::pe

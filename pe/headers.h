@@ -108,8 +108,4 @@ const SectionHeader* SectionHoldingRva(const ImageHeaders& headers, uint32_t rva
 bool RvaToOffset(const ImageHeaders& headers, uint64_t imageSize, uint32_t rva, uint32_t length,
                  uint32_t& offset);
 
-// The PE image checksum of `image`: the 16-bit one's complement sum of the image, the 4-byte
-// CheckSum field at `checkSumOffset` counted as zero, plus the image's length.
-uint32_t ImageChecksum(std::span<const uint8_t> image, size_t checkSumOffset);
-
 }  // namespace quelvar::pe

@@ -281,8 +281,8 @@ uint64_t WordSum(const uint8_t* bytes, size_t count) {
     return FoldTo16(a) + FoldTo16(b) + carries;
 }
 
-// The one's complement sum of the new image's 16-bit words, as ImageChecksum adds them, over
-// pieces that may start at odd offsets.
+// The one's complement sum of the new image's 16-bit words (the PE checksum before the length
+// is added), over pieces that may start at odd offsets.
 uint32_t PiecesChecksum(const UpdatedImage& out) {
     uint64_t sum = 0;
     bool pending = false;  // a low byte waits for its high byte from the next piece

@@ -74,7 +74,8 @@ void ExportText(ResourceContext& ctx, ItemKey key, std::u16string_view text) {
     if ((text.empty() && occurrence == 1) || ctx.sink == nullptr)
         return;
     FormKey(ctx, key, occurrence);
-    (*ctx.sink)(TextItem{ctx.key, text, ctx.place, ctx.group, &ctx.resource, key.number});
+    (*ctx.sink)(TextItem{ctx.key, text, ctx.place, ctx.group, &ctx.resource, ctx.role, ctx.control,
+                         key.number});
 }
 
 void ExportText(ResourceContext& ctx, ItemKey key, const uint8_t* text, size_t available,

@@ -38,6 +38,31 @@ struct ResourceInfo {
     std::u16string_view type;  // the type's decimal id ("6") or its name
     std::u16string_view name;  // the same of the resource's name
     uint32_t language = 0;     // the language entry's id; kNamedLanguage when it is a name
+    uint32_t typeId = 0;       // the numeric type id; 0 for a type named by a text
+    // The type as resource scripts name it ("MENU"), from its handler's row; empty for none.
+    std::string_view scriptName;
+};
+
+// What a text is in its resource. The checks and the exchange formats go by it, never by keys.
+enum class TextRole : uint8_t {
+    Other,          // a text of a type that says no more
+    Caption,        // a dialog's caption
+    Font,           // a dialog's font, "typeface,point size": no text to translate
+    Control,        // a dialog control's title
+    MenuItem,       // a menu command
+    Popup,          // a menu item that opens a submenu
+    String,         // a string table entry (at most 65535 units)
+    VersionString,  // a value of the version information
+    Message,        // a message table entry
+    Accelerator,    // an accelerator's key and modifiers: no text to translate
+};
+
+// A dialog control's window class: a predefined one by its ordinal (0x80 button, 0x81 edit,
+// 0x82 static, 0x83 list box, 0x84 scroll bar, 0x85 combo box) or a class name.
+struct ControlClass {
+    uint16_t ordinal = 0;      // 0 when named
+    std::u16string_view name;  // empty for an ordinal
+    uint32_t style = 0;        // the control's window style
 };
 constexpr uint32_t kNamedLanguage = 0xFFFFFFFF;
 
@@ -50,6 +75,8 @@ struct TextItem {
     // within their resource.
     uint32_t group = 0;
     const ResourceInfo* resource = nullptr;
+    TextRole role = TextRole::Other;
+    ControlClass control = {};  // a Control's class and style, when the export describes
     // The item key's number: a menu item's or an accelerator's command id; 0 for a text key.
     uint32_t id = 0;
 };
@@ -108,6 +135,9 @@ struct ResourceContext {
     bool describe = false;
     std::u16string place;
     uint32_t group = 0;
+    // Export: what the next texts are (see TextItem), set by the handler.
+    TextRole role = TextRole::Other;
+    ControlClass control;
     std::u16string key, text;  // scratch space, kept to spare allocations
     // How often each numeric item key has come up in the resource so far; the walk clears it
     // for every resource. Text keys ("HEAD", "P3") are unique by construction.
@@ -120,10 +150,12 @@ inline bool IsImport(const ResourceContext& ctx) {
 
 using ResourceHandler = void (*)(ResourceContext& ctx, std::span<const uint8_t> data);
 
-// A row of the handler table: the numeric resource type id and its handler.
+// A row of the handler table: the numeric resource type id, its handler and the type's name
+// in resource scripts (what PO references name resources by).
 struct HandlerEntry {
     uint32_t typeId;
     ResourceHandler handler;
+    std::string_view scriptName;
 };
 
 // Numeric item keys can repeat within one resource (two menu items with one id). The first

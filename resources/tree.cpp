@@ -114,12 +114,12 @@ bool Importing(const Walk& walk) {
 
 // The handler of the resource reached through `walk.steps`: the type is the first step when it
 // is a numeric directory entry (the data entry is deeper than it).
-ResourceHandler FindHandler(const Walk& walk) {
+const HandlerEntry* FindHandler(const Walk& walk) {
     if (walk.steps.size() < 2 || walk.steps[0].named)
         return nullptr;
     for (const HandlerEntry& row : walk.handlers)
         if (row.typeId == walk.steps[0].id)
-            return row.handler;
+            return &row;
     return nullptr;
 }
 
@@ -169,9 +169,9 @@ void WalkData(Walk& walk, const uint8_t* entry, size_t outputEntry) {
         dataStart = Position(out);
     }
 
-    ResourceHandler handler = selected ? FindHandler(walk) : nullptr;
+    const HandlerEntry* row = selected ? FindHandler(walk) : nullptr;
     ResourceContext& ctx = walk.context;
-    if (handler != nullptr) {
+    if (row != nullptr) {
         ctx.nameId = walk.steps.size() >= 3 && !walk.steps[1].named ? walk.steps[1].id : 0;
         ctx.dataRva = dataRva;
         ctx.keyPath = walk.keyPath;
@@ -182,6 +182,10 @@ void WalkData(Walk& walk, const uint8_t* entry, size_t outputEntry) {
         ctx.resource.type = component(walk.steps[0]);
         ctx.resource.name = walk.steps.size() >= 3 ? component(walk.steps[1]) : u"";
         ctx.resource.language = (name & kHighBit) ? kNamedLanguage : name;
+        ctx.resource.typeId = row->typeId;
+        ctx.resource.scriptName = row->scriptName;
+        ctx.role = TextRole::Other;
+        ctx.control = {};
         ctx.targetLanguage = (name & kHighBit) || options.languageOverride == kNoLanguageOverride
                                  ? ctx.resource.language
                                  : options.languageOverride;
@@ -189,7 +193,7 @@ void WalkData(Walk& walk, const uint8_t* entry, size_t outputEntry) {
         ctx.group = 0;
         ClearOccurrences(ctx.occurrences);
         uint64_t before = walk.texts;
-        handler(ctx, data);
+        row->handler(ctx, data);
         if (!(name & kHighBit) && walk.texts > before)
             walk.languageTexts[name] += walk.texts - before;
     } else {

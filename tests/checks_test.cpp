@@ -1,16 +1,31 @@
 // The checks of a translation: each catches a real mistake and lets its near misses pass.
 #include <gtest/gtest.h>
 
+#include "base/utf16.h"
 #include "checks/checks.h"
 #include "checks/key_names.h"
 
 namespace quelvar {
 namespace {
 
+// The role export gives a text of the built-in types, by its key.
+TextRole RoleOf(std::u16string_view key) {
+    std::u16string_view type = key.substr(0, key.find(u'.'));
+    std::u16string_view item = key.substr(key.rfind(u'.') + 1);
+    if (type == u"4")
+        return item.starts_with(u"P") ? TextRole::Popup : TextRole::MenuItem;
+    if (type == u"5")
+        return item == u"HEAD"   ? TextRole::Caption
+               : item == u"FONT" ? TextRole::Font
+                                 : TextRole::Control;
+    return type == u"6" ? TextRole::String : TextRole::Other;
+}
+
 CheckedText Text(std::u16string key, std::u16string source, std::u16string translation,
                  uint32_t group = 0) {
     CheckedText t;
     t.resource = key.substr(0, key.rfind(u'.') + 1);
+    t.role = RoleOf(key);
     t.key = std::move(key);
     t.source = std::move(source);
     t.group = group;
@@ -77,11 +92,30 @@ TEST(Checks, OneTextAtATime) {
         {u"5.1.FONT", u"Tahoma,8", u"Arial,9pt", {K::BadFont}},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(Kinds({Text(c.key, c.source, c.translation)}), c.expected)
-            << std::string(c.source, c.source + std::char_traits<char16_t>::length(c.source))
-                   .size();
+        EXPECT_EQ(Kinds({Text(c.key, c.source, c.translation)}), c.expected) << ToUtf8(c.source);
     std::u16string huge(70000, u'x');
     EXPECT_EQ(Kinds({Text(u"6.1.1", u"x", huge)}), (std::vector<K>{K::TooLongToStore}));
+}
+
+// The checks go by a text's role, not by its key: a version string named FONT is no font, and
+// a type added later whose items show shortcuts gets the menu's checks.
+TEST(Checks, GoByTheTextsRole) {
+    using K = CheckKind;
+    struct Case {
+        const char16_t* key;
+        TextRole role;
+        const char16_t *source, *translation;
+        std::vector<CheckKind> expected;
+    } cases[] = {
+        {u"16.1.FONT", TextRole::VersionString, u"Tahoma,8", u"Arial", {}},
+        {u"99.1.10", TextRole::MenuItem, u"&Open\tCtrl+O", u"\u00D6&ffnen", {K::ShortcutTabLost}},
+        {u"99.1.11", TextRole::Control, u"&Open", u"\u00D6ffnen", {K::AcceleratorDropped}},
+    };
+    for (const Case& c : cases) {
+        CheckedText t = Text(c.key, c.source, c.translation);
+        t.role = c.role;
+        EXPECT_EQ(Kinds({t}), c.expected) << ToUtf8(c.key);
+    }
 }
 
 // Line breaks that differ are an error where a layout holds the lines (menus, dialogs) and a

@@ -377,7 +377,7 @@ TEST_F(Layout, ChecksumAgreesWithALinker) {
         Bytes img = test::ReadFileBytes(samples / name);
         size_t field = Get32(img, 60) + 24 + 64;
         ASSERT_NE(Get32(img, field), 0u) << name;
-        EXPECT_EQ(pe::ImageChecksum(img, field), Get32(img, field)) << name;
+        EXPECT_EQ(test::ImageChecksum(img, field), Get32(img, field)) << name;
         EXPECT_EQ(Checksum(img), Get32(img, field)) << name;
     }
 }

@@ -417,6 +417,17 @@ TEST(Menu, TemplatesCutShortAnywhere) {
     }
 }
 
+// Extended items align to the image's addresses: at an address 2 past a boundary, the item
+// after a text that ends on one follows without fill.
+TEST(Menu, ExtendedItemsAlignToAddresses) {
+    Template t;
+    t.U16(1), t.U16(4), t.U32(0);
+    t.Ex(1, 0, u"1", u"A");                                   // ends at 26, address 28
+    t.U32(0), t.U32(0), t.U32(5), t.U16(0x80), t.Text(u"B");  // no fill before it
+    t.Record(26, u"5", u"B");
+    EXPECT_EQ(test::ExportWith(ProcessMenuResource, t.b, u"4.102.", 2), Lines(t));
+}
+
 // Images built by windres from tests/samples/menus.rc.
 std::filesystem::path MenuSample() {
     std::filesystem::path dir = test::SampleImageDir();

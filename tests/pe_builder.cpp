@@ -441,4 +441,18 @@ Bytes ImportWith(ResourceHandler handler, std::span<const uint8_t> data,
     return ImportAs(handler, data, keyPath, lines, std::move(ctx), start);
 }
 
+uint32_t ImageChecksum(std::span<const uint8_t> image, size_t checkSumOffset) {
+    // The two words at the even offsets from checkSumOffset to 4 bytes past it count as zero.
+    size_t skipStart = checkSumOffset + (checkSumOffset & 1);
+    uint64_t sum = 0;
+    for (size_t i = 0; i < image.size(); i += 2) {
+        if (i >= skipStart && i < skipStart + 4)
+            continue;
+        sum += i + 1 < image.size() ? Load16(image.data() + i) : image[i];
+    }
+    while (sum > 0xFFFF)
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    return static_cast<uint32_t>(sum + image.size());
+}
+
 }  // namespace quelvar::test

@@ -90,6 +90,10 @@ std::u16string LanguageText(const Bytes& file);
 Bytes ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const Bytes& bytes);
 
+// The PE image checksum of `image`, added word by word: the 16-bit one's complement sum of the
+// image, the 4-byte CheckSum field at `checkSumOffset` counted as zero, plus the image's length.
+uint32_t ImageChecksum(std::span<const uint8_t> image, size_t checkSumOffset);
+
 // A fresh directory, removed with its contents at the end of the test.
 struct TempDir {
     std::filesystem::path path;

@@ -79,12 +79,23 @@ TEST(PoWriter, WrapsAsTheGnuTools) {
 
 TEST(PoWriter, EntriesCarryPlaceResourceAndFirstOfAKey) {
     PoWriter writer;
-    ResourceInfo menu{u"4", u"ABOUT BOX", 1033};
+    ResourceInfo menu{u"4", u"ABOUT BOX", 1033, 4, "MENU"};
     AppendPoEntry(writer, TextItem{u"4.1.7", u"&Open", u"File > Open", 0, &menu}, u"Ö&ffnen");
     AppendPoEntry(writer, TextItem{u"4.1.7", u"&Other", u"File > Other", 0, &menu}, u"");
     EXPECT_EQ(writer.out,
               "\n#. File > Open\n#: MENU:ABOUT_BOX:1033\nmsgctxt \"4.1.7\"\nmsgid \"&Open\"\n"
               "msgstr \"Ö&ffnen\"\n");
+}
+
+// A type's references name it as its handler's row does; a type without one by its id.
+TEST(PoWriter, ReferencesNameTheTypeByItsHandlerRow) {
+    ResourceInfo added{u"99", u"7", 1033, 99, "WIDGETS"}, bare{u"98", u"7", 1033, 98, ""};
+    for (auto [resource, reference] :
+         {std::pair{&added, "#: WIDGETS:7:1033\n"}, std::pair{&bare, "#: 98:7:1033\n"}}) {
+        PoWriter writer;
+        AppendPoEntry(writer, TextItem{u"99.7.1", u"x", u"", 0, resource}, u"");
+        EXPECT_NE(writer.out.find(reference), std::string::npos) << writer.out;
+    }
 }
 
 PoError Parse(std::string_view text, PoCatalog& catalog) {
@@ -380,9 +391,8 @@ TEST(VersionInfo, ReadsStringsAndStopsAtDamage) {
                                  {VersionBlock(u"VarFileInfo", {}, 0, {}), info});
     auto read = [](const Bytes& data) {
         std::u16string all;
-        ReadVersionStrings(data, 0, [&all](std::u16string_view k, std::u16string_view v) {
-            all += std::u16string(k) + u"=" + std::u16string(v) + u";";
-        });
+        for (const auto& item : test::ExportItems(ProcessVersionStrings, data, u"16.1."))
+            all += item.key.substr(5) + u"=" + item.text + u";";
         return all;
     };
     EXPECT_EQ(read(version), u"ProductName=Demo;ProductVersion=1.2;");

@@ -86,6 +86,7 @@ CheckedText Item(std::u16string key, uint32_t id, std::u16string source, std::u1
                  uint32_t language = 1031) {
     CheckedText t;
     t.resource = key.substr(0, key.rfind(u'.') + 1);
+    t.role = key.starts_with(u"9.") ? TextRole::Accelerator : TextRole::MenuItem;
     t.key = std::move(key);
     t.id = id;
     t.language = language;
