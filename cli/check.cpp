@@ -13,13 +13,6 @@ namespace quelvar::cli {
 
 namespace {
 
-constexpr unsigned kDefaultExpand = 35;
-constexpr unsigned kMaxExpand = 1000;
-
-std::filesystem::path ToPath(const std::string& utf8) {
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
 // A text in quotes on one line: line breaks and tabs as the language file writes them.
 std::string Quoted(std::u16string_view text) {
     std::string out(1, '"');
@@ -131,69 +124,23 @@ std::string Json(std::string_view text) {
     return out + "\"";
 }
 
-// The options after IMAGE and the file: --language ID, and one of its own.
-struct Parsed {
-    std::vector<std::string> paths;
-    uint32_t languageFilter = kAllLanguages;
-    std::string own;  // the value of the command's own option
-    bool quiet = false;
-    bool ok = true;
-    std::string problem;
-};
-
-Parsed Refused(std::string problem) {
-    Parsed p;
-    p.ok = false;
-    p.problem = std::move(problem);
-    return p;
-}
-
-Parsed Parse(const std::vector<std::string>& args, std::string_view ownOption) {
-    Parsed p;
-    for (size_t i = 1; i < args.size() && p.ok; ++i) {
-        const std::string& a = args[i];
-        bool valued = a == "--language" || a == ownOption;
-        if (valued && i + 1 >= args.size()) {
-            p = Refused(a + " takes a value");
-        } else if (a == "--language") {
-            if (!ParseLanguageId(std::string_view(args[++i]), p.languageFilter))
-                p = Refused("not a language id: " + args[i]);
-        } else if (a == ownOption) {
-            p.own = args[++i];
-        } else if (a == "-q") {
-            p.quiet = true;
-        } else if (a.size() > 1 && a[0] == '-') {
-            p = Refused("unknown option " + a);
-        } else {
-            p.paths.push_back(a);
-        }
-    }
-    return p;
-}
-
 }  // namespace
 
-int RunCheck(const std::vector<std::string>& args, const Reporting& report) {
-    Parsed p = Parse(args, "--format");
-    if (!p.ok)
-        return report.usage(p.problem.c_str());
-    if (p.paths.size() != 2)
-        return report.usage("check takes IMAGE and TRANSLATION");
-    bool json = p.own == "json";
-    if (!p.own.empty() && p.own != "json" && p.own != "text")
-        return report.usage("--format is text or json");
+int RunCheck(const Invocation& args, const Reporting& report) {
+    if (args.paths.size() != 2)
+        return Usage(args.command, "check takes IMAGE and TRANSLATION");
+    bool json = args.format == "json";
     CheckReport found;
     Failure failure;
     Options options;
-    options.languageFilter = p.languageFilter;
+    options.languageFilter = args.language;
     options.failure = &failure;
-    if (Result r = CheckImage(ToPath(p.paths[0]), ToPath(p.paths[1]), options, found);
-        r != kSuccess)
+    if (Result r = CheckImage(args.paths[0], args.paths[1], options, found); r != kSuccess)
         return report.fail("check", failure.code != kSuccess
                                         ? failure
-                                        : Failure{r, FailureCause::None, ToPath(p.paths[0])});
+                                        : Failure{r, FailureCause::None, args.paths[0]});
     size_t errors = 0, warnings = 0;
-    const std::string& file = p.paths[1];
+    const std::string file = Utf8(args.paths[1]);
     if (json)
         std::printf("{\"file\": %s, \"findings\": [", Json(file).c_str());
     for (size_t i = 0; i < found.findings.size(); ++i) {
@@ -243,29 +190,19 @@ size_t SayCheckErrors(const std::string& translation, const CheckReport& report,
     return errors;
 }
 
-int RunPseudo(const std::vector<std::string>& args, const Reporting& report) {
-    Parsed p = Parse(args, "--expand");
-    if (!p.ok)
-        return report.usage(p.problem.c_str());
-    if (p.paths.size() != 2)
-        return report.usage("pseudo takes IMAGE and OUT.lng or OUT.po");
-    uint32_t expand = kDefaultExpand;
-    if (!p.own.empty()) {
-        ScannedInteger n = ScanInteger(std::string_view(p.own), IntegerSyntax{});
-        if (!n.digits || n.overflow || n.end != p.own.size() || n.magnitude > kMaxExpand)
-            return report.usage("--expand takes a percentage from 0 to 1000");
-        expand = static_cast<uint32_t>(n.magnitude);
-    }
+int RunPseudo(const Invocation& args, const Reporting& report) {
+    if (args.paths.size() != 2)
+        return Usage(args.command, "pseudo takes IMAGE and OUT.lng or OUT.po");
     Failure failure;
     Options options;
-    options.languageFilter = p.languageFilter;
-    options.pseudoExpand = expand;
+    options.languageFilter = args.language;
+    options.pseudoExpand = args.expand;
     options.failure = &failure;
-    if (ProcessImage(ToPath(p.paths[0]), ToPath(p.paths[1]), nullptr, options) != kSuccess)
+    if (ProcessImage(args.paths[0], args.paths[1], nullptr, options) != kSuccess)
         return report.fail("pseudo", failure);
-    if (!p.quiet)
-        std::fprintf(stderr, "quelvar-cli: pseudo-translated %s into %s\n", p.paths[0].c_str(),
-                     p.paths[1].c_str());
+    if (!args.quiet)
+        std::fprintf(stderr, "quelvar-cli: pseudo-translated %s into %s\n",
+                     Utf8(args.paths[0]).c_str(), Utf8(args.paths[1]).c_str());
     return 0;
 }
 
