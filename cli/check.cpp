@@ -130,15 +130,12 @@ int RunCheck(const Invocation& args, const Reporting& report) {
     if (args.paths.size() != 2)
         return Usage(args.command, "check takes IMAGE and TRANSLATION");
     bool json = args.format == "json";
-    CheckReport found;
-    Failure failure;
     Options options;
     options.languageFilter = args.language;
-    options.failure = &failure;
-    if (Result r = CheckImage(args.paths[0], args.paths[1], options, found); r != kSuccess)
-        return report.fail("check", failure.code != kSuccess
-                                        ? failure
-                                        : Failure{r, FailureCause::None, args.paths[0]});
+    Outcome<CheckReport> checked = CheckImage(args.paths[0], args.paths[1], options);
+    if (!checked)
+        return report.fail("check", checked.error());
+    const CheckReport& found = *checked;
     size_t errors = 0, warnings = 0;
     const std::string file = Utf8(args.paths[1]);
     if (json)
@@ -193,13 +190,11 @@ size_t SayCheckErrors(const std::string& translation, const CheckReport& report,
 int RunPseudo(const Invocation& args, const Reporting& report) {
     if (args.paths.size() != 2)
         return Usage(args.command, "pseudo takes IMAGE and OUT.lng or OUT.po");
-    Failure failure;
     Options options;
     options.languageFilter = args.language;
     options.pseudoExpand = args.expand;
-    options.failure = &failure;
-    if (ProcessImage(args.paths[0], args.paths[1], nullptr, options) != kSuccess)
-        return report.fail("pseudo", failure);
+    if (Outcome<> done = Export(args.paths[0], args.paths[1], options); !done)
+        return report.fail("pseudo", done.error());
     if (!args.quiet)
         std::fprintf(stderr, "quelvar-cli: pseudo-translated %s into %s\n",
                      Utf8(args.paths[0]).c_str(), Utf8(args.paths[1]).c_str());

@@ -421,7 +421,6 @@ void Tell(const quelvar::Notice& notice) {
 // How a command runs: its options and where its failure is said.
 struct Command {
     const quelvar::cli::Invocation& args;
-    quelvar::Failure failure;
 
     quelvar::Options Options() {
         quelvar::Options options;
@@ -437,7 +436,6 @@ struct Command {
                               : args.noRtl ? quelvar::RightToLeft::Never
                                            : quelvar::RightToLeft::ByLanguage;
         options.notify = Tell;
-        options.failure = &failure;
         return options;
     }
     // The status line of a success, on stderr: stdout may carry the language file.
@@ -459,20 +457,16 @@ int RunExport(Command& run) {
     const std::optional<std::filesystem::path>& source = run.args.source;
     if (args.size() == 1 && (run.args.format == "po" || source))
         language.replace_extension(".po");
-    Result r;
     if (!source && run.args.langId != quelvar::kNoLanguageOverride)
         return run.Usage("--lang-id belongs to import and export --source");
-    if (source) {
-        if (run.args.format == "lng" || quelvar::FormatOfPath(language) != quelvar::TextFormat::Po)
-            return run.Usage("--source writes a PO file");
-        r = quelvar::HarvestTranslation(*source, args[0], language, run.Options());
-    } else {
-        r = quelvar::ProcessImage(args[0], language, nullptr, run.Options());
-    }
-    if (r != quelvar::kSuccess)
-        return Fail("export", run.failure.code != quelvar::kSuccess
-                                  ? run.failure
-                                  : quelvar::Failure{r, quelvar::FailureCause::None, {}});
+    if (source &&
+        (run.args.format == "lng" || quelvar::FormatOfPath(language) != quelvar::TextFormat::Po))
+        return run.Usage("--source writes a PO file");
+    quelvar::Outcome<> done =
+        source ? quelvar::HarvestTranslation(*source, args[0], language, run.Options())
+               : quelvar::Export(args[0], language, run.Options());
+    if (!done)
+        return Fail("export", done.error());
     run.Say("exported " + Show(args[0]) + " to " + Show(language));
     return kExitOk;
 }
@@ -486,12 +480,10 @@ int RunConvert(Command& run) {
         return run.Usage("convert turns a language file into a PO file or back");
     if (toPo && !run.args.image)
         return run.Usage("a PO file's msgids come from the image: give --image IMAGE");
-    Result r = quelvar::ConvertTranslation(args[0], args[1], toPo ? &*run.args.image : nullptr,
-                                           run.Options());
-    if (r != quelvar::kSuccess)
-        return Fail("convert", run.failure.code != quelvar::kSuccess
-                                   ? run.failure
-                                   : quelvar::Failure{r, quelvar::FailureCause::None, {}});
+    quelvar::Outcome<> done = quelvar::ConvertTranslation(
+        args[0], args[1], toPo ? &*run.args.image : nullptr, run.Options());
+    if (!done)
+        return Fail("convert", done.error());
     run.Say("converted " + Show(args[0]) + " to " + Show(args[1]));
     return kExitOk;
 }
@@ -518,8 +510,8 @@ int RunImport(Command& run) {
     };
     if (run.args.output) {
         const std::filesystem::path& output = *run.args.output;
-        if (quelvar::ProcessImage(image, args[1], &output, options) != quelvar::kSuccess)
-            return refused ? refusal() : Fail("import", run.failure);
+        if (quelvar::Outcome<> done = quelvar::Import(image, args[1], output, options); !done)
+            return refused ? refusal() : Fail("import", done.error());
         run.Say("imported " + Show(args[1]) + " into " + Show(output));
         return kExitOk;
     }
@@ -528,12 +520,12 @@ int RunImport(Command& run) {
         return refusal();
     if (outcome.copyLeft) {
         std::fprintf(stderr, "quelvar-cli: the translated image stays at %s\n",
-                     Show(quelvar::UpdateCopyPath(run.failure.path)).c_str());
-        run.failure.path.clear();  // the line above names both files
-        return Fail("replacing the image", run.failure);
+                     Show(quelvar::UpdateCopyPath(outcome.failure.path)).c_str());
+        outcome.failure.path.clear();  // the line above names both files
+        return Fail("replacing the image", outcome.failure);
     }
     if (outcome.result != quelvar::kSuccess)
-        return Fail("import", run.failure);
+        return Fail("import", outcome.failure);
     run.Say("imported " + Show(args[1]) + " into " + Show(image));
     return kExitOk;
 }
@@ -585,7 +577,7 @@ int Run(const std::vector<std::string>& argv) {
         return quelvar::cli::RunCheck(args, reporting);
     if (args.command == "pseudo")
         return quelvar::cli::RunPseudo(args, reporting);
-    Command run{args, {}};
+    Command run{args};
     if (args.batch || args.textFolder || args.threads != 0)
         return RunBatch(run, reporting);
     if (args.command == "export")

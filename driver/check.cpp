@@ -74,19 +74,14 @@ Result CheckLoadedTranslation(const ResourceSection& section, WalkOptions walk,
     return kSuccess;
 }
 
-Result CheckImage(const std::filesystem::path& imagePath,
-                  const std::filesystem::path& translationPath, const Options& options,
-                  CheckReport& report) {
-    report = CheckReport();
+Outcome<CheckReport> CheckImage(const std::filesystem::path& imagePath,
+                                const std::filesystem::path& translationPath,
+                                const Options& options) {
     OpenedImage opened;
-    if (Result r = OpenImage(imagePath, opened); r != kSuccess) {
-        Failure f = ImageFailure(imagePath, opened, r);
-        if (options.failure != nullptr)
-            *options.failure = f;
-        return f.code;
-    }
+    if (Result r = OpenImage(imagePath, opened); r != kSuccess)
+        return Failed(ImageFailure(imagePath, opened, r));
     if (Result r = CheckResourceTree(opened.section); r != kSuccess)
-        return r;
+        return Failed(Failure{r, FailureCause::None, imagePath});
     WalkOptions walk;
     walk.languageFilter = options.languageFilter;
     walk.withNeutral = OnlySpokenLanguage(opened.section, walk.languageFilter);
@@ -97,17 +92,15 @@ Result CheckImage(const std::filesystem::path& imagePath,
     if (loaded.format == TextFormat::Po) {
         if (Failure f =
                 LoadPoTranslation(translationPath, opened.section, options, walk, loaded.catalog);
-            f.code != kSuccess) {
-            if (options.failure != nullptr)
-                *options.failure = f;
-            return f.code;
-        }
+            f.code != kSuccess)
+            return Failed(f);
     } else if (Failure f = LoadLanguage(translationPath, loaded.table, {}); f.code != kSuccess) {
-        if (options.failure != nullptr)
-            *options.failure = f;
-        return f.code;
+        return Failed(f);
     }
-    return CheckLoadedTranslation(opened.section, walk, loaded, report);
+    CheckReport report;
+    if (Result r = CheckLoadedTranslation(opened.section, walk, loaded, report); r != kSuccess)
+        return Failed(Failure{r, FailureCause::None, imagePath});
+    return report;
 }
 
 }  // namespace quelvar

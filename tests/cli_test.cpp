@@ -68,6 +68,16 @@ TEST(Cli, FailuresPrintOneLineWithTheCode) {
     r = Cli("export missing.exe", dir);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("(error 2)"), std::string::npos);
+    // A harvest names the build it could not read, as every command does.
+    for (const auto& [args, said] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"export --source missing.exe bad.exe x.po",
+              "quelvar-cli: export failed: missing.exe: no such file (error 2)\n"},
+             {"export --source bad.exe bad.exe x.po",
+              "quelvar-cli: export failed: bad.exe: not a valid program image (error 11)\n"}}) {
+        r = Cli(args, dir);
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_EQ(r.err, said) << args;
+    }
 }
 
 TEST(Cli, ExportDefaultsToTheImageNameWithLng) {

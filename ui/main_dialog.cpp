@@ -410,19 +410,18 @@ void ExportOrImport(HWND dialog, bool import) {
         ExportOrImportSelf(dialog, language, import, chosen);
         return;
     }
-    Failure failure;
     Options options;
-    options.failure = &failure;
     options.languageFilter = chosen;
     if (!import) {
-        ProcessImage(image, language, nullptr, options);
-        Report(dialog, failure);
+        Outcome<> done = Export(image, language, options);
+        Report(dialog, done ? Failure{} : done.error());
         return;
     }
     std::filesystem::path copy = UpdateCopyPath(image);
     // The update copy takes the image's place in one step; when it cannot, the image stays as
     // it was and the copy stays beside it.
     InPlaceImport outcome = ImportInPlace(image, language, options);
+    Failure& failure = outcome.failure;
     // The update copy is no file the user named: its failures name the image.
     if (failure.code != kSuccess && failure.path == copy)
         failure.path = image;
