@@ -185,7 +185,7 @@ int RunBatchCommand(const BatchCommand& command, const Reporting& report) {
         std::string problem =
             "two images would share a file in the folder: " + report.show(plan.clash[0]) + " and " +
             report.show(plan.clash[1]);
-        return report.usage(problem.c_str());
+        return Usage(Verb(command.direction), problem);
     }
     Progress progress{command, report, plan.jobs};
     progress.terminal = !command.quiet && QUELVAR_ISATTY(stderr);

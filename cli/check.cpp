@@ -13,13 +13,6 @@ namespace quelvar::cli {
 
 namespace {
 
-constexpr unsigned kDefaultExpand = 35;
-constexpr unsigned kMaxExpand = 1000;
-
-std::filesystem::path ToPath(const std::string& utf8) {
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
 // A text in quotes on one line: line breaks and tabs as the language file writes them.
 std::string Quoted(std::u16string_view text) {
     std::string out(1, '"');
@@ -179,93 +172,36 @@ std::string Json(std::string_view text) {
     return out + "\"";
 }
 
-// The options after IMAGE and the file: --language ID, and one of its own.
-struct Parsed {
-    std::vector<std::string> paths;
-    uint32_t languageFilter = kAllLanguages;
-    std::string own;      // the value of the command's own option
-    bool layout = false;  // check --layout, with --font-dir and --dpi
-    std::string fontDir, dpi;
-    bool quiet = false;
-    bool ok = true;
-    std::string problem;
-};
-
-Parsed Refused(std::string problem) {
-    Parsed p;
-    p.ok = false;
-    p.problem = std::move(problem);
-    return p;
-}
-
-Parsed Parse(const std::vector<std::string>& args, std::string_view ownOption,
-             bool layoutOptions = false) {
-    Parsed p;
-    for (size_t i = 1; i < args.size() && p.ok; ++i) {
-        const std::string& a = args[i];
-        bool layoutValued = layoutOptions && (a == "--font-dir" || a == "--dpi");
-        bool valued = a == "--language" || a == ownOption || layoutValued;
-        if (valued && i + 1 >= args.size()) {
-            p = Refused(a + " takes a value");
-        } else if (layoutOptions && a == "--layout") {
-            p.layout = true;
-        } else if (layoutValued) {
-            (a == "--dpi" ? p.dpi : p.fontDir) = args[++i];
-        } else if (a == "--language") {
-            if (!ParseLanguageId(std::string_view(args[++i]), p.languageFilter))
-                p = Refused("not a language id: " + args[i]);
-        } else if (a == ownOption) {
-            p.own = args[++i];
-        } else if (a == "-q") {
-            p.quiet = true;
-        } else if (a.size() > 1 && a[0] == '-') {
-            p = Refused("unknown option " + a);
-        } else {
-            p.paths.push_back(a);
-        }
-    }
-    return p;
-}
-
 }  // namespace
 
-int RunCheck(const std::vector<std::string>& args, const Reporting& report) {
-    Parsed p = Parse(args, "--format", true);
-    if (!p.ok)
-        return report.usage(p.problem.c_str());
-    if (p.paths.size() != 2)
-        return report.usage("check takes IMAGE and TRANSLATION");
-    if (!p.layout && (!p.fontDir.empty() || !p.dpi.empty()))
-        return report.usage("--font-dir and --dpi belong to --layout");
+int RunCheck(const Invocation& args, const Reporting& report) {
+    if (args.paths.size() != 2)
+        return Usage(args.command, "check takes IMAGE and TRANSLATION");
+    if (!args.layout && (args.fontDir || args.dpi != 0))
+        return Usage(args.command, "--font-dir and --dpi belong to --layout");
     LayoutSettings layout;
-    if (!p.dpi.empty()) {
-        if (p.dpi != "96" && p.dpi != "120" && p.dpi != "144" && p.dpi != "192")
-            return report.usage("--dpi is 96, 120, 144 or 192");
-        layout.dpi = std::stoi(p.dpi);
+    if (args.dpi != 0) {
+        if (args.dpi != 96 && args.dpi != 120 && args.dpi != 144 && args.dpi != 192)
+            return Usage(args.command, "--dpi is 96, 120, 144 or 192");
+        layout.dpi = static_cast<int>(args.dpi);
     }
-    if (!p.fontDir.empty()) {
-        layout.fontDir = ToPath(p.fontDir);
+    if (args.fontDir) {
+        layout.fontDir = *args.fontDir;
         std::error_code ec;
         if (!std::filesystem::is_directory(layout.fontDir, ec))
-            return report.usage(("--font-dir takes a folder: " + p.fontDir).c_str());
+            return Usage(args.command, "--font-dir takes a folder: " + Utf8(layout.fontDir));
     }
-    bool json = p.own == "json";
-    if (!p.own.empty() && p.own != "json" && p.own != "text")
-        return report.usage("--format is text or json");
-    CheckReport found;
-    Failure failure;
+    bool json = args.format == "json";
     Options options;
-    options.languageFilter = p.languageFilter;
-    options.failure = &failure;
-    if (p.layout)
+    options.languageFilter = args.language;
+    if (args.layout)
         options.layout = layout;
-    if (Result r = CheckImage(ToPath(p.paths[0]), ToPath(p.paths[1]), options, found);
-        r != kSuccess)
-        return report.fail("check", failure.code != kSuccess
-                                        ? failure
-                                        : Failure{r, FailureCause::None, ToPath(p.paths[0])});
+    Outcome<CheckReport> checked = CheckImage(args.paths[0], args.paths[1], options);
+    if (!checked)
+        return report.fail("check", checked.error());
+    const CheckReport& found = *checked;
     size_t errors = 0, warnings = 0;
-    const std::string& file = p.paths[1];
+    const std::string file = Utf8(args.paths[1]);
     if (json)
         std::printf("{\"file\": %s, \"findings\": [", Json(file).c_str());
     for (size_t i = 0; i < found.findings.size(); ++i) {
@@ -315,29 +251,17 @@ size_t SayCheckErrors(const std::string& translation, const CheckReport& report,
     return errors;
 }
 
-int RunPseudo(const std::vector<std::string>& args, const Reporting& report) {
-    Parsed p = Parse(args, "--expand");
-    if (!p.ok)
-        return report.usage(p.problem.c_str());
-    if (p.paths.size() != 2)
-        return report.usage("pseudo takes IMAGE and OUT.lng or OUT.po");
-    uint32_t expand = kDefaultExpand;
-    if (!p.own.empty()) {
-        ScannedInteger n = ScanInteger(std::string_view(p.own), IntegerSyntax{});
-        if (!n.digits || n.overflow || n.end != p.own.size() || n.magnitude > kMaxExpand)
-            return report.usage("--expand takes a percentage from 0 to 1000");
-        expand = static_cast<uint32_t>(n.magnitude);
-    }
-    Failure failure;
+int RunPseudo(const Invocation& args, const Reporting& report) {
+    if (args.paths.size() != 2)
+        return Usage(args.command, "pseudo takes IMAGE and OUT.lng or OUT.po");
     Options options;
-    options.languageFilter = p.languageFilter;
-    options.pseudoExpand = expand;
-    options.failure = &failure;
-    if (ProcessImage(ToPath(p.paths[0]), ToPath(p.paths[1]), nullptr, options) != kSuccess)
-        return report.fail("pseudo", failure);
-    if (!p.quiet)
-        std::fprintf(stderr, "quelvar-cli: pseudo-translated %s into %s\n", p.paths[0].c_str(),
-                     p.paths[1].c_str());
+    options.languageFilter = args.language;
+    options.pseudoExpand = args.expand;
+    if (Outcome<> done = Export(args.paths[0], args.paths[1], options); !done)
+        return report.fail("pseudo", done.error());
+    if (!args.quiet)
+        std::fprintf(stderr, "quelvar-cli: pseudo-translated %s into %s\n",
+                     Utf8(args.paths[0]).c_str(), Utf8(args.paths[1]).c_str());
     return 0;
 }
 

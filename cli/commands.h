@@ -5,24 +5,24 @@
 #include <string>
 #include <vector>
 
+#include "cli/command_line.h"
 #include "driver/batch.h"
 #include "driver/driver.h"
 
 namespace quelvar::cli {
 
-// What every command reports through: a failure of `what` with a code, and wrong usage (both
-// print and return the exit status); a notice; a path as messages show it.
+// What every command reports through: a failure of `what` with a code (printed, and the exit
+// status returned); a notice; a path as messages show it. Wrong usage is said by Usage.
 struct Reporting {
     int (*fail)(const char* what, const Failure& failure);
-    int (*usage)(const char* problem);
     void (*tell)(const Notice& notice);
     std::string (*show)(const std::filesystem::path& path);
 };
 
 // check IMAGE TRANSLATION [--language ID] [--format text|json]
-int RunCheck(const std::vector<std::string>& args, const Reporting& report);
-// pseudo IMAGE OUT.lng [--expand PERCENT] [--language ID]
-int RunPseudo(const std::vector<std::string>& args, const Reporting& report);
+int RunCheck(const Invocation& args, const Reporting& report);
+// pseudo IMAGE OUT.lng [--expand PERCENT] [--language ID] [-q]
+int RunPseudo(const Invocation& args, const Reporting& report);
 
 // export --batch and import --batch: the jobs, how they run, and what is said of them.
 struct BatchCommand {

@@ -10,6 +10,7 @@
 
 #include "base/number.h"
 #include "base/utf16.h"
+#include "cli/command_line.h"
 #include "cli/commands.h"
 #include "driver/driver.h"
 #include "exchange/language_names.h"
@@ -18,105 +19,10 @@
 namespace {
 
 using quelvar::Result;
+using quelvar::cli::kExitFailed;
+using quelvar::cli::kExitOk;
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-
-const char* kUsage =
-    "usage: quelvar-cli export IMAGE [LANGFILE] [--language ID] [--format po|lng] [-q]\n"
-    "       quelvar-cli export --source ORIGINAL IMAGE [POFILE] [--language ID]\n"
-    "                          [--lang-id ID] [-q]\n"
-    "       quelvar-cli export --batch --out DIR IMAGE|FOLDER... [--format po|lng] [-j N]\n"
-    "                          [--language ID] [-q]\n"
-    "       quelvar-cli import IMAGE LANGFILE [-o OUTPUT] [--language ID] [--format po|lng]\n"
-    "                          [--lang-id ID] [--add-language] [--rtl | --no-rtl]\n"
-    "                          [--fuzzy] [--strict [--layout]] [--unsign] [-q]\n"
-    "       quelvar-cli import --batch --from DIR IMAGE|FOLDER... [-o OUTDIR] [-j N]\n"
-    "                          [--format po|lng] [--language ID] [--lang-id ID]\n"
-    "                          [--add-language] [--rtl | --no-rtl] [--fuzzy] [--unsign]\n"
-    "                          [-q]\n"
-    "       quelvar-cli convert FROM TO [--image IMAGE] [--fuzzy] [-q]\n"
-    "       quelvar-cli check IMAGE TRANSLATION [--language ID] [--format text|json]\n"
-    "                         [--layout [--font-dir DIR] [--dpi 96|120|144|192]]\n"
-    "       quelvar-cli pseudo IMAGE OUT.lng|OUT.po [--expand PERCENT] [--language ID] [-q]\n"
-    "       quelvar-cli -h | --help | --version\n"
-    "\n"
-    "export  writes every text of the image's string tables, menus and dialogs into a\n"
-    "        language file (UTF-16, one key=value line per text). LANGFILE defaults to\n"
-    "        the image's path with the extension .lng.\n"
-    "import  rebuilds the image's resources with the values of LANGFILE. Without -o the\n"
-    "        new image is written to IMAGE.QN, which then takes the place of IMAGE; with\n"
-    "        -o it is written to OUTPUT and IMAGE is left as it is.\n"
-    "check   compares a translation with the image's texts: accelerator letters used\n"
-    "        twice in one menu level or dialog, placeholders lost or reordered, shortcut\n"
-    "        tabs, menu shortcuts that their accelerator tables do not give, line breaks,\n"
-    "        blanks, punctuation, lengths, fonts, unknown keys. One\n"
-    "        finding a line (file:line: error|warning: key: message), then a summary;\n"
-    "        exit status 1 when any is an error. --format json for tools.\n"
-    "        --layout also measures every dialog as Windows lays it out and judges the\n"
-    "        translation against the source: text clipped in its control, a wrapped\n"
-    "        text with more lines than its height holds, a control or text beyond the\n"
-    "        dialog, text crowded within 10 % of its width (a warning). What the source\n"
-    "        has already is said once, as the source's (a warning). --font-dir DIR: a\n"
-    "        copy of a Windows Fonts folder; without it, stand-ins (Wine's Tahoma,\n"
-    "        Liberation Sans, Noto). --dpi: the screen resolution, 96 by default.\n"
-    "pseudo  writes a pseudo-translation of every text (accented look-alikes in brackets,\n"
-    "        padded by --expand percent, 35 by default) for the pseudo-locale 0x0501\n"
-    "        (qps-ploc): a language file, or a PO file whose msgstrs they are.\n"
-    "--language ID  export only the texts of resources in language ID (decimal, such as\n"
-    "        1033, or hexadecimal with 0x, such as 0x409); import translates only those\n"
-    "        resources and copies the other languages unchanged. An import translates\n"
-    "        one source language: --language, the PO header's, else the image's only\n"
-    "        one (language-neutral resources go with it); several are refused.\n"
-    "--format po|lng  the format of LANGFILE; by default a gettext PO file when its name\n"
-    "        ends in .po or .pot, else a language file. A PO file holds the texts of one\n"
-    "        source language: --language, the image's only one, else English (1033) when\n"
-    "        present, else the one of most texts. Import reads the source language from\n"
-    "        the PO header and the new language id from its Language field.\n"
-    "--lang-id ID  import: the language id the translated resources receive, over LANG=\n"
-    "        or the PO Language field. export --source: the translated build's language.\n"
-    "--add-language  import: keep every resource as it is and add the translation\n"
-    "        beside it under the target language id (LANG=, the PO Language field or\n"
-    "        --lang-id), so that Windows shows each user their language. The copies are\n"
-    "        made from --language ID, else the PO source language, else the image's\n"
-    "        only language; an existing resource of the target language is replaced.\n"
-    "--rtl, --no-rtl  import: give every translated dialog the right-to-left layout\n"
-    "        (WS_EX_LAYOUTRTL), or leave the dialogs' extended styles as they are. By\n"
-    "        default a dialog receives it with a new language id written right to left\n"
-    "        (Arabic, Hebrew, Persian, Urdu, ...).\n"
-    "--fuzzy  apply fuzzy PO translations too (they are skipped by default).\n"
-    "--source ORIGINAL  export: harvest a translated build IMAGE into a PO file, msgids\n"
-    "        from ORIGINAL, msgstrs from IMAGE (POFILE defaults to IMAGE's path with .po).\n"
-    "--batch  export or import many images: each IMAGE, and every file below each FOLDER\n"
-    "        that begins with \"MZ\" or is a .res file (links are not followed). Export\n"
-    "        writes one file an image into --out DIR, named by the image's path below its\n"
-    "        FOLDER (an IMAGE's file name) with .lng or .po (--format) appended:\n"
-    "        sub/app.exe gives DIR/sub/app.exe.lng. Import reads the file of that name\n"
-    "        from --from DIR and translates the image in place, or writes it to OUTDIR\n"
-    "        under its path (-o).\n"
-    "        Images without resources, and on import without a file, are skipped. A\n"
-    "        progress line on a terminal, one line an image otherwise, then a summary and\n"
-    "        every failure; exit status 1 when any image failed.\n"
-    "-j N    --batch: work on N images at once (default: one a processor).\n"
-    "convert  turns a language file into a PO file (the msgids from --image IMAGE) or a\n"
-    "        PO file into a language file.\n"
-    "--strict  import: refuse a translation in which check finds errors, a text too\n"
-    "        long for its string table entry among them (they are said as errors, and\n"
-    "        without --strict the import goes on). With --layout, the dialogs' layout\n"
-    "        is checked too (as check --layout) and its errors refuse the import.\n"
-    "--unsign  import: remove the signature (the certificate table) of a signed image,\n"
-    "        which no longer matches once translated; sign the new image again with\n"
-    "        osslsigncode sign (or signtool sign) instead to keep it signed.\n"
-    "-q      says nothing on success (the status line goes to standard error).\n"
-    "LANGFILE - is standard output for export and standard input for import.\n"
-    "IMAGE may also be a compiled resource file (.res, as rc, windres -O res and\n"
-    "        llvm-rc write it), recognised by its content; import writes a .res.\n";
-
-std::string Utf8(const std::filesystem::path& path) {
-    std::u8string s = path.u8string();
-    return std::string(s.begin(), s.end());
-}
+using quelvar::cli::Utf8;
 
 // A path as messages show it: a name with a control character (a line break) in double
 // quotes, that character escaped as in C, so that every message stays one line.
@@ -540,107 +446,88 @@ void Tell(const quelvar::Notice& notice) {
 
 // How a command runs: its options and where its failure is said.
 struct Command {
-    uint32_t languageFilter = quelvar::kAllLanguages;
-    quelvar::TextFormat format = quelvar::TextFormat::ByExtension;
-    uint32_t targetLanguage = quelvar::kNoLanguageOverride;
-    bool useFuzzy = false;
-    bool addLanguage = false;
-    bool unsign = false;
-    quelvar::RightToLeft rightToLeft = quelvar::RightToLeft::ByLanguage;
-    std::filesystem::path source, image;  // --source, --image; empty when not given
-    bool quiet = false;
-    bool strict = false;  // import: refuse a translation in which check finds errors
-    bool layout = false;  // import --strict: check the dialogs' layout as well
-    quelvar::Failure failure;
+    const quelvar::cli::Invocation& args;
 
     quelvar::Options Options() {
         quelvar::Options options;
-        options.languageFilter = languageFilter;
-        options.format = format;
-        options.targetLanguage = targetLanguage;
-        options.useFuzzy = useFuzzy;
-        options.addLanguage = addLanguage;
-        options.unsign = unsign;
-        options.rightToLeft = rightToLeft;
+        options.languageFilter = args.language;
+        options.format = args.format == "po"    ? quelvar::TextFormat::Po
+                         : args.format == "lng" ? quelvar::TextFormat::Lng
+                                                : quelvar::TextFormat::ByExtension;
+        options.targetLanguage = args.langId;
+        options.useFuzzy = args.fuzzy;
+        options.addLanguage = args.addLanguage;
+        options.unsign = args.unsign;
+        options.rightToLeft = args.rtl     ? quelvar::RightToLeft::Always
+                              : args.noRtl ? quelvar::RightToLeft::Never
+                                           : quelvar::RightToLeft::ByLanguage;
         options.notify = Tell;
-        options.failure = &failure;
         return options;
     }
     // The status line of a success, on stderr: stdout may carry the language file.
     void Say(const std::string& line) const {
-        if (!quiet)
+        if (!args.quiet)
             std::fprintf(stderr, "%s\n", line.c_str());
+    }
+    int Usage(const std::string& problem) const {
+        return quelvar::cli::Usage(args.command, problem);
     }
 };
 
-int Usage(const char* problem) {
-    if (problem != nullptr)
-        std::fprintf(stderr, "quelvar-cli: %s\n", problem);
-    std::fputs(kUsage, stderr);
-    return kExitUsage;
-}
-
-std::filesystem::path ToPath(const std::string& utf8) {
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-int RunExport(const std::vector<std::filesystem::path>& args, Command& run) {
+int RunExport(Command& run) {
+    const std::vector<std::filesystem::path>& args = run.args.paths;
     if (args.empty() || args.size() > 2)
-        return Usage("export takes IMAGE and an optional LANGFILE");
+        return run.Usage("export takes IMAGE and an optional LANGFILE");
     std::filesystem::path language =
         args.size() == 2 ? args[1] : quelvar::DefaultLanguagePath(args[0]);
-    if (args.size() == 1 && (run.format == quelvar::TextFormat::Po || !run.source.empty()))
+    const std::optional<std::filesystem::path>& source = run.args.source;
+    if (args.size() == 1 && (run.args.format == "po" || source))
         language.replace_extension(".po");
-    Result r;
-    if (run.source.empty() && run.targetLanguage != quelvar::kNoLanguageOverride)
-        return Usage("--lang-id belongs to import and export --source");
-    if (!run.source.empty()) {
-        if (run.format == quelvar::TextFormat::Lng ||
-            quelvar::FormatOfPath(language) != quelvar::TextFormat::Po)
-            return Usage("--source writes a PO file");
-        r = quelvar::HarvestTranslation(run.source, args[0], language, run.Options());
-    } else {
-        r = quelvar::ProcessImage(args[0], language, nullptr, run.Options());
-    }
-    if (r != quelvar::kSuccess)
-        return Fail("export", run.failure.code != quelvar::kSuccess
-                                  ? run.failure
-                                  : quelvar::Failure{r, quelvar::FailureCause::None, {}});
+    if (!source && run.args.langId != quelvar::kNoLanguageOverride)
+        return run.Usage("--lang-id belongs to import and export --source");
+    if (source &&
+        (run.args.format == "lng" || quelvar::FormatOfPath(language) != quelvar::TextFormat::Po))
+        return run.Usage("--source writes a PO file");
+    quelvar::Outcome<> done =
+        source ? quelvar::HarvestTranslation(*source, args[0], language, run.Options())
+               : quelvar::Export(args[0], language, run.Options());
+    if (!done)
+        return Fail("export", done.error());
     run.Say("exported " + Show(args[0]) + " to " + Show(language));
     return kExitOk;
 }
 
-int RunConvert(const std::vector<std::filesystem::path>& args, Command& run) {
+int RunConvert(Command& run) {
+    const std::vector<std::filesystem::path>& args = run.args.paths;
     if (args.size() != 2)
-        return Usage("convert takes FROM and TO");
+        return run.Usage("convert takes FROM and TO");
     bool toPo = quelvar::FormatOfPath(args[1]) == quelvar::TextFormat::Po;
     if (quelvar::FormatOfPath(args[0]) == quelvar::FormatOfPath(args[1]))
-        return Usage("convert turns a language file into a PO file or back");
-    if (toPo && run.image.empty())
-        return Usage("a PO file's msgids come from the image: give --image IMAGE");
-    Result r =
-        quelvar::ConvertTranslation(args[0], args[1], toPo ? &run.image : nullptr, run.Options());
-    if (r != quelvar::kSuccess)
-        return Fail("convert", run.failure.code != quelvar::kSuccess
-                                   ? run.failure
-                                   : quelvar::Failure{r, quelvar::FailureCause::None, {}});
+        return run.Usage("convert turns a language file into a PO file or back");
+    if (toPo && !run.args.image)
+        return run.Usage("a PO file's msgids come from the image: give --image IMAGE");
+    quelvar::Outcome<> done = quelvar::ConvertTranslation(
+        args[0], args[1], toPo ? &*run.args.image : nullptr, run.Options());
+    if (!done)
+        return Fail("convert", done.error());
     run.Say("converted " + Show(args[0]) + " to " + Show(args[1]));
     return kExitOk;
 }
 
-int RunImport(const std::vector<std::filesystem::path>& args, const std::filesystem::path* output,
-              Command& run) {
+int RunImport(Command& run) {
+    const std::vector<std::filesystem::path>& args = run.args.paths;
     if (args.size() != 2)
-        return Usage("import takes IMAGE and LANGFILE");
+        return run.Usage("import takes IMAGE and LANGFILE");
     const std::filesystem::path& image = args[0];
     // The errors check finds are said first, and --strict refuses them. The check shares the
     // import's loading, so a translation from a pipe is read once for both.
     bool refused = false;
+    bool strict = run.args.strict;
     quelvar::Options options = run.Options();
-    if (run.layout)
+    if (run.args.layout)
         options.layout = quelvar::LayoutSettings{};
     options.checkFirst = [&](const quelvar::CheckReport& report) {
-        refused = quelvar::cli::SayCheckErrors(Show(args[1]), report, run.strict) > 0 && run.strict;
+        refused = quelvar::cli::SayCheckErrors(Show(args[1]), report, strict) > 0 && strict;
         return !refused;
     };
     auto refusal = [] {
@@ -649,10 +536,11 @@ int RunImport(const std::vector<std::filesystem::path>& args, const std::filesys
                      "(--strict)\n");
         return kExitFailed;
     };
-    if (output != nullptr) {
-        if (quelvar::ProcessImage(image, args[1], output, options) != quelvar::kSuccess)
-            return refused ? refusal() : Fail("import", run.failure);
-        run.Say("imported " + Show(args[1]) + " into " + Show(*output));
+    if (run.args.output) {
+        const std::filesystem::path& output = *run.args.output;
+        if (quelvar::Outcome<> done = quelvar::Import(image, args[1], output, options); !done)
+            return refused ? refusal() : Fail("import", done.error());
+        run.Say("imported " + Show(args[1]) + " into " + Show(output));
         return kExitOk;
     }
     quelvar::InPlaceImport outcome = quelvar::ImportInPlace(image, args[1], options);
@@ -660,189 +548,73 @@ int RunImport(const std::vector<std::filesystem::path>& args, const std::filesys
         return refusal();
     if (outcome.copyLeft) {
         std::fprintf(stderr, "quelvar-cli: the translated image stays at %s\n",
-                     Show(quelvar::UpdateCopyPath(run.failure.path)).c_str());
-        run.failure.path.clear();  // the line above names both files
-        return Fail("replacing the image", run.failure);
+                     Show(quelvar::UpdateCopyPath(outcome.failure.path)).c_str());
+        outcome.failure.path.clear();  // the line above names both files
+        return Fail("replacing the image", outcome.failure);
     }
     if (outcome.result != quelvar::kSuccess)
-        return Fail("import", run.failure);
+        return Fail("import", outcome.failure);
     run.Say("imported " + Show(args[1]) + " into " + Show(image));
     return kExitOk;
 }
 
-// The options only --batch takes.
-struct Batch {
-    bool on = false;
-    std::filesystem::path textFolder;  // --out or --from
-    unsigned threads = 0;              // -j; 0 when not given
-};
-
-constexpr uint64_t kMaxThreads = 256;
-
-int RunBatch(const std::string& command, const std::vector<std::filesystem::path>& paths,
-             const std::filesystem::path* output, const Batch& batch, Command& run,
-             const quelvar::cli::Reporting& reporting) {
-    bool exporting = command == "export";
-    if (!batch.on)
-        return Usage("--out, --from and -j belong to --batch");
-    if (batch.textFolder.empty())
-        return Usage(exporting ? "export --batch takes --out DIR"
-                               : "import --batch takes --from DIR");
-    if (paths.empty())
-        return Usage("--batch takes images or folders");
-    if (!run.source.empty() || run.strict)
-        return Usage("--source and --strict work on one image, not with --batch");
+int RunBatch(Command& run, const quelvar::cli::Reporting& reporting) {
+    const quelvar::cli::Invocation& args = run.args;
+    bool exporting = args.command == "export";
+    if (!args.batch)
+        return run.Usage("--out, --from and -j belong to --batch");
+    if (!args.textFolder)
+        return run.Usage(exporting ? "export --batch takes --out DIR"
+                                   : "import --batch takes --from DIR");
+    if (args.paths.empty())
+        return run.Usage("--batch takes images or folders");
+    if (args.source || args.strict)
+        return run.Usage("--source and --strict work on one image, not with --batch");
     // A folder option that names a file would fail every image, after all their work.
-    for (const std::filesystem::path* folder : {&batch.textFolder, output}) {
+    for (const std::optional<std::filesystem::path>* folder : {&args.textFolder, &args.output}) {
         std::error_code ec;
-        if (folder != nullptr && std::filesystem::exists(*folder, ec) &&
-            !std::filesystem::is_directory(*folder, ec))
-            return Usage(((folder == output ? std::string("-o")
-                           : exporting      ? "--out"
-                                            : "--from") +
-                          " names a file, not a folder: " + Show(*folder))
-                             .c_str());
+        if (*folder && std::filesystem::exists(**folder, ec) &&
+            !std::filesystem::is_directory(**folder, ec))
+            return run.Usage((folder == &args.output ? std::string("-o")
+                              : exporting            ? "--out"
+                                                     : "--from") +
+                             " names a file, not a folder: " + Show(**folder));
     }
-    if (exporting && run.targetLanguage != quelvar::kNoLanguageOverride)
-        return Usage("--lang-id belongs to import and export --source");
+    if (exporting && args.langId != quelvar::kNoLanguageOverride)
+        return run.Usage("--lang-id belongs to import and export --source");
     quelvar::cli::BatchCommand c;
     c.direction = exporting ? quelvar::BatchDirection::Export : quelvar::BatchDirection::Import;
-    c.inputs = paths;
-    c.textFolder = batch.textFolder;
-    if (output != nullptr)
-        c.outputFolder = *output;
-    c.format =
-        run.format == quelvar::TextFormat::Po ? quelvar::TextFormat::Po : quelvar::TextFormat::Lng;
+    c.inputs = args.paths;
+    c.textFolder = *args.textFolder;
+    if (args.output)
+        c.outputFolder = *args.output;
+    c.format = args.format == "po" ? quelvar::TextFormat::Po : quelvar::TextFormat::Lng;
     c.options = run.Options();
     c.options.format = c.format;
-    c.threads = batch.threads;
-    c.quiet = run.quiet;
+    c.threads = args.threads;
+    c.quiet = args.quiet;
     return quelvar::cli::RunBatchCommand(c, reporting);
 }
 
 int Run(const std::vector<std::string>& argv) {
-    if (argv.empty())
-        return Usage(nullptr);
-    const std::string& command = argv[0];
-    if (command == "--help" || command == "-h") {
-        std::fputs(kUsage, stdout);
-        return kExitOk;
-    }
-    const quelvar::cli::Reporting reporting{Fail, Usage, Tell, Show};
-    if (command == "check")
-        return quelvar::cli::RunCheck(argv, reporting);
-    if (command == "pseudo")
-        return quelvar::cli::RunPseudo(argv, reporting);
-    if (command == "--version") {
-        std::printf("quelvar-cli %s\n", QUELVAR_VERSION);
-        return kExitOk;
-    }
-    std::vector<std::filesystem::path> paths;
-    std::filesystem::path output;
-    bool haveOutput = false;
-    Command run;
-    Batch batch;
-    for (size_t i = 1; i < argv.size(); ++i) {
-        const std::string& a = argv[i];
-        if (a == "-o") {
-            if (command != "import")
-                return Usage("-o belongs to import");
-            if (haveOutput || i + 1 >= argv.size())
-                return Usage("-o takes one OUTPUT path");
-            output = ToPath(argv[++i]);
-            haveOutput = true;
-        } else if (a == "--language") {
-            if (run.languageFilter != quelvar::kAllLanguages || i + 1 >= argv.size())
-                return Usage("--language takes one ID");
-            if (!quelvar::ParseLanguageId(std::string_view(argv[++i]), run.languageFilter))
-                return Usage(("not a language id: " + argv[i]).c_str());
-        } else if (a == "--format") {
-            if (run.format != quelvar::TextFormat::ByExtension || i + 1 >= argv.size())
-                return Usage("--format takes po or lng");
-            const std::string& f = argv[++i];
-            if (f != "po" && f != "lng")
-                return Usage(("unknown format " + f).c_str());
-            run.format = f == "po" ? quelvar::TextFormat::Po : quelvar::TextFormat::Lng;
-        } else if (a == "--lang-id") {
-            if (command != "import" && command != "export")
-                return Usage("--lang-id belongs to import and export --source");
-            if (run.targetLanguage != quelvar::kNoLanguageOverride || i + 1 >= argv.size())
-                return Usage("--lang-id takes one ID");
-            if (!quelvar::ParseLanguageId(std::string_view(argv[++i]), run.targetLanguage))
-                return Usage(("not a language id: " + argv[i]).c_str());
-        } else if (a == "--fuzzy") {
-            if (command != "import" && command != "convert")
-                return Usage("--fuzzy belongs to import and convert");
-            run.useFuzzy = true;
-        } else if (a == "--source" || a == "--image") {
-            bool source = a == "--source";
-            if (command != (source ? "export" : "convert"))
-                return Usage((a + (source ? " belongs to export" : " belongs to convert")).c_str());
-            std::filesystem::path& p = source ? run.source : run.image;
-            if (!p.empty() || i + 1 >= argv.size())
-                return Usage((a + " takes one path").c_str());
-            p = ToPath(argv[++i]);
-        } else if (a == "--add-language" || a == "--rtl" || a == "--no-rtl" || a == "--unsign") {
-            if (command != "import")
-                return Usage((a + " belongs to import").c_str());
-            if (a == "--add-language") {
-                run.addLanguage = true;
-            } else if (a == "--unsign") {
-                run.unsign = true;
-            } else {
-                if (run.rightToLeft != quelvar::RightToLeft::ByLanguage)
-                    return Usage("--rtl and --no-rtl exclude each other");
-                run.rightToLeft =
-                    a == "--rtl" ? quelvar::RightToLeft::Always : quelvar::RightToLeft::Never;
-            }
-        } else if (a == "--strict") {
-            if (command != "import")
-                return Usage("--strict belongs to import");
-            run.strict = true;
-        } else if (a == "--layout" && command == "import") {
-            run.layout = true;
-        } else if (a == "--batch") {
-            if (command != "export" && command != "import")
-                return Usage("--batch belongs to export and import");
-            batch.on = true;
-        } else if (a == "--out" || a == "--from") {
-            if (command != (a == "--out" ? "export" : "import"))
-                return Usage(
-                    (a + (a == "--out" ? " belongs to export" : " belongs to import")).c_str());
-            if (!batch.textFolder.empty() || i + 1 >= argv.size())
-                return Usage((a + " takes one DIR").c_str());
-            batch.textFolder = ToPath(argv[++i]);
-        } else if (a == "-j") {
-            if (batch.threads != 0 || i + 1 >= argv.size())
-                return Usage("-j takes one number");
-            std::string_view n(argv[++i]);
-            quelvar::ScannedInteger threads = quelvar::ScanInteger(n, quelvar::IntegerSyntax{});
-            if (!threads.digits || threads.end != n.size() || threads.magnitude < 1 ||
-                threads.magnitude > kMaxThreads)
-                return Usage("-j takes a number from 1 to 256");
-            batch.threads = static_cast<unsigned>(threads.magnitude);
-        } else if (a == "-q") {
-            run.quiet = true;
-        } else if (a == "--") {
-            for (++i; i < argv.size(); ++i)
-                paths.push_back(ToPath(argv[i]));
-        } else if (a.size() > 1 && a[0] == '-') {
-            return Usage(("unknown option " + a).c_str());
-        } else {
-            paths.push_back(ToPath(a));
-        }
-    }
-    if (run.layout && !run.strict)
-        return Usage("import --layout belongs to --strict");
-    if (batch.on || !batch.textFolder.empty() || batch.threads != 0)
-        return RunBatch(command, paths, haveOutput ? &output : nullptr, batch, run, reporting);
-    if (command == "export")
-        return RunExport(paths, run);
-    if (command == "import")
-        return RunImport(paths, haveOutput ? &output : nullptr, run);
-    if (command == "convert")
-        return RunConvert(paths, run);
-    return Usage(("unknown command " + command).c_str());
+    quelvar::cli::Invocation args;
+    if (std::optional<int> done = quelvar::cli::ParseCommandLine(argv, args))
+        return *done;
+    const quelvar::cli::Reporting reporting{Fail, Tell, Show};
+    if (args.command == "check")
+        return quelvar::cli::RunCheck(args, reporting);
+    if (args.command == "pseudo")
+        return quelvar::cli::RunPseudo(args, reporting);
+    if (args.layout && !args.strict)
+        return quelvar::cli::Usage(args.command, "--layout belongs to --strict");
+    Command run{args};
+    if (args.batch || args.textFolder || args.threads != 0)
+        return RunBatch(run, reporting);
+    if (args.command == "export")
+        return RunExport(run);
+    if (args.command == "import")
+        return RunImport(run);
+    return RunConvert(run);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 # What `cmake --install` puts under the prefix, and so what the packages hold:
-#   Linux:    bin/quelvar-cli, share/man/man1/quelvar-cli.1.gz and share/doc/quelvar/ (README.md,
-#             copyright, examples/), as Debian lays a package out
+#   Linux:    bin/quelvar-cli, share/man/man1/quelvar-cli.1.gz, the completion scripts of bash
+#             and zsh and share/doc/quelvar/ (README.md, copyright, examples/), as Debian lays a
+#             package out
 #   Windows:  quelvar.exe, quelvar-cli.exe, README.md, LICENSE and examples/, side by side
 # The manual page is configured with the project's version.
 configure_file(${CMAKE_SOURCE_DIR}/docs/quelvar-cli.1.in ${CMAKE_BINARY_DIR}/quelvar-cli.1 @ONLY)
@@ -23,6 +24,20 @@ else()
         DEPENDS ${QUELVAR_MAN_PAGE} VERBATIM)
     add_custom_target(quelvar_man_page ALL DEPENDS ${man_gz})
     install(FILES ${man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    # The shells' completion scripts, written by quelvar-cli from its declared command line.
+    set(completions ${CMAKE_BINARY_DIR}/completions)
+    add_custom_command(OUTPUT ${completions}/quelvar-cli ${completions}/_quelvar-cli
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${completions}
+        COMMAND sh -c "\"$1\" --completions bash > \"$2\" && \"$1\" --completions zsh > \"$3\""
+            completions $<TARGET_FILE:quelvar-cli> ${completions}/quelvar-cli
+            ${completions}/_quelvar-cli
+        DEPENDS quelvar-cli VERBATIM)
+    add_custom_target(quelvar_completions ALL
+        DEPENDS ${completions}/quelvar-cli ${completions}/_quelvar-cli)
+    install(FILES ${completions}/quelvar-cli
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions)
+    install(FILES ${completions}/_quelvar-cli
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/zsh/vendor-completions)
     # The licence in Debian's machine-readable copyright format, made from LICENSE: its
     # copyright line, then its text from "Permission" on, each line indented, blank lines as " .".
     file(READ ${CMAKE_SOURCE_DIR}/LICENSE license)

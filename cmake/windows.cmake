@@ -40,6 +40,7 @@ if(QUELVAR_HAVE_WINDOWS_BUILDS)
                 -DCMAKE_BUILD_TYPE=Release
                 -DQUELVAR_TESTS=${tests}
                 -DQUELVAR_REQUIRE_SAMPLES=${tests}
+                -DQUELVAR_CLI11_DIR=${QUELVAR_CLI11_DIR}
             BUILD_COMMAND ${CMAKE_COMMAND} --build ${dir} -j ${QUELVAR_WINDOWS_JOBS}
             BUILD_ALWAYS ON
             INSTALL_COMMAND ""

@@ -131,20 +131,16 @@ Result CheckLoadedTranslation(const ResourceSection& section, WalkOptions walk,
     return kSuccess;
 }
 
-Result CheckImage(const std::filesystem::path& imagePath,
-                  const std::filesystem::path& translationPath, const Options& options,
-                  CheckReport& report) {
-    report = CheckReport();
+Outcome<CheckReport> CheckImage(const std::filesystem::path& imagePath,
+                                const std::filesystem::path& translationPath,
+                                const Options& options) {
     OpenedImage opened;
     if (Result r = OpenImage(imagePath, opened); r != kSuccess) {
         TellUnreadableResFile(imagePath, opened, r, options.notify);
-        Failure f = ImageFailure(imagePath, opened, r);
-        if (options.failure != nullptr)
-            *options.failure = f;
-        return f.code;
+        return Failed(ImageFailure(imagePath, opened, r));
     }
     if (Result r = CheckResourceTree(opened.section); r != kSuccess)
-        return r;
+        return Failed(Failure{r, FailureCause::None, imagePath});
     WalkOptions walk;
     walk.languageFilter = options.languageFilter;
     walk.withNeutral = OnlySpokenLanguage(opened.section, walk.languageFilter);
@@ -155,18 +151,17 @@ Result CheckImage(const std::filesystem::path& imagePath,
     if (loaded.format == TextFormat::Po) {
         if (Failure f =
                 LoadPoTranslation(translationPath, opened.section, options, walk, loaded.catalog);
-            f.code != kSuccess) {
-            if (options.failure != nullptr)
-                *options.failure = f;
-            return f.code;
-        }
+            f.code != kSuccess)
+            return Failed(f);
     } else if (Failure f = LoadLanguage(translationPath, loaded.table, {}); f.code != kSuccess) {
-        if (options.failure != nullptr)
-            *options.failure = f;
-        return f.code;
+        return Failed(f);
     }
-    return CheckLoadedTranslation(opened.section, walk, loaded, report,
-                                  options.layout ? &*options.layout : nullptr);
+    CheckReport report;
+    if (Result r = CheckLoadedTranslation(opened.section, walk, loaded, report,
+                                          options.layout ? &*options.layout : nullptr);
+        r != kSuccess)
+        return Failed(Failure{r, FailureCause::None, imagePath});
+    return report;
 }
 
 }  // namespace quelvar

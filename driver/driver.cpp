@@ -803,6 +803,16 @@ bool PseudoTranslation(const TextItem& item, unsigned expandPercent, std::u16str
     return true;
 }
 
+Outcome<> Export(const std::filesystem::path& imagePath, const std::filesystem::path& languagePath,
+                 const Options& options) {
+    return OutcomeOf(Process(imagePath, languagePath, nullptr, options));
+}
+
+Outcome<> Import(const std::filesystem::path& imagePath, const std::filesystem::path& languagePath,
+                 const std::filesystem::path& outputPath, const Options& options) {
+    return OutcomeOf(Process(imagePath, languagePath, &outputPath, options));
+}
+
 Result ProcessImage(const std::filesystem::path& imagePath,
                     const std::filesystem::path& languagePath,
                     const std::filesystem::path* outputPath, const Options& options) {
@@ -819,6 +829,7 @@ InPlaceImport ImportInPlace(const std::filesystem::path& imagePath,
         if (options.failure != nullptr)
             *options.failure = failure;
         outcome.result = failure.code;
+        outcome.failure = std::move(failure);
         return outcome;
     };
     // Through a link, the file it names is translated and the link stays.
@@ -848,8 +859,9 @@ InPlaceImport ImportInPlace(const std::filesystem::path& imagePath,
     outcome.result = platform::ReplacePath(copy, image);
     outcome.copyLeft = outcome.result != kSuccess;
     if (outcome.copyLeft) {
+        outcome.failure = Failure{outcome.result, CauseOf(outcome.result), image};
         if (options.failure != nullptr)
-            *options.failure = Failure{outcome.result, CauseOf(outcome.result), image};
+            *options.failure = outcome.failure;
         return outcome;
     }
     // The new name lasts through a power loss: the file's bytes were written before it.

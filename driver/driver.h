@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "base/expected.h"
 #include "base/notice.h"
 #include "base/result.h"
 #include "checks/checks.h"
@@ -73,6 +74,20 @@ struct Failure {
     PoProblem poProblem = PoProblem::None;
     std::string detail = {};  // a PO file's charset or unknown language name (UTF-8)
 };
+
+// What a driver operation returns: its value, or its failure with the code, the cause and the
+// file it concerns.
+template <class T = Done>
+using Outcome = Expected<T, Failure>;
+inline Unexpected<Failure> Failed(Failure failure) {
+    return {std::move(failure)};
+}
+// The outcome a failure record stands for: success when its code is 0.
+inline Outcome<> OutcomeOf(Failure failure) {
+    if (failure.code == kSuccess)
+        return Done{};
+    return Failed(std::move(failure));
+}
 
 // Which sentence says a failure: the front ends word each in their own language.
 enum class FailureText {
@@ -180,8 +195,12 @@ struct Options {
     std::optional<LayoutSettings> layout = std::nullopt;
 };
 
-// Export when `outputPath` is null: writes the language file. Import otherwise: reads the
-// language file and writes the new image to `outputPath`.
+// Writes the texts of an image into a language file or a PO file (Options::format, else the
+// path's extension). Fails as Import does where that applies.
+Outcome<> Export(const std::filesystem::path& imagePath, const std::filesystem::path& languagePath,
+                 const Options& options);
+
+// Reads the language file and writes the translated image to `outputPath`.
 // An output is written under its name with ".QN" appended and put in place once complete; a
 // symbolic link is followed to the file it names, and a device or pipe is written directly.
 // The image's update copy (`outputPath` is UpdateCopyPath(image)) is written without a name
@@ -190,14 +209,19 @@ struct Options {
 // meanwhile (see ImportInPlace). No existing file or link is followed or truncated at a ".QN"
 // name. A mapped image or language file that another program cuts short meanwhile fails with
 // 1006 and nothing is written.
-// Returns 0 or a Win32 error number: 2 when the image cannot be read, 11 for an image that
-// is malformed or cannot be rebuilt, 1812 for one without resources, 32 when an output would
-// overwrite the image or the language file, 5 when the file to be replaced (the language file,
-// the output, or the image for its update copy) is read-only, 110 when the language file
-// cannot be loaded or created, 13 for a "LANG" value that is no language id or a translation
-// none of whose texts is in the image, 87 when an import has no source language (an image of
-// several languages, none chosen) or addLanguage no target language to work with, 29 when an
-// output cannot be written, 14 without memory.
+// Failure codes: 2 when the image cannot be read, 11 for an image that is malformed or cannot
+// be rebuilt, 1812 for one without resources, 32 when an output would overwrite the image or
+// the language file, 5 when the file to be replaced (the language file, the output, or the
+// image for its update copy) is read-only, 110 when the language file cannot be loaded or
+// created, 13 for a "LANG" value that is no language id or a translation none of whose texts
+// is in the image, 87 when an import has no source language (an image of several languages,
+// none chosen) or addLanguage no target language to work with, 29 when an output cannot be
+// written, 14 without memory.
+Outcome<> Import(const std::filesystem::path& imagePath, const std::filesystem::path& languagePath,
+                 const std::filesystem::path& outputPath, const Options& options);
+
+// Export when `outputPath` is null, else Import, returning the failure's code alone (and the
+// failure through Options::failure): the form the tests and fuzz targets were written against.
 Result ProcessImage(const std::filesystem::path& imagePath,
                     const std::filesystem::path& languagePath,
                     const std::filesystem::path* outputPath, const Options& options);
@@ -214,24 +238,24 @@ inline Result ProcessImage(const std::filesystem::path& imagePath,
 // its only language, else English, else the one of most texts) and whose msgstrs are the texts
 // of `translated` under the same keys, in `targetLanguage`, else the one language `translated`
 // has and `original` has not, else its only one; its name fills "Language". Keys of only one
-// image are said (KeyInOneImage). Returns as ProcessImage's export, or 87 when the translated
-// build has several languages that could be the translation's (said:
-// TranslatedLanguageUnclear).
-Result HarvestTranslation(const std::filesystem::path& original,
-                          const std::filesystem::path& translated,
-                          const std::filesystem::path& poPath, const Options& options);
+// image are said (KeyInOneImage). Fails as Export, or with 87 when the translated build has
+// several languages that could be the translation's (said: TranslatedLanguageUnclear).
+Outcome<> HarvestTranslation(const std::filesystem::path& original,
+                             const std::filesystem::path& translated,
+                             const std::filesystem::path& poPath, const Options& options);
 
 // Converts a language file into a PO file, the msgids taken from `image`, or a PO file into a
-// language file (`image` null). Returns as ProcessImage, or 87 for a pair of formats that
-// cannot be converted (or a language file without an image).
-Result ConvertTranslation(const std::filesystem::path& from, const std::filesystem::path& to,
-                          const std::filesystem::path* image, const Options& options);
+// language file (`image` null). Fails as Export and Import, or with 87 for a pair of formats
+// that cannot be converted (or a language file without an image).
+Outcome<> ConvertTranslation(const std::filesystem::path& from, const std::filesystem::path& to,
+                             const std::filesystem::path* image, const Options& options);
 
 struct InPlaceImport {
     Result result = kSuccess;
     // The update copy is complete but could not take the image's place: it stays at
     // UpdateCopyPath(image), and `result` tells why.
     bool copyLeft = false;
+    Failure failure = {};  // what failed: the code, its cause and the file
 };
 
 // The file an image path names: a symbolic link's target, else the path itself.
@@ -257,10 +281,10 @@ Result MeasureDialogs(const std::filesystem::path& imagePath, const Options& opt
                       const LayoutSettings& settings, std::vector<MeasuredDialog>& out);
 
 // Checks a translation against the texts of an image (of the resources in
-// `options.languageFilter`). Returns 0 or what export and import refuse the files with.
-Result CheckImage(const std::filesystem::path& imagePath,
-                  const std::filesystem::path& translationPath, const Options& options,
-                  CheckReport& report);
+// `options.languageFilter`): what it finds, or what export and import refuse the files with.
+Outcome<CheckReport> CheckImage(const std::filesystem::path& imagePath,
+                                const std::filesystem::path& translationPath,
+                                const Options& options);
 
 struct LanguageTexts {
     uint32_t language = 0;

@@ -271,17 +271,18 @@ Failure LoadPoTranslation(const std::filesystem::path& poPath, const ResourceSec
     return {};
 }
 
-Result HarvestTranslation(const std::filesystem::path& original,
-                          const std::filesystem::path& translated,
-                          const std::filesystem::path& poPath, const Options& options) {
+namespace {
+
+Failure Harvest(const std::filesystem::path& original, const std::filesystem::path& translated,
+                const std::filesystem::path& poPath, const Options& options) {
     try {
         OpenedImage source, target;
         if (Failure f = Open(original, source); f.code != kSuccess)
-            return f.code;
+            return f;
         if (Failure f = Open(translated, target); f.code != kSuccess)
-            return f.code;
+            return f;
         if (platform::SameFile(original, poPath) || platform::SameFile(translated, poPath))
-            return kErrorSharingViolation;
+            return Failure{kErrorSharingViolation, FailureCause::OverwritesImage, poPath};
         WalkOptions walk;
         walk.notify = options.notify;
         WalkOptions quiet;
@@ -309,7 +310,7 @@ Result HarvestTranslation(const std::filesystem::path& original,
                                        std::move(list),
                                        {added.empty() ? built.size() : added.size(), 0}});
                 }
-                return kErrorInvalidParameter;
+                return Failure{kErrorInvalidParameter, FailureCause::None, translated};
             } else {
                 language = 0;
             }
@@ -340,17 +341,15 @@ Result HarvestTranslation(const std::filesystem::path& original,
         extra.language = LanguageNameOfId(language);
         walk.languageFilter = options.languageFilter;
         if (Failure f = ExportPo(source.section, walk, poPath, extra); f.code != kSuccess)
-            return f.code;
+            return f;
         for (const std::u16string& key : order)
             if (!seen.count(key))
                 Say(walk, Notice{NoticeKind::KeyInOneImage, key, {1, 0}});
-        return kSuccess;
+        return {};
     } catch (const std::bad_alloc&) {
-        return kErrorOutOfMemory;
+        return Failure{kErrorOutOfMemory, FailureCause::None, {}};
     }
 }
-
-namespace {
 
 Failure Convert(const std::filesystem::path& from, const std::filesystem::path& to,
                 const std::filesystem::path* image, const Options& options) {
@@ -416,17 +415,19 @@ Failure Convert(const std::filesystem::path& from, const std::filesystem::path& 
 
 }  // namespace
 
-Result ConvertTranslation(const std::filesystem::path& from, const std::filesystem::path& to,
-                          const std::filesystem::path* image, const Options& options) {
-    Failure failure;
+Outcome<> HarvestTranslation(const std::filesystem::path& original,
+                             const std::filesystem::path& translated,
+                             const std::filesystem::path& poPath, const Options& options) {
+    return OutcomeOf(Harvest(original, translated, poPath, options));
+}
+
+Outcome<> ConvertTranslation(const std::filesystem::path& from, const std::filesystem::path& to,
+                             const std::filesystem::path* image, const Options& options) {
     try {
-        failure = Convert(from, to, image, options);
+        return OutcomeOf(Convert(from, to, image, options));
     } catch (const std::bad_alloc&) {
-        failure = Failure{kErrorOutOfMemory, FailureCause::None, {}};
+        return Failed(Failure{kErrorOutOfMemory, FailureCause::None, {}});
     }
-    if (options.failure != nullptr)
-        *options.failure = failure;
-    return failure.code;
 }
 
 }  // namespace quelvar

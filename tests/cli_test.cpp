@@ -79,6 +79,16 @@ TEST(Cli, FailuresPrintOneLineWithTheCode) {
     EXPECT_EQ(r.err,
               "quelvar-cli: app.res: the .res record at offset 32: the record is cut short\n"
               "quelvar-cli: export failed: app.res: not a valid program image (error 11)\n");
+    // A harvest names the build it could not read, as every command does.
+    for (const auto& [args, said] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"export --source missing.exe bad.exe x.po",
+              "quelvar-cli: export failed: missing.exe: no such file (error 2)\n"},
+             {"export --source bad.exe bad.exe x.po",
+              "quelvar-cli: export failed: bad.exe: not a valid program image (error 11)\n"}}) {
+        r = Cli(args, dir);
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_EQ(r.err, said) << args;
+    }
 }
 
 TEST(Cli, ExportDefaultsToTheImageNameWithLng) {
@@ -162,6 +172,82 @@ TEST(Cli, ManualPageNamesTheOptionsOfHelp) {
     std::set<std::string> helpOptions = OptionsIn(std::string(help.begin(), help.end()));
     EXPECT_TRUE(helpOptions.count("--language") && helpOptions.count("-o"));
     EXPECT_EQ(OptionsIn(std::string(manual.begin(), manual.end())), helpOptions);
+}
+
+// The declared command line: a value in its option's word (--language=1033, -j4), each
+// command's own options and help, a usage error in two lines naming the option, and an option
+// of one value given twice refused by every command.
+TEST(Cli, DeclaredCommandLine) {
+    test::TempDir dir;
+    test::WriteFileBytes(dir / "app.exe", SampleImage());
+    struct Case {
+        const char* args;
+        int status;
+        const char* said;  // a part of stderr
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {"export app.exe --language=1033 -q", 0, ""},
+             {"export --batch --out=d -j4 app.exe -q", 0, ""},
+             {"import --help", 0, ""},
+             {"export app.exe --bogus", 2,
+              "export: The following argument was not expected: --bogus"},
+             {"export app.exe --language=0x10000", 2, "--language: not a language id: 0x10000"},
+             {"pseudo app.exe a.lng --expand=1001", 2, "--expand: not a number from 0 to 1000"},
+             {"check app.exe a.lng -q", 2, "-q"},
+             {"check app.exe a.lng --format po", 2, "--format: not text|json: po"},
+             {"import app.exe a.lng --rtl --no-rtl", 2, "--rtl excludes --no-rtl"},
+             {"export app.exe --language 1 --language 2", 2, "--language is given more than once"},
+             {"check app.exe a.lng --language 1 --language=2", 2,
+              "--language is given more than once"},
+             {"pseudo app.exe a.lng --expand 1 --expand 2", 2, "--expand is given more than once"},
+             {"import app.exe a.lng -o x -o y", 2, "-o is given more than once"},
+             {"import --batch --from d -j1 -j2 app.exe", 2, "-j is given more than once"},
+         }) {
+        CliRun r = Cli(c.args, dir);
+        EXPECT_EQ(r.status, c.status) << c.args;
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << c.args << ": " << r.err;
+        if (c.status == 2) {
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << c.args << ": " << r.err;
+        }
+    }
+    EXPECT_TRUE(std::filesystem::exists(dir / "d" / "app.exe.lng"));
+}
+
+// What bash completes after the words typed (the last one being completed).
+std::set<std::string> Completed(const std::string& words, const test::TempDir& dir) {
+    std::string script = ". ./quelvar-cli.bash\nCOMP_WORDS=(quelvar-cli " + words +
+                         ")\nCOMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n_quelvar_cli\n"
+                         "printf '%s\\n' \"${COMPREPLY[@]}\"\n";
+    test::WriteFileBytes(dir / "complete.sh", Bytes(script.begin(), script.end()));
+    EXPECT_EQ(Sh("bash complete.sh >completed.txt", dir).status, 0) << words;
+    Bytes out = test::ReadFileBytes(dir / "completed.txt");
+    std::istringstream lines(std::string(out.begin(), out.end()));
+    std::set<std::string> offered;
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty())
+            offered.insert(line);
+    return offered;
+}
+
+// The completion scripts come from the declared command line: after each command bash offers
+// the options its help names, and the values of --format; zsh reads its script.
+TEST(Cli, CompletionsOfferEachCommandsOptions) {
+    test::TempDir dir;
+    ASSERT_EQ(Sh("\"$Q\" --completions bash >quelvar-cli.bash", dir).status, 0);
+    for (const char* command : {"export", "import", "convert", "check", "pseudo"}) {
+        ASSERT_EQ(Sh("\"$Q\" " + std::string(command) + " --help >help.txt", dir).status, 0);
+        Bytes help = test::ReadFileBytes(dir / "help.txt");
+        std::set<std::string> options = OptionsIn(std::string(help.begin(), help.end()));
+        EXPECT_TRUE(options.count("--help")) << command;
+        EXPECT_EQ(Completed(std::string(command) + " app.exe -", dir), options) << command;
+    }
+    EXPECT_EQ(Completed("check app.exe --format ''", dir), (std::set<std::string>{"text", "json"}));
+    EXPECT_EQ(Completed("export --format = p", dir), std::set<std::string>{"po"});
+    EXPECT_EQ(Completed("imp", dir), std::set<std::string>{"import"});
+    if (std::system("command -v zsh >/dev/null") == 0) {
+        EXPECT_EQ(Sh("\"$Q\" --completions zsh >_quelvar-cli && zsh -n _quelvar-cli", dir).status,
+                  0);
+    }
 }
 
 // The cut of a translation that a string table entry cannot hold is said, with its key.

@@ -61,7 +61,7 @@ std::string PoOf(const test::TempDir& dir, const Bytes& image, uint32_t source,
 // The language file `convert` makes of a PO file.
 Bytes Converted(const test::TempDir& dir, const std::string& po) {
     test::WriteFileBytes(dir / "from.po", Bytes(po.begin(), po.end()));
-    EXPECT_EQ(ConvertTranslation(dir / "from.po", dir / "to.lng", nullptr, {}), kSuccess);
+    EXPECT_TRUE(ConvertTranslation(dir / "from.po", dir / "to.lng", nullptr, {}));
     return test::ReadFileBytes(dir / "to.lng");
 }
 
@@ -285,14 +285,16 @@ TEST(OneSourceLanguage, HarvestTakesTheTranslatedLanguage) {
         options.notify = [&unclear](const Notice& n) {
             unclear |= n.kind == NoticeKind::TranslatedLanguageUnclear && n.key == u"1031:1 1036:1";
         };
-        Result r = HarvestTranslation(dir / "en.exe", dir / "built.exe", dir / "h.po", options);
+        quelvar::Outcome<> r =
+            HarvestTranslation(dir / "en.exe", dir / "built.exe", dir / "h.po", options);
         if (c.msgstr == nullptr) {
-            EXPECT_EQ(r, kErrorInvalidParameter);
+            ASSERT_FALSE(r);
+            EXPECT_EQ(r.error().code, kErrorInvalidParameter);
             EXPECT_TRUE(unclear);
             EXPECT_FALSE(std::filesystem::exists(dir / "h.po"));
             continue;
         }
-        ASSERT_EQ(r, kSuccess);
+        ASSERT_TRUE(r);
         Bytes b = test::ReadFileBytes(dir / "h.po");
         std::string po(b.begin(), b.end());
         EXPECT_NE(po.find("msgid \"Open\"\nmsgstr \"" + std::string(c.msgstr) + "\""),

@@ -410,19 +410,18 @@ void ExportOrImport(HWND dialog, bool import) {
         ExportOrImportSelf(dialog, language, import, chosen);
         return;
     }
-    Failure failure;
     Options options;
-    options.failure = &failure;
     options.languageFilter = chosen;
     if (!import) {
-        ProcessImage(image, language, nullptr, options);
-        Report(dialog, failure);
+        Outcome<> done = Export(image, language, options);
+        Report(dialog, done ? Failure{} : done.error());
         return;
     }
     std::filesystem::path copy = UpdateCopyPath(image);
     // The update copy takes the image's place in one step; when it cannot, the image stays as
     // it was and the copy stays beside it.
     InPlaceImport outcome = ImportInPlace(image, language, options);
+    Failure& failure = outcome.failure;
     // The update copy is no file the user named: its failures name the image.
     if (failure.code != kSuccess && failure.path == copy)
         failure.path = image;
@@ -539,9 +538,6 @@ std::wstring FailureMessage(std::wstring_view start, DWORD code) {
     return std::wstring(buffer, n);
 }
 
-static_assert(IDS_NO_SUCH_FILE + static_cast<int>(FailureText::NoResources) == IDS_NO_RESOURCES,
-              "the failure sentences follow FailureText");
-
 std::wstring SystemCauseText(DWORD code) {
     switch (code) {
         case ERROR_FILE_NOT_FOUND:
@@ -567,31 +563,85 @@ std::wstring SystemCauseText(DWORD code) {
     }
 }
 
+// The sentence of the string table that says a failure; 0 where the system's text for its code
+// says it.
+UINT SentenceOf(FailureText text) {
+    switch (text) {
+        case FailureText::NoSuchFile:
+            return IDS_NO_SUCH_FILE;
+        case FailureText::NoSuchFolder:
+            return IDS_NO_SUCH_FOLDER;
+        case FailureText::AccessDenied:
+            return IDS_ACCESS_DENIED;
+        case FailureText::Empty:
+            return IDS_EMPTY;
+        case FailureText::ReadOnly:
+            return IDS_READ_ONLY;
+        case FailureText::OverwritesImage:
+            return IDS_OVERWRITES_IMAGE;
+        case FailureText::OverwritesLanguageFile:
+            return IDS_OVERWRITES_LANGUAGE_FILE;
+        case FailureText::Utf8:
+            return IDS_UTF8;
+        case FailureText::Utf8WithMark:
+            return IDS_UTF8_WITH_MARK;
+        case FailureText::Utf16BigEndian:
+            return IDS_UTF16_BIG_ENDIAN;
+        case FailureText::NotUtf16:
+            return IDS_NOT_UTF16;
+        case FailureText::NameTaken:
+            return IDS_NAME_TAKEN;
+        case FailureText::Folder:
+            return IDS_FOLDER;
+        case FailureText::NotAnImage:
+            return IDS_NOT_AN_IMAGE;
+        case FailureText::UnusableLanguage:
+            return IDS_UNUSABLE_LANGUAGE;
+        case FailureText::OutOfMemory:
+            return IDS_OUT_OF_MEMORY;
+        case FailureText::CannotWrite:
+            return IDS_CANNOT_WRITE;
+        case FailureText::OverwritesInput:
+            return IDS_OVERWRITES_INPUT;
+        case FailureText::LanguageFileUnusable:
+            return IDS_LANGUAGE_FILE_UNUSABLE;
+        case FailureText::DiskFull:
+            return IDS_DISK_FULL;
+        case FailureText::NameTooLong:
+            return IDS_NAME_TOO_LONG;
+        case FailureText::NoResources:
+            return IDS_NO_RESOURCES;
+        case FailureText::NotAFile:
+            return IDS_NOT_A_FILE;
+        case FailureText::CrLineEnds:
+            return IDS_CR_LINE_ENDS;
+        case FailureText::PoFile:
+            return IDS_PO_FILE;
+        case FailureText::NoTextApplies:
+            return IDS_NO_TEXT_APPLIES;
+        case FailureText::Busy:
+            return IDS_IN_USE;
+        case FailureText::Changed:
+            return IDS_CHANGED;
+        case FailureText::Other:
+        case FailureText::NoTargetLanguage:
+        case FailureText::TargetIsSource:
+        case FailureText::SeveralLanguages:
+            break;
+    }
+    return 0;
+}
+
 std::wstring FailureMessage(const Failure& failure) {
-    FailureText text = TextOfFailure(failure);
     std::wstring message = ResourceText(IDS_FAILURE);
     if (!failure.path.empty())
         message += failure.path.wstring() + L": ";
-    switch (text) {
-        case FailureText::NotAFile:
-            return message + ResourceText(IDS_NOT_A_FILE);
-        case FailureText::CrLineEnds:
-            return message + ResourceText(IDS_CR_LINE_ENDS);
-        case FailureText::PoFile:
-            return message +
-                   Substituted(ResourceText(IDS_PO_FILE), {std::to_wstring(failure.line)});
-        case FailureText::NoTextApplies:
-            return message + ResourceText(IDS_NO_TEXT_APPLIES);
-        case FailureText::Busy:
-            return message + ResourceText(IDS_IN_USE);
-        case FailureText::Changed:
-            return message + ResourceText(IDS_CHANGED);
-        default:
-            break;
-    }
-    if (text >= FailureText::Other)  // a code without a sentence of the driver's
+    UINT sentence = SentenceOf(TextOfFailure(failure));
+    if (sentence == 0)
         return message + SystemCauseText(failure.code);
-    return message + ResourceText(IDS_NO_SUCH_FILE + static_cast<UINT>(text));
+    if (sentence == IDS_PO_FILE)
+        return message + Substituted(ResourceText(IDS_PO_FILE), {std::to_wstring(failure.line)});
+    return message + ResourceText(sentence);
 }
 
 std::wstring AboutText() {

@@ -35,8 +35,8 @@
 #define IDS_ABOUT 510
 #define IDS_ABOUT_COMMAND 511
 
-// The sentences that say a failure, in the order of FailureText (driver/driver.h): the text
-// of a failure is IDS_NO_SUCH_FILE plus its FailureText.
+// The sentences that say a failure: SentenceOf (main_dialog.cpp) picks one for each
+// FailureText (driver/driver.h).
 #define IDS_NO_SUCH_FILE 512
 #define IDS_NO_SUCH_FOLDER 513
 #define IDS_ACCESS_DENIED 514
@@ -62,7 +62,7 @@
 // Causes the driver does not word: a file another program holds, and any other system error.
 #define IDS_IN_USE 534
 #define IDS_OTHER_ERROR 535
-// Causes the driver words after its sentences of codes (FailureText past Other).
+// Causes the driver words beside its sentences of codes.
 #define IDS_NOT_A_FILE 536
 #define IDS_CR_LINE_ENDS 537
 #define IDS_PO_FILE 538

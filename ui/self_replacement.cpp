@@ -153,12 +153,11 @@ Failure ProcessSelf(const std::filesystem::path& languagePath, bool import, uint
     std::filesystem::path copy = UpdateCopyPath(own);
     if (import && !FitsPathBuffer(copy.wstring()))
         return Failure{kErrorFilenameExcedRange, FailureCause::None, {}};
-    Failure failure;
     Options options;
-    options.failure = &failure;
     options.languageFilter = language;
-    ProcessImage(own, languagePath, import ? &copy : nullptr, options);
-    return failure;
+    Outcome<> done =
+        import ? Import(own, languagePath, copy, options) : Export(own, languagePath, options);
+    return done ? Failure{} : done.error();
 }
 
 }  // namespace

@@ -29,7 +29,8 @@ dpkg-deb -x "$deb" "$root"
 doc=usr/share/doc/quelvar
 expected=$({
     printf '%s\n' usr/bin/quelvar-cli usr/share/man/man1/quelvar-cli.1.gz \
-        $doc/README.md $doc/copyright
+        usr/share/bash-completion/completions/quelvar-cli \
+        usr/share/zsh/vendor-completions/_quelvar-cli $doc/README.md $doc/copyright
     (cd "$source" && find examples -type f) | sed "s|^|$doc/|"
 } | LC_ALL=C sort)
 actual=$(cd "$root" && find . -type f -o -type l | sed 's|^\./||' | LC_ALL=C sort)
@@ -49,6 +50,11 @@ diff <(sed -n '/^Permission/,$p' "$source/LICENSE" | sed 's/^$/./') \
 
 cli=$root/usr/bin/quelvar-cli
 [ "$("$cli" --version)" = "quelvar-cli $version" ] || fail "wrong --version"
+for shell in bash zsh; do
+    installed=$root/usr/share/bash-completion/completions/quelvar-cli
+    [ $shell = bash ] || installed=$root/usr/share/zsh/vendor-completions/_quelvar-cli
+    cmp -s "$installed" <("$cli" --completions $shell) || fail "the $shell completions differ"
+done
 cd "$root"
 cp "$demo" demo.exe
 "$cli" export demo.exe
