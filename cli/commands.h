@@ -21,6 +21,11 @@ struct Reporting {
 
 // check IMAGE TRANSLATION [--language ID] [--format text|json]
 int RunCheck(const std::vector<std::string>& args, const Reporting& report);
+// preview IMAGE [TRANSLATION] [--dialog ID] [--language ID] -o OUT.png|OUT.svg
+int RunPreview(const std::vector<std::string>& args, const Reporting& report);
+// --font-dir and --dpi of check --layout and preview; false with `problem` for wrong usage.
+bool ParseLayoutSettings(const std::string& fontDir, const std::string& dpi,
+                         LayoutSettings& settings, std::string& problem);
 // pseudo IMAGE OUT.lng [--expand PERCENT] [--language ID]
 int RunPseudo(const std::vector<std::string>& args, const Reporting& report);
 

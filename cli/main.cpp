@@ -38,7 +38,10 @@ const char* kUsage =
     "                          [-q]\n"
     "       quelvar-cli convert FROM TO [--image IMAGE] [--fuzzy] [-q]\n"
     "       quelvar-cli check IMAGE TRANSLATION [--language ID] [--format text|json]\n"
-    "                         [--layout [--font-dir DIR] [--dpi 96|120|144|192]]\n"
+    "                         [--layout [--font-dir DIR] [--dpi 96|120|144|192]\n"
+    "                         [--html REPORT.html]]\n"
+    "       quelvar-cli preview IMAGE [TRANSLATION] -o OUT.png|OUT.svg [--dialog ID]\n"
+    "                         [--language ID] [--font-dir DIR] [--dpi 96|120|144|192]\n"
     "       quelvar-cli pseudo IMAGE OUT.lng|OUT.po [--expand PERCENT] [--language ID] [-q]\n"
     "       quelvar-cli -h | --help | --version\n"
     "\n"
@@ -60,6 +63,13 @@ const char* kUsage =
     "        has already is said once, as the source's (a warning). --font-dir DIR: a\n"
     "        copy of a Windows Fonts folder; without it, stand-ins (Wine's Tahoma,\n"
     "        Liberation Sans, Noto). --dpi: the screen resolution, 96 by default.\n"
+    "        --html REPORT.html also writes one page with every dialog's picture (the\n"
+    "        source left, the translation right, failing controls outlined in red)\n"
+    "        and its findings, the list of findings linking to the dialogs.\n"
+    "preview draws each dialog (or --dialog ID) as Windows lays it out, the\n"
+    "        translation beside the source, controls whose text does not fit outlined\n"
+    "        in red, into a PNG or SVG picture. Several dialogs go one a file, named\n"
+    "        OUT-<dialog>-<language>.png (or .svg).\n"
     "pseudo  writes a pseudo-translation of every text (accented look-alikes in brackets,\n"
     "        padded by --expand percent, 35 by default) for the pseudo-locale 0x0501\n"
     "        (qps-ploc): a language file, or a PO file whose msgstrs they are.\n"
@@ -703,6 +713,8 @@ int Run(const std::vector<std::string>& argv) {
         return quelvar::cli::RunCheck(argv, reporting);
     if (command == "pseudo")
         return quelvar::cli::RunPseudo(argv, reporting);
+    if (command == "preview")
+        return quelvar::cli::RunPreview(argv, reporting);
     if (command == "--version") {
         std::printf("quelvar-cli %s\n", QUELVAR_VERSION);
         return kExitOk;
