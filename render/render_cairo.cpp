@@ -502,7 +502,12 @@ bool Place(const DialogView& v, const LayoutSettings& settings, Placed& out, std
     const PixelRect& r = v.measure->rect;
     int64_t w = int64_t{r.cx} + 2 * out.frame.border;
     int64_t h = int64_t{r.cy} + 2 * out.frame.border + out.frame.caption;
-    if (r.cx < 0 || r.cy < 0 || w > kMaxPictureSide || h > kMaxPictureSide) {
+    if (r.cx < 0 || r.cy < 0) {
+        problem = "a dialog of negative size (" + std::to_string(r.cx) + " x " +
+                  std::to_string(r.cy) + " px)";
+        return false;
+    }
+    if (w > kMaxPictureSide || h > kMaxPictureSide) {
         problem = "a dialog of " + std::to_string(r.cx) + " x " + std::to_string(r.cy) +
                   " px is too large to draw";
         return false;
