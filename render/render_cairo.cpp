@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -356,6 +357,33 @@ Frame FrameOf(const DialogTemplate& t, int dpi) {
     return f;
 }
 
+// The fonts opened so far on this thread, kept for the next dialogs: most dialogs of a program
+// share one or two.
+DrawFont* FontFor(const FontChoice& choice, int pixels, std::string& problem) {
+    if (!choice.found) {
+        problem = choice.problem;
+        return nullptr;
+    }
+    thread_local std::map<std::string, std::unique_ptr<DrawFont>> cache;
+    std::string key = std::to_string(pixels) + '|' + choice.file.path.string() + ':' +
+                      std::to_string(choice.file.faceIndex);
+    for (const FontFile& f : choice.fallbacks)
+        key += '|' + f.path.string() + ':' + std::to_string(f.faceIndex);
+    if (auto it = cache.find(key); it != cache.end())
+        return it->second.get();
+    auto font = std::make_unique<DrawFont>();
+    font->pixels = pixels;
+    font->pending = choice.fallbacks;
+    font->measuring = OpenFont(choice.file, choice.fallbacks, pixels, problem);
+    if (!font->measuring || !font->Open(choice.file)) {
+        if (problem.empty())
+            problem = "cannot draw with the font file " + choice.file.path.string();
+        return nullptr;
+    }
+    font->tabWidth = 8 * MetricsOf(*font->measuring).averageWidth;
+    return cache.emplace(key, std::move(font)).first->second.get();
+}
+
 struct Drawer {
     cairo_t* cr;
     const LayoutSettings& settings;
@@ -522,23 +550,15 @@ bool DrawDialog(cairo_t* cr, const Placed& p, int ox, int oy, const LayoutSettin
     const DialogView& v = *p.view;
     const DialogTemplate& t = *v.dialog;
     const DialogMeasure& m = *v.measure;
-    int pixels = MulDiv(m.pointSize, settings.dpi, 72);
     bool bold = t.hasFont && !t.messageBoxFont && t.weight >= 600;
     bool italic = t.hasFont && !t.messageBoxFont && t.italic;
     FontChoice choice =
         ChooseFont(m.face, bold, italic, t.hasFont ? t.charset : 0, settings.fontDir);
-    DrawFont font;
-    font.pixels = pixels;
-    font.pending = choice.fallbacks;
-    font.measuring = OpenFont(choice.file, choice.fallbacks, pixels, problem);
-    if (!choice.found || !font.measuring || !font.Open(choice.file)) {
-        if (problem.empty())
-            problem = choice.found ? "cannot draw with the font file " + choice.file.path.string()
-                                   : choice.problem;
+    DrawFont* opened = FontFor(choice, MulDiv(m.pointSize, settings.dpi, 72), problem);
+    if (opened == nullptr)
         return false;
-    }
+    DrawFont& font = *opened;
     FontMetrics metrics = MetricsOf(*font.measuring);
-    font.tabWidth = 8 * metrics.averageWidth;
 
     Drawer d{cr, settings};
     const Frame& f = p.frame;
@@ -550,16 +570,12 @@ bool DrawDialog(cairo_t* cr, const Placed& p, int ox, int oy, const LayoutSettin
         Fill(cr, ox + f.border, oy + f.border, p.width - 2 * f.border, f.caption - 1, kCaptionBar);
         std::u16string caption = v.caption ? *v.caption : t.caption;
         FontChoice captionChoice = ChooseFont(u"Tahoma", true, false, 0, settings.fontDir);
-        DrawFont captionFont;
-        captionFont.pixels = MulDiv(8, settings.dpi, 72);
-        captionFont.pending = captionChoice.fallbacks;
         std::string ignored;
-        captionFont.measuring =
-            OpenFont(captionChoice.file, captionChoice.fallbacks, captionFont.pixels, ignored);
-        if (captionChoice.found && captionFont.measuring && captionFont.Open(captionChoice.file)) {
-            FontMetrics cm = MetricsOf(*captionFont.measuring);
+        DrawFont* captionFont = FontFor(captionChoice, MulDiv(8, settings.dpi, 72), ignored);
+        if (captionFont != nullptr) {
+            FontMetrics cm = MetricsOf(*captionFont->measuring);
             int pad = d.Scaled(4);
-            DrawText(cr, captionFont, cm, caption,
+            DrawText(cr, *captionFont, cm, caption,
                      {ox + f.border + pad, oy + f.border, p.width - 2 * f.border - 2 * pad,
                       f.caption - 1},
                      Align::Left, false, true, kWhite);
