@@ -387,11 +387,23 @@ DrawFont* FontFor(const FontChoice& choice, int pixels, std::string& problem) {
 struct Drawer {
     cairo_t* cr;
     const LayoutSettings& settings;
+    // A dialog laid out right to left (WS_EX_LAYOUTRTL) is mirrored: controls from the right
+    // edge of its client area `clientWidth`, glyphs right of their text, texts aligned right.
+    bool rtl = false;
+    int clientWidth = 0;
     int Scaled(int px) const { return MulDiv(px, settings.dpi, 96); }
+    PixelRect MirroredRect(PixelRect r) const {
+        if (rtl)
+            r.x = clientWidth - r.x - r.cx;
+        return r;
+    }
+    Align Mirrored(Align a) const {
+        return !rtl ? a : a == Align::Left ? Align::Right : a == Align::Right ? Align::Left : a;
+    }
 
     void Control(const DialogControl& c, const ControlMeasure& m, const std::u16string* title,
                  DrawFont& font, const FontMetrics& metrics) {
-        PixelRect r = m.rect;
+        PixelRect r = MirroredRect(m.rect);
         uint16_t cls = ClassOf(c.windowClass);
         std::u16string shown;
         if (title != nullptr)
@@ -418,22 +430,23 @@ struct Drawer {
             case ControlKind::CheckBox: {
                 int glyph = Scaled(kCheckGlyph);
                 int gy = r.y + (r.cy - glyph) / 2;
+                int gx = rtl ? r.x + r.cx - glyph : r.x;
                 bool radio = (c.style & 0x0F) == 4 || (c.style & 0x0F) == 9;
                 if (radio) {
                     SetColour(cr, kWhite);
-                    cairo_arc(cr, r.x + glyph / 2.0, gy + glyph / 2.0, glyph / 2.0 - 0.5, 0,
-                              6.2832);
+                    cairo_arc(cr, gx + glyph / 2.0, gy + glyph / 2.0, glyph / 2.0 - 0.5, 0, 6.2832);
                     cairo_fill_preserve(cr);
                     SetColour(cr, kDark);
                     cairo_set_line_width(cr, 1);
                     cairo_stroke(cr);
                 } else {
-                    Fill(cr, r.x, gy, glyph, glyph, kWhite);
-                    Edge(cr, {r.x, gy, glyph, glyph}, false);
+                    Fill(cr, gx, gy, glyph, glyph, kWhite);
+                    Edge(cr, {gx, gy, glyph, glyph}, false);
                 }
                 int start = glyph + Scaled(kCheckGap);
-                DrawText(cr, font, metrics, shown, {r.x + start, r.y, r.cx - start, r.cy},
-                         Align::Left, multiline, true, kBlack);
+                DrawText(cr, font, metrics, shown,
+                         {rtl ? r.x : r.x + start, r.y, r.cx - start, r.cy}, Mirrored(Align::Left),
+                         multiline, true, kBlack);
                 return;
             }
             case ControlKind::GroupBox: {
@@ -451,9 +464,10 @@ struct Drawer {
                 if (!shown.empty()) {
                     int indent = Scaled(kGroupIndent);
                     int width = std::min(font.Width(shown), std::max(r.cx - 2 * indent, 0));
-                    Fill(cr, r.x + indent - 2, r.y, width + 4, metrics.height, kFace);
-                    DrawText(cr, font, metrics, shown, {r.x + indent, r.y, width, metrics.height},
-                             Align::Left, false, false, kBlack);
+                    int x = rtl ? r.x + r.cx - indent - width : r.x + indent;
+                    Fill(cr, x - 2, r.y, width + 4, metrics.height, kFace);
+                    DrawText(cr, font, metrics, shown, {x, r.y, width, metrics.height},
+                             Mirrored(Align::Left), false, false, kBlack);
                 }
                 return;
             }
@@ -461,7 +475,7 @@ struct Drawer {
                 uint32_t type = c.style & 0x1F;
                 Align align = type == 1 ? Align::Centre : type == 2 ? Align::Right : Align::Left;
                 bool centre = (c.style & 0x200) != 0;  // SS_CENTERIMAGE centres one line
-                DrawText(cr, font, metrics, shown, r, align, multiline, centre, kBlack);
+                DrawText(cr, font, metrics, shown, r, Mirrored(align), multiline, centre, kBlack);
                 return;
             }
             case ControlKind::NoText:
@@ -560,7 +574,8 @@ bool DrawDialog(cairo_t* cr, const Placed& p, int ox, int oy, const LayoutSettin
     DrawFont& font = *opened;
     FontMetrics metrics = MetricsOf(*font.measuring);
 
-    Drawer d{cr, settings};
+    constexpr uint32_t kWsExLayoutRtl = 0x00400000;
+    Drawer d{cr, settings, (t.exStyle & kWsExLayoutRtl) != 0, m.rect.cx};
     const Frame& f = p.frame;
     // The frame: raised borders and the caption bar with the caption.
     Fill(cr, ox, oy, p.width, p.height, kFace);
@@ -578,7 +593,7 @@ bool DrawDialog(cairo_t* cr, const Placed& p, int ox, int oy, const LayoutSettin
             DrawText(cr, *captionFont, cm, caption,
                      {ox + f.border + pad, oy + f.border, p.width - 2 * f.border - 2 * pad,
                       f.caption - 1},
-                     Align::Left, false, true, kWhite);
+                     d.Mirrored(Align::Left), false, true, kWhite);
         }
     }
     int cx = ox + f.border, cy = oy + f.border + f.caption;
@@ -601,7 +616,7 @@ bool DrawDialog(cairo_t* cr, const Placed& p, int ox, int oy, const LayoutSettin
     for (size_t i = 0; i < m.controls.size() && i < v.flagged.size(); ++i) {
         if (!v.flagged[i])
             continue;
-        const PixelRect& r = m.controls[i].rect;
+        PixelRect r = d.MirroredRect(m.controls[i].rect);
         SetColour(cr, kRed);
         cairo_set_line_width(cr, 2);
         cairo_rectangle(cr, r.x + 1, r.y + 1, std::max(r.cx - 2, 0), std::max(r.cy - 2, 0));

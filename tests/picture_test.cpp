@@ -32,10 +32,10 @@ constexpr uint32_t kCaptionFrame = 0x00C00000 | 0x80;  // WS_CAPTION | DS_MODALF
 constexpr uint32_t kVisible = 0x10000000;
 
 // A DLGTEMPLATE in "MS Shell Dlg 2" 8 pt of cx x cy dialog units with a push button (id 100)
-// and a static (id 101), each 50 x 14 units.
-Bytes Dialog(int16_t cx = 160, int16_t cy = 60, uint16_t points = 8) {
+// and a static (id 101), each 50 x 14 units; `exStyle` 0x400000 lays it out right to left.
+Bytes Dialog(int16_t cx = 160, int16_t cy = 60, uint16_t points = 8, uint32_t exStyle = 0) {
     Bytes b;
-    Put(b, kCaptionFrame | 0x40 /* DS_SETFONT */, 4), Put(b, 0, 4), Put(b, 2, 2);
+    Put(b, kCaptionFrame | 0x40 /* DS_SETFONT */, 4), Put(b, exStyle, 4), Put(b, 2, 2);
     for (int16_t v : {int16_t{0}, int16_t{0}, cx, cy})
         Put(b, static_cast<uint16_t>(v), 2);
     Put(b, 0, 2), Put(b, 0, 2);
@@ -85,39 +85,46 @@ std::vector<LaidOutDialog> LaidOut(const Files& f, bool translated) {
 TEST(Pictures, DrawnAndReadBack) {
     if (!PicturesAvailable())
         GTEST_SKIP() << "this build draws no pictures";
-    Files f(Dialog(), kClipped);
-    std::vector<LaidOutDialog> dialogs = LaidOut(f, true);
-    ASSERT_EQ(dialogs.size(), 1u);
-    const LaidOutDialog& d = dialogs[0];
-    ASSERT_TRUE(d.source.ok) << d.source.problem;
-    ASSERT_EQ(d.caption, std::u16string(u"Einstellungen"));
-    // Frame: 3 px borders and a 19 px caption; 12 px around and between the two dialogs.
-    int outerX = d.source.rect.cx + 6, outerY = d.source.rect.cy + 6 + 19;
-    std::vector<uint8_t> png, svg;
-    std::string problem;
-    ASSERT_TRUE(DrawLaidOutDialog(d, PictureFormat::Png, {}, png, problem)) << problem;
-    int width = 0, height = 0;
-    ASSERT_TRUE(PngSize(png, width, height));
-    EXPECT_EQ(width, 12 * 3 + 2 * outerX);
-    EXPECT_EQ(height, 12 * 2 + outerY);
-    // The button's left edge outlined in red on the translated side, not on the source's.
-    const PixelRect& button = d.measure.controls[0].rect;
-    int y = 12 + 3 + 19 + button.y + button.cy / 2;
-    struct {
-        int x;
-        uint32_t red;
-    } pixels[] = {{12 + outerX + 12 + 3 + button.x + 1, 0xFF0000}, {12 + 3 + button.x + 1, 0}};
-    for (auto p : pixels) {
-        uint32_t rgb = 0;
-        ASSERT_TRUE(PngPixel(png, p.x, y, rgb));
-        EXPECT_EQ(rgb == 0xFF0000, p.red != 0) << std::hex << rgb << " at " << p.x;
+    for (bool rtl : {false, true}) {
+        Files f(Dialog(160, 60, 8, rtl ? 0x400000 : 0), kClipped);
+        std::vector<LaidOutDialog> dialogs = LaidOut(f, true);
+        ASSERT_EQ(dialogs.size(), 1u);
+        const LaidOutDialog& d = dialogs[0];
+        ASSERT_TRUE(d.source.ok) << d.source.problem;
+        ASSERT_EQ(d.caption, std::u16string(u"Einstellungen"));
+        // Frame: 3 px borders and a 19 px caption; 12 px around and between the two dialogs.
+        int outerX = d.source.rect.cx + 6, outerY = d.source.rect.cy + 6 + 19;
+        std::vector<uint8_t> png;
+        std::string problem;
+        ASSERT_TRUE(DrawLaidOutDialog(d, PictureFormat::Png, {}, png, problem)) << problem;
+        int width = 0, height = 0;
+        ASSERT_TRUE(PngSize(png, width, height));
+        EXPECT_EQ(width, 12 * 3 + 2 * outerX);
+        EXPECT_EQ(height, 12 * 2 + outerY);
+        // The button's outline (its left edge; mirrored right to left) red on the translated
+        // side only; the static fits and has none.
+        auto leftEdge = [&](const PixelRect& r) {
+            return 3 + 1 + (rtl ? d.source.rect.cx - r.x - r.cx : r.x);
+        };
+        const PixelRect& button = d.measure.controls[0].rect;
+        int y = 12 + 3 + 19 + button.y + button.cy / 2;
+        int right = 12 + outerX + 12;
+        struct {
+            int x;
+            bool red;
+        } pixels[] = {{right + leftEdge(button), true},
+                      {12 + leftEdge(button), false},
+                      {right + leftEdge(d.measure.controls[1].rect), false}};
+        for (auto p : pixels) {
+            uint32_t rgb = 0;
+            ASSERT_TRUE(PngPixel(png, p.x, y, rgb));
+            EXPECT_EQ(rgb == 0xFF0000, p.red) << std::hex << rgb << " at " << p.x << " rtl " << rtl;
+        }
     }
-    // The static fits: no red anywhere along its left edge.
-    const PixelRect& label = d.measure.controls[1].rect;
-    uint32_t rgb = 0;
-    ASSERT_TRUE(PngPixel(png, 12 + outerX + 12 + 3 + label.x + 1, y, rgb));
-    EXPECT_NE(rgb, 0xFF0000u);
-
+    Files f(Dialog(), kClipped);
+    const LaidOutDialog d = LaidOut(f, true).at(0);
+    std::vector<uint8_t> svg;
+    std::string problem;
     ASSERT_TRUE(DrawLaidOutDialog(d, PictureFormat::Svg, {}, svg, problem)) << problem;
     std::string text(svg.begin(), svg.end());
     EXPECT_NE(text.find("<svg"), std::string::npos);
