@@ -671,6 +671,8 @@ bool DrawDialogPicture(const DialogView& source, const DialogView* translated, P
                            ? cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height)
                            : cairo_svg_surface_create_for_stream(Append, &bytes, width, height),
                        cairo_surface_destroy);
+    if (format == PictureFormat::Svg)  // pixels, as the PNG has them (not points)
+        cairo_svg_surface_set_document_unit(surface.get(), CAIRO_SVG_UNIT_PX);
     if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) {
         problem = "cannot make a picture of " + std::to_string(width) + " x " +
                   std::to_string(height) + " px";

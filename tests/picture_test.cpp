@@ -127,7 +127,8 @@ TEST(Pictures, DrawnAndReadBack) {
     std::string problem;
     ASSERT_TRUE(DrawLaidOutDialog(d, PictureFormat::Svg, {}, svg, problem)) << problem;
     std::string text(svg.begin(), svg.end());
-    EXPECT_NE(text.find("<svg"), std::string::npos);
+    EXPECT_NE(text.find("width=\"" + std::to_string(12 * 3 + 2 * (d.source.rect.cx + 6)) + "px\""),
+              std::string::npos);                                         // pixels, as the PNG
     EXPECT_NE(text.find("rgb(100%,0%,0%)"), std::string::npos);           // the outline
     EXPECT_NE(text.find("<use xlink:href=\"#glyph"), std::string::npos);  // the texts
 }
