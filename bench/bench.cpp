@@ -523,6 +523,46 @@ void TimeCheck(const Generated& g, const std::filesystem::path& dir, int runs) {
         findings, "wall", l.wall, c.wall, l.wall / c.wall, "cpu", l.cpu, c.cpu, l.cpu / c.cpu);
 }
 
+// The real image's dialogs laid out and drawn to PNG in memory: those of its source language
+// with the full translation beside them, and every dialog of every language alone.
+void TimePictures(const Generated& g, const std::filesystem::path& dir, int runs) {
+    auto image = dir / "drawn.dll";
+    auto translated = dir / "drawn.lng";
+    quelvar::test::WriteFileBytes(image, g.image);
+    quelvar::test::WriteFileBytes(translated, g.language);
+    for (bool pairs : {true, false}) {
+        quelvar::Options options;
+        options.languageFilter = pairs ? g.source : quelvar::kAllLanguages;
+        std::vector<Time> times;
+        size_t dialogs = 0, drawn = 0, bytes = 0;
+        for (int i = 0; i < runs; ++i) {
+            times.push_back(Measure([&] {
+                std::vector<quelvar::LaidOutDialog> laidOut;
+                Check(quelvar::LayOutDialogs(image, pairs ? &translated : nullptr, options, {},
+                                             laidOut),
+                      "preview");
+                dialogs = laidOut.size();
+                drawn = bytes = 0;
+                std::vector<uint8_t> png;
+                std::string problem;
+                for (const quelvar::LaidOutDialog& d : laidOut) {
+                    if (quelvar::DrawLaidOutDialog(d, quelvar::PictureFormat::Png, {}, png,
+                                                   problem)) {
+                        ++drawn;
+                        bytes += png.size();
+                    }
+                }
+            }));
+        }
+        Time t = Median(times);
+        std::printf(
+            "  preview to PNG, %s (%zu of %zu dialogs drawn, %.1f kB): wall %.1f, cpu "
+            "%.1f\n",
+            pairs ? "source and translation" : "every language", drawn, dialogs, bytes / 1e3,
+            t.wall, t.cpu);
+    }
+}
+
 void PrintRow(const char* clock, double copy, double exported, double imported) {
     std::printf("  %-5s %9.2f %9.1f %7.1fx %9.1f %7.1fx\n", clock, copy, exported, exported / copy,
                 imported, imported / copy);
@@ -570,6 +610,8 @@ int main(int argc, char** argv) {
         PrintRow("wall", t.copy.wall, t.exported.wall, t.imported.wall);
         PrintRow("cpu", t.copy.cpu, t.exported.cpu, t.imported.cpu);
         TimeCheck(g, dir.path, runs);
+        if (quelvar::PicturesAvailable())
+            TimePictures(g, dir.path, runs);
     }
     if (only == nullptr || std::string(only) == "batch")
         TimeBatch(dir.path, runs);

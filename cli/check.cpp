@@ -1,8 +1,10 @@
 // quelvar-cli check and pseudo.
 #include <cstdio>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/number.h"
 #include "base/utf16.h"
@@ -172,25 +174,122 @@ std::string Json(std::string_view text) {
     return out + "\"";
 }
 
+// Text for HTML: the characters that mean markup escaped.
+std::string Html(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+std::string Base64(std::span<const uint8_t> bytes) {
+    static constexpr char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        uint32_t n = uint32_t{bytes[i]} << 16;
+        if (i + 1 < bytes.size())
+            n |= uint32_t{bytes[i + 1]} << 8;
+        if (i + 2 < bytes.size())
+            n |= bytes[i + 2];
+        out += kDigits[(n >> 18) & 63];
+        out += kDigits[(n >> 12) & 63];
+        out += i + 1 < bytes.size() ? kDigits[(n >> 6) & 63] : '=';
+        out += i + 2 < bytes.size() ? kDigits[n & 63] : '=';
+    }
+    return out;
+}
+
+// The dialog a finding's key belongs to ("5.100.1033" for "5.100.1033.12"), as an index into
+// `dialogs`; dialogs.size() for none.
+size_t DialogOf(const Finding& f, const std::vector<LaidOutDialog>& dialogs) {
+    for (size_t i = 0; i < dialogs.size(); ++i) {
+        const std::u16string& r = dialogs[i].resource;
+        if (f.key.size() >= r.size() && f.key.compare(0, r.size(), r) == 0 &&
+            (f.key.size() == r.size() || f.key[r.size()] == u'.'))
+            return i;
+    }
+    return dialogs.size();
+}
+
+// One self-contained page: the findings, each linking to its dialog, then every dialog's
+// picture (PNG as a data: URI) and its findings.
+std::string HtmlReport(const std::string& image, const std::string& translation,
+                       const CheckReport& found, const std::vector<LaidOutDialog>& dialogs,
+                       const LayoutSettings& settings) {
+    std::vector<std::vector<size_t>> findingsOf(dialogs.size() + 1);
+    for (size_t i = 0; i < found.findings.size(); ++i)
+        findingsOf[DialogOf(found.findings[i], dialogs)].push_back(i);
+    auto item = [&](size_t i, bool link) {
+        const Finding& f = found.findings[i];
+        bool error = f.severity == Severity::Error;
+        size_t d = DialogOf(f, dialogs);
+        std::string key = Html(ToUtf8(f.key));
+        if (link && d < dialogs.size())
+            key = "<a href=\"#dialog-" + std::to_string(d) + "\">" + key + "</a>";
+        std::string where =
+            found.lines[i] != 0 ? "line " + std::to_string(found.lines[i]) + ": " : "";
+        return std::string("<li class=\"") + (error ? "error" : "warning") + "\">" + where +
+               (error ? "error" : "warning") + ": " + key + ": " + Html(Message(f)) + "</li>\n";
+    };
+    std::string page =
+        "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">\n<title>Layout of " +
+        Html(translation) +
+        "</title>\n<style>body{font-family:sans-serif;margin:1em}li.error{color:#b00}"
+        "li.warning{color:#850}img{border:1px solid #ccc;display:block}"
+        "section{margin:2em 0}</style>\n</head><body>\n<h1>Layout of " +
+        Html(translation) + " for " + Html(image) +
+        "</h1>\n<h2>Findings</h2>\n<ul id=\"findings\">\n";
+    for (size_t i = 0; i < found.findings.size(); ++i)
+        page += item(i, true);
+    page += "</ul>\n<p>" + std::to_string(dialogs.size()) +
+            " dialogs; the source left, the translation right, controls whose text does not "
+            "fit outlined in red.</p>\n";
+    std::vector<uint8_t> png;
+    std::string problem;
+    for (size_t d = 0; d < dialogs.size(); ++d) {
+        page += "<section id=\"dialog-" + std::to_string(d) + "\">\n<h2>Dialog " +
+                Html(ToUtf8(dialogs[d].resource)) + "</h2>\n";
+        if (DrawLaidOutDialog(dialogs[d], PictureFormat::Png, settings, png, problem))
+            page += "<img alt=\"" + Html(ToUtf8(dialogs[d].resource)) +
+                    "\" src=\"data:image/png;base64," + Base64(png) + "\">\n";
+        else
+            page += "<p>Not drawn: " + Html(problem) + "</p>\n";
+        page += "<ul>\n";
+        for (size_t i : findingsOf[d])
+            page += item(i, false);
+        page += "</ul>\n</section>\n";
+    }
+    return page + "</body></html>\n";
+}
+
 }  // namespace
 
 int RunCheck(const Invocation& args, const Reporting& report) {
     if (args.paths.size() != 2)
         return Usage(args.command, "check takes IMAGE and TRANSLATION");
-    if (!args.layout && (args.fontDir || args.dpi != 0))
-        return Usage(args.command, "--font-dir and --dpi belong to --layout");
+    if (!args.layout && (args.fontDir || args.dpi != 0 || args.html))
+        return Usage(args.command, "--font-dir, --dpi and --html belong to --layout");
     LayoutSettings layout;
-    if (args.dpi != 0) {
-        if (args.dpi != 96 && args.dpi != 120 && args.dpi != 144 && args.dpi != 192)
-            return Usage(args.command, "--dpi is 96, 120, 144 or 192");
-        layout.dpi = static_cast<int>(args.dpi);
-    }
-    if (args.fontDir) {
-        layout.fontDir = *args.fontDir;
-        std::error_code ec;
-        if (!std::filesystem::is_directory(layout.fontDir, ec))
-            return Usage(args.command, "--font-dir takes a folder: " + Utf8(layout.fontDir));
-    }
+    if (std::string problem; !LayoutSettingsOf(args, layout, problem))
+        return Usage(args.command, problem);
     bool json = args.format == "json";
     Options options;
     options.languageFilter = args.language;
@@ -200,6 +299,25 @@ int RunCheck(const Invocation& args, const Reporting& report) {
     if (!checked)
         return report.fail("check", checked.error());
     const CheckReport& found = *checked;
+    if (args.html) {
+        if (!PicturesAvailable())
+            return report.fail("check --html",
+                               Failure{kErrorNotSupported, FailureCause::None, *args.html});
+        std::vector<LaidOutDialog> dialogs;
+        Failure failure;
+        options.failure = &failure;
+        if (Result r = LayOutDialogs(args.paths[0], &args.paths[1], options, layout, dialogs);
+            r != kSuccess)
+            return report.fail("check", failure.code != kSuccess
+                                            ? failure
+                                            : Failure{r, FailureCause::None, args.paths[0]});
+        std::string page =
+            HtmlReport(Utf8(args.paths[0]), Utf8(args.paths[1]), found, dialogs, layout);
+        std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(page.data()), page.size());
+        Failure wrote;
+        if (WriteOutputFile(*args.html, bytes, &wrote) != kSuccess)
+            return report.fail("check --html", wrote);
+    }
     size_t errors = 0, warnings = 0;
     const std::string file = Utf8(args.paths[1]);
     if (json)

@@ -33,7 +33,10 @@ const char kOverview[] =
     "                          [-q]\n"
     "       quelvar-cli convert FROM TO [--image IMAGE] [--fuzzy] [-q]\n"
     "       quelvar-cli check IMAGE TRANSLATION [--language ID] [--format text|json]\n"
-    "                         [--layout [--font-dir DIR] [--dpi 96|120|144|192]]\n"
+    "                         [--layout [--font-dir DIR] [--dpi 96|120|144|192]\n"
+    "                         [--html REPORT.html]]\n"
+    "       quelvar-cli preview IMAGE [TRANSLATION] -o OUT.png|OUT.svg [--dialog ID]\n"
+    "                         [--language ID] [--font-dir DIR] [--dpi 96|120|144|192] [-q]\n"
     "       quelvar-cli pseudo IMAGE OUT.lng|OUT.po [--expand PERCENT] [--language ID] [-q]\n"
     "       quelvar-cli -h | --help | --version | --completions bash|zsh\n"
     "\n"
@@ -56,6 +59,13 @@ const char kOverview[] =
     "        has already is said once, as the source's (a warning). --font-dir DIR: a\n"
     "        copy of a Windows Fonts folder; without it, stand-ins (Wine's Tahoma,\n"
     "        Liberation Sans, Noto). --dpi: the screen resolution, 96 by default.\n"
+    "        --html REPORT.html also writes one page with every dialog's picture (the\n"
+    "        source left, the translation right, failing controls outlined in red)\n"
+    "        and its findings, the list of findings linking to the dialogs.\n"
+    "preview draws each dialog (or --dialog ID) as Windows lays it out, the\n"
+    "        translation beside the source, controls whose text does not fit outlined\n"
+    "        in red, into a PNG or SVG picture. Several dialogs go one a file, named\n"
+    "        OUT-<dialog>-<language>.png (or .svg).\n"
     "pseudo  writes a pseudo-translation of every text (accented look-alikes in brackets,\n"
     "        padded by --expand percent, 35 by default) for the pseudo-locale 0x0501\n"
     "        (qps-ploc): a language file, or a PO file whose msgstrs they are.\n"
@@ -111,7 +121,7 @@ const char kOverview[] =
     "An option that takes a value is given once; also written --language=1033 or -j4.\n"
     "quelvar-cli COMMAND --help says the options of one command.\n";
 
-constexpr const char* kCommands[] = {"export", "import", "convert", "check", "pseudo"};
+constexpr const char* kCommands[] = {"export", "import", "convert", "check", "preview", "pseudo"};
 
 // The declared command line, with what completion needs beyond CLI11's own record: the words
 // an option's value is one of, and the options whose value is no file name.
@@ -286,6 +296,20 @@ void Declare(Declared& d, Invocation& run) {
     check.Path("--font-dir", "--layout: a copy of a Windows Fonts folder", run.fontDir);
     check.Number("--dpi", "--layout: the screen resolution (96, 120, 144 or 192)", 96, 192,
                  run.dpi);
+    check.Path("--html", "--layout: also write a page of every dialog's pictures and findings",
+               run.html);
+
+    Command preview(d, run, "preview",
+                    "preview IMAGE [TRANSLATION] -o OUT.png|OUT.svg: draw each dialog as Windows "
+                    "lays it out, the translation beside the source");
+    preview.Path("-o", "the picture (PNG or SVG; several dialogs: OUT-<dialog>-<language>)",
+                 run.output);
+    preview.Value("--dialog", "draw only this dialog (its number or name)", "ID",
+                  [&run](const std::string& s) { run.dialog = s; });
+    preview.Language("the dialogs in language ID (1033, 0x409)");
+    preview.Path("--font-dir", "a copy of a Windows Fonts folder", run.fontDir);
+    preview.Number("--dpi", "the screen resolution (96, 120, 144 or 192)", 96, 192, run.dpi);
+    preview.Quiet();
 
     Command pseudo(d, run, "pseudo",
                    "pseudo IMAGE OUT.lng|OUT.po: write a pseudo-translation of every text for "

@@ -29,7 +29,7 @@ inline std::string Utf8(const std::filesystem::path& path) {
 
 // What the command line asks for. An option given twice is refused, whatever the command.
 struct Invocation {
-    std::string command;  // export, import, convert, check or pseudo
+    std::string command;  // export, import, convert, check, preview or pseudo
     std::vector<std::filesystem::path> paths;
     uint32_t language = kAllLanguages;      // --language
     uint32_t langId = kNoLanguageOverride;  // --lang-id
@@ -51,7 +51,9 @@ struct Invocation {
     // check --layout (with --font-dir and --dpi), import --strict --layout
     bool layout = false;
     std::optional<std::filesystem::path> fontDir;
-    unsigned dpi = 0;  // 0 when not given
+    unsigned dpi = 0;                           // 0 when not given
+    std::optional<std::filesystem::path> html;  // check --layout --html
+    std::string dialog;                         // preview --dialog; "" for every dialog
 };
 
 // Reads the command line (the words after the program's name). Returns the exit status when

@@ -23,6 +23,10 @@ struct Reporting {
 int RunCheck(const Invocation& args, const Reporting& report);
 // pseudo IMAGE OUT.lng [--expand PERCENT] [--language ID] [-q]
 int RunPseudo(const Invocation& args, const Reporting& report);
+// preview IMAGE [TRANSLATION] [--dialog ID] [--language ID] -o OUT.png|OUT.svg
+int RunPreview(const Invocation& args, const Reporting& report);
+// --font-dir and --dpi of check --layout and preview; false with `problem` for wrong usage.
+bool LayoutSettingsOf(const Invocation& args, LayoutSettings& settings, std::string& problem);
 
 // export --batch and import --batch: the jobs, how they run, and what is said of them.
 struct BatchCommand {

@@ -605,6 +605,8 @@ int Run(const std::vector<std::string>& argv) {
         return quelvar::cli::RunCheck(args, reporting);
     if (args.command == "pseudo")
         return quelvar::cli::RunPseudo(args, reporting);
+    if (args.command == "preview")
+        return quelvar::cli::RunPreview(args, reporting);
     if (args.layout && !args.strict)
         return quelvar::cli::Usage(args.command, "--layout belongs to --strict");
     Command run{args};

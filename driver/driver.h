@@ -15,6 +15,7 @@
 #include "checks/checks.h"
 #include "exchange/po.h"
 #include "layout/layout.h"
+#include "render/render.h"
 #include "resources/tree.h"
 
 namespace quelvar {
@@ -279,6 +280,40 @@ InPlaceImport ImportInPlace(const std::filesystem::path& imagePath,
 // one) with the fonts of `settings`. Returns 0 or what export refuses the image with.
 Result MeasureDialogs(const std::filesystem::path& imagePath, const Options& options,
                       const LayoutSettings& settings, std::vector<MeasuredDialog>& out);
+
+// One dialog of an image laid out for a picture: its template, the translation's texts (when
+// a translation was given), the source's layout and the translated one's (the same when there
+// is no translation), and the problems of each (the source's judged against itself).
+struct LaidOutDialog {
+    std::u16string resource;  // the key path without its trailing dot: "5.100"
+    std::u16string name;      // the dialog's name: "100", or a name given as text
+    uint32_t language = 0;    // its resource language
+    std::string problem;      // the template does not read
+    DialogTemplate dialog;
+    bool translated = false;
+    DialogTexts texts;
+    std::optional<std::u16string> caption;
+    DialogMeasure source, measure;
+    std::vector<LayoutProblem> sourceProblems, problems;
+};
+
+// Lays out every dialog of an image (of `options.languageFilter`), with the texts of a
+// translation (a language file or PO file) when `translationPath` is not null. Returns 0 or
+// what CheckImage refuses the files with.
+Result LayOutDialogs(const std::filesystem::path& imagePath,
+                     const std::filesystem::path* translationPath, const Options& options,
+                     const LayoutSettings& settings, std::vector<LaidOutDialog>& out);
+
+// Draws a laid-out dialog: the source, and the translation beside it when there is one, the
+// controls with a layout error outlined in red. False with `problem` set when it cannot.
+bool DrawLaidOutDialog(const LaidOutDialog& dialog, PictureFormat format,
+                       const LayoutSettings& settings, std::vector<uint8_t>& bytes,
+                       std::string& problem);
+
+// Writes a picture or a report as every output is written (complete or not at all). Returns 0
+// or 29, `failure` set.
+Result WriteOutputFile(const std::filesystem::path& path, std::span<const uint8_t> bytes,
+                       Failure* failure);
 
 // Checks a translation against the texts of an image (of the resources in
 // `options.languageFilter`): what it finds, or what export and import refuse the files with.

@@ -5,7 +5,10 @@
 
 #include "base/utf16.h"
 #include "driver/driver.h"
+#include "driver/files.h"
+#include "driver/po_files.h"
 #include "driver/steps.h"
+#include "exchange/language_file.h"
 #include "formats/dialog.h"
 
 namespace quelvar {
@@ -20,6 +23,8 @@ struct FoundDialog {
     std::u16string keyPath;
     uint32_t dataRva = 0;
     std::span<const uint8_t> data;
+    uint32_t language = 0;
+    std::u16string name;
 };
 
 // The walk's handlers take no state of their own: the one below files the dialogs of the walk
@@ -28,7 +33,8 @@ thread_local std::vector<FoundDialog>* tFound = nullptr;
 
 void FileDialog(ResourceContext& ctx, std::span<const uint8_t> data) {
     if (tFound != nullptr)
-        tFound->push_back({std::u16string(ctx.keyPath), ctx.dataRva, data});
+        tFound->push_back({std::u16string(ctx.keyPath), ctx.dataRva, data, ctx.resource.language,
+                           std::u16string(ctx.resource.name)});
 }
 
 constexpr HandlerEntry kDialogsOnly[] = {{kDialogType, FileDialog}};
@@ -87,6 +93,31 @@ bool Translation(const TextSource& translations, const std::u16string& key, std:
     return translations(std::u16string_view(key).substr(0, hash), text);
 }
 
+// The font and control titles a translation gives a dialog (`keys` its controls' keys); true
+// when it changes any.
+bool TranslatedTexts(const TextSource& translations, const std::u16string& keyPath,
+                     const DialogTemplate& t, const std::vector<std::u16string>& keys,
+                     DialogTexts& translated) {
+    std::u16string text;
+    translated.titles.assign(t.controls.size(), std::nullopt);
+    bool changed = false;
+    if (t.hasTypeface && Translation(translations, keyPath + u"FONT", text)) {
+        translated.font = text;
+        changed = true;
+    }
+    for (size_t i = 0; i < keys.size(); ++i) {
+        // As on import: a control without a title takes no text.
+        bool repeated = keys[i].find(u'#') != std::u16string::npos;
+        if (keys[i].empty() || (t.controls[i].title.text.empty() && !repeated))
+            continue;
+        if (Translation(translations, keys[i], text)) {
+            translated.titles[i] = text;
+            changed = true;
+        }
+    }
+    return changed;
+}
+
 std::u16string FontDescription(const DialogMeasure& d) {
     std::u16string out = d.face;
     out += u' ';
@@ -138,22 +169,7 @@ void CheckDialogLayout(const ResourceSection& section, const WalkOptions& walk,
         }
         std::vector<std::u16string> keys = ControlKeys(dialog.keyPath, t);
         DialogTexts translated;
-        translated.titles.resize(t.controls.size());
-        bool changed = false;
-        if (t.hasTypeface && Translation(translations, dialog.keyPath + u"FONT", text)) {
-            translated.font = text;
-            changed = true;
-        }
-        for (size_t i = 0; i < keys.size(); ++i) {
-            // As on import: a control without a title takes no text.
-            bool repeated = keys[i].find(u'#') != std::u16string::npos;
-            if (keys[i].empty() || (t.controls[i].title.text.empty() && !repeated))
-                continue;
-            if (Translation(translations, keys[i], text)) {
-                translated.titles[i] = text;
-                changed = true;
-            }
-        }
+        bool changed = TranslatedTexts(translations, dialog.keyPath, t, keys, translated);
         DialogMeasure source = MeasureDialogLayout(t, DialogTexts{}, fonts, settings);
         if (!source.ok) {
             NotMeasured(findings, name, source.problem, Severity::Warning);
@@ -216,6 +232,132 @@ Result MeasureDialogs(const std::filesystem::path& imagePath, const Options& opt
         return kErrorOutOfMemory;
     }
     return kSuccess;
+}
+
+namespace {
+
+// The controls a picture outlines: those with an error of the layout (not a crowded text).
+std::vector<bool> Flagged(const std::vector<LayoutProblem>& problems, size_t controls) {
+    std::vector<bool> out(controls, false);
+    for (const LayoutProblem& p : problems)
+        if (p.issue != LayoutIssue::Crowded && p.control < controls)
+            out[p.control] = true;
+    return out;
+}
+
+}  // namespace
+
+Result LayOutDialogs(const std::filesystem::path& imagePath,
+                     const std::filesystem::path* translationPath, const Options& options,
+                     const LayoutSettings& settings, std::vector<LaidOutDialog>& out) {
+    out.clear();
+    OpenedImage opened;
+    if (Result r = OpenImage(imagePath, opened); r != kSuccess) {
+        Failure f = ImageFailure(imagePath, opened, r);
+        if (options.failure != nullptr)
+            *options.failure = f;
+        return f.code;
+    }
+    if (Result r = CheckResourceTree(opened.section); r != kSuccess)
+        return r;
+    WalkOptions walk;
+    walk.languageFilter = options.languageFilter;
+    walk.withNeutral = OnlySpokenLanguage(opened.section, walk.languageFilter);
+    walk.notify = options.notify;
+    LoadedTranslation loaded;
+    TextSource translations;
+    if (translationPath != nullptr) {
+        // Loaded as check loads it, the texts of its source language only.
+        loaded.format = ChosenFormat(options, *translationPath);
+        loaded.useFuzzy = options.useFuzzy;
+        Failure f =
+            loaded.format == TextFormat::Po
+                ? LoadPoTranslation(*translationPath, opened.section, options, walk, loaded.catalog)
+                : LoadLanguage(*translationPath, loaded.table, {});
+        if (f.code != kSuccess) {
+            if (options.failure != nullptr)
+                *options.failure = f;
+            return f.code;
+        }
+        if (loaded.format == TextFormat::Po) {
+            translations = PoSource(loaded.catalog, loaded.useFuzzy);
+        } else {
+            translations = LanguageFileSource(loaded.table);
+            if (walk.languageFilter == kAllLanguages) {
+                walk.languageFilter = ChooseSourceLanguage(opened.section, walk);
+                walk.withNeutral = OnlySpokenLanguage(opened.section, walk.languageFilter);
+            }
+        }
+    }
+    try {
+        FontCache fonts;
+        std::u16string text;
+        for (const FoundDialog& found : FindDialogs(opened.section, walk)) {
+            LaidOutDialog& d = out.emplace_back();
+            d.resource = found.keyPath.substr(0, found.keyPath.size() - 1);
+            d.name = found.name;
+            d.language = found.language;
+            if (!ReadDialogTemplate(found.data, found.dataRva, d.dialog)) {
+                d.problem = "the dialog template does not read";
+                continue;
+            }
+            const DialogTemplate& t = d.dialog;
+            if (translationPath != nullptr) {
+                d.translated = true;
+                TranslatedTexts(translations, found.keyPath, t, ControlKeys(found.keyPath, t),
+                                d.texts);
+                if (Translation(translations, found.keyPath + u"HEAD", text))
+                    d.caption = text;
+            }
+            d.source = MeasureDialogLayout(t, DialogTexts{}, fonts, settings);
+            d.sourceProblems = JudgeLayout(d.source, d.source);
+            if (d.translated) {
+                d.measure = MeasureDialogLayout(t, d.texts, fonts, settings);
+                d.problems = JudgeLayout(d.source, d.measure);
+            } else {
+                d.measure = d.source;
+                d.problems = d.sourceProblems;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        return kErrorOutOfMemory;
+    }
+    return kSuccess;
+}
+
+bool DrawLaidOutDialog(const LaidOutDialog& d, PictureFormat format, const LayoutSettings& settings,
+                       std::vector<uint8_t>& bytes, std::string& problem) {
+    if (!d.problem.empty()) {
+        problem = d.problem;
+        return false;
+    }
+    try {
+        DialogView source{&d.dialog, &d.source, nullptr, std::nullopt,
+                          Flagged(d.sourceProblems, d.dialog.controls.size())};
+        if (!d.translated)
+            return DrawDialogPicture(source, nullptr, format, settings, bytes, problem);
+        // The translation outlines all its problems, the source's own among them.
+        DialogView translated{&d.dialog, &d.measure, &d.texts, d.caption,
+                              Flagged(d.problems, d.dialog.controls.size())};
+        return DrawDialogPicture(source, &translated, format, settings, bytes, problem);
+    } catch (const std::bad_alloc&) {
+        problem = "out of memory";
+        return false;
+    }
+}
+
+Result WriteOutputFile(const std::filesystem::path& path, std::span<const uint8_t> bytes,
+                       Failure* failure) {
+    Result created = kSuccess;
+    OutputPaths output = ChosenOutput(path);
+    Result r = WriteOutput(output, std::span(&bytes, 1), created);
+    if (r == kSuccess)
+        return kSuccess;
+    Failure f = created != kSuccess ? CreationFailure(kErrorOpenFailed, output, created)
+                                    : Failure{r, FailureCause::None, path};
+    if (failure != nullptr)
+        *failure = f;
+    return f.code;
 }
 
 }  // namespace quelvar

@@ -18,7 +18,7 @@ for field in Package=quelvar Version="$version" Architecture="$arch"; do
 done
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for library in libc6 libstdc++6 libfreetype6 libharfbuzz0b fonts-wine fonts-liberation; do
+for library in libc6 libstdc++6 libfreetype6 libharfbuzz0b libcairo2 fonts-wine fonts-liberation; do
     [[ ", $depends," == *", $library "* || ", $depends," == *", $library,"* ]] ||
         fail "$library missing from Depends"
 done
