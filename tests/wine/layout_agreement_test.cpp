@@ -8,7 +8,9 @@
 // counted. The figures are printed per image.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -247,6 +249,62 @@ TEST(LayoutAgreement, MeasurementAgreesWithTheSystem) {
     EXPECT_GE(all.verdictSame * 100, all.texts * 98);
     EXPECT_GT(all.texts, 1000);
 }
+
+#if defined(QUELVAR_CLI) && defined(QUELVAR_WINDOWS_CLI)
+// The findings of `check --layout --format json`: key, check, severity and message without the
+// font it names (a file on Linux, "the system's font" on Windows), one a line, sorted.
+std::vector<std::string> LayoutFindings(const std::string& command,
+                                        const std::filesystem::path& out) {
+    int status = std::system((command + " >'" + out.string() + "' 2>/dev/null").c_str());
+    EXPECT_NE(status, -1) << command;
+    test::Bytes bytes = test::ReadFileBytes(out);
+    std::string text(bytes.begin(), bytes.end());
+    std::vector<std::string> found;
+    for (size_t at = text.find("{\"line\""); at != std::string::npos;
+         at = text.find("{\"line\"", at + 1)) {
+        std::string finding = text.substr(at, text.find('}', at) - at);
+        size_t font = finding.rfind(" (");
+        found.push_back(finding.substr(0, font));
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+TEST(LayoutAgreement, WindowsBuildFindsTheSame) {
+    ASSERT_TRUE(test::PrepareMetricsPrefix()) << "fonts-wine is not installed";
+    test::TempDir dir;
+    struct {
+        std::filesystem::path image;
+        const char* options;  // of the pseudo-translation
+        size_t least;         // findings expected at least
+    } cases[] = {
+        {test::SampleImageDir() / "dialogs64.exe", " --expand 100 --language 1033", 2},
+        {kWineImages / "comdlg32.dll", " --expand 40 --language 1033", 50},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.image.string());
+        std::filesystem::path image = dir / c.image.filename();
+        std::filesystem::copy_file(c.image, image,
+                                   std::filesystem::copy_options::overwrite_existing);
+        std::string lng = (dir / "pseudo.lng").string();
+        ASSERT_EQ(std::system(("'" + std::string(QUELVAR_CLI) + "' pseudo '" + image.string() +
+                               "' '" + lng + "' -q" + c.options)
+                                  .c_str()),
+                  0);
+        std::string args = " check --layout '" + image.string() + "' '" + lng + "' --format json";
+        std::vector<std::string> linux =
+            LayoutFindings("'" + std::string(QUELVAR_CLI) + "'" + args, dir / "linux.json");
+        std::vector<std::string> windows = LayoutFindings(
+            "env WINEPREFIX='" + kPrefix.string() +
+                "' WINEDEBUG=-all '" QUELVAR_WINE64 "' '" QUELVAR_WINDOWS_CLI "'" + args,
+            dir / "windows.json");
+        std::printf("%s: %zu findings on Linux, %zu in the Windows build\n",
+                    c.image.filename().string().c_str(), linux.size(), windows.size());
+        EXPECT_GE(linux.size(), c.least);
+        EXPECT_EQ(windows, linux);
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace quelvar
