@@ -114,17 +114,26 @@ void Wrap(Measurer& m, std::u16string_view text, int width, int& lines, int& wid
             } else {
                 if (!empty)
                     endLine(m.LineWidth(u" "));
-                while (m.LineWidth(word) > width) {
+                // The rest's width less each head's: widths add up, and a long word costs
+                // one pass.
+                for (int rest = m.LineWidth(word); rest > width;) {
                     size_t head = 0;
-                    for (size_t i = 0; i + 1 < word.size(); ++i)
-                        if ((word[i] == u'-' || word[i] == u'|') &&
-                            (head == 0 || m.LineWidth(word.substr(0, i + 1)) <= width))
-                            head = i + 1;
+                    int headWidth = 0;
+                    for (size_t i = 0; i + 1 < word.size(); ++i) {
+                        if (word[i] != u'-' && word[i] != u'|')
+                            continue;
+                        int w = m.LineWidth(word.substr(0, i + 1));
+                        if (head != 0 && w > width)
+                            break;
+                        head = i + 1;
+                        headWidth = w;
+                    }
                     if (head == 0)
                         break;
                     line.assign(word.substr(0, head));
                     endLine(0);
                     word.remove_prefix(head);
+                    rest -= headWidth;
                 }
                 line.assign(word);
                 empty = false;
