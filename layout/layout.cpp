@@ -85,12 +85,19 @@ std::vector<std::u16string_view> Paragraphs(std::u16string_view text) {
     }
 }
 
-// Word-wraps as DrawTextW with DT_WORDBREAK: a line takes words while they fit; a word that
-// does not fit on a line of its own overhangs it. Returns the lines and the widest line.
+// Word-wraps as DrawTextW with DT_WORDBREAK: a line takes words while they fit; a word too
+// long for a line of its own is broken after a '-' or '|' (where Unicode's line breaking
+// allows a break after), the longest head that fits, else it overhangs the line. A line that
+// ends where a space broke it is as wide as its text and that space, as the system gives its
+// extent. Returns the lines and the widest line.
 void Wrap(Measurer& m, std::u16string_view text, int width, int& lines, int& widest) {
     lines = 0;
     widest = 0;
     std::u16string line, candidate;
+    auto endLine = [&](int extra) {
+        widest = std::max(widest, m.LineWidth(line) + extra);
+        ++lines;
+    };
     for (std::u16string_view paragraph : Paragraphs(text)) {
         line.clear();
         bool empty = true;
@@ -101,20 +108,41 @@ void Wrap(Measurer& m, std::u16string_view text, int width, int& lines, int& wid
             if (!empty)
                 candidate.push_back(u' ');
             candidate.append(word);
-            if (empty || m.LineWidth(candidate) <= width) {
+            if (m.LineWidth(candidate) <= width) {
                 line.swap(candidate);
                 empty = false;
             } else {
-                widest = std::max(widest, m.LineWidth(line));
-                ++lines;
+                if (!empty)
+                    endLine(m.LineWidth(u" "));
+                // The rest's width less each head's: widths add up, and a long word costs
+                // one pass.
+                for (int rest = m.LineWidth(word); rest > width;) {
+                    size_t head = 0;
+                    int headWidth = 0;
+                    for (size_t i = 0; i + 1 < word.size(); ++i) {
+                        if (word[i] != u'-' && word[i] != u'|')
+                            continue;
+                        int w = m.LineWidth(word.substr(0, i + 1));
+                        if (head != 0 && w > width)
+                            break;
+                        head = i + 1;
+                        headWidth = w;
+                    }
+                    if (head == 0)
+                        break;
+                    line.assign(word.substr(0, head));
+                    endLine(0);
+                    word.remove_prefix(head);
+                    rest -= headWidth;
+                }
                 line.assign(word);
+                empty = false;
             }
             if (space == std::u16string_view::npos)
                 break;
             paragraph.remove_prefix(space + 1);
         }
-        widest = std::max(widest, m.LineWidth(line));
-        ++lines;
+        endLine(0);
     }
 }
 
@@ -227,6 +255,20 @@ OpenedFont* Open(FontCache& cache, const FontChoice& choice, int pixels, std::st
     return it->second.get();
 }
 
+OpenedFont* OpenByName(FontCache& cache, const FontRequest& request, std::string& problem) {
+    std::string name = "name:" + ToUtf8(request.face) + (request.bold ? ",bold" : "") +
+                       (request.italic ? ",italic" : "");
+    auto key = std::make_tuple(name, uint32_t{0}, request.pixels);
+    auto it = cache.fonts.find(key);
+    if (it == cache.fonts.end()) {
+        FontHandle font = OpenFontByName(request, problem);
+        if (!font)
+            return nullptr;
+        it = cache.fonts.emplace(key, std::move(font)).first;
+    }
+    return it->second.get();
+}
+
 }  // namespace
 
 int MulDiv(int a, int b, int c) {
@@ -261,15 +303,31 @@ DialogMeasure MeasureDialogLayout(const DialogTemplate& t, const DialogTexts& te
         return d;
     }
     d.face = MapTypeface(f.typeface, (t.style & kDsShellFont) == kDsShellFont);
-    FontChoice choice = ChooseFont(d.face, f.weight >= 600, f.italic, f.charset, settings.fontDir);
-    d.fontFile = choice.file.path.string();
-    d.standIn = choice.standIn;
-    if (!choice.found) {
-        d.problem = choice.problem;
-        return d;
-    }
+    bool bold = f.weight >= 600;
     int pixels = MulDiv(f.pointSize, settings.dpi, 72);
-    OpenedFont* font = Open(cache, choice, pixels, d.problem);
+    OpenedFont* font = nullptr;
+    if (MeasuresByName() && settings.fontFile.path.empty()) {
+        // The system's own font for the face, as the dialog manager gets it.
+        d.fontFile = "the system's font";
+        font = OpenByName(cache, FontRequest{d.face, pixels, bold, f.italic}, d.problem);
+    } else {
+        FontChoice choice = ChooseFont(d.face, bold, f.italic, f.charset, settings.fontDir);
+        if (!settings.fontFile.path.empty()) {
+            // The given file, with the fallbacks of the face.
+            choice.file = settings.fontFile;
+            choice.standIn = false;
+            std::error_code ec;
+            choice.found = std::filesystem::is_regular_file(choice.file.path, ec);
+            choice.problem = "no font file " + choice.file.path.string();
+        }
+        d.fontFile = choice.file.path.string();
+        d.standIn = choice.standIn;
+        if (!choice.found) {
+            d.problem = choice.problem;
+            return d;
+        }
+        font = Open(cache, choice, pixels, d.problem);
+    }
     if (font == nullptr)
         return d;
     Measurer m{*font, MetricsOf(*font), 0};

@@ -20,6 +20,9 @@ namespace quelvar {
 struct LayoutSettings {
     std::filesystem::path fontDir;  // a copy of a Windows Fonts folder; empty: stand-ins
     int dpi = 96;                   // 96, 120, 144 or 192
+    // When its path is set: the file every dialog is measured with, whatever its typeface
+    // (the file a reference measurement reports the system took the dialog's font from).
+    FontFile fontFile;
 };
 
 // The fonts opened so far, kept for the next dialogs.

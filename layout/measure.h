@@ -1,8 +1,8 @@
 // Text measurement as Windows measures a control's text: a font opened at a point size and a
 // resolution, its metrics (tmHeight, tmAscent) and the extent of a line of text
 // (GetTextExtentPoint32W). One set of free functions, chosen at build time: FreeType and
-// HarfBuzz on Linux (measure_freetype.cpp); the Windows builds have none yet
-// (measure_none.cpp), where GDI will answer the same questions.
+// HarfBuzz on Linux (measure_freetype.cpp) over font files; GDI in the Windows builds
+// (measure_gdi.cpp) over the system's fonts, opened by their face's name.
 #pragma once
 
 #include <cstdint>
@@ -48,5 +48,19 @@ int TextWidth(OpenedFont& font, std::u16string_view text);
 
 // True when measuring works in this build.
 bool MeasurementAvailable();
+
+// What a dialog's font asks the system for: the face (already mapped), its em in pixels.
+struct FontRequest {
+    std::u16string face;
+    int pixels = 0;
+    bool bold = false, italic = false;
+};
+
+// True when this build opens fonts by their face's name (GDI: the fonts installed, linked and
+// substituted as the system does), false when it needs their files.
+bool MeasuresByName();
+
+// Opens the font the system gives `request` (GDI builds); elsewhere null with `problem` set.
+FontHandle OpenFontByName(const FontRequest& request, std::string& problem);
 
 }  // namespace quelvar

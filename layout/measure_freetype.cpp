@@ -43,6 +43,13 @@ int Scale(long units, int pixels, int unitsPerEm) {
     return static_cast<int>((units * pixels * 2 + unitsPerEm) / (2L * unitsPerEm));
 }
 
+// Advances as the system's text extents add them up: the hinted outline's, in whole pixels. A
+// font's embedded bitmaps (Wine's Tahoma has strikes from 8 to 16 px) are passed over: their
+// advances differ from the outline's, which the system measures.
+FT_Int32 LoadFlags(FT_Face face) {
+    return FT_IS_SCALABLE(face) ? FT_LOAD_DEFAULT | FT_LOAD_NO_BITMAP : FT_LOAD_DEFAULT;
+}
+
 bool SetSize(FT_Face face, int pixels) {
     if (FT_IS_SCALABLE(face))
         return FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(pixels)) == 0;
@@ -95,6 +102,15 @@ bool MeasurementAvailable() {
     return true;
 }
 
+bool MeasuresByName() {
+    return false;
+}
+
+FontHandle OpenFontByName(const FontRequest&, std::string& problem) {
+    problem = "this build opens fonts from their files";
+    return nullptr;
+}
+
 namespace {
 
 bool OpenFace(OpenedFont& font, const FontFile& file, int pixels, std::string& problem) {
@@ -112,7 +128,7 @@ bool OpenFace(OpenedFont& font, const FontFile& file, int pixels, std::string& p
     }
     f.shaper = hb_ft_font_create_referenced(f.face);
     // Hinted advances, whole pixels, as the system's rasteriser gives them.
-    hb_ft_font_set_load_flags(f.shaper, FT_LOAD_DEFAULT | FT_LOAD_TARGET_NORMAL);
+    hb_ft_font_set_load_flags(f.shaper, LoadFlags(f.face));
     font.faces.push_back(f);
     return true;
 }
@@ -184,7 +200,7 @@ int TextWidth(OpenedFont& font, std::u16string_view text) {
         if (advance == -1) {
             FT_UInt glyph = FT_Get_Char_Index(primary, c);
             FT_Fixed value = 0;
-            advance = glyph != 0 && FT_Get_Advance(primary, glyph, FT_LOAD_DEFAULT, &value) == 0
+            advance = glyph != 0 && FT_Get_Advance(primary, glyph, LoadFlags(primary), &value) == 0
                           ? static_cast<int32_t>((value + 512) >> 10)  // 16.16 to 26.6
                           : -2;
         }

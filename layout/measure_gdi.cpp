@@ -1,4 +1,8 @@
+// GDI measurement: the helpers of measure_gdi.h and, over them, the layout layer's measurement
+// (measure.h) in the Windows builds.
 #include "measure_gdi.h"
+
+#include "measure.h"
 
 namespace quelvar::gdi {
 namespace {
@@ -99,3 +103,74 @@ SIZE WrappedExtent(HDC dc, HFONT font, std::wstring_view text, int width, Prefix
 }
 
 }  // namespace quelvar::gdi
+
+// The layout layer's measurement: a font opened by its face's name as the dialog manager opens
+// it, measured on a memory device context.
+namespace quelvar {
+
+struct OpenedFont {
+    HDC dc = nullptr;
+    gdi::Font font;
+    FontMetrics metrics;
+
+    ~OpenedFont() {
+        if (dc != nullptr)
+            DeleteDC(dc);
+    }
+};
+
+void OpenedFontDeleter::operator()(OpenedFont* font) const {
+    delete font;
+}
+
+bool MeasurementAvailable() {
+    return true;
+}
+
+bool MeasuresByName() {
+    return true;
+}
+
+FontHandle OpenFont(const FontFile& primary, const std::vector<FontFile>&, int,
+                    std::string& problem) {
+    problem = "this build measures with the system's fonts, not " + primary.path.string();
+    return nullptr;
+}
+
+FontHandle OpenFontByName(const FontRequest& request, std::string& problem) {
+    if (request.pixels <= 0) {
+        problem = "a font size of " + std::to_string(request.pixels) + " px";
+        return nullptr;
+    }
+    FontHandle opened(new OpenedFont);
+    opened->dc = CreateCompatibleDC(nullptr);
+    // A point size at 72 dpi is the em in pixels: -MulDiv(points, 72, 72).
+    gdi::FontRequest r;
+    r.face.assign(request.face.begin(), request.face.end());
+    r.pointSize = request.pixels;
+    r.dpi = 72;
+    r.weight = request.bold ? FW_BOLD : FW_NORMAL;
+    r.italic = request.italic;
+    opened->font = gdi::OpenFont(r);
+    if (opened->dc == nullptr || opened->font.handle == nullptr) {
+        problem = "the system has no font for this face";
+        return nullptr;
+    }
+    gdi::BaseUnits base = gdi::DialogBaseUnits(opened->dc, opened->font.handle);
+    TEXTMETRICW tm{};
+    SelectObject(opened->dc, opened->font.handle);
+    GetTextMetricsW(opened->dc, &tm);
+    opened->metrics = FontMetrics{base.y, static_cast<int>(tm.tmAscent), base.x};
+    return opened;
+}
+
+FontMetrics MetricsOf(OpenedFont& font) {
+    return font.metrics;
+}
+
+int TextWidth(OpenedFont& font, std::u16string_view text) {
+    std::wstring line(text.begin(), text.end());
+    return gdi::LineExtent(font.dc, font.font.handle, line, gdi::Prefix::Shown).cx;
+}
+
+}  // namespace quelvar
