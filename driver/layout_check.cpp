@@ -37,7 +37,7 @@ void FileDialog(ResourceContext& ctx, std::span<const uint8_t> data) {
                            std::u16string(ctx.resource.name)});
 }
 
-constexpr HandlerEntry kDialogsOnly[] = {{kDialogType, FileDialog}};
+constexpr HandlerEntry kDialogsOnly[] = {{kDialogType, FileDialog, "DIALOG"}};
 
 std::vector<FoundDialog> FindDialogs(const ResourceSection& section, const WalkOptions& walk) {
     std::vector<FoundDialog> found;

@@ -15,7 +15,8 @@ namespace {
 using test::Bytes;
 
 void Add(Bytes& b, const Bytes& more) {
-    b.insert(b.end(), more.begin(), more.end());
+    for (uint8_t byte : more)
+        b.push_back(byte);
 }
 Bytes Ordinal(uint16_t id) {
     return {0xFF, 0xFF, static_cast<uint8_t>(id), static_cast<uint8_t>(id >> 8)};
@@ -81,7 +82,9 @@ Bytes Rebuild(std::span<const uint8_t> bytes, const WalkOptions& options, std::s
     ExportTexts(section, ResourceHandlers(), {}, [&](const TextItem& item) {
         for (char16_t c : item.key)
             *keys += static_cast<char>(c);
-        *keys += "@" + std::to_string(item.resource->language) + " ";
+        *keys += '@';
+        *keys += std::to_string(item.resource->language);
+        *keys += ' ';
     });
     TextSource source = [](std::u16string_view key, std::u16string& text) {
         text = u"Welt!";
