@@ -184,14 +184,16 @@ class Command {
         Value(names, description, "PATH", [&target](const std::string& s) { target = ToPath(s); });
     }
     void Language(const char* description) {
-        d_.notFiles.insert(Value("--language", description, "ID", [this](const std::string& s) {
-                               run_.language = LanguageId(s);
-                           })->check(Checked(IsLanguageId, "not a language id")));
+        d_.notFiles.insert(
+            Value("--language", description, "ID", [&run = run_](const std::string& s) {
+                run.language = LanguageId(s);
+            })->check(Checked(IsLanguageId, "not a language id")));
     }
     void LangId(const char* description) {
-        d_.notFiles.insert(Value("--lang-id", description, "ID", [this](const std::string& s) {
-                               run_.langId = LanguageId(s);
-                           })->check(Checked(IsLanguageId, "not a language id")));
+        d_.notFiles.insert(
+            Value("--lang-id", description, "ID", [&run = run_](const std::string& s) {
+                run.langId = LanguageId(s);
+            })->check(Checked(IsLanguageId, "not a language id")));
     }
     void Format(const char* description, std::vector<std::string> values) {
         std::string names;
@@ -201,8 +203,8 @@ class Command {
             return std::find(values.begin(), values.end(), s) != values.end();
         };
         CLI::Option* o =
-            Value("--format", description, names.c_str(), [this](const std::string& s) {
-                run_.format = s;
+            Value("--format", description, names.c_str(), [&run = run_](const std::string& s) {
+                run.format = s;
             })->check(Checked(known, "not " + names));
         d_.choices[o] = std::move(values);
     }

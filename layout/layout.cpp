@@ -39,18 +39,6 @@ bool SameName(std::u16string_view a, std::u16string_view b) {
     return true;
 }
 
-// The predefined class of a control by ordinal or by name; 0 for another class.
-uint16_t ClassOrdinal(const DialogName& c) {
-    if (c.isOrdinal)
-        return c.ordinal;
-    static constexpr std::u16string_view kNames[] = {u"button",  u"edit",      u"static",
-                                                     u"listbox", u"scrollbar", u"combobox"};
-    for (size_t i = 0; i < std::size(kNames); ++i)
-        if (SameName(c.text, kNames[i]))
-            return static_cast<uint16_t>(0x80 + i);
-    return 0;
-}
-
 struct Measurer {
     OpenedFont& font;
     FontMetrics metrics;
@@ -270,6 +258,17 @@ OpenedFont* OpenByName(FontCache& cache, const FontRequest& request, std::string
 }
 
 }  // namespace
+
+uint16_t ClassOrdinal(const DialogName& c) {
+    if (c.isOrdinal)
+        return c.ordinal;
+    static constexpr std::u16string_view kNames[] = {u"button",  u"edit",      u"static",
+                                                     u"listbox", u"scrollbar", u"combobox"};
+    for (size_t i = 0; i < std::size(kNames); ++i)
+        if (SameName(c.text, kNames[i]))
+            return static_cast<uint16_t>(0x80 + i);
+    return 0;
+}
 
 int MulDiv(int a, int b, int c) {
     if (c == 0)

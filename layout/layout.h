@@ -85,6 +85,10 @@ DialogMeasure MeasureDialogLayout(const DialogTemplate& dialog, const DialogText
 // Windows' MulDiv: a * b / c rounded half away from zero.
 int MulDiv(int a, int b, int c);
 
+// The predefined class of a control (0x80 Button … 0x85 ComboBox) by its ordinal or by its
+// name in any letter case; 0 for another class.
+uint16_t ClassOrdinal(const DialogName& windowClass);
+
 // The text a control shows: '&' marks removed ("&&" is one '&') unless `noPrefix`.
 std::u16string ShownText(std::u16string_view text, bool noPrefix);
 

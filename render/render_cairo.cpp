@@ -320,17 +320,6 @@ bool SameName(std::u16string_view a, std::u16string_view b) {
            });
 }
 
-uint16_t ClassOf(const DialogName& c) {
-    if (c.isOrdinal)
-        return c.ordinal;
-    static constexpr std::u16string_view kNames[] = {u"button",  u"edit",      u"static",
-                                                     u"listbox", u"scrollbar", u"combobox"};
-    for (size_t i = 0; i < std::size(kNames); ++i)
-        if (SameName(c.text, kNames[i]))
-            return static_cast<uint16_t>(0x80 + i);
-    return 0;
-}
-
 bool Contains(std::u16string_view name, std::u16string_view part) {
     if (part.size() > name.size())
         return false;
@@ -404,7 +393,7 @@ struct Drawer {
     void Control(const DialogControl& c, const ControlMeasure& m, const std::u16string* title,
                  DrawFont& font, const FontMetrics& metrics) {
         PixelRect r = MirroredRect(m.rect);
-        uint16_t cls = ClassOf(c.windowClass);
+        uint16_t cls = ClassOrdinal(c.windowClass);
         std::u16string shown;
         if (title != nullptr)
             shown = ShownText(*title, cls == kStatic && (c.style & kSsNoPrefix) != 0);
