@@ -170,6 +170,8 @@ class Command {
     Command(Declared& d, Invocation& run, const char* name, const char* synopsis)
         : d_(d), run_(run), app_(d.app.add_subcommand(name, synopsis)) {
         app_->set_help_flag("-h,--help", "say the options of this command");
+        // A word beginning with '/' is a path (Wine passes Unix paths so), never an option.
+        app_->allow_windows_style_options(false);
         app_->add_option("files", d.paths, "the files the command works on")->type_name("");
     }
 
@@ -241,6 +243,7 @@ class Command {
 void Declare(Declared& d, Invocation& run) {
     CLI::App& app = d.app;
     app.set_help_flag();
+    app.allow_windows_style_options(false);
     app.add_flag("-h,--help", d.help, "say every command and option");
     app.add_flag("--version", d.version, "say the version");
     CLI::Option* shell = app.add_option("--completions", d.shell, "print a completion script");
