@@ -201,10 +201,10 @@ void CheckDialogLayout(const ResourceSection& section, const WalkOptions& walk,
     }
 }
 
-Result MeasureDialogs(const std::filesystem::path& imagePath, const Options& options,
-                      const LayoutSettings& settings, std::vector<MeasuredDialog>& out) {
-    out.clear();
-    OpenedImage opened;
+// Opens the image and checks its resource tree; the walk selects the dialogs of
+// `options.languageFilter`. A failure to open is also kept in `options.failure`.
+Result OpenForLayout(const std::filesystem::path& imagePath, const Options& options,
+                     OpenedImage& opened, WalkOptions& walk) {
     if (Result r = OpenImage(imagePath, opened); r != kSuccess) {
         Failure f = ImageFailure(imagePath, opened, r);
         if (options.failure != nullptr)
@@ -213,9 +213,18 @@ Result MeasureDialogs(const std::filesystem::path& imagePath, const Options& opt
     }
     if (Result r = CheckResourceTree(opened.section); r != kSuccess)
         return r;
-    WalkOptions walk;
     walk.languageFilter = options.languageFilter;
     walk.withNeutral = OnlySpokenLanguage(opened.section, walk.languageFilter);
+    return kSuccess;
+}
+
+Result MeasureDialogs(const std::filesystem::path& imagePath, const Options& options,
+                      const LayoutSettings& settings, std::vector<MeasuredDialog>& out) {
+    out.clear();
+    OpenedImage opened;
+    WalkOptions walk;
+    if (Result r = OpenForLayout(imagePath, options, opened, walk); r != kSuccess)
+        return r;
     try {
         FontCache fonts;
         DialogTemplate t;
@@ -252,17 +261,9 @@ Result LayOutDialogs(const std::filesystem::path& imagePath,
                      const LayoutSettings& settings, std::vector<LaidOutDialog>& out) {
     out.clear();
     OpenedImage opened;
-    if (Result r = OpenImage(imagePath, opened); r != kSuccess) {
-        Failure f = ImageFailure(imagePath, opened, r);
-        if (options.failure != nullptr)
-            *options.failure = f;
-        return f.code;
-    }
-    if (Result r = CheckResourceTree(opened.section); r != kSuccess)
-        return r;
     WalkOptions walk;
-    walk.languageFilter = options.languageFilter;
-    walk.withNeutral = OnlySpokenLanguage(opened.section, walk.languageFilter);
+    if (Result r = OpenForLayout(imagePath, options, opened, walk); r != kSuccess)
+        return r;
     walk.notify = options.notify;
     LoadedTranslation loaded;
     TextSource translations;
