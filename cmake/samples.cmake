@@ -81,6 +81,7 @@ endfunction()
 # resource compiler and the linker holds them: quelvar_add_res(NAME RC [LLVM] [SAMPLE NAME])
 # writes ${QUELVAR_SAMPLE_DIR}/NAME.windres.res (windres -O res) and with LLVM, when llvm-rc is
 # installed, NAME.llvm.res. SAMPLE names the sample whose message files the script includes.
+# llvm-rc reads a word beginning with / as an option (/check/... as /C), hence the -- before RC.
 find_program(QUELVAR_LLVM_RC llvm-rc)
 find_path(QUELVAR_MINGW_INCLUDE windows.h
     PATHS /usr/share/mingw-w64/include /usr/x86_64-w64-mingw32/include NO_DEFAULT_PATH)
@@ -104,7 +105,7 @@ function(quelvar_add_res NAME RC)
     if(RES_LLVM AND QUELVAR_LLVM_RC AND QUELVAR_MINGW_INCLUDE)
         list(APPEND outputs ${llvm_res})
         set(llvm_commands COMMAND ${QUELVAR_LLVM_RC} -C 65001 ${includes}
-            -I ${QUELVAR_MINGW_INCLUDE} -FO ${llvm_res} ${RC})
+            -I ${QUELVAR_MINGW_INCLUDE} -FO ${llvm_res} -- ${RC})
     endif()
     add_custom_command(
         OUTPUT ${outputs}
