@@ -6,6 +6,7 @@
 #include "checks/shortcuts.h"
 #include "driver/driver.h"
 #include "driver/files.h"
+#include "driver/language_io.h"
 #include "driver/po_files.h"
 #include "driver/steps.h"
 #include "exchange/language_file.h"
@@ -34,7 +35,7 @@ Result CheckLoadedTranslation(const ResourceSection& section, WalkOptions walk,
         // The PO file names its source language: only those texts are compared.
         translations = PoSource(catalog, loaded.useFuzzy);
     } else {
-        translations = LanguageFileSource(loaded.table);
+        translations = LanguageSource(loaded.table, loaded.view.get());
         // The texts of one language are compared: other languages share their keys.
         if (walk.languageFilter == kAllLanguages) {
             walk.languageFilter = ChooseSourceLanguage(section, walk);
@@ -153,7 +154,8 @@ Outcome<CheckReport> CheckImage(const std::filesystem::path& imagePath,
                 LoadPoTranslation(translationPath, opened.section, options, walk, loaded.catalog);
             f.code != kSuccess)
             return Failed(f);
-    } else if (Failure f = LoadLanguage(translationPath, loaded.table, {}); f.code != kSuccess) {
+    } else if (Failure f = LoadLanguage(translationPath, loaded.table, loaded.view, {});
+               f.code != kSuccess) {
         return Failed(f);
     }
     CheckReport report;

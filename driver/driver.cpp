@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "driver/files.h"
+#include "driver/language_io.h"
 #include "driver/po_files.h"
 #include "driver/steps.h"
 #include "exchange/language_file.h"
@@ -209,7 +210,7 @@ void TellUnreadableResFile(const std::filesystem::path& path, const OpenedImage&
 }
 
 Failure LoadLanguage(const std::filesystem::path& languagePath, LanguageTable& table,
-                     const NoticeSink& notify) {
+                     std::unique_ptr<platform::FileView>& view, const NoticeSink& notify) {
     Result code = kSuccess;
     LanguageFileFault fault;
     if (languagePath == kStandardStream) {
@@ -218,7 +219,7 @@ Failure LoadLanguage(const std::filesystem::path& languagePath, LanguageTable& t
         fault =
             code != kSuccess ? LanguageFileFault::Unreadable : LoadLanguageFile(input, table, code);
     } else {
-        fault = LoadLanguageFile(languagePath, table, code);
+        fault = LoadLanguageFile(languagePath, table, view, code);
     }
     if (fault == LanguageFileFault::None) {
         if (table.unendedLine != 0 && notify)
@@ -288,7 +289,7 @@ Failure ExportSection(const ResourceSection& section, const WalkOptions& options
     Result written;
     try {
         LanguageFileWriter writer;
-        BeginLanguageFile(writer, out.file);
+        BeginLanguageFile(writer, FileSink(out.file));
         if (!pseudoExpand) {
             ExportTexts(section, ResourceHandlers(), options,
                         [&writer](const TextItem& item) { WriteLanguageLine(writer, item); });
@@ -389,7 +390,7 @@ Failure ImportSection(const OpenedImage& opened, const std::filesystem::path& im
         if (loadFailure.code == kErrorInvalidParameter)
             loadFailure = Fail(kErrorInvalidParameter, imagePath, FailureCause::SeveralLanguages);
     } else {
-        loadFailure = LoadLanguage(languagePath, loaded.table, loading.notify);
+        loadFailure = LoadLanguage(languagePath, loaded.table, loaded.view, loading.notify);
         // One source language is translated: the chosen one, the file's SOURCE_LANG, else the
         // image's only one. A file without texts and without LANG changes nothing and needs
         // none; a LANG value that is no language id is refused below.
@@ -445,7 +446,7 @@ Failure ImportSection(const OpenedImage& opened, const std::filesystem::path& im
             }
             return Fail(r, languagePath);
         }
-        source = LanguageFileSource(table);
+        source = LanguageSource(table, loaded.view.get());
     }
     // The texts the translation gives: none at all means a file made for another image.
     source = [inner = std::move(source), &applied](std::u16string_view key, std::u16string& text) {
@@ -492,7 +493,7 @@ Failure ImportSection(const OpenedImage& opened, const std::filesystem::path& im
     // What was read from a mapping whose file another program cut short meanwhile is zeros
     // (or could not be written from): the image or language file changed, not the output.
     auto changedInput = [&]() -> const std::filesystem::path* {
-        const platform::FileView* language = loaded.table.view.get();
+        const platform::FileView* language = loaded.view.get();
         for (auto [view, path] :
              {std::pair{&opened.view, &imagePath}, std::pair{language, &languagePath}})
             if (view != nullptr && view->data != nullptr && !platform::ViewIntact(*view))

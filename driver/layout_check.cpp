@@ -6,6 +6,7 @@
 #include "base/utf16.h"
 #include "driver/driver.h"
 #include "driver/files.h"
+#include "driver/language_io.h"
 #include "driver/po_files.h"
 #include "driver/steps.h"
 #include "exchange/language_file.h"
@@ -274,7 +275,7 @@ Result LayOutDialogs(const std::filesystem::path& imagePath,
         Failure f =
             loaded.format == TextFormat::Po
                 ? LoadPoTranslation(*translationPath, opened.section, options, walk, loaded.catalog)
-                : LoadLanguage(*translationPath, loaded.table, {});
+                : LoadLanguage(*translationPath, loaded.table, loaded.view, {});
         if (f.code != kSuccess) {
             if (options.failure != nullptr)
                 *options.failure = f;
@@ -283,7 +284,7 @@ Result LayOutDialogs(const std::filesystem::path& imagePath,
         if (loaded.format == TextFormat::Po) {
             translations = PoSource(loaded.catalog, loaded.useFuzzy);
         } else {
-            translations = LanguageFileSource(loaded.table);
+            translations = LanguageSource(loaded.table, loaded.view.get());
             if (walk.languageFilter == kAllLanguages) {
                 walk.languageFilter = ChooseSourceLanguage(opened.section, walk);
                 walk.withNeutral = OnlySpokenLanguage(opened.section, walk.languageFilter);

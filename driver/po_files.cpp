@@ -10,6 +10,7 @@
 
 #include "base/utf16.h"
 #include "driver/files.h"
+#include "driver/language_io.h"
 #include "driver/steps.h"
 #include "exchange/language_file.h"
 #include "exchange/language_names.h"
@@ -359,7 +360,8 @@ Failure Convert(const std::filesystem::path& from, const std::filesystem::path& 
         return f;
     if (in == TextFormat::Lng && out == TextFormat::Po && image != nullptr) {
         LanguageTable table;
-        if (Failure f = LoadLanguage(from, table, options.notify); f.code != kSuccess)
+        std::unique_ptr<platform::FileView> view;
+        if (Failure f = LoadLanguage(from, table, view, options.notify); f.code != kSuccess)
             return f;
         uint32_t language, source;
         if (Result r = ReadLanguageOverride(table, language); r != kSuccess)
@@ -369,7 +371,7 @@ Failure Convert(const std::filesystem::path& from, const std::filesystem::path& 
         OpenedImage opened;
         if (Failure f = Open(*image, opened); f.code != kSuccess)
             return f;
-        TextSource values = LanguageFileSource(table);
+        TextSource values = LanguageSource(table, view.get());
         PoExport extra = MakePoExport(*image);
         extra.translations = &values;
         if (language != kNoLanguageOverride)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <span>
 
 #include "base/result.h"
@@ -84,8 +85,9 @@ bool OnlySpokenLanguage(const ResourceSection& section, uint32_t language);
 
 // Loads a language file, "-" being standard input. Returns what failed, if anything; a last
 // line without a line break, which is not read, is said to `notify`.
+// A file that can be mapped is indexed where it lies, and `view` keeps the mapping.
 Failure LoadLanguage(const std::filesystem::path& languagePath, LanguageTable& table,
-                     const NoticeSink& notify);
+                     std::unique_ptr<platform::FileView>& view, const NoticeSink& notify);
 
 // The pseudo-translation of an exported text into `out`; false for a font, which is no text
 // to translate.
@@ -95,6 +97,7 @@ bool PseudoTranslation(const TextItem& item, unsigned expandPercent, std::u16str
 struct LoadedTranslation {
     TextFormat format = TextFormat::Lng;  // Lng or Po
     LanguageTable table;
+    std::unique_ptr<platform::FileView> view;  // the mapped language file, if it was mapped
     PoCatalog catalog;
     bool useFuzzy = false;
 };

@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <new>
 
 #include "base/bytes.h"
 #include "base/number.h"
 #include "base/utf16.h"
-#include "platform/platform.h"
 #include "resources/tree.h"
 
 namespace quelvar {
@@ -19,33 +19,6 @@ constexpr char16_t kTableEnd = 0xFFFF;
 constexpr size_t kFlushThreshold = 64 * 1024;
 
 }  // namespace
-
-bool ReadWholeFile(const std::filesystem::path& path, std::vector<uint8_t>& buffer,
-                   uint64_t& length) {
-    platform::File file;
-    if (platform::OpenForReading(path, file) != kSuccess)
-        return false;
-    uint64_t size = 0;
-    if (platform::GetSize(file, size) != kSuccess)
-        size = 0;
-    if (size > length)
-        size = length;
-    if (size > SIZE_MAX - 16)
-        return false;
-    try {
-        buffer.assign(static_cast<size_t>(size) + 2, 0);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    size_t got = 0;
-    if (platform::ReadBytes(file, buffer.data(), static_cast<size_t>(size), got) != kSuccess)
-        got = 0;
-    buffer.resize(got + 2);
-    buffer[got] = 0;
-    buffer[got + 1] = 0;
-    length = got;
-    return true;
-}
 
 namespace {
 
@@ -278,14 +251,16 @@ bool IsUtf8Text(const uint8_t* bytes, size_t length) {
     return true;
 }
 
-LanguageFileFault ParseLoaded(const uint8_t* bytes, size_t length, LanguageTable& table) {
-    if (LanguageFileFault fault = FindLanguageFileFault(bytes, length);
+}  // namespace
+
+LanguageFileFault IndexLanguageFile(std::span<const uint8_t> bytes, LanguageTable& table) {
+    if (LanguageFileFault fault = FindLanguageFileFault(bytes.data(), bytes.size());
         fault != LanguageFileFault::None)
         return fault;
     try {
         // Past the mark, only a file too large for the table's positions is refused, and one
         // whose lines end in CR alone: it would apply nothing without a word.
-        if (!ParseLanguageFile(bytes, length, table))
+        if (!ParseLanguageFile(bytes.data(), bytes.size(), table))
             return LanguageFileFault::OutOfMemory;
         return table.crLineEnds ? LanguageFileFault::CrLineEnds : LanguageFileFault::None;
     } catch (const std::bad_alloc&) {
@@ -293,7 +268,10 @@ LanguageFileFault ParseLoaded(const uint8_t* bytes, size_t length, LanguageTable
     }
 }
 
-}  // namespace
+LanguageFileFault IndexLanguageFile(std::vector<uint8_t>&& bytes, LanguageTable& table) {
+    table.buffer = std::move(bytes);
+    return IndexLanguageFile(std::span<const uint8_t>(table.buffer), table);
+}
 
 LanguageFileFault FindLanguageFileFault(const uint8_t* bytes, size_t length) {
     if (length == 0)
@@ -305,57 +283,6 @@ LanguageFileFault FindLanguageFileFault(const uint8_t* bytes, size_t length) {
     if (length >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF)
         return LanguageFileFault::Utf8WithMark;
     return IsUtf8Text(bytes, length) ? LanguageFileFault::Utf8 : LanguageFileFault::NoByteOrderMark;
-}
-
-LanguageFileFault LoadLanguageFile(platform::File& file, LanguageTable& table, Result& code) {
-    std::vector<uint8_t> bytes;
-    size_t length = 0;
-    try {
-        for (;;) {
-            bytes.resize(std::max<size_t>(length + 65536, bytes.size() * 2));
-            size_t got = 0;
-            if (Result r =
-                    platform::ReadBytes(file, bytes.data() + length, bytes.size() - length, got);
-                r != kSuccess) {
-                code = r;
-                return LanguageFileFault::Unreadable;
-            }
-            length += got;
-            if (length < bytes.size())
-                break;
-        }
-    } catch (const std::bad_alloc&) {
-        return LanguageFileFault::OutOfMemory;
-    }
-    // The table indexes the bytes where they are, so it keeps them.
-    bytes.resize(length);
-    table.buffer = std::move(bytes);
-    return ParseLoaded(table.buffer.data(), length, table);
-}
-
-LanguageFileFault LoadLanguageFile(const std::filesystem::path& path, LanguageTable& table,
-                                   Result& code) {
-    // Opened once: a named pipe opened again would have lost what was written into it.
-    platform::File file;
-    if (Result r = platform::OpenForReading(path, file); r != kSuccess) {
-        code = r;
-        return LanguageFileFault::Unreadable;
-    }
-    // Mapped where it can be: the table indexes the file's pages and keeps the mapping.
-    auto view = std::make_unique<platform::FileView>();
-    if (platform::MapOpenFile(file, *view) == kSuccess) {
-        if (view->size > SIZE_MAX)
-            return LanguageFileFault::OutOfMemory;
-        table.view = std::move(view);
-        return ParseLoaded(table.view->data, static_cast<size_t>(table.view->size), table);
-    }
-    // An empty file, a pipe or a device: read to its end.
-    return LoadLanguageFile(file, table, code);
-}
-
-bool LoadLanguageFile(const std::filesystem::path& path, LanguageTable& table) {
-    Result code = kSuccess;
-    return LoadLanguageFile(path, table, code) == LanguageFileFault::None;
 }
 
 namespace {
@@ -545,24 +472,24 @@ Result ReadLanguageOverride(const LanguageTable& table, uint32_t& languageId) {
     return kSuccess;
 }
 
-TextSource LanguageFileSource(const LanguageTable& table) {
+TextSource LanguageFileSource(const LanguageTable& table, PassedBytes passed) {
     // An import asks for the texts in the order an export wrote them: the key after the one
-    // found last is the likeliest. The pages of a mapped file before the line found are given
-    // back a megabyte at a time (an earlier line asked for later is read again), so that a
-    // large file is not held in memory whole beside the image and its new section.
-    constexpr uint64_t kReleaseStep = 1 << 20;
-    return [&table, next = uint32_t{0}, released = uint64_t{0}](std::u16string_view key,
-                                                                std::u16string& text) mutable {
+    // found last is the likeliest. The bytes before the line found are reported a megabyte at
+    // a time, so that a caller can keep a large mapped file from being held in memory whole
+    // beside the image and its new section.
+    constexpr uint64_t kPassedStep = 1 << 20;
+    return [&table, passed = std::move(passed), next = uint32_t{0}, reported = uint64_t{0}](
+               std::u16string_view key, std::u16string& text) mutable {
         uint32_t entry = FindEntry(table, key, next);
         if (entry == kNoSlot)
             return false;
         next = entry + 1;
-        if (table.view) {
+        if (passed) {
             const LanguageEntry& e = table.keys[entry];
             uint64_t lineStart = 2 + 2 * uint64_t{e.valueStart - 1 - e.keyLength};
-            if (lineStart > released + kReleaseStep) {
-                platform::ReleasePages(*table.view, released, lineStart - released);
-                released = lineStart;
+            if (lineStart > reported + kPassedStep) {
+                passed(reported, lineStart - reported);
+                reported = lineStart;
             }
         }
         text.clear();
@@ -571,9 +498,9 @@ TextSource LanguageFileSource(const LanguageTable& table) {
     };
 }
 
-void BeginLanguageFile(LanguageFileWriter& writer, platform::File& file) {
+void BeginLanguageFile(LanguageFileWriter& writer, ByteSink sink) {
     static constexpr uint8_t kMark[2] = {0xFF, 0xFE};
-    writer.file = &file;
+    writer.sink = std::move(sink);
     writer.pending.assign(kMark, kMark + 2);
     writer.failure = kSuccess;
 }
@@ -581,9 +508,7 @@ void BeginLanguageFile(LanguageFileWriter& writer, platform::File& file) {
 namespace {
 
 void Flush(LanguageFileWriter& writer) {
-    if (writer.failure == kSuccess && !writer.pending.empty() &&
-        platform::WriteBytes(*writer.file, writer.pending.data(), writer.pending.size()) !=
-            kSuccess)
+    if (writer.failure == kSuccess && !writer.pending.empty() && !writer.sink(writer.pending))
         writer.failure = kErrorWriteFault;
     writer.pending.clear();
 }

@@ -2,20 +2,22 @@
 // `<full key>=<escaped value>` line per text, ended by CR LF. Backslash, CR and LF in values
 // are written as "\\", "\r" and "\n". An optional "LANG=<id>" line gives every translated
 // resource a new language id.
+//
+// This module turns bytes into an index and texts into bytes; reading and writing the files is
+// the caller's.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
-#include <memory>
+#include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/result.h"
 #include "base/utf16.h"
-#include "platform/platform.h"
 #include "resources/handler.h"
 
 namespace quelvar {
@@ -43,12 +45,11 @@ struct LanguageSlot {
 // index over them is an open-addressing hash table (linear probing, at most half full) of
 // eight-byte slots, so that a lookup touches few cache lines even for a large file.
 struct LanguageTable {
-    // The file's units after the byte-order mark (an odd last byte left out), in the mapping,
-    // in `buffer`, or in bytes the caller of ParseLanguageFile keeps.
+    // The file's units after the byte-order mark (an odd last byte left out), in `buffer` or
+    // in bytes the caller keeps (a mapping of the file).
     UnitsLE units;
-    std::unique_ptr<platform::FileView> view;  // the mapped file
-    std::vector<uint8_t> buffer;               // the file read, where it could not be mapped
-    std::vector<LanguageEntry> keys;           // in the order of their first lines
+    std::vector<uint8_t> buffer;      // the file's bytes, when the table keeps them
+    std::vector<LanguageEntry> keys;  // in the order of their first lines
     std::vector<LanguageSlot> slots;
     size_t entries = 0;  // keys.size()
     // The number of a last line that holds text but no LF, which is not read; 0 when none.
@@ -57,15 +58,10 @@ struct LanguageTable {
     bool crLineEnds = false;
 };
 
-// Reads a whole file: at most `length` bytes on entry, the number read on return. The buffer
-// holds the bytes followed by two zero bytes. False when the file cannot be opened or read.
-bool ReadWholeFile(const std::filesystem::path& path, std::vector<uint8_t>& buffer,
-                   uint64_t& length);
-
 // Why a language file did not load.
 enum class LanguageFileFault {
     None,
-    Unreadable,       // it cannot be opened or read
+    Unreadable,       // it cannot be opened or read (said by the caller that reads it)
     Empty,            // it holds no byte
     Utf8,             // UTF-8 (or ASCII) text without the byte-order mark FF FE
     Utf8WithMark,     // UTF-8 text with its mark EF BB BF
@@ -78,15 +74,14 @@ enum class LanguageFileFault {
 // What the bytes of a file that does not begin with FF FE look like.
 LanguageFileFault FindLanguageFileFault(const uint8_t* bytes, size_t length);
 
-// Loads and indexes a language file. A file that cannot be mapped (a pipe) is read to its end.
-// Returns None or why not; `code` is then the system's reason for Unreadable.
-LanguageFileFault LoadLanguageFile(const std::filesystem::path& path, LanguageTable& table,
-                                   Result& code);
-// Loads the language file an open file (standard input) gives, read to its end.
-LanguageFileFault LoadLanguageFile(platform::File& file, LanguageTable& table, Result& code);
-// False when the file cannot be read or does not begin with the byte-order mark.
-bool LoadLanguageFile(const std::filesystem::path& path, LanguageTable& table);
-// Builds a table from a file's bytes (the mark included), which must outlive it.
+// Checks and indexes a language file's bytes (the mark included), which must outlive the
+// table. Returns None or why not: what FindLanguageFileFault finds, CrLineEnds, or OutOfMemory
+// (also for a file too large for the table's positions).
+LanguageFileFault IndexLanguageFile(std::span<const uint8_t> bytes, LanguageTable& table);
+// The same for bytes that the table keeps (in `buffer`).
+LanguageFileFault IndexLanguageFile(std::vector<uint8_t>&& bytes, LanguageTable& table);
+// Builds a table from a file's bytes (the mark included), which must outlive it: false
+// without the byte-order mark or for more than 8 GB of text.
 bool ParseLanguageFile(const uint8_t* bytes, size_t length, LanguageTable& table);
 // Builds a table from a file's bytes (the mark included), which it keeps.
 bool ParseLanguageFile(std::vector<uint8_t> bytes, LanguageTable& table);
@@ -123,24 +118,35 @@ Result ReadLanguageOverride(const LanguageTable& table, uint32_t& languageId);
 inline constexpr char16_t kSourceLanguageKey[] = u"SOURCE_LANG";
 Result ReadSourceLanguage(const LanguageTable& table, uint32_t& languageId);
 
-// The replacements a loaded table gives: the decoded value of the key's line.
-TextSource LanguageFileSource(const LanguageTable& table);
+// Told that the lookups of a source have moved past the file's bytes [offset, offset + length)
+// (offsets in the file, the mark included), a megabyte or more at a time: a caller that maps
+// the file can give those pages back (a line asked for again is read again).
+using PassedBytes = std::function<void(uint64_t offset, uint64_t length)>;
 
-// Export: writes a language file into an open file as the texts arrive.
+// The replacements a loaded table gives: the decoded value of the key's line. An import asks
+// for the texts in the order an export wrote them, so the key after the one found last is
+// tried first, and `passed` (when set) hears of the bytes before the line found.
+TextSource LanguageFileSource(const LanguageTable& table, PassedBytes passed = {});
+
+// Where a writer's bytes go, in order: false when they could not be written.
+using ByteSink = std::function<bool(std::span<const uint8_t> bytes)>;
+
+// Export: hands the bytes of a language file to a sink as the texts arrive, some 64 KB at a
+// time, so that the whole file is never held.
 struct LanguageFileWriter {
-    platform::File* file = nullptr;
-    std::vector<uint8_t> pending;  // lines not yet written, as bytes
+    ByteSink sink;
+    std::vector<uint8_t> pending;  // lines not yet handed on, as bytes
     std::u16string line;           // scratch space for one line
-    Result failure = kSuccess;     // the first write that failed
+    Result failure = kSuccess;     // 29 once the sink refused bytes
 };
 
-// Starts the file (its byte-order mark) in `writer`, which writes into `file`.
-void BeginLanguageFile(LanguageFileWriter& writer, platform::File& file);
+// Starts the file (its byte-order mark) in `writer`, which hands its bytes to `sink`.
+void BeginLanguageFile(LanguageFileWriter& writer, ByteSink sink);
 // Appends the line of one text, CR LF included, to `out`.
 void AppendLanguageLine(std::u16string& out, const TextItem& item);
 // Appends the line of one text.
 void WriteLanguageLine(LanguageFileWriter& writer, const TextItem& item);
-// Writes what is still held. Returns 0, or 29 when any write failed.
+// Hands on what is still held. Returns 0, or 29 when the sink refused any bytes.
 Result FinishLanguageFile(LanguageFileWriter& writer);
 
 }  // namespace quelvar

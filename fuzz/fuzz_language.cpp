@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "driver/language_io.h"
 #include "exchange/language_file.h"
 #include "fuzz_support.h"
 
@@ -63,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const fuzz::Scratch& s = fuzz::GetScratch();
     fuzz::WriteFile(s.language, data, size);
     LanguageTable loaded;
-    bool loads = LoadLanguageFile(s.language, loaded);
+    std::unique_ptr<platform::FileView> view;
+    bool loads = LoadLanguageFile(s.language, loaded, view);
     // A file whose lines end in CR alone reads as no line: the file loader refuses it.
     if (table.crLineEnds) {
         if (loads)

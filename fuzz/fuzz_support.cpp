@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "driver/driver.h"
+#include "driver/language_io.h"
 #include "exchange/language_file.h"
 
 namespace quelvar::fuzz {
@@ -66,7 +67,8 @@ std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
 
 void CheckExported(const std::filesystem::path& languageFile) {
     LanguageTable table;
-    if (!LoadLanguageFile(languageFile, table))
+    std::unique_ptr<platform::FileView> view;
+    if (!LoadLanguageFile(languageFile, table, view))
         Fail("an exported language file does not load");
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/utf16.h"
+#include "driver/language_io.h"
 #include "exchange/language_file.h"
 #include "pe_builder.h"
 #include "platform/platform.h"
@@ -246,9 +247,10 @@ TEST(LanguageFile, LookupsWhereTheBytesLie) {
     for (const Row& row : rows) {
         Bytes bytes = LanguageFile(row.file);
         test::WriteFileBytes(dir / "t.lng", bytes);
+        std::unique_ptr<platform::FileView> view;  // the mapping, which outlives the tables
         LanguageTable loaded[3];
         EXPECT_TRUE(ParseLanguageFile(bytes, loaded[0]));
-        EXPECT_TRUE(LoadLanguageFile(dir / "t.lng", loaded[1]));
+        EXPECT_TRUE(LoadLanguageFile(dir / "t.lng", loaded[1], view));
         platform::File file;
         ASSERT_EQ(platform::OpenForReading(dir / "t.lng", file), kSuccess);
         Result code = kSuccess;
@@ -296,11 +298,12 @@ TEST(LanguageFile, PagesGivenBackAreReadAgain) {
     test::TempDir dir;
     test::WriteFileBytes(dir / "big.lng", LanguageFile(text));
     LanguageTable t;
-    ASSERT_TRUE(LoadLanguageFile(dir / "big.lng", t));
-    ASSERT_TRUE(t.view);
-    platform::ReleasePages(*t.view, t.view->size + 5, 10);
-    platform::ReleasePages(*t.view, 4097, UINT64_MAX);
-    TextSource source = LanguageFileSource(t);
+    std::unique_ptr<platform::FileView> view;
+    ASSERT_TRUE(LoadLanguageFile(dir / "big.lng", t, view));
+    ASSERT_TRUE(view);
+    platform::ReleasePages(*view, view->size + 5, 10);
+    platform::ReleasePages(*view, 4097, UINT64_MAX);
+    TextSource source = LanguageSource(t, view.get());
     auto found = [&](int i) {
         std::u16string value;
         return source(key(i), value) && value == u"value " + Utf16Key(i) + u"\\";
@@ -337,7 +340,8 @@ TEST(LanguageFile, ReadWholeFile) {
     length = UINT64_MAX;
     EXPECT_FALSE(ReadWholeFile(dir / "missing", buffer, length));
     LanguageTable t;
-    EXPECT_FALSE(LoadLanguageFile(dir / "missing", t));
+    std::unique_ptr<platform::FileView> view;
+    EXPECT_FALSE(LoadLanguageFile(dir / "missing", t, view));
 }
 
 TEST(LanguageFile, LargeFilesIndexInLinearTime) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "driver/driver.h"
+#include "driver/language_io.h"
 #include "exchange/language_file.h"
 #include "formats/handlers.h"
 #include "pe_builder.h"
@@ -191,9 +192,10 @@ TEST(Walk, LanguageOverride) {
 TEST(Walk, LanguageFileFailures) {
     test::TempDir dir;
     LanguageTable table;
-    EXPECT_FALSE(LoadLanguageFile(dir / "missing.lng", table));
+    std::unique_ptr<platform::FileView> view;
+    EXPECT_FALSE(LoadLanguageFile(dir / "missing.lng", table, view));
     test::WriteFileBytes(dir / "utf8.lng", {'L', 'A', 'N', 'G', '=', '1', '\r', '\n'});
-    EXPECT_FALSE(LoadLanguageFile(dir / "utf8.lng", table));
+    EXPECT_FALSE(LoadLanguageFile(dir / "utf8.lng", table, view));
     test::WriteFileBytes(dir / "app.exe", test::BuildImage({{Id(10), Id(1), 0, Data(2)}}));
     EXPECT_EQ(ProcessImage(dir / "app.exe", dir / "no-such-dir" / "x.lng", nullptr),
               kErrorOpenFailed);
