@@ -314,6 +314,114 @@ TEST(LanguageFile, PagesGivenBackAreReadAgain) {
         EXPECT_TRUE(found(i)) << i;
 }
 
+// A source tells of the bytes its lookups have passed, from the file's start, a megabyte or
+// more at a time and never of the line it just found; lookups backwards tell of nothing.
+TEST(LanguageFile, LookupsTellOfTheBytesPassed) {
+    std::u16string text;
+    auto key = [](int i) { return u"6.1." + Utf16Key(i); };
+    std::vector<uint64_t> lineStarts;  // in the file's bytes, the mark included
+    for (int i = 0; i < 60000; ++i) {
+        lineStarts.push_back(2 + 2 * text.size());
+        text += key(i) + u"=value " + Utf16Key(i) + u"\r\n";  // about 3 MB
+    }
+    LanguageTable t = Parse(text);
+    std::vector<std::pair<uint64_t, uint64_t>> passed;
+    TextSource source = LanguageFileSource(
+        t, [&passed](uint64_t offset, uint64_t length) { passed.emplace_back(offset, length); });
+    std::u16string value;
+    for (int i = 0; i < 60000; ++i) {
+        ASSERT_TRUE(source(key(i), value)) << i;
+        ASSERT_TRUE(passed.empty() || passed.back().first + passed.back().second <= lineStarts[i])
+            << i;
+    }
+    ASSERT_GE(passed.size(), 2u);
+    uint64_t end = 0;
+    for (auto [offset, length] : passed) {
+        EXPECT_EQ(offset, end);
+        EXPECT_GT(length, 1u << 20);
+        end = offset + length;
+    }
+    EXPECT_GT(end, lineStarts.back() - (2u << 20));
+    size_t told = passed.size();
+    for (int i : {0, 30000, 59999})
+        EXPECT_TRUE(source(key(i), value)) << i;
+    EXPECT_EQ(passed.size(), told);
+}
+
+// Export hands the file to its sink in pieces as the texts arrive, not whole at the end; once
+// the sink refuses bytes it is asked no more and the file fails with 29.
+TEST(LanguageFile, WriterStreamsToItsSink) {
+    const std::u16string text = std::u16string(20, u'x') + u"\r\n";
+    std::vector<std::u16string> keys;
+    for (int i = 0; i < 5000; ++i)
+        keys.push_back(u"6.1." + Utf16Key(i));
+    std::vector<TextItem> items;
+    for (const std::u16string& key : keys)
+        items.push_back(TextItem{key, text, {}, 0, nullptr});
+    Bytes whole = {0xFF, 0xFE};
+    std::u16string lines;
+    for (const TextItem& item : items)
+        AppendLanguageLine(lines, item);
+    AppendUnitsLE(whole, lines);  // about 400 KB
+
+    for (size_t refuseAt : {size_t{0}, size_t{1}, size_t{3}}) {  // 0: never refused
+        Bytes written;
+        size_t calls = 0, largest = 0;
+        LanguageFileWriter writer;
+        BeginLanguageFile(writer, [&](std::span<const uint8_t> bytes) {
+            ++calls;
+            largest = std::max(largest, bytes.size());
+            if (calls == refuseAt)
+                return false;
+            written.insert(written.end(), bytes.begin(), bytes.end());
+            return true;
+        });
+        size_t callsBeforeFinish = 0;
+        for (size_t i = 0; i < items.size(); ++i) {
+            WriteLanguageLine(writer, items[i]);
+            if (i + 1 == items.size())
+                callsBeforeFinish = calls;
+        }
+        Result r = FinishLanguageFile(writer);
+        if (refuseAt == 0) {
+            EXPECT_EQ(r, kSuccess);
+            EXPECT_EQ(written, whole);
+            EXPECT_GE(callsBeforeFinish, 4u);
+            EXPECT_LT(largest, 80u * 1024);
+        } else {
+            EXPECT_EQ(r, kErrorWriteFault) << refuseAt;
+            EXPECT_EQ(calls, refuseAt);
+        }
+    }
+}
+
+// Indexing a file's bytes refuses what is no language file, saying what it looks like; bytes
+// handed over are kept by the table.
+TEST(LanguageFile, IndexingSaysWhatTheBytesAre) {
+    struct Case {
+        Bytes bytes;
+        LanguageFileFault fault;
+    } cases[] = {
+        {{}, LanguageFileFault::Empty},
+        {{'a', '=', '1', '\r', '\n'}, LanguageFileFault::Utf8},
+        {{0xEF, 0xBB, 0xBF, 'a', '=', '1'}, LanguageFileFault::Utf8WithMark},
+        {{0xFE, 0xFF, 0, 'a'}, LanguageFileFault::Utf16BigEndian},
+        {{'a', 0, '=', 0}, LanguageFileFault::NoByteOrderMark},
+        {LanguageFile(u"a=1\rb=2\r"), LanguageFileFault::CrLineEnds},
+        {LanguageFile(u"a=1\r\n"), LanguageFileFault::None},
+    };
+    for (const Case& c : cases) {
+        LanguageTable t;
+        EXPECT_EQ(IndexLanguageFile(std::span<const uint8_t>(c.bytes), t), c.fault)
+            << c.bytes.size();
+        LanguageTable kept;
+        EXPECT_EQ(IndexLanguageFile(Bytes(c.bytes), kept), c.fault) << c.bytes.size();
+        if (c.fault == LanguageFileFault::None) {
+            EXPECT_EQ(Find(kept, u"a"), u"1");
+        }
+    }
+}
+
 TEST(LanguageFile, LinesLongerThan65535UnitsAreReadWhole) {
     std::u16string value(70000, u'x');
     value += u"end";
