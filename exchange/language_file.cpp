@@ -472,6 +472,17 @@ Result ReadLanguageOverride(const LanguageTable& table, uint32_t& languageId) {
     return kSuccess;
 }
 
+namespace {
+
+// Kept out of each lookup, which then needs no stack frame for the call.
+[[gnu::noinline]] void TellPassed(const PassedBytes& passed, uint64_t& reported,
+                                  uint64_t lineStart) {
+    passed(reported, lineStart - reported);
+    reported = lineStart;
+}
+
+}  // namespace
+
 TextSource LanguageFileSource(const LanguageTable& table, PassedBytes passed) {
     // An import asks for the texts in the order an export wrote them: the key after the one
     // found last is the likeliest. The bytes before the line found are reported a megabyte at
@@ -487,10 +498,8 @@ TextSource LanguageFileSource(const LanguageTable& table, PassedBytes passed) {
         if (passed) {
             const LanguageEntry& e = table.keys[entry];
             uint64_t lineStart = 2 + 2 * uint64_t{e.valueStart - 1 - e.keyLength};
-            if (lineStart > reported + kPassedStep) {
-                passed(reported, lineStart - reported);
-                reported = lineStart;
-            }
+            if (lineStart > reported + kPassedStep)
+                TellPassed(passed, reported, lineStart);
         }
         text.clear();
         AppendDecoded(text, ValueOf(table, entry));
@@ -507,7 +516,8 @@ void BeginLanguageFile(LanguageFileWriter& writer, ByteSink sink) {
 
 namespace {
 
-void Flush(LanguageFileWriter& writer) {
+// Kept out of the writing of each line, which then needs no stack frame.
+[[gnu::noinline]] void Flush(LanguageFileWriter& writer) {
     if (writer.failure == kSuccess && !writer.pending.empty() && !writer.sink(writer.pending))
         writer.failure = kErrorWriteFault;
     writer.pending.clear();
