@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "base/utf16.h"
 #include "driver/driver.h"
 #include "formats/dialog.h"
 #include "layout/layout.h"
@@ -276,6 +277,37 @@ TEST(DialogLayout, ControlsMeasureAsTheyDraw) {
     EXPECT_EQ(got, want);
 }
 
+// The lines a text is drawn in, as the check measures them and the pictures draw them: at
+// line breaks, at spaces, after a '-' in a word too long for its line.
+TEST(DialogLayout, TextLaidOutInLines) {
+    if (MeasuresByName())
+        GTEST_SKIP() << "this build measures with the system's fonts, by name";
+    FontChoice tahoma = ChooseFont(u"Tahoma", false, false, 0, {});
+    std::string problem;
+    FontHandle font = OpenFont(tahoma.file, {}, 11, problem);
+    ASSERT_TRUE(font) << problem;
+    struct {
+        std::u16string_view text;
+        bool wraps;
+        std::u16string_view fitting;  // the width: this text's
+        std::vector<std::u16string_view> lines;
+    } cases[] = {
+        {u"one two three", true, u"one two", {u"one two", u"three"}},
+        {u"Internet-Ressource", true, u"Internet-", {u"Internet-", u"Ressource"}},
+        {u"a b\r\nc", true, u"a b", {u"a b", u"c"}},
+        {u"one two\nthree", false, u"", {u"one two", u"three"}},
+    };
+    for (const auto& c : cases) {
+        TextLines laid = LayOutText(*font, c.text, c.wraps, LineWidth(*font, c.fitting));
+        std::vector<std::u16string_view> got;
+        for (const TextLine& line : laid.lines) {
+            got.push_back(c.text.substr(line.start, line.length));
+            EXPECT_EQ(line.width, LineWidth(*font, got.back()));
+        }
+        EXPECT_EQ(got, c.lines) << std::string(c.text.begin(), c.text.end());
+    }
+}
+
 // A drop-down combo box's template height holds its list: the closed box is judged and drawn
 // (13/8 of the font's height); a simple combo box shows its list and keeps its height.
 TEST(DialogLayout, ComboBoxesJudgedClosed) {
@@ -496,14 +528,18 @@ TEST(CheckLayout, BadInputSaidNotMeasured) {
                              test::BuildImage({{test::Id(5), test::Id(1), 1033, c.dialog}}));
         test::WriteFileBytes(dir / "de.lng", test::LanguageFile(c.texts));
         Options options;
+        options.languageFilter = 1033;
         options.layout = LayoutSettings{c.fontDir, 96, {}};
         Outcome<CheckReport> checked = CheckImage(dir / "app.exe", dir / "de.lng", options);
         ASSERT_TRUE(checked);
         bool said = false;
-        for (const Finding& f : checked->findings)
+        std::string all;
+        for (const Finding& f : checked->findings) {
             said |= f.kind == CheckKind::LayoutNotMeasured &&
                     f.detail.find(c.said) != std::u16string::npos;
-        EXPECT_TRUE(said) << std::string(c.said.begin(), c.said.end());
+            all += ToUtf8(f.key) + ": " + ToUtf8(f.detail) + "\n";
+        }
+        EXPECT_TRUE(said) << ToUtf8(c.said) << "\n" << all;
     }
 }
 
