@@ -1,6 +1,7 @@
 // The layout model on an arbitrary dialog template: any bytes either do not read or are
 // measured, with the Debian stand-in fonts, under a translated font and titles taken from the
-// input, and judged, without a crash; a measured dialog has one measure per control.
+// input, and judged, without a crash; a measured dialog has one measure per control, and
+// each text's lines lie in order within it.
 #include <cstdlib>
 
 #include "formats/dialog.h"
@@ -19,8 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!ReadDialogTemplate(bytes, data[0] >> 4, t))
         return 0;
     static FontCache fonts;
-    if (fonts.fonts.size() > 64)
-        fonts.fonts.clear();
+    if (fonts.choices.size() > 64)
+        fonts.choices.clear();
     DialogMeasure source = MeasureDialogLayout(t, DialogTexts{}, fonts, settings);
     DialogTexts texts;
     if (data[0] & 4)
@@ -31,6 +32,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if ((source.ok && source.controls.size() != t.controls.size()) ||
         (translated.ok && translated.controls.size() != t.controls.size()))
         std::abort();
+    // Each measured text's lines lie in its shown text, in order, as many as it counts.
+    for (const DialogMeasure* m : {&source, &translated})
+        for (const ControlMeasure& c : m->controls) {
+            size_t end = 0;
+            for (const TextLine& line : c.textLines) {
+                if (line.start < end || line.start + size_t{line.length} > c.shown.size())
+                    std::abort();
+                end = line.start + size_t{line.length};
+            }
+            if (c.measured && c.textLines.size() != static_cast<size_t>(c.lines))
+                std::abort();
+        }
     JudgeLayout(source, translated);
     return 0;
 }

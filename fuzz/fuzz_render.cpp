@@ -19,8 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!ReadDialogTemplate(std::span<const uint8_t>(data + 1, size - 1), data[0] >> 4, t))
         return 0;
     static FontCache fonts;
-    if (fonts.fonts.size() > 64)
-        fonts.fonts.clear();
+    if (fonts.choices.size() > 64)
+        fonts.choices.clear();
     DialogMeasure source = MeasureDialogLayout(t, DialogTexts{}, fonts, settings);
     DialogTexts texts;
     if (data[0] & 4)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 
 #include "base/number.h"
 #include "base/utf16.h"
@@ -12,6 +13,11 @@ namespace {
 
 constexpr uint16_t kButtonClass = 0x80;
 constexpr uint16_t kStaticClass = 0x82;
+constexpr uint16_t kComboBoxClass = 0x85;
+
+// Combo box styles (CBS_*): the kind in the low two bits. A simple combo box shows its list
+// always; the drop-down kinds show a closed box whose height comes from the font.
+constexpr uint32_t kCbsTypeMask = 0x3, kCbsSimple = 0x1;
 
 // Button styles (BS_*): the kind in the low four bits, and the flags that change the drawing.
 constexpr uint32_t kBsTypeMask = 0x0F;
@@ -39,37 +45,20 @@ bool SameName(std::u16string_view a, std::u16string_view b) {
     return true;
 }
 
-struct Measurer {
-    OpenedFont& font;
-    FontMetrics metrics;
-    int tabWidth;  // DT_EXPANDTABS: eight average characters
-
-    // One line; a tab moves on to the next tab stop.
-    int LineWidth(std::u16string_view line) {
-        int x = 0;
-        for (;;) {
-            size_t tab = line.find(u'\t');
-            x += TextWidth(font, line.substr(0, tab));
-            if (tab == std::u16string_view::npos)
-                return x;
-            x = tabWidth > 0 ? (x / tabWidth + 1) * tabWidth : x;
-            line.remove_prefix(tab + 1);
-        }
-    }
-};
-
-// The lines of a text (at '\n', a '\r' before it dropped).
-std::vector<std::u16string_view> Paragraphs(std::u16string_view text) {
-    std::vector<std::u16string_view> out;
+// The lines of a text (at '\n', a '\r' before it dropped), as offsets into it.
+template <typename Each>
+void Paragraphs(std::u16string_view text, Each each) {
+    size_t from = 0;
     for (;;) {
-        size_t end = text.find(u'\n');
-        std::u16string_view line = text.substr(0, end);
-        if (!line.empty() && line.back() == u'\r')
-            line.remove_suffix(1);
-        out.push_back(line);
+        size_t end = text.find(u'\n', from);
+        size_t stop = end == std::u16string_view::npos ? text.size() : end;
+        size_t length = stop - from;
+        if (length > 0 && text[stop - 1] == u'\r')
+            --length;
+        each(from, length);
         if (end == std::u16string_view::npos)
-            return out;
-        text.remove_prefix(end + 1);
+            return;
+        from = end + 1;
     }
 }
 
@@ -77,40 +66,39 @@ std::vector<std::u16string_view> Paragraphs(std::u16string_view text) {
 // long for a line of its own is broken after a '-' or '|' (where Unicode's line breaking
 // allows a break after), the longest head that fits, else it overhangs the line. A line that
 // ends where a space broke it is as wide as its text and that space, as the system gives its
-// extent. Returns the lines and the widest line.
-void Wrap(Measurer& m, std::u16string_view text, int width, int& lines, int& widest) {
-    lines = 0;
-    widest = 0;
-    std::u16string line, candidate;
-    auto endLine = [&](int extra) {
-        widest = std::max(widest, m.LineWidth(line) + extra);
-        ++lines;
+// extent (`widest`; the line's own width leaves the space out).
+void Wrap(OpenedFont& font, std::u16string_view text, int width, TextLines& out) {
+    int spaceWidth = LineWidth(font, u" ");
+    auto endLine = [&](size_t start, size_t length, int extra) {
+        int w = LineWidth(font, text.substr(start, length));
+        out.lines.push_back({static_cast<uint32_t>(start), static_cast<uint32_t>(length), w});
+        out.widest = std::max(out.widest, w + extra);
     };
-    for (std::u16string_view paragraph : Paragraphs(text)) {
-        line.clear();
+    Paragraphs(text, [&](size_t from, size_t length) {
+        std::u16string_view paragraph = text.substr(from, length);
+        // The line so far: text[lineStart, lineEnd), `empty` until it takes a word.
+        size_t lineStart = from, lineEnd = from, at = from;
         bool empty = true;
         for (;;) {
             size_t space = paragraph.find(u' ');
             std::u16string_view word = paragraph.substr(0, space);
-            candidate = line;
-            if (!empty)
-                candidate.push_back(u' ');
-            candidate.append(word);
-            if (m.LineWidth(candidate) <= width) {
-                line.swap(candidate);
+            size_t wordEnd = at + word.size();
+            if (LineWidth(font, text.substr(lineStart, wordEnd - lineStart)) <= width) {
+                lineEnd = wordEnd;
                 empty = false;
             } else {
                 if (!empty)
-                    endLine(m.LineWidth(u" "));
+                    endLine(lineStart, lineEnd - lineStart, spaceWidth);
                 // The rest's width less each head's: widths add up, and a long word costs
                 // one pass.
-                for (int rest = m.LineWidth(word); rest > width;) {
+                size_t wordStart = at;
+                for (int rest = LineWidth(font, word); rest > width;) {
                     size_t head = 0;
                     int headWidth = 0;
                     for (size_t i = 0; i + 1 < word.size(); ++i) {
                         if (word[i] != u'-' && word[i] != u'|')
                             continue;
-                        int w = m.LineWidth(word.substr(0, i + 1));
+                        int w = LineWidth(font, word.substr(0, i + 1));
                         if (head != 0 && w > width)
                             break;
                         head = i + 1;
@@ -118,31 +106,22 @@ void Wrap(Measurer& m, std::u16string_view text, int width, int& lines, int& wid
                     }
                     if (head == 0)
                         break;
-                    line.assign(word.substr(0, head));
-                    endLine(0);
+                    endLine(wordStart, head, 0);
                     word.remove_prefix(head);
+                    wordStart += head;
                     rest -= headWidth;
                 }
-                line.assign(word);
+                lineStart = wordStart;
+                lineEnd = wordEnd;
                 empty = false;
             }
             if (space == std::u16string_view::npos)
                 break;
             paragraph.remove_prefix(space + 1);
+            at = wordEnd + 1;
         }
-        endLine(0);
-    }
-}
-
-// The widest line of a text drawn without wrapping.
-int Unwrapped(Measurer& m, std::u16string_view text, int& lines) {
-    int widest = 0;
-    lines = 0;
-    for (std::u16string_view line : Paragraphs(text)) {
-        widest = std::max(widest, m.LineWidth(line));
-        ++lines;
-    }
-    return widest;
+        endLine(lineStart, lineEnd - lineStart, 0);
+    });
 }
 
 // How a control draws its text: its kind, and for buttons and statics whether it wraps,
@@ -227,37 +206,95 @@ DialogFont FontOf(const DialogTemplate& t, const DialogTexts& texts) {
     return f;
 }
 
-OpenedFont* Open(FontCache& cache, const FontChoice& choice, int pixels, std::string& problem) {
-    // The fallbacks differ with the weight and the charset: they are part of the key.
-    std::string files = choice.file.path.string();
-    for (const FontFile& f : choice.fallbacks)
-        files += '|' + f.path.string() + ':' + std::to_string(f.faceIndex);
-    auto key = std::make_tuple(files, choice.file.faceIndex, pixels);
-    auto it = cache.fonts.find(key);
-    if (it == cache.fonts.end()) {
-        FontHandle font = OpenFont(choice.file, choice.fallbacks, pixels, problem);
-        if (!font)
-            return nullptr;
-        it = cache.fonts.emplace(key, std::move(font)).first;
-    }
-    return it->second.get();
+// The fonts opened on this thread, kept from one check to the next: opening a face and hinting
+// its letters is most of the time of a small check. A font is known by its files, its size
+// and the primary file's size and time of change (a file replaced is opened again); a few
+// dozen are kept, then all are let go.
+using OpenedKey = std::tuple<std::string, uint32_t, int>;
+constexpr size_t kFontsKept = 32;
+
+OpenedFont* Kept(const OpenedKey& key, const std::function<FontHandle()>& open) {
+    thread_local std::map<OpenedKey, FontHandle> kept;
+    auto it = kept.find(key);
+    if (it != kept.end())
+        return it->second.get();
+    FontHandle font = open();
+    if (!font)
+        return nullptr;
+    if (kept.size() >= kFontsKept)
+        kept.clear();  // no font of an earlier measurement is still in use
+    return kept.emplace(key, std::move(font)).first->second.get();
 }
 
-OpenedFont* OpenByName(FontCache& cache, const FontRequest& request, std::string& problem) {
+OpenedFont* Open(const FontChoice& choice, int pixels, std::string& problem) {
+    // The fallbacks differ with the weight and the charset: they are part of the key.
+    std::string files = choice.file.path.string();
+    std::error_code ec;
+    auto size = std::filesystem::file_size(choice.file.path, ec);
+    auto changed = std::filesystem::last_write_time(choice.file.path, ec);
+    files += '@' + std::to_string(ec ? 0 : size) + ':' +
+             std::to_string(ec ? 0 : changed.time_since_epoch().count());
+    for (const FontFile& f : choice.fallbacks)
+        files += '|' + f.path.string() + ':' + std::to_string(f.faceIndex);
+    return Kept({files, choice.file.faceIndex, pixels},
+                [&] { return OpenFont(choice.file, choice.fallbacks, pixels, problem); });
+}
+
+OpenedFont* OpenByName(const FontRequest& request, std::string& problem) {
     std::string name = "name:" + ToUtf8(request.face) + (request.bold ? ",bold" : "") +
                        (request.italic ? ",italic" : "");
-    auto key = std::make_tuple(name, uint32_t{0}, request.pixels);
-    auto it = cache.fonts.find(key);
-    if (it == cache.fonts.end()) {
-        FontHandle font = OpenFontByName(request, problem);
-        if (!font)
-            return nullptr;
-        it = cache.fonts.emplace(key, std::move(font)).first;
-    }
-    return it->second.get();
+    return Kept({name, uint32_t{0}, request.pixels},
+                [&] { return OpenFontByName(request, problem); });
+}
+
+// The file of a face as ChooseFont gives it, asked once a check.
+const FontChoice& Chosen(FontCache& cache, std::u16string_view face, bool bold, bool italic,
+                         uint8_t charset, const std::filesystem::path& fontDir) {
+    auto key = std::make_tuple(std::u16string(face), bold, italic, charset, fontDir.string());
+    auto it = cache.choices.find(key);
+    if (it == cache.choices.end())
+        it = cache.choices.emplace(key, ChooseFont(face, bold, italic, charset, fontDir)).first;
+    return it->second;
 }
 
 }  // namespace
+
+int LineWidth(OpenedFont& font, std::u16string_view line) {
+    int tabWidth = 8 * MetricsOf(font).averageWidth;  // DT_EXPANDTABS: eight average characters
+    int x = 0;
+    for (;;) {
+        size_t tab = line.find(u'\t');
+        x += TextWidth(font, line.substr(0, tab));
+        if (tab == std::u16string_view::npos)
+            return x;
+        x = tabWidth > 0 ? (x / tabWidth + 1) * tabWidth : x;
+        line.remove_prefix(tab + 1);
+    }
+}
+
+TextLines LayOutText(OpenedFont& font, std::u16string_view text, bool wraps, int width) {
+    TextLines out;
+    if (wraps) {
+        Wrap(font, text, width, out);
+        return out;
+    }
+    Paragraphs(text, [&](size_t from, size_t length) {
+        int w = LineWidth(font, text.substr(from, length));
+        out.lines.push_back({static_cast<uint32_t>(from), static_cast<uint32_t>(length), w});
+        out.widest = std::max(out.widest, w);
+    });
+    return out;
+}
+
+bool IsDropDown(const DialogControl& c) {
+    bool combo = ClassOrdinal(c.windowClass) == kComboBoxClass ||
+                 (!c.windowClass.isOrdinal && SameName(c.windowClass.text, u"ComboBoxEx32"));
+    return combo && (c.style & kCbsTypeMask) != kCbsSimple;
+}
+
+int ClosedComboHeight(int fontHeight) {
+    return 13 * fontHeight / 8;
+}
 
 uint16_t ClassOrdinal(const DialogName& c) {
     if (c.isOrdinal)
@@ -304,13 +341,14 @@ DialogMeasure MeasureDialogLayout(const DialogTemplate& t, const DialogTexts& te
     d.face = MapTypeface(f.typeface, (t.style & kDsShellFont) == kDsShellFont);
     bool bold = f.weight >= 600;
     int pixels = MulDiv(f.pointSize, settings.dpi, 72);
+    d.pixels = pixels;
     OpenedFont* font = nullptr;
     if (MeasuresByName() && settings.fontFile.path.empty()) {
         // The system's own font for the face, as the dialog manager gets it.
         d.fontFile = "the system's font";
-        font = OpenByName(cache, FontRequest{d.face, pixels, bold, f.italic}, d.problem);
+        font = OpenByName(FontRequest{d.face, pixels, bold, f.italic}, d.problem);
     } else {
-        FontChoice choice = ChooseFont(d.face, bold, f.italic, f.charset, settings.fontDir);
+        FontChoice choice = Chosen(cache, d.face, bold, f.italic, f.charset, settings.fontDir);
         if (!settings.fontFile.path.empty()) {
             // The given file, with the fallbacks of the face.
             choice.file = settings.fontFile;
@@ -325,15 +363,15 @@ DialogMeasure MeasureDialogLayout(const DialogTemplate& t, const DialogTexts& te
             d.problem = choice.problem;
             return d;
         }
-        font = Open(cache, choice, pixels, d.problem);
+        font = Open(choice, pixels, d.problem);
+        d.font = std::move(choice);
     }
     if (font == nullptr)
         return d;
-    Measurer m{*font, MetricsOf(*font), 0};
-    m.tabWidth = 8 * m.metrics.averageWidth;
-    d.baseX = m.metrics.averageWidth;
-    d.baseY = m.metrics.height;
-    d.fontHeight = m.metrics.height;
+    FontMetrics metrics = MetricsOf(*font);
+    d.baseX = metrics.averageWidth;
+    d.baseY = metrics.height;
+    d.fontHeight = metrics.height;
     if (d.baseX <= 0 || d.baseY <= 0) {
         d.problem = "the font " + d.fontFile + " has no Latin letters to give base units";
         return d;
@@ -350,13 +388,15 @@ DialogMeasure MeasureDialogLayout(const DialogTemplate& t, const DialogTexts& te
         ControlMeasure cm;
         cm.id = c.id;
         cm.rect = toPixels(c.rect);
+        if (IsDropDown(c))
+            cm.rect.cy = ClosedComboHeight(d.fontHeight);
         Drawing drawing = DrawingOf(c);
         cm.kind = drawing.kind;
         const std::u16string* title = i < texts.titles.size() && texts.titles[i]
                                           ? &*texts.titles[i]
                                           : (c.title.isOrdinal ? nullptr : &c.title.text);
         if (cm.kind != ControlKind::NoText && title != nullptr && !title->empty()) {
-            std::u16string shown = ShownText(*title, drawing.noPrefix);
+            cm.shown = ShownText(*title, drawing.noPrefix);
             int inner = cm.rect.cx, innerHeight = cm.rect.cy;
             switch (cm.kind) {
                 case ControlKind::PushButton:
@@ -376,13 +416,12 @@ DialogMeasure MeasureDialogLayout(const DialogTemplate& t, const DialogTexts& te
             cm.wraps = drawing.wraps;
             cm.judged = !drawing.ellipsis;
             cm.available = std::max(inner, 0);
-            if (cm.wraps) {
-                Wrap(m, shown, cm.available, cm.lines, cm.textWidth);
-                cm.linesHeld = std::max(1, std::max(innerHeight, 0) / d.fontHeight);
-            } else {
-                cm.textWidth = Unwrapped(m, shown, cm.lines);
-                cm.linesHeld = cm.lines;
-            }
+            TextLines laid = LayOutText(*font, cm.shown, cm.wraps, cm.available);
+            cm.textLines = std::move(laid.lines);
+            cm.textWidth = laid.widest;
+            cm.lines = static_cast<int>(cm.textLines.size());
+            cm.linesHeld =
+                cm.wraps ? std::max(1, std::max(innerHeight, 0) / d.fontHeight) : cm.lines;
             cm.textHeight = cm.lines * d.fontHeight;
         }
         d.controls.push_back(cm);

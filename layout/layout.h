@@ -25,9 +25,10 @@ struct LayoutSettings {
     FontFile fontFile;
 };
 
-// The fonts opened so far, kept for the next dialogs.
+// The font files chosen so far for a dialog's face, kept for the next dialogs of one check.
+// (The fonts opened are kept on their thread for the next checks as well.)
 struct FontCache {
-    std::map<std::tuple<std::string, uint32_t, int>, FontHandle> fonts;
+    std::map<std::tuple<std::u16string, bool, bool, uint8_t, std::string>, FontChoice> choices;
 };
 
 // How a control draws its text.
@@ -43,17 +44,30 @@ struct PixelRect {
     int x = 0, y = 0, cx = 0, cy = 0;
 };
 
+// One line of a text as the control draws it: its place in the shown text, its width.
+struct TextLine {
+    uint32_t start = 0, length = 0;
+    int width = 0;  // tabs expanded
+};
+
+struct TextLines {
+    std::vector<TextLine> lines;
+    int widest = 0;  // the widest line, with the space a wrapped line broke at
+};
+
 struct ControlMeasure {
     uint16_t id = 0;
     ControlKind kind = ControlKind::NoText;
-    PixelRect rect;
-    bool measured = false;         // it has a text that was measured
-    bool wraps = false;            // word-wrapped to its width (DT_WORDBREAK)
-    bool judged = false;           // measured and not shortened by the control itself (an ellipsis)
-    int textWidth = 0;             // the widest line (one line: the whole text), with its offsets
-    int textHeight = 0;            // lines times the font's height
-    int available = 0;             // the width the control gives its text
-    int lines = 0, linesHeld = 0;  // wrapping controls
+    PixelRect rect;         // as the control's window is placed: a drop-down combo box closed
+    bool measured = false;  // it has a text that was measured
+    bool wraps = false;     // word-wrapped to its width (DT_WORDBREAK)
+    bool judged = false;    // measured and not shortened by the control itself (an ellipsis)
+    int textWidth = 0;      // the widest line (one line: the whole text), with its offsets
+    int textHeight = 0;     // lines times the font's height
+    int available = 0;      // the width the control gives its text
+    int lines = 0, linesHeld = 0;     // wrapping controls
+    std::u16string shown;             // the text as shown ('&' marks taken out)
+    std::vector<TextLine> textLines;  // `shown` broken into the lines it is drawn in
 };
 
 struct DialogMeasure {
@@ -61,6 +75,8 @@ struct DialogMeasure {
     std::string problem;  // why it was not measured
     std::u16string face;  // the face measured with
     std::string fontFile;
+    FontChoice font;  // the files measured with (none in builds that open fonts by name)
+    int pixels = 0;   // the font's em
     bool standIn = false;
     int pointSize = 0;
     int baseX = 0, baseY = 0;
@@ -82,12 +98,28 @@ constexpr int kMaxPointSize = 200;
 DialogMeasure MeasureDialogLayout(const DialogTemplate& dialog, const DialogTexts& texts,
                                   FontCache& fonts, const LayoutSettings& settings);
 
+// The width of one line of text with its tabs expanded to the next stop of eight average
+// characters (DT_EXPANDTABS).
+int LineWidth(OpenedFont& font, std::u16string_view line);
+
+// A text laid out as a control draws it: its lines (at '\n'), each word-wrapped to `width`
+// when `wraps` (DT_WORDBREAK). The layout check and the pictures both take their lines here.
+TextLines LayOutText(OpenedFont& font, std::u16string_view text, bool wraps, int width);
+
 // Windows' MulDiv: a * b / c rounded half away from zero.
 int MulDiv(int a, int b, int c);
 
 // The predefined class of a control (0x80 Button … 0x85 ComboBox) by its ordinal or by its
 // name in any letter case; 0 for another class.
 uint16_t ClassOrdinal(const DialogName& windowClass);
+
+// A combo box whose list drops down (CBS_DROPDOWN, CBS_DROPDOWNLIST; ComboBoxEx32 too): its
+// template's height includes the list, its window has the closed height.
+bool IsDropDown(const DialogControl& control);
+
+// The height of a closed drop-down combo box for a font of `fontHeight` (tmHeight) pixels: the
+// selection field and its edges, 13/8 of the font's height as the combo box sizes itself.
+int ClosedComboHeight(int fontHeight);
 
 // The text a control shows: '&' marks removed ("&&" is one '&') unless `noPrefix`.
 std::u16string ShownText(std::u16string_view text, bool noPrefix);

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <iterator>
 
-#include "layout/measure.h"
+#include "layout/measure_freetype.h"
 
 namespace quelvar {
 
@@ -34,6 +34,7 @@ const hb_feature_t kFeatures[] = {{HB_TAG('k', 'e', 'r', 'n'), 0, 0, ~0u},
 struct Face {
     FT_Face face = nullptr;
     hb_font_t* shaper = nullptr;
+    FontFile file;
 };
 
 // A metric in font units scaled to `pixels` per em, rounded as the rasteriser rounds.
@@ -115,6 +116,7 @@ namespace {
 
 bool OpenFace(OpenedFont& font, const FontFile& file, int pixels, std::string& problem) {
     Face f;
+    f.file = file;
     std::string path = file.path.string();
     if (FT_New_Face(font.library, path.c_str(), static_cast<FT_Long>(file.faceIndex), &f.face) !=
         0) {
@@ -150,6 +152,62 @@ FontMetrics ComputeMetrics(OpenedFont& font, int pixels) {
     return m;
 }
 
+// Shapes `font.points` run by run, each run of characters in the first face that has them
+// (else the primary): `each(face, buffer)` with the run shaped in the buffer.
+template <typename Each>
+void ShapeRuns(OpenedFont& font, Each each) {
+    const std::vector<uint32_t>& points = font.points;
+    auto faceOf = [&](uint32_t c) {
+        for (size_t i = 0; i < font.faces.size(); ++i)
+            if (FT_Get_Char_Index(font.faces[i].face, c) != 0)
+                return i;
+        // A fallback that cannot be opened is passed over.
+        std::string ignored;
+        while (font.nextPending < font.pending.size())
+            if (OpenFace(font, font.pending[font.nextPending++], font.pixels, ignored) &&
+                FT_Get_Char_Index(font.faces.back().face, c) != 0)
+                return font.faces.size() - 1;
+        return size_t{0};
+    };
+    size_t runStart = 0, runFace = 0;
+    auto shape = [&](size_t end) {
+        if (end == runStart)
+            return;
+        hb_buffer_clear_contents(font.buffer);
+        hb_buffer_add_codepoints(font.buffer, points.data(), static_cast<int>(points.size()),
+                                 static_cast<unsigned>(runStart), static_cast<int>(end - runStart));
+        hb_buffer_guess_segment_properties(font.buffer);
+        hb_shape(font.faces[runFace].shaper, font.buffer, kFeatures, std::size(kFeatures));
+        each(runFace, font.buffer);
+    };
+    for (size_t i = 0; i < points.size(); ++i) {
+        uint32_t c = points[i];
+        // Combining marks and joiners stay in the run they follow.
+        size_t f = IsMark(c) && i > 0 ? runFace : faceOf(c);
+        if (i == 0)
+            runFace = f;
+        if (f != runFace) {
+            shape(i);
+            runStart = i;
+            runFace = f;
+        }
+    }
+    shape(points.size());
+}
+
+// The code points of `text` into `font.points`, surrogate pairs joined.
+void CodePoints(OpenedFont& font, std::u16string_view text) {
+    std::vector<uint32_t>& points = font.points;
+    points.clear();
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t c = text[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] < 0xE000)
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+        points.push_back(c);
+    }
+}
+
 }  // namespace
 
 FontHandle OpenFont(const FontFile& primary, const std::vector<FontFile>& fallbacks, int pixels,
@@ -177,16 +235,8 @@ FontMetrics MetricsOf(OpenedFont& font) {
 }
 
 int TextWidth(OpenedFont& font, std::u16string_view text) {
-    // The code points, surrogate pairs joined.
-    std::vector<uint32_t>& points = font.points;
-    points.clear();
-    for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t c = text[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] < 0xE000)
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        points.push_back(c);
-    }
+    CodePoints(font, text);
+    const std::vector<uint32_t>& points = font.points;
     // Text of simple characters that the primary face has: the sum of their advances.
     FT_Face primary = font.faces.front().face;
     int64_t simple = 0;
@@ -212,48 +262,36 @@ int TextWidth(OpenedFont& font, std::u16string_view text) {
     }
     if (allSimple)
         return static_cast<int>((simple + 32) >> 6);
-    // Runs of characters that one face has (the first that has them, else the primary).
-    auto faceOf = [&](uint32_t c) {
-        for (size_t i = 0; i < font.faces.size(); ++i)
-            if (FT_Get_Char_Index(font.faces[i].face, c) != 0)
-                return i;
-        // A fallback that cannot be opened is passed over.
-        std::string ignored;
-        while (font.nextPending < font.pending.size())
-            if (OpenFace(font, font.pending[font.nextPending++], font.pixels, ignored) &&
-                FT_Get_Char_Index(font.faces.back().face, c) != 0)
-                return font.faces.size() - 1;
-        return size_t{0};
-    };
     hb_position_t total = 0;
-    size_t runStart = 0, runFace = 0;
-    auto shape = [&](size_t end) {
-        if (end == runStart)
-            return;
-        hb_buffer_clear_contents(font.buffer);
-        hb_buffer_add_codepoints(font.buffer, points.data(), static_cast<int>(points.size()),
-                                 static_cast<unsigned>(runStart), static_cast<int>(end - runStart));
-        hb_buffer_guess_segment_properties(font.buffer);
-        hb_shape(font.faces[runFace].shaper, font.buffer, kFeatures, std::size(kFeatures));
+    ShapeRuns(font, [&](size_t, hb_buffer_t* buffer) {
         unsigned count = 0;
-        const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(font.buffer, &count);
+        const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(buffer, &count);
         for (unsigned i = 0; i < count; ++i)
             total += pos[i].x_advance;
-    };
-    for (size_t i = 0; i < points.size(); ++i) {
-        uint32_t c = points[i];
-        // Combining marks and joiners stay in the run they follow.
-        size_t f = IsMark(c) && i > 0 ? runFace : faceOf(c);
-        if (i == 0)
-            runFace = f;
-        if (f != runFace) {
-            shape(i);
-            runStart = i;
-            runFace = f;
-        }
-    }
-    shape(points.size());
+    });
     return static_cast<int>((total + 32) >> 6);
+}
+
+std::vector<ShapedRun> ShapeLine(OpenedFont& font, std::u16string_view text) {
+    CodePoints(font, text);
+    std::vector<ShapedRun> runs;
+    ShapeRuns(font, [&](size_t face, hb_buffer_t* buffer) {
+        ShapedRun& run = runs.emplace_back();
+        run.face = face;
+        unsigned count = 0;
+        const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buffer, &count);
+        const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(buffer, &count);
+        for (unsigned i = 0; i < count; ++i) {
+            run.glyphs.push_back(
+                {info[i].codepoint, run.advance + pos[i].x_offset, pos[i].y_offset});
+            run.advance += pos[i].x_advance;
+        }
+    });
+    return runs;
+}
+
+const FontFile& FaceFileOf(const OpenedFont& font, size_t face) {
+    return font.faces[face < font.faces.size() ? face : 0].file;
 }
 
 }  // namespace quelvar

@@ -23,7 +23,7 @@ namespace quelvar {
 struct DialogView {
     const DialogTemplate* dialog = nullptr;
     const DialogMeasure* measure = nullptr;
-    const DialogTexts* texts = nullptr;  // null: the template's own
+    const DialogTexts* texts = nullptr;  // null: the template's own (the measure has them laid out)
     std::optional<std::u16string> caption;
     std::vector<bool> flagged;
 };

@@ -1,11 +1,9 @@
-// Dialog pictures drawn with Cairo: glyphs shaped with HarfBuzz from the font files the layout
-// measured with (FreeType faces through cairo-ft), lines broken and placed with the layout's
-// own text widths, so that a text stands where the measurement puts it.
+// Dialog pictures drawn with Cairo: each control's text in the lines the layout broke it into,
+// each line's glyphs as the layout shaped them when it measured (the same faces, drawn through
+// cairo-ft), so that a text stands where the measurement puts it.
 #include <cairo-ft.h>
 #include <cairo-svg.h>
 #include <cairo.h>
-#include <hb-ft.h>
-#include <hb.h>
 
 #include <algorithm>
 #include <cstring>
@@ -14,6 +12,7 @@
 #include <memory>
 #include <mutex>
 
+#include "layout/measure_freetype.h"
 #include "render/render.h"
 
 namespace quelvar {
@@ -24,7 +23,6 @@ constexpr uint16_t kButton = 0x80, kEdit = 0x81, kStatic = 0x82, kListBox = 0x83
                    kComboBox = 0x85;
 constexpr uint32_t kWsVisible = 0x10000000, kWsCaption = 0x00C00000, kWsBorder = 0x00800000,
                    kWsThickFrame = 0x00040000, kDsModalFrame = 0x80;
-constexpr uint32_t kSsNoPrefix = 0x80;
 
 // The frame under Wine: 3 px borders and a 19 px caption bar (at 96 dpi).
 constexpr int kBorder = 3, kCaption = 19;
@@ -94,223 +92,108 @@ void DoneFace(void* face) {
     FT_Done_Face(static_cast<FT_Face>(face));
 }
 
-struct Face {
-    FT_Face ft = nullptr;  // owned by `cairo`
-    cairo_font_face_t* cairo = nullptr;
-    hb_font_t* shaper = nullptr;
-};
-
-// The faces of one font (primary, then fallbacks opened as characters need them) and the
-// layout's measuring font of the same files, which decides line breaks and alignment.
+// The faces Cairo draws with, one per face of the layout's measuring font (opened as its runs
+// first need them); the measuring font decides the lines, the glyphs and their places.
 struct DrawFont {
-    std::vector<Face> faces;
-    std::vector<FontFile> pending;
-    size_t nextPending = 0;
+    std::vector<cairo_font_face_t*> faces;  // null: not opened yet
     int pixels = 0;
     FontHandle measuring;
-    int tabWidth = 0;
-    std::vector<uint32_t> points;
 
     DrawFont() = default;
     DrawFont(const DrawFont&) = delete;
     DrawFont& operator=(const DrawFont&) = delete;
     ~DrawFont() {
-        for (Face& f : faces) {
-            hb_font_destroy(f.shaper);
-            cairo_font_face_destroy(f.cairo);
-        }
+        for (cairo_font_face_t* f : faces)
+            if (f != nullptr)
+                cairo_font_face_destroy(f);
     }
 
-    bool Open(const FontFile& file) {
+    // Cairo's face for the measuring font's face `index`; null when its file does not open.
+    cairo_font_face_t* Face(size_t index) {
+        if (index >= faces.size())
+            faces.resize(index + 1, nullptr);
+        if (faces[index] != nullptr)
+            return faces[index];
+        const FontFile& file = FaceFileOf(*measuring, index);
         std::lock_guard<std::mutex> lock(gLibraryLock);
         FT_Library library = Library();
         FT_Face ft = nullptr;
         std::string path = file.path.string();
         if (library == nullptr ||
             FT_New_Face(library, path.c_str(), static_cast<FT_Long>(file.faceIndex), &ft) != 0)
-            return false;
-        if (!FT_IS_SCALABLE(ft) || FT_Set_Pixel_Sizes(ft, 0, static_cast<FT_UInt>(pixels)) != 0) {
-            FT_Done_Face(ft);
-            return false;
-        }
-        Face f;
-        f.ft = ft;
-        f.cairo =
+            return nullptr;
+        cairo_font_face_t* face =
             cairo_ft_font_face_create_for_ft_face(ft, FT_LOAD_DEFAULT | FT_LOAD_TARGET_NORMAL);
-        if (cairo_font_face_set_user_data(f.cairo, &kFaceKey, ft, DoneFace) !=
-            CAIRO_STATUS_SUCCESS) {
-            cairo_font_face_destroy(f.cairo);
+        if (cairo_font_face_set_user_data(face, &kFaceKey, ft, DoneFace) != CAIRO_STATUS_SUCCESS) {
+            cairo_font_face_destroy(face);
             FT_Done_Face(ft);
-            return false;
+            return nullptr;
         }
-        f.shaper = hb_ft_font_create_referenced(ft);
-        hb_ft_font_set_load_flags(f.shaper, FT_LOAD_DEFAULT | FT_LOAD_TARGET_NORMAL);
-        faces.push_back(f);
-        return true;
-    }
-
-    size_t FaceOf(uint32_t c) {
-        for (size_t i = 0; i < faces.size(); ++i)
-            if (FT_Get_Char_Index(faces[i].ft, c) != 0)
-                return i;
-        while (nextPending < pending.size())
-            if (Open(pending[nextPending++]) && FT_Get_Char_Index(faces.back().ft, c) != 0)
-                return faces.size() - 1;
-        return 0;
-    }
-
-    // The width of a line as the layout measures it: tabs to the next stop.
-    int Width(std::u16string_view line) {
-        int x = 0;
-        for (;;) {
-            size_t tab = line.find(u'\t');
-            x += TextWidth(*measuring, line.substr(0, tab));
-            if (tab == std::u16string_view::npos)
-                return x;
-            x = tabWidth > 0 ? (x / tabWidth + 1) * tabWidth : x;
-            line.remove_prefix(tab + 1);
-        }
+        return faces[index] = face;
     }
 };
 
-bool IsMark(uint32_t c) {
-    return (c >= 0x0300 && c < 0x0370) || (c >= 0x0483 && c < 0x048A) || c == 0x200C || c == 0x200D;
-}
-
-const hb_feature_t kFeatures[] = {{HB_TAG('k', 'e', 'r', 'n'), 0, 0, ~0u},
-                                  {HB_TAG('l', 'i', 'g', 'a'), 0, 0, ~0u}};
-
-// Draws a piece of a line without tabs from `x` on the baseline `y`, run by run in the face
-// that has its characters, shaped as the layout shapes it.
+// Draws a piece of a line without tabs from `x` on the baseline `y`: the glyphs as the layout
+// shaped them when it measured the line.
 void DrawRuns(cairo_t* cr, DrawFont& font, std::u16string_view text, double x, double y) {
-    std::vector<uint32_t>& points = font.points;
-    points.clear();
-    for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t c = text[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] < 0xE000)
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        points.push_back(c);
-    }
-    hb_buffer_t* buffer = hb_buffer_create();
     std::vector<cairo_glyph_t> glyphs;
-    size_t runStart = 0, runFace = 0;
-    auto shape = [&](size_t end) {
-        if (end == runStart)
-            return;
-        hb_buffer_clear_contents(buffer);
-        hb_buffer_add_codepoints(buffer, points.data(), static_cast<int>(points.size()),
-                                 static_cast<unsigned>(runStart), static_cast<int>(end - runStart));
-        hb_buffer_guess_segment_properties(buffer);
-        Face& face = font.faces[runFace];
-        hb_shape(face.shaper, buffer, kFeatures, std::size(kFeatures));
-        unsigned count = 0;
-        const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buffer, &count);
-        const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(buffer, &count);
-        glyphs.clear();
-        hb_position_t pen = 0;
-        for (unsigned i = 0; i < count; ++i) {
-            glyphs.push_back({info[i].codepoint, x + (pen + pos[i].x_offset) / 64.0,
-                              y - pos[i].y_offset / 64.0});
-            pen += pos[i].x_advance;
+    for (const ShapedRun& run : ShapeLine(*font.measuring, text)) {
+        cairo_font_face_t* face = font.Face(run.face);
+        if (face != nullptr) {
+            glyphs.clear();
+            for (const ShapedGlyph& g : run.glyphs)
+                glyphs.push_back({g.glyph, x + g.x / 64.0, y - g.y / 64.0});
+            cairo_set_font_face(cr, face);
+            cairo_set_font_size(cr, font.pixels);
+            cairo_show_glyphs(cr, glyphs.data(), static_cast<int>(glyphs.size()));
         }
-        cairo_set_font_face(cr, face.cairo);
-        cairo_set_font_size(cr, font.pixels);
-        cairo_show_glyphs(cr, glyphs.data(), static_cast<int>(glyphs.size()));
-        x += (pen + 32) / 64;
-    };
-    for (size_t i = 0; i < points.size(); ++i) {
-        size_t f = IsMark(points[i]) && i > 0 ? runFace : font.FaceOf(points[i]);
-        if (i == 0)
-            runFace = f;
-        if (f != runFace) {
-            shape(i);
-            runStart = i;
-            runFace = f;
-        }
+        x += (run.advance + 32) / 64;
     }
-    shape(points.size());
-    hb_buffer_destroy(buffer);
 }
 
 // One line at `x`, tabs moving on to the layout's tab stops.
 void DrawLine(cairo_t* cr, DrawFont& font, std::u16string_view line, double x, double y) {
     int advanced = 0;
+    int tabWidth = 8 * MetricsOf(*font.measuring).averageWidth;
     for (;;) {
         size_t tab = line.find(u'\t');
         std::u16string_view piece = line.substr(0, tab);
         DrawRuns(cr, font, piece, x + advanced, y);
-        advanced += font.Width(piece);
+        advanced += TextWidth(*font.measuring, piece);
         if (tab == std::u16string_view::npos)
             return;
-        advanced = font.tabWidth > 0 ? (advanced / font.tabWidth + 1) * font.tabWidth : advanced;
+        advanced = tabWidth > 0 ? (advanced / tabWidth + 1) * tabWidth : advanced;
         line.remove_prefix(tab + 1);
-    }
-}
-
-// The lines a text is drawn in: at its line breaks, and word-wrapped to `width` as the layout
-// wraps it (a line takes words while they fit; a word too long for a line overhangs it).
-std::vector<std::u16string> LinesOf(DrawFont& font, std::u16string_view text, bool wraps,
-                                    int width) {
-    std::vector<std::u16string> out;
-    for (;;) {
-        size_t end = text.find(u'\n');
-        std::u16string_view paragraph = text.substr(0, end);
-        if (!paragraph.empty() && paragraph.back() == u'\r')
-            paragraph.remove_suffix(1);
-        if (!wraps) {
-            out.emplace_back(paragraph);
-        } else {
-            std::u16string line, candidate;
-            bool empty = true;
-            for (;;) {
-                size_t space = paragraph.find(u' ');
-                std::u16string_view word = paragraph.substr(0, space);
-                candidate = line;
-                if (!empty)
-                    candidate.push_back(u' ');
-                candidate.append(word);
-                if (empty || font.Width(candidate) <= width) {
-                    line.swap(candidate);
-                    empty = false;
-                } else {
-                    out.push_back(line);
-                    line.assign(word);
-                }
-                if (space == std::u16string_view::npos)
-                    break;
-                paragraph.remove_prefix(space + 1);
-            }
-            out.push_back(line);
-        }
-        if (end == std::u16string_view::npos)
-            return out;
-        text.remove_prefix(end + 1);
     }
 }
 
 enum class Align { Left, Centre, Right };
 
-// A text in the box `r`, clipped to it as the control clips it: its lines aligned, from the
-// top or centred vertically.
-void DrawText(cairo_t* cr, DrawFont& font, const FontMetrics& metrics, std::u16string_view text,
-              const PixelRect& r, Align align, bool wraps, bool centreVertically, Rgb colour) {
-    std::vector<std::u16string> lines = LinesOf(font, text, wraps, r.cx);
+// The lines of `text` in the box `r`, clipped to it as the control clips it: aligned, from
+// the top or centred vertically.
+void DrawLines(cairo_t* cr, DrawFont& font, const FontMetrics& metrics, std::u16string_view text,
+               const std::vector<TextLine>& lines, const PixelRect& r, Align align,
+               bool centreVertically, Rgb colour) {
     int height = static_cast<int>(lines.size()) * metrics.height;
     int y = centreVertically ? r.y + (r.cy - height) / 2 : r.y;
     cairo_save(cr);
     cairo_rectangle(cr, r.x, r.y, std::max(r.cx, 0), std::max(r.cy, 0));
     cairo_clip(cr);
     SetColour(cr, colour);
-    for (const std::u16string& line : lines) {
-        int width = font.Width(line);
+    for (const TextLine& line : lines) {
         int x = align == Align::Left     ? r.x
-                : align == Align::Centre ? r.x + (r.cx - width) / 2
-                                         : r.x + r.cx - width;
-        DrawLine(cr, font, line, x, y + metrics.ascent);
+                : align == Align::Centre ? r.x + (r.cx - line.width) / 2
+                                         : r.x + r.cx - line.width;
+        DrawLine(cr, font, text.substr(line.start, line.length), x, y + metrics.ascent);
         y += metrics.height;
     }
     cairo_restore(cr);
+}
+
+// A control's text in the box `r`, in the lines the layout measured.
+void DrawText(cairo_t* cr, DrawFont& font, const FontMetrics& metrics, const ControlMeasure& m,
+              const PixelRect& r, Align align, bool centreVertically, Rgb colour) {
+    DrawLines(cr, font, metrics, m.shown, m.textLines, r, align, centreVertically, colour);
 }
 
 bool SameName(std::u16string_view a, std::u16string_view b) {
@@ -362,14 +245,12 @@ DrawFont* FontFor(const FontChoice& choice, int pixels, std::string& problem) {
         return it->second.get();
     auto font = std::make_unique<DrawFont>();
     font->pixels = pixels;
-    font->pending = choice.fallbacks;
     font->measuring = OpenFont(choice.file, choice.fallbacks, pixels, problem);
-    if (!font->measuring || !font->Open(choice.file)) {
+    if (!font->measuring || font->Face(0) == nullptr) {
         if (problem.empty())
             problem = "cannot draw with the font file " + choice.file.path.string();
         return nullptr;
     }
-    font->tabWidth = 8 * MetricsOf(*font->measuring).averageWidth;
     return cache.emplace(key, std::move(font)).first->second.get();
 }
 
@@ -390,14 +271,10 @@ struct Drawer {
         return !rtl ? a : a == Align::Left ? Align::Right : a == Align::Right ? Align::Left : a;
     }
 
-    void Control(const DialogControl& c, const ControlMeasure& m, const std::u16string* title,
-                 DrawFont& font, const FontMetrics& metrics) {
+    void Control(const DialogControl& c, const ControlMeasure& m, DrawFont& font,
+                 const FontMetrics& metrics) {
         PixelRect r = MirroredRect(m.rect);
         uint16_t cls = ClassOrdinal(c.windowClass);
-        std::u16string shown;
-        if (title != nullptr)
-            shown = ShownText(*title, cls == kStatic && (c.style & kSsNoPrefix) != 0);
-        bool multiline = m.wraps;
         switch (m.kind) {
             case ControlKind::PushButton: {
                 Fill(cr, r.x, r.y, r.cx, r.cy, kFace);
@@ -411,9 +288,9 @@ struct Drawer {
                     Edge(cr, r, true);
                 }
                 int margin = Scaled(3);
-                DrawText(cr, font, metrics, shown,
+                DrawText(cr, font, metrics, m,
                          {r.x + margin, r.y + margin, r.cx - 2 * margin, r.cy - 2 * margin},
-                         Align::Centre, multiline, true, kBlack);
+                         Align::Centre, true, kBlack);
                 return;
             }
             case ControlKind::CheckBox: {
@@ -433,9 +310,8 @@ struct Drawer {
                     Edge(cr, {gx, gy, glyph, glyph}, false);
                 }
                 int start = glyph + Scaled(kCheckGap);
-                DrawText(cr, font, metrics, shown,
-                         {rtl ? r.x : r.x + start, r.y, r.cx - start, r.cy}, Mirrored(Align::Left),
-                         multiline, true, kBlack);
+                DrawText(cr, font, metrics, m, {rtl ? r.x : r.x + start, r.y, r.cx - start, r.cy},
+                         Mirrored(Align::Left), true, kBlack);
                 return;
             }
             case ControlKind::GroupBox: {
@@ -450,13 +326,13 @@ struct Drawer {
                     cairo_rectangle(cr, frame.x + 1.5, frame.y + 1.5, frame.cx - 2, frame.cy - 2);
                     cairo_stroke(cr);
                 }
-                if (!shown.empty()) {
+                if (!m.shown.empty()) {
                     int indent = Scaled(kGroupIndent);
-                    int width = std::min(font.Width(shown), std::max(r.cx - 2 * indent, 0));
+                    int width = std::min(m.textWidth, std::max(r.cx - 2 * indent, 0));
                     int x = rtl ? r.x + r.cx - indent - width : r.x + indent;
                     Fill(cr, x - 2, r.y, width + 4, metrics.height, kFace);
-                    DrawText(cr, font, metrics, shown, {x, r.y, width, metrics.height},
-                             Mirrored(Align::Left), false, false, kBlack);
+                    DrawText(cr, font, metrics, m, {x, r.y, width, metrics.height},
+                             Mirrored(Align::Left), false, kBlack);
                 }
                 return;
             }
@@ -464,7 +340,7 @@ struct Drawer {
                 uint32_t type = c.style & 0x1F;
                 Align align = type == 1 ? Align::Centre : type == 2 ? Align::Right : Align::Left;
                 bool centre = (c.style & 0x200) != 0;  // SS_CENTERIMAGE centres one line
-                DrawText(cr, font, metrics, shown, r, Mirrored(align), multiline, centre, kBlack);
+                DrawText(cr, font, metrics, m, r, Mirrored(align), centre, kBlack);
                 return;
             }
             case ControlKind::NoText:
@@ -476,14 +352,12 @@ struct Drawer {
             Fill(cr, r.x, r.y, r.cx, r.cy, kWhite);
             Edge(cr, r, false);
         } else if (cls == kComboBox) {
-            // A drop-down combo box shows its closed height; a simple one its list too.
-            PixelRect box = r;
-            if ((c.style & 0x3) != 1)
-                box.cy = std::min(r.cy, metrics.height + Scaled(8));
+            // A drop-down combo box closed (its measured rectangle), a simple one with its list.
+            const PixelRect& box = r;
             Fill(cr, box.x, box.y, box.cx, box.cy, kWhite);
             Edge(cr, box, false);
             int arrow = std::min(Scaled(17), box.cx - 4);
-            if ((c.style & 0x3) != 1 && arrow > 0) {
+            if (IsDropDown(c) && arrow > 0 && box.cy > 4) {
                 PixelRect button{box.x + box.cx - 2 - arrow, box.y + 2, arrow, box.cy - 4};
                 Fill(cr, button.x, button.y, button.cx, button.cy, kFace);
                 Edge(cr, button, true);
@@ -553,11 +427,8 @@ bool DrawDialog(cairo_t* cr, const Placed& p, int ox, int oy, const LayoutSettin
     const DialogView& v = *p.view;
     const DialogTemplate& t = *v.dialog;
     const DialogMeasure& m = *v.measure;
-    bool bold = t.hasFont && !t.messageBoxFont && t.weight >= 600;
-    bool italic = t.hasFont && !t.messageBoxFont && t.italic;
-    FontChoice choice =
-        ChooseFont(m.face, bold, italic, t.hasFont ? t.charset : 0, settings.fontDir);
-    DrawFont* opened = FontFor(choice, MulDiv(m.pointSize, settings.dpi, 72), problem);
+    // The font files the layout measured with.
+    DrawFont* opened = FontFor(m.font, m.pixels, problem);
     if (opened == nullptr)
         return false;
     DrawFont& font = *opened;
@@ -579,10 +450,11 @@ bool DrawDialog(cairo_t* cr, const Placed& p, int ox, int oy, const LayoutSettin
         if (captionFont != nullptr) {
             FontMetrics cm = MetricsOf(*captionFont->measuring);
             int pad = d.Scaled(4);
-            DrawText(cr, *captionFont, cm, caption,
-                     {ox + f.border + pad, oy + f.border, p.width - 2 * f.border - 2 * pad,
-                      f.caption - 1},
-                     d.Mirrored(Align::Left), false, true, kWhite);
+            DrawLines(cr, *captionFont, cm, caption,
+                      LayOutText(*captionFont->measuring, caption, false, 0).lines,
+                      {ox + f.border + pad, oy + f.border, p.width - 2 * f.border - 2 * pad,
+                       f.caption - 1},
+                      d.Mirrored(Align::Left), true, kWhite);
         }
     }
     int cx = ox + f.border, cy = oy + f.border + f.caption;
@@ -595,11 +467,7 @@ bool DrawDialog(cairo_t* cr, const Placed& p, int ox, int oy, const LayoutSettin
         bool flagged = i < v.flagged.size() && v.flagged[i];
         if ((c.style & kWsVisible) == 0 && !flagged)
             continue;
-        const std::u16string* title =
-            v.texts != nullptr && i < v.texts->titles.size() && v.texts->titles[i]
-                ? &*v.texts->titles[i]
-                : (c.title.isOrdinal ? nullptr : &c.title.text);
-        d.Control(c, m.controls[i], title, font, metrics);
+        d.Control(c, m.controls[i], font, metrics);
     }
     // The outlines last, over every control.
     for (size_t i = 0; i < m.controls.size() && i < v.flagged.size(); ++i) {

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "base/utf16.h"
 #include "driver/driver.h"
 #include "formats/dialog.h"
 #include "layout/layout.h"
@@ -203,13 +204,19 @@ TEST(DialogLayout, FontsThatDoNotServe) {
         uint16_t points;
         std::filesystem::path fontDir;
         std::string problem;
+        std::optional<std::u16string> font = {};  // a translation's FONT line
     } cases[] = {
         {u"Tahoma", 0, {}, "point size of 0"},
         {u"Tahoma", 5000, {}, "point size of 5000"},
         {u"Tahoma", 8, dir.path, "cannot read the font file"},
+        {u"Tahoma", 8, {}, "point size of 0", u"Tahoma,0"},
+        {u"Tahoma", 8, {}, "point size of 32767", u"Tahoma,32767"},
+        {u"Tahoma", 8, {}, "point size of 0", u"Tahoma,99999999999999999999"},
+        {u"Tahoma", 8, dir.path, "cannot read the font file", u"Tahoma,9"},
     };
     for (auto c : cases) {
-        DialogMeasure d = Measure(Template(false, c.typeface, c.points, {}), {}, 96, c.fontDir);
+        DialogMeasure d =
+            Measure(Template(false, c.typeface, c.points, {}), {c.font, {}}, 96, c.fontDir);
         EXPECT_FALSE(d.ok);
         EXPECT_NE(d.problem.find(c.problem), std::string::npos) << d.problem;
     }
@@ -268,6 +275,66 @@ TEST(DialogLayout, ControlsMeasureAsTheyDraw) {
     std::vector<std::pair<size_t, LayoutIssue>> want = {
         {1, LayoutIssue::Clipped}, {4, LayoutIssue::TooManyLines}, {6, LayoutIssue::Clipped}};
     EXPECT_EQ(got, want);
+}
+
+// The lines a text is drawn in, as the check measures them and the pictures draw them: at
+// line breaks, at spaces, after a '-' in a word too long for its line.
+TEST(DialogLayout, TextLaidOutInLines) {
+    if (MeasuresByName())
+        GTEST_SKIP() << "this build measures with the system's fonts, by name";
+    FontChoice tahoma = ChooseFont(u"Tahoma", false, false, 0, {});
+    std::string problem;
+    FontHandle font = OpenFont(tahoma.file, {}, 11, problem);
+    ASSERT_TRUE(font) << problem;
+    struct {
+        std::u16string_view text;
+        bool wraps;
+        std::u16string_view fitting;  // the width: this text's
+        std::vector<std::u16string_view> lines;
+    } cases[] = {
+        {u"one two three", true, u"one two", {u"one two", u"three"}},
+        {u"Internet-Ressource", true, u"Internet-", {u"Internet-", u"Ressource"}},
+        {u"a b\r\nc", true, u"a b", {u"a b", u"c"}},
+        {u"one two\nthree", false, u"", {u"one two", u"three"}},
+    };
+    for (const auto& c : cases) {
+        TextLines laid = LayOutText(*font, c.text, c.wraps, LineWidth(*font, c.fitting));
+        std::vector<std::u16string_view> got;
+        for (const TextLine& line : laid.lines) {
+            got.push_back(c.text.substr(line.start, line.length));
+            EXPECT_EQ(line.width, LineWidth(*font, got.back()));
+        }
+        EXPECT_EQ(got, c.lines) << std::string(c.text.begin(), c.text.end());
+    }
+}
+
+// A drop-down combo box's template height holds its list: the closed box is judged and drawn
+// (13/8 of the font's height); a simple combo box shows its list and keeps its height.
+TEST(DialogLayout, ComboBoxesJudgedClosed) {
+    if (MeasuresByName())
+        GTEST_SKIP() << "this build measures with the system's fonts, by name";
+    constexpr uint16_t kComboBox = 0x85;
+    struct {
+        uint16_t cls;
+        std::u16string className;
+        uint32_t style;
+        int height;  // px; the dialog is 163 px high, the control's top at 130 px
+        bool outside;
+    } cases[] = {
+        {kComboBox, u"", 0x2, 21, false},                // CBS_DROPDOWN
+        {kComboBox, u"", 0x3, 21, false},                // CBS_DROPDOWNLIST
+        {0, u"combobox", 0x3, 21, false},                // by name
+        {0, u"ComboBoxEx32", 0x2, 21, false},            // the extended one
+        {kComboBox, u"", 0x1, MulDiv(60, 13, 8), true},  // CBS_SIMPLE: its list always shown
+        {kEdit, u"", 0x2, MulDiv(60, 13, 8), true},
+    };
+    for (const auto& c : cases) {
+        TestControl control{c.cls, c.style, 10, 80, 80, 60, u"", 100, c.className};
+        DialogMeasure d = Measure(Template(false, u"MS Shell Dlg 2", 8, {control}));
+        ASSERT_TRUE(d.ok) << d.problem;
+        EXPECT_EQ(d.controls[0].rect.cy, c.height) << c.style;
+        EXPECT_EQ(JudgeLayout(d, d).size(), c.outside ? 1u : 0u) << c.style;
+    }
 }
 
 // Widths as GDI gives them under Wine for Wine's Tahoma at 8 points (11 px): the outlines'
@@ -432,6 +499,48 @@ TEST(CheckLayout, Comdlg32SourceCleanTranslationsClipped) {
     // The source's own problems are said as such, whatever the translation.
     EXPECT_GT(sourceFindings, 0u);
     EXPECT_LE(pseudoSource, sourceFindings);
+}
+
+// Dialogs that cannot be measured are said as such by check --layout, never a crash: a
+// template that does not read, a translated FONT line of no size or of 32,767 points, a font
+// file of the right name that does not parse.
+TEST(CheckLayout, BadInputSaidNotMeasured) {
+    if (MeasuresByName())
+        GTEST_SKIP() << "this build measures with the system's fonts, by name";
+    test::TempDir fonts;
+    test::WriteFileBytes(fonts / "TAHOMA.TTF", Bytes(4096, 0xA5));
+    Bytes good = Template(false, u"MS Shell Dlg 2", 8, {{kButton, 0, 10, 10, 50, 14, u"OK", 1}});
+    Bytes cut(good.begin(), good.end() - 6);
+    struct {
+        Bytes dialog;
+        std::u16string_view texts;
+        std::filesystem::path fontDir;
+        std::u16string_view said;
+    } cases[] = {
+        {cut, u"5.1.1=Gut\r\n", {}, u"does not read"},
+        {good, u"5.1.FONT=Tahoma,0\r\n", {}, u"point size of 0"},
+        {good, u"5.1.FONT=Tahoma,32767\r\n", {}, u"point size of 32767"},
+        {good, u"5.1.1=Gut\r\n", fonts.path, u"cannot read the font file"},
+    };
+    for (const auto& c : cases) {
+        test::TempDir dir;
+        test::WriteFileBytes(dir / "app.exe",
+                             test::BuildImage({{test::Id(5), test::Id(1), 1033, c.dialog}}));
+        test::WriteFileBytes(dir / "de.lng", test::LanguageFile(c.texts));
+        Options options;
+        options.languageFilter = 1033;
+        options.layout = LayoutSettings{c.fontDir, 96, {}};
+        Outcome<CheckReport> checked = CheckImage(dir / "app.exe", dir / "de.lng", options);
+        ASSERT_TRUE(checked);
+        bool said = false;
+        std::string all;
+        for (const Finding& f : checked->findings) {
+            said |= f.kind == CheckKind::LayoutNotMeasured &&
+                    f.detail.find(c.said) != std::u16string::npos;
+            all += ToUtf8(f.key) + ": " + ToUtf8(f.detail) + "\n";
+        }
+        EXPECT_TRUE(said) << ToUtf8(c.said) << "\n" << all;
+    }
 }
 
 // quelvar-cli: check --layout with its options, in text and JSON, and import --strict --layout.
