@@ -95,6 +95,12 @@ struct CheckedReader {
         return false;
     }
 
+    // A cursor at the same position that reads no further than `end` (at most the span's end):
+    // the fields of a block that lies inside a larger one.
+    CheckedReader Within(size_t end) const {
+        return CheckedReader{bytes.first(std::min(end, bytes.size())), address, pos, ok, failedAt};
+    }
+
     size_t Remaining() const { return pos < bytes.size() ? bytes.size() - pos : 0; }
     bool AtEnd() const { return pos >= bytes.size(); }
 
@@ -150,6 +156,19 @@ struct CheckedReader {
         }
         text.units = (at - pos) / 2;
         pos = at + 2;
+        return text;
+    }
+    // Reads a UTF-16 text up to its zero, or up to the span's end (whole units) when it has
+    // none, and steps past it and its zero.
+    TextField TextOrRest() {
+        TextField text{pos, 0};
+        if (!ok)
+            return text;
+        size_t at = pos;
+        while (InBounds(bytes.size(), at, 2) && Load16(bytes.data() + at) != 0)
+            at += 2;
+        text.units = (at - pos) / 2;
+        pos = InBounds(bytes.size(), at, 2) ? at + 2 : at;
         return text;
     }
     // Reads an ordinal-or-text field.

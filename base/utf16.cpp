@@ -56,6 +56,13 @@ void AppendUnits(std::u16string& out, UnitsLE text) {
     CopyUnitsLE(text.bytes, text.size(), out.data() + at);
 }
 
+std::u16string_view UnitsOf(std::span<const uint8_t> bytes, TextField field,
+                            std::u16string& buffer) {
+    buffer.resize(field.units);
+    CopyUnitsLE(bytes.data() + field.at, field.units, buffer.data());
+    return buffer;
+}
+
 void AppendUnitsLE(std::vector<uint8_t>& out, std::u16string_view text) {
     size_t at = out.size();
     out.resize(at + 2 * text.size());

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -116,6 +117,9 @@ size_t FindUnit(UnitsLE text, char16_t unit, size_t from = 0);
 void CopyUnitsLE(const uint8_t* bytes, size_t count, char16_t* out);
 // Appends the units of `text` to `out`.
 void AppendUnits(std::u16string& out, UnitsLE text);
+// The units of a text that a cursor read from `bytes` (CheckedReader::Text), put in `buffer`.
+std::u16string_view UnitsOf(std::span<const uint8_t> bytes, TextField field,
+                            std::u16string& buffer);
 // Stores the units of `text` at `out` as little-endian bytes.
 void StoreUnitsLE(std::u16string_view text, uint8_t* out);
 
