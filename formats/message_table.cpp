@@ -62,6 +62,8 @@ bool ReadMessageTable(std::span<const uint8_t> data, MessageTable& table, Proble
         size_t from, to;
     };
     std::vector<Range> ranges;
+    ranges.reserve(table.blocks);
+    table.ids.reserve(table.blocks);
     for (uint32_t b = 0; b < table.blocks; ++b) {
         uint32_t low = r.Read32(), high = r.Read32();
         size_t offset = r.Read32();
