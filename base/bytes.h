@@ -4,8 +4,10 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 namespace quelvar {
@@ -33,6 +35,39 @@ inline void Store32(uint8_t* p, uint32_t v) {
     p[1] = static_cast<uint8_t>(v >> 8);
     p[2] = static_cast<uint8_t>(v >> 16);
     p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+// Word-at-a-time scans: four 16-bit units loaded into one 64-bit word are tested at once. A
+// lane is one unit in the host's order; FirstLane gives the index of the first lane whose top
+// bit a mask sets.
+constexpr uint64_t kLaneLow15 = 0x7FFF7FFF7FFF7FFFull;
+
+// The top bit of every lane that is zero, and no other bit.
+constexpr uint64_t ZeroLanes(uint64_t word) {
+    return ~(((word & kLaneLow15) + kLaneLow15) | word | kLaneLow15);
+}
+
+inline size_t FirstLane(uint64_t mask) {
+    if constexpr (std::endian::native == std::endian::little)
+        return static_cast<size_t>(std::countr_zero(mask)) / 16;
+    else
+        return static_cast<size_t>(std::countl_zero(mask)) / 16;
+}
+
+// How many of the `available` little-endian 16-bit units at `bytes` come before the first
+// zero unit (`available` when none is zero). A unit is zero in either byte order, so the
+// words are tested as they lie.
+inline size_t UnitsBeforeZero(const uint8_t* bytes, size_t available) {
+    size_t n = 0;
+    for (; n + 4 <= available; n += 4) {
+        uint64_t word;
+        std::memcpy(&word, bytes + 2 * n, sizeof word);
+        if (uint64_t zero = ZeroLanes(word))
+            return n + FirstLane(zero);
+    }
+    while (n < available && Load16(bytes + 2 * n) != 0)
+        ++n;
+    return n;
 }
 
 // True when [offset, offset + length) lies inside a block of `size` bytes, without overflow.
@@ -95,6 +130,12 @@ struct CheckedReader {
         return false;
     }
 
+    // A cursor at the same position that reads no further than `end` (at most the span's end):
+    // the fields of a block that lies inside a larger one.
+    CheckedReader Within(size_t end) const {
+        return CheckedReader{bytes.first(std::min(end, bytes.size())), address, pos, ok, failedAt};
+    }
+
     size_t Remaining() const { return pos < bytes.size() ? bytes.size() - pos : 0; }
     bool AtEnd() const { return pos >= bytes.size(); }
 
@@ -139,17 +180,25 @@ struct CheckedReader {
         TextField text{pos, 0};
         if (!ok)
             return text;
-        size_t at = pos;
-        for (;; at += 2) {
-            if (!InBounds(bytes.size(), at, 2)) {
-                Fail(pos);
-                return text;
-            }
-            if (Load16(bytes.data() + at) == 0)
-                break;
+        size_t available = Remaining() / 2;
+        size_t units = UnitsBeforeZero(bytes.data() + pos, available);
+        if (units == available) {
+            Fail(pos);
+            return text;
         }
-        text.units = (at - pos) / 2;
-        pos = at + 2;
+        text.units = units;
+        pos += 2 * units + 2;
+        return text;
+    }
+    // Reads a UTF-16 text up to its zero, or up to the span's end (whole units) when it has
+    // none, and steps past it and its zero.
+    TextField TextOrRest() {
+        TextField text{pos, 0};
+        if (!ok)
+            return text;
+        size_t available = Remaining() / 2;
+        text.units = UnitsBeforeZero(bytes.data() + pos, available);
+        pos += 2 * text.units + (text.units < available ? 2 : 0);
         return text;
     }
     // Reads an ordinal-or-text field.

@@ -56,6 +56,13 @@ void AppendUnits(std::u16string& out, UnitsLE text) {
     CopyUnitsLE(text.bytes, text.size(), out.data() + at);
 }
 
+std::u16string_view UnitsOf(std::span<const uint8_t> bytes, TextField field,
+                            std::u16string& buffer) {
+    buffer.resize(field.units);
+    CopyUnitsLE(bytes.data() + field.at, field.units, buffer.data());
+    return buffer;
+}
+
 void AppendUnitsLE(std::vector<uint8_t>& out, std::u16string_view text) {
     size_t at = out.size();
     out.resize(at + 2 * text.size());
@@ -65,19 +72,7 @@ void AppendUnitsLE(std::vector<uint8_t>& out, std::u16string_view text) {
 std::u16string_view ReadUnitsLE(const uint8_t* bytes, size_t available, int32_t count,
                                 std::u16string& buffer) {
     size_t limit = count < 0 ? available : std::min(available, static_cast<size_t>(count));
-    // A unit is zero in either byte order: the words are tested as they lie.
-    size_t n = 0;
-    for (; n + 4 <= limit; n += 4) {
-        uint64_t word;
-        std::memcpy(&word, bytes + 2 * n, sizeof word);
-        if (uint64_t zero = ZeroLanes(word)) {
-            n += FirstLane(zero);
-            break;
-        }
-    }
-    if (n + 4 > limit)
-        while (n < limit && Load16(bytes + 2 * n) != 0)
-            ++n;
+    size_t n = UnitsBeforeZero(bytes, limit);
     buffer.resize(n);
     CopyUnitsLE(bytes, n, buffer.data());
     return buffer;

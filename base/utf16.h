@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,31 +18,16 @@ namespace quelvar {
 void AppendDecimal(std::u16string& out, int64_t value);
 
 // Word-at-a-time scans: four units of a text are loaded into one 64-bit word and tested at
-// once. A lane is one unit in the host's order; FirstLane gives the index of the first lane
-// whose top bit a mask sets.
+// once (ZeroLanes and FirstLane in base/bytes.h).
 inline uint64_t LoadFourUnits(const char16_t* units) {
     uint64_t word;
     std::memcpy(&word, units, sizeof word);
     return word;
 }
 
-constexpr uint64_t kLaneLow15 = 0x7FFF7FFF7FFF7FFFull;
-
-// The top bit of every lane that is zero, and no other bit.
-constexpr uint64_t ZeroLanes(uint64_t word) {
-    return ~(((word & kLaneLow15) + kLaneLow15) | word | kLaneLow15);
-}
-
 // The word with `unit` in every lane.
 constexpr uint64_t EveryLane(char16_t unit) {
     return uint64_t{unit} * 0x0001000100010001ull;
-}
-
-inline size_t FirstLane(uint64_t mask) {
-    if constexpr (std::endian::native == std::endian::little)
-        return static_cast<size_t>(std::countr_zero(mask)) / 16;
-    else
-        return static_cast<size_t>(std::countl_zero(mask)) / 16;
 }
 
 // Eight units at a time, where the compiler has vectors: a comparison of a vector of units
@@ -116,6 +102,9 @@ size_t FindUnit(UnitsLE text, char16_t unit, size_t from = 0);
 void CopyUnitsLE(const uint8_t* bytes, size_t count, char16_t* out);
 // Appends the units of `text` to `out`.
 void AppendUnits(std::u16string& out, UnitsLE text);
+// The units of a text that a cursor read from `bytes` (CheckedReader::Text), put in `buffer`.
+std::u16string_view UnitsOf(std::span<const uint8_t> bytes, TextField field,
+                            std::u16string& buffer);
 // Stores the units of `text` at `out` as little-endian bytes.
 void StoreUnitsLE(std::u16string_view text, uint8_t* out);
 

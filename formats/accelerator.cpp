@@ -223,11 +223,14 @@ bool ParseAccelerator(std::u16string_view text, uint16_t& flags, uint16_t& key) 
 
 void ProcessAcceleratorTable(ResourceContext& ctx, std::span<const uint8_t> data) {
     size_t end = 0;  // just past the entry flagged last
-    for (size_t at = 0; InBounds(data.size(), at, kEntrySize); at += kEntrySize)
-        if (Load16(data.data() + at) & kLastEntry) {
-            end = at + kEntrySize;
+    for (CheckedReader in{data}; in.Remaining() >= kEntrySize;) {
+        uint16_t flags = in.Read16();
+        in.Skip(kEntrySize - 2);
+        if (flags & kLastEntry) {
+            end = in.pos;
             break;
         }
+    }
     if (end == 0) {
         Notify(ctx, Notice{NoticeKind::ResourceUnreadable,
                            std::u16string(ctx.keyPath.substr(0, ctx.keyPath.size() - 1)),
@@ -236,9 +239,10 @@ void ProcessAcceleratorTable(ResourceContext& ctx, std::span<const uint8_t> data
         return;
     }
     std::u16string value;
-    for (size_t at = 0; at < end; at += kEntrySize) {
-        const uint8_t* entry = data.data() + at;
-        uint16_t flags = Load16(entry), key = Load16(entry + 2), id = Load16(entry + 4);
+    for (CheckedReader in{data.first(end)}; !in.AtEnd();) {
+        const uint8_t* entry = data.data() + in.pos;
+        uint16_t flags = in.Read16(), key = in.Read16(), id = in.Read16();
+        in.Skip(kEntrySize - 6);  // padding
         value = AcceleratorText(flags, key);
         if (!IsImport(ctx)) {
             if (ctx.describe) {

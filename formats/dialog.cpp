@@ -51,9 +51,7 @@ constexpr uint32_t kWsExLayoutRtl = 0x00400000;
 // The text of a field that the cursor read.
 std::u16string TextOf(std::span<const uint8_t> bytes, TextField field) {
     std::u16string text;
-    text.reserve(field.units);
-    for (size_t i = 0; i < field.units; ++i)
-        text.push_back(static_cast<char16_t>(Load16(bytes.data() + field.at + 2 * i)));
+    UnitsOf(bytes, field, text);
     return text;
 }
 
@@ -164,7 +162,8 @@ size_t TemplateEnd(const DialogTemplate& t) {
 // bytes up to the next 4-byte boundary, all zero.
 bool EndsAtSize(uint32_t dataRva, const uint8_t* data, size_t size, const DialogTemplate& t) {
     size_t end = TemplateEnd(t);
-    if (end > size || AlignFrom(dataRva, end) < size)
+    CheckedReader fill{std::span(data, size), dataRva, end};
+    if (end > size || (fill.Align4() && fill.pos < size))
         return false;
     for (size_t i = end; i < size; ++i)
         if (data[i] != 0)

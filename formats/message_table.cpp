@@ -8,6 +8,7 @@
 // entry is written as UTF-16 whatever the source's encoding (FormatMessageW reads it in any
 // system code page), an entry that keeps its text keeps its bytes, and a table that keeps all
 // its texts is copied byte for byte.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -31,8 +32,13 @@ struct Entry {
     uint16_t flags;
 };
 
+struct IdRange {
+    uint32_t low, high;
+};
+
 struct MessageTable {
     uint32_t blocks = 0;
+    std::vector<IdRange> ids;    // each block's
     std::vector<Entry> entries;  // in block order
 };
 
@@ -46,8 +52,8 @@ struct Problem {
 // entries and the block array) sharing a byte.
 bool ReadMessageTable(std::span<const uint8_t> data, MessageTable& table, Problem& problem) {
     CheckedReader r{data};
-    table.blocks = r.U32(0);
-    if (!r.ok || !r.Has(4, uint64_t{table.blocks} * kBlockSize)) {
+    table.blocks = r.Read32();
+    if (!r.ok || !r.Has(r.pos, uint64_t{table.blocks} * kBlockSize)) {
         problem = {ResourceProblem::BlocksPastEnd, 0};
         return false;
     }
@@ -56,10 +62,11 @@ bool ReadMessageTable(std::span<const uint8_t> data, MessageTable& table, Proble
         size_t from, to;
     };
     std::vector<Range> ranges;
+    ranges.reserve(table.blocks);
+    table.ids.reserve(table.blocks);
     for (uint32_t b = 0; b < table.blocks; ++b) {
-        size_t at = 4 + size_t{b} * kBlockSize;
-        uint32_t low = r.U32(at), high = r.U32(at + 4);
-        size_t offset = r.U32(at + 8);
+        uint32_t low = r.Read32(), high = r.Read32();
+        size_t offset = r.Read32();
         if (low > high || (b > 0 && low <= table.entries.back().id)) {
             problem = {ResourceProblem::IdsOutOfOrder, low};
             return false;
@@ -69,11 +76,13 @@ bool ReadMessageTable(std::span<const uint8_t> data, MessageTable& table, Proble
             problem = {ResourceProblem::EntryPastEnd, low};
             return false;
         }
-        size_t from = offset;
+        table.ids.push_back({low, high});
+        CheckedReader in{data, 0, offset};
         for (uint64_t id = low; id <= high; ++id) {
-            uint16_t length = r.U16(offset);
-            uint16_t flags = r.U16(offset + 2);
-            if (!r.ok || !InBounds(data.size(), offset, length)) {
+            size_t at = in.pos;
+            uint16_t length = in.Read16();
+            uint16_t flags = in.Read16();
+            if (!in.ok || !in.Has(at, length)) {
                 problem = {ResourceProblem::EntryPastEnd, id};
                 return false;
             }
@@ -85,10 +94,10 @@ bool ReadMessageTable(std::span<const uint8_t> data, MessageTable& table, Proble
                 problem = {ResourceProblem::UnknownEncoding, id};
                 return false;
             }
-            table.entries.push_back({static_cast<uint32_t>(id), offset, length, flags});
-            offset += length;
+            table.entries.push_back({static_cast<uint32_t>(id), at, length, flags});
+            in.Skip(length - kEntryHead);  // the text and its padding
         }
-        ranges.push_back({from, offset});
+        ranges.push_back({offset, in.pos});
     }
     // The entries of one block follow each other; no block's run may touch another's or the
     // block array.
@@ -153,16 +162,15 @@ constexpr char16_t kWestern80[32] = {
 // entry is not exported and keeps its bytes.
 bool EntryText(std::span<const uint8_t> data, const Entry& e, uint32_t language,
                std::u16string& text) {
-    const uint8_t* p = data.data() + e.offset + kEntryHead;
-    size_t size = e.length - kEntryHead;
+    std::span<const uint8_t> entry = data.subspan(e.offset, e.length);
     text.clear();
     if (e.flags == kUtf16) {
-        ReadUnitsLE(p, size / 2, -1, text);
+        CheckedReader in{entry, 0, kEntryHead};
+        UnitsOf(entry, in.TextOrRest(), text);
         return true;
     }
-    size_t n = 0;
-    while (n < size && p[n] != 0)
-        ++n;
+    const uint8_t* p = entry.data() + kEntryHead;
+    size_t n = static_cast<size_t>(std::find(p, entry.data() + e.length, 0) - p);
     if (e.flags == kUtf8)
         return AppendFromUtf8(text, std::string(p, p + n));
     bool western = UsesWestern(language);
@@ -257,9 +265,7 @@ void ProcessMessageTable(ResourceContext& ctx, std::span<const uint8_t> data) {
     Append32(out, table.blocks);
     size_t offset = 4 + size_t{table.blocks} * kBlockSize;
     size_t first = 0;
-    for (uint32_t b = 0; b < table.blocks; ++b) {
-        const uint8_t* block = data.data() + 4 + size_t{b} * kBlockSize;
-        uint32_t low = Load32(block), high = Load32(block + 4);
+    for (const auto& [low, high] : table.ids) {
         Append32(out, low);
         Append32(out, high);
         Append32(out, static_cast<uint32_t>(offset));

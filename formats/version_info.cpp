@@ -36,30 +36,27 @@ struct Node {
     std::u16string itemKey;  // a String's item key: its name, or "<name>#<n>"
 };
 
-size_t Align4(uint32_t dataRva, size_t offset) {
-    return offset + (4 - (dataRva + offset) % 4) % 4;
-}
-
-// Reads the block at `offset`, which must end by `limit`.
-bool ReadBlock(std::span<const uint8_t> data, uint32_t dataRva, size_t offset, size_t limit,
-               Block& block) {
-    if (!InBounds(limit, offset, kBlockHeader))
+// Reads the block at the cursor, which must end inside the cursor's span.
+bool ReadBlock(CheckedReader in, Block& block) {
+    block.start = in.pos;
+    size_t length = in.Read16();
+    block.valueLength = in.Read16();
+    bool text = in.Read16() != 0;  // as the system's reader takes wType
+    if (!in.ok || length < kBlockHeader || !in.Has(block.start, length))
         return false;
-    size_t length = Load16(data.data() + offset);
-    if (length < kBlockHeader || !InBounds(limit, offset, length))
-        return false;
-    block.start = offset;
-    block.end = offset + length;
-    block.valueLength = Load16(data.data() + offset + 2);
-    bool text = Load16(data.data() + offset + 4) != 0;  // as the system's reader takes wType
-    size_t keyAt = offset + kBlockHeader;
-    ReadUnitsLE(data.data() + keyAt, (block.end - keyAt) / 2, -1, block.key);
-    block.keyEnd = keyAt + 2 * (block.key.size() + 1);
-    if (block.keyEnd > block.end)
+    block.end = block.start + length;
+    in = in.Within(block.end);
+    TextField key = in.Text();
+    if (!in.ok)
         return false;  // no terminating zero inside the block
-    block.valueStart = std::min(Align4(dataRva, block.keyEnd), block.end);
+    UnitsOf(in.bytes, key, block.key);
+    block.keyEnd = in.pos;
+    // The value and the children each start on a boundary, or at the block's end when that
+    // comes first.
+    block.valueStart = in.Align4() ? in.pos : block.end;
     block.valueEnd = block.valueStart + size_t{block.valueLength} * (text ? 2 : 1);
-    block.childrenStart = std::min(Align4(dataRva, block.valueEnd), block.end);
+    block.childrenStart =
+        in.Skip(block.valueEnd - block.valueStart) && in.Align4() ? in.pos : block.end;
     return true;
 }
 
@@ -80,33 +77,35 @@ Kind ChildKind(Kind parent, std::u16string_view key) {
     }
 }
 
-// Reads the children of a node whose kind has known children. Strict: every child must read
-// and the children must fill their parent up to its last padding, values must fit their
-// blocks; otherwise false. Lenient: the first child that does not read ends the parent.
-bool ReadChildren(std::span<const uint8_t> data, uint32_t dataRva, Node& node, bool strict) {
+// Reads the children of a node whose kind has known children, with `data` a cursor over the
+// whole resource. Strict: every child must read and the children must fill their parent up
+// to its last padding, values must fit their blocks; otherwise false. Lenient: the first
+// child that does not read ends the parent.
+bool ReadChildren(const CheckedReader& data, Node& node, bool strict) {
     if (node.kind == Kind::String || node.kind == Kind::Var || node.kind == Kind::Other)
         return true;  // leaves: read or copied whole
     const Block& block = node.block;
     if (strict && block.valueEnd > block.end)
         return false;
-    size_t at = Align4(dataRva, block.childrenStart);
-    while (at < block.end) {
+    CheckedReader in = data.Within(block.end);
+    in.pos = block.childrenStart;
+    while (in.Align4() && !in.AtEnd()) {
         Node child;
-        if (!ReadBlock(data, dataRva, at, block.end, child.block))
+        if (!ReadBlock(in, child.block))
             return !strict;
         child.kind = ChildKind(node.kind, child.block.key);
-        if (!ReadChildren(data, dataRva, child, strict))
+        if (!ReadChildren(data, child, strict))
             return false;
-        at = Align4(dataRva, child.block.end);
+        in.pos = child.block.end;
         node.children.push_back(std::move(child));
     }
     return true;
 }
 
-bool ReadRoot(std::span<const uint8_t> data, uint32_t dataRva, Node& root, bool strict) {
+bool ReadRoot(const CheckedReader& in, Node& root, bool strict) {
     root.kind = Kind::Root;
-    return ReadBlock(data, dataRva, 0, data.size(), root.block) &&
-           root.block.key == u"VS_VERSION_INFO" && ReadChildren(data, dataRva, root, strict);
+    return ReadBlock(in, root.block) && root.block.key == u"VS_VERSION_INFO" &&
+           ReadChildren(in, root, strict);
 }
 
 // Calls `each` for every String of every StringTable.
@@ -122,8 +121,8 @@ void ForStrings(Node& root, Each each) {
 // A String's value: its units up to the first zero or the block's end.
 std::u16string_view StringValue(std::span<const uint8_t> data, const Block& block,
                                 std::u16string& scratch) {
-    return ReadUnitsLE(data.data() + block.valueStart, (block.end - block.valueStart) / 2, -1,
-                       scratch);
+    CheckedReader in{data.first(block.end), 0, block.valueStart};
+    return UnitsOf(data, in.TextOrRest(), scratch);
 }
 
 // The language of a StringTable's name ("040904B0" gives 0x0409); false for another name.
@@ -203,9 +202,10 @@ std::vector<uint8_t> TranslationValue(std::span<const uint8_t> value, const Rena
     std::vector<uint8_t> out;
     bool changed = false;
     size_t pairs = value.size() / 4;
+    CheckedReader in{value};
     for (size_t i = 0; i < pairs; ++i) {
-        uint32_t language = Load16(value.data() + 4 * i);
-        uint16_t codePage = Load16(value.data() + 4 * i + 2);
+        uint32_t language = in.Read16();
+        uint16_t codePage = in.Read16();
         if (std::find(plan.languages.begin(), plan.languages.end(), language) !=
             plan.languages.end()) {
             language = plan.target;
@@ -245,7 +245,7 @@ std::span<const uint8_t> Bytes(const Rebuild& r, size_t from, size_t to) {
 void WriteTail(Rebuild& r, size_t contentEnd, const Block& block) {
     if (contentEnd >= block.end)
         return;
-    if (block.end - contentEnd < 4 && Align4(r.ctx.dataRva, block.end) == block.end)
+    if (block.end - contentEnd < 4 && AlignFrom(r.ctx.dataRva, block.end) == block.end)
         AlignTo(r.out, 4, Bytes(r, contentEnd, block.end));
     else
         Append(r.out, Bytes(r, contentEnd, block.end));
@@ -371,7 +371,7 @@ void ExportStrings(ResourceContext& ctx, std::span<const uint8_t> data, Node& ro
 
 void ProcessVersionStrings(ResourceContext& ctx, std::span<const uint8_t> data) {
     Node root;
-    if (!ReadRoot(data, ctx.dataRva, root, true)) {
+    if (!ReadRoot(TemplateCursor(ctx, data), root, true)) {
         CopyUnchanged(ctx, data);
         return;
     }

@@ -110,11 +110,9 @@ size_t ImportText(ResourceContext& ctx, ItemKey key, const uint8_t* text, size_t
     if (count >= 0) {
         units = std::min(available, static_cast<size_t>(count));
     } else {
-        units = 0;
-        while (units < available && Load16(text + 2 * units) != 0)
-            ++units;
-        if (units < available)
-            ++units;  // the terminating zero
+        CheckedReader in{std::span(text, 2 * available)};
+        in.TextOrRest();
+        units = in.pos / 2;  // with the terminating zero, when the text has one
     }
     Append(*ctx.writer, std::span(text, 2 * units));
     if (count < 0 && (units == 0 || Load16(text + 2 * (units - 1)) != 0)) {
@@ -132,10 +130,6 @@ void CopyUnchanged(ResourceContext& ctx, std::span<const uint8_t> bytes) {
 void Notify(const ResourceContext& ctx, const Notice& notice) {
     if (ctx.notify != nullptr && *ctx.notify)
         (*ctx.notify)(notice);
-}
-
-size_t SourceAlign4(const ResourceContext& ctx, size_t offset) {
-    return static_cast<size_t>(AlignFrom(ctx.dataRva, offset));
 }
 
 bool IsRightToLeftLanguage(uint32_t language) {

@@ -186,11 +186,9 @@ size_t ImportText(ResourceContext& ctx, ItemKey key, const uint8_t* text, size_t
 void CopyUnchanged(ResourceContext& ctx, std::span<const uint8_t> bytes);
 // Passes a notice on to the walk's receiver, when it has one.
 void Notify(const ResourceContext& ctx, const Notice& notice);
-// The offset of the next 4-byte boundary at or after `offset` in the resource's data, counted
-// in the source image's addresses (the data itself need not start on one).
-size_t SourceAlign4(const ResourceContext& ctx, size_t offset);
 // A cursor over the resource's data whose Align4 counts in the source image's addresses, as
-// the system does where it walks a template in the mapped image (menus, dialogs).
+// the system does where it walks a template in the mapped image (menus, dialogs, version
+// information).
 inline CheckedReader TemplateCursor(const ResourceContext& ctx, std::span<const uint8_t> data) {
     return CheckedReader{data, ctx.dataRva};
 }

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "base/bytes.h"
+#include "base/utf16.h"
 #include "resources/section_writer.h"
 
 namespace quelvar {
@@ -21,72 +22,59 @@ constexpr size_t kEntrySize = 8;
 constexpr size_t kDataEntrySize = 16;
 constexpr size_t kDataEntryIndexField = 12;
 
-// Reads a type or name at `at`, which must end before `limit`; moves `at` past it.
-bool ReadId(std::span<const uint8_t> bytes, size_t& at, size_t limit, ResId& id,
-            ResFileProblem& problem) {
-    if (!InBounds(limit, at, 2)) {
+// Reads a type or name at the cursor, which ends where the header does.
+bool ReadId(CheckedReader& in, ResId& id, ResFileProblem& problem) {
+    if (in.Remaining() < 2) {
         problem = ResFileProblem::HeaderTooSmall;
         return false;
     }
-    if (Load16(bytes.data() + at) == kOrdinalMark) {
-        if (!InBounds(limit, at, 4)) {
-            problem = ResFileProblem::HeaderTooSmall;
-            return false;
-        }
-        id = ResId{false, Load16(bytes.data() + at + 2), {}};
-        at += 4;
-        return true;
+    bool ordinal = in.U16(in.pos) == kOrdinalMark;
+    OrdinalOrText field = in.Field();
+    if (!in.ok) {
+        problem = ordinal ? ResFileProblem::HeaderTooSmall : ResFileProblem::NameUnterminated;
+        return false;
     }
-    id = ResId{true, 0, {}};
-    for (;;) {
-        if (!InBounds(limit, at, 2)) {
-            problem = ResFileProblem::NameUnterminated;
-            return false;
-        }
-        char16_t unit = static_cast<char16_t>(Load16(bytes.data() + at));
-        at += 2;
-        if (unit == 0)
-            return true;
-        id.text.push_back(unit);
-    }
+    id = ResId{!ordinal, field.ordinal, {}};
+    if (!ordinal)
+        UnitsOf(in.bytes, field.text, id.text);
+    return true;
 }
 
 Result ReadRecord(std::span<const uint8_t> bytes, size_t at, ResRecord& record,
                   ResFileProblem& problem) {
-    size_t size = bytes.size();
-    if (!InBounds(size, at, 8)) {
+    CheckedReader in{bytes, 0, at};
+    record.start = at;
+    record.dataSize = in.Read32();
+    record.headerSize = in.Read32();
+    if (!in.ok) {
         problem = ResFileProblem::RecordTruncated;
         return kErrorBadFormat;
     }
-    record.start = at;
-    record.dataSize = Load32(bytes.data() + at);
-    record.headerSize = Load32(bytes.data() + at + 4);
     if (record.headerSize < 8 + 2 + 2 + kFixedFieldsSize) {
         problem = ResFileProblem::HeaderTooSmall;
         return kErrorBadFormat;
     }
-    if (!InBounds(size, at, record.headerSize)) {
+    if (!in.Has(at, record.headerSize)) {
         problem = ResFileProblem::HeaderPastEnd;
         return kErrorBadFormat;
     }
     size_t limit = at + record.headerSize;
-    size_t field = at + 8;
-    if (!ReadId(bytes, field, limit, record.type, problem) ||
-        !ReadId(bytes, field, limit, record.name, problem))
+    CheckedReader header = in.Within(limit);
+    if (!ReadId(header, record.type, problem) || !ReadId(header, record.name, problem))
         return kErrorBadFormat;
-    field = static_cast<size_t>(AlignUp(field, 4));
-    if (!InBounds(limit, field, kFixedFieldsSize)) {
+    if (!header.Align4() || !header.Has(header.pos, kFixedFieldsSize)) {
         problem = ResFileProblem::HeaderTooSmall;
         return kErrorBadFormat;
     }
-    record.languageAt = field + kLanguageField;
-    record.language = Load16(bytes.data() + record.languageAt);
-    if (!InBounds(size, limit, record.dataSize)) {
+    record.languageAt = header.pos + kLanguageField;
+    record.language = header.U16(record.languageAt);
+    in.pos = limit;
+    if (!in.Skip(record.dataSize)) {
         problem = ResFileProblem::DataPastEnd;
         return kErrorBadFormat;
     }
-    record.end = static_cast<size_t>(
-        std::min<uint64_t>(AlignUp(uint64_t{limit} + record.dataSize, 4), size));
+    // The next record starts on a boundary, or the file ends first.
+    record.end = in.Align4() ? in.pos : bytes.size();
     return kSuccess;
 }
 

@@ -2,7 +2,6 @@
 // and the replacement of the image.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,27 +13,18 @@
 #include <string>
 
 #include "pe_builder.h"
+#include "shell.h"
 
 namespace quelvar {
 namespace {
 
 using test::Bytes;
 
-struct CliRun {
-    int status;
-    std::string err;
-};
+using CliRun = test::ShellRun;
 
 // Runs a shell script in the directory, with $Q naming quelvar-cli; its stderr is kept.
 CliRun Sh(const std::string& script, const test::TempDir& dir) {
-    std::string errFile = (dir / "stderr.txt").string();
-    std::string command = std::string("cd '") + dir.path.string() + "' && Q='" + QUELVAR_CLI +
-                          "' && { " + script + "; } 2>'" + errFile + "'";
-    int raw = std::system(command.c_str());
-    CliRun r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ""};
-    Bytes e = test::ReadFileBytes(errFile);
-    r.err.assign(e.begin(), e.end());
-    return r;
+    return test::RunShell(dir.path, script);
 }
 
 CliRun Cli(const std::string& args, const test::TempDir& dir) {
@@ -164,10 +154,8 @@ std::set<std::string> OptionsIn(const std::string& text) {
 
 TEST(Cli, ManualPageNamesTheOptionsOfHelp) {
     test::TempDir dir;
-    std::string helpFile = (dir / "help.txt").string();
-    ASSERT_EQ(
-        std::system(("'" + std::string(QUELVAR_CLI) + "' --help >'" + helpFile + "'").c_str()), 0);
-    Bytes help = test::ReadFileBytes(helpFile);
+    ASSERT_EQ(Sh("\"$Q\" --help >help.txt", dir).status, 0);
+    Bytes help = test::ReadFileBytes(dir / "help.txt");
     Bytes manual = test::ReadFileBytes(QUELVAR_MAN_PAGE);
     std::set<std::string> helpOptions = OptionsIn(std::string(help.begin(), help.end()));
     EXPECT_TRUE(helpOptions.count("--language") && helpOptions.count("-o"));

@@ -9,7 +9,8 @@ namespace quelvar {
 namespace {
 
 // A script of cursor steps over bytes: each step's letter reads (2: Read16, 4: Read32,
-// t: Text, f: Field, a: Align4, s: Skip 2), and the position, `ok` and first failure after it.
+// t: Text, r: TextOrRest, f: Field, a: Align4, s: Skip 2, w: Within two bytes further), and
+// the position, `ok` and first failure after it.
 struct CursorCase {
     const char* name;
     std::vector<uint8_t> bytes;
@@ -37,6 +38,14 @@ TEST(Cursor, StepsThroughTemplates) {
         {"align past end", {1, 0, 0}, 0, "2a", 2, false, 2, 1},
         {"align at end", {1, 0, 0, 0}, 0, "2sa", 4, true, 0, 1},
         {"reads after a failure fail", {1, 0}, 0, "42", 0, false, 0, 0},
+        // A text that may end with its block: up to its zero, else to the last whole unit.
+        {"text or rest to its zero", {'a', 0, 0, 0, 7, 0}, 0, "r2", 6, true, 0, 7},
+        {"text or rest to the end", {'a', 0, 'b', 0}, 0, "r", 4, true, 0, 2},
+        {"text or rest before an odd byte", {'a', 0, 'b'}, 0, "r", 2, true, 0, 1},
+        {"text or rest at the end", {1, 0}, 0, "2r", 2, true, 0, 0},
+        // A nested block's cursor reads no further than its end, and aligns as the outer one.
+        {"within a block", {1, 0, 2, 0}, 0, "w22", 2, false, 2, 0},
+        {"within keeps the address", {1, 0, 0, 0, 0, 0}, 2, "2wa", 2, true, 0, 1},
     };
     for (const CursorCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -64,6 +73,12 @@ TEST(Cursor, StepsThroughTemplates) {
                     break;
                 case 's':
                     in.Skip(2);
+                    break;
+                case 'r':
+                    last = static_cast<uint32_t>(in.TextOrRest().units);
+                    break;
+                case 'w':
+                    in = in.Within(in.pos + 2);
                     break;
             }
         }

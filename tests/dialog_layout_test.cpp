@@ -10,6 +10,9 @@
 #include "formats/dialog.h"
 #include "layout/layout.h"
 #include "pe_builder.h"
+#ifndef _WIN32
+#include "shell.h"
+#endif
 
 namespace quelvar {
 namespace {
@@ -554,13 +557,9 @@ TEST(CheckLayout, CommandLine) {
     test::WriteFileBytes(dir / "de.lng", test::LanguageFile(u"LANG=1031\r\n5.1.100=Eine viel zu "
                                                             u"lange Beschriftung\r\n"));
     auto run = [&](const std::string& args) {
-        std::string out = (dir / "out.txt").string();
-        std::string command = "cd '" + dir.path.string() + "' && '" + QUELVAR_CLI + "' " + args +
-                              " >'" + out + "' 2>&1";
-        int raw = std::system(command.c_str());
-        Bytes said = test::ReadFileBytes(out);
-        return std::make_pair(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1,
-                              std::string(said.begin(), said.end()));
+        test::ShellRun r =
+            test::RunShell(dir.path, "\"$Q\" " + args, test::ShellOutput::WithErrors);
+        return std::make_pair(r.status, r.err);
     };
     struct {
         std::string args;

@@ -12,6 +12,7 @@
 
 #include "driver/driver.h"
 #include "pe_builder.h"
+#include "shell.h"
 
 namespace quelvar {
 namespace {
@@ -157,18 +158,8 @@ TEST(Pictures, BadDialogsSaidNotDrawn) {
     }
 }
 
-struct CliRun {
-    int status;
-    std::string said;
-};
-
-CliRun RunCli(const std::filesystem::path& dir, const std::string& args) {
-    std::string out = (dir / "out.txt").string();
-    std::string command =
-        "cd '" + dir.string() + "' && '" + QUELVAR_CLI + "' " + args + " >'" + out + "' 2>&1";
-    int raw = std::system(command.c_str());
-    Bytes said = test::ReadFileBytes(out);
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, std::string(said.begin(), said.end())};
+test::ShellRun RunCli(const std::filesystem::path& dir, const std::string& args) {
+    return test::RunShell(dir, "\"$Q\" " + args, test::ShellOutput::WithErrors);
 }
 
 TEST(Pictures, PreviewCommand) {
@@ -200,9 +191,9 @@ TEST(Pictures, PreviewCommand) {
         {"check app.exe de.lng --layout --html r.html", 1, "text clipped", {"r.html"}},
     };
     for (const auto& c : cases) {
-        CliRun run = RunCli(f.dir.path, c.args);
-        EXPECT_EQ(run.status, c.status) << c.args << "\n" << run.said;
-        EXPECT_NE(run.said.find(c.said), std::string::npos) << c.args << "\n" << run.said;
+        test::ShellRun run = RunCli(f.dir.path, c.args);
+        EXPECT_EQ(run.status, c.status) << c.args << "\n" << run.err;
+        EXPECT_NE(run.err.find(c.said), std::string::npos) << c.args << "\n" << run.err;
         for (const std::string& name : c.written) {
             Bytes bytes = test::ReadFileBytes(f.dir / name);
             int w = 0, h = 0;
@@ -228,8 +219,8 @@ TEST(Pictures, HtmlReportInABrowser) {
     if (chromium.empty())
         GTEST_SKIP() << "chromium is not installed";
     Files f(Dialog(), kClipped);
-    CliRun run = RunCli(f.dir.path, "check app.exe de.lng --layout --html report.html");
-    ASSERT_EQ(run.status, 1) << run.said;
+    test::ShellRun run = RunCli(f.dir.path, "check app.exe de.lng --layout --html report.html");
+    ASSERT_EQ(run.status, 1) << run.err;
     Bytes page = test::ReadFileBytes(f.dir / "report.html");
     std::string html(page.begin(), page.end());
     size_t end = html.rfind("</body>");

@@ -2,35 +2,27 @@
 // accepts, what msgcat, msgattrib and msgmerge write back, a translation carried to the next
 // program version, a harvested translated build, and files that are refused.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <string>
 
 #include "exchange/po.h"
 #include "pe_builder.h"
+#include "shell.h"
 
 namespace quelvar {
 namespace {
 
 using test::Bytes;
 
-struct ShellRun {
-    int status;
-    std::string err;
-};
+using test::ShellRun;
 
 // Runs a shell command in `dir`; "quelvar-cli" names the program under test.
-ShellRun Shell(const std::string& command, const test::TempDir& dir) {
-    std::string errFile = (dir / "stderr.txt").string();
-    std::string line = "cd '" + dir.path.string() + "' && quelvar_cli='" + QUELVAR_CLI + "' && (" +
-                       command + ") >/dev/null 2>'" + errFile + "'";
+ShellRun Shell(std::string command, const test::TempDir& dir) {
     size_t at;
-    while ((at = line.find("quelvar-cli ")) != std::string::npos)
-        line.replace(at, 12, "\"$quelvar_cli\" ");
-    int raw = std::system(line.c_str());
-    Bytes e = test::ReadFileBytes(errFile);
-    return ShellRun{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, std::string(e.begin(), e.end())};
+    while ((at = command.find("quelvar-cli ")) != std::string::npos)
+        command.replace(at, 12, "\"$Q\" ");
+    return test::RunShell(dir.path, command, test::ShellOutput::Dropped);
 }
 
 std::string ReadText(const std::filesystem::path& path) {

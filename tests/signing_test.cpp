@@ -2,34 +2,26 @@
 // certificate table but the signature no longer matches, which it says; the translated image
 // signs again; --unsign leaves what osslsigncode's remove-signature leaves.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <string>
 
 #include "pe_builder.h"
+#include "shell.h"
 
 namespace quelvar {
 namespace {
 
 using test::Bytes;
 
-struct ShellRun {
-    int status;
-    std::string out;  // standard output and error
-};
+using test::ShellRun;
 
-// Runs a command in `dir`; "$Q" names quelvar-cli.
+// Runs a command in `dir`, keeping its standard output and error; "$Q" names quelvar-cli.
 ShellRun Shell(const std::string& command, const test::TempDir& dir) {
-    std::string outFile = (dir / "out.txt").string();
-    std::string line = "cd '" + dir.path.string() + "' && Q='" + QUELVAR_CLI + "' && (" + command +
-                       ") >'" + outFile + "' 2>&1";
-    int raw = std::system(line.c_str());
-    Bytes o = test::ReadFileBytes(outFile);
-    return ShellRun{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, std::string(o.begin(), o.end())};
+    return test::RunShell(dir.path, command, test::ShellOutput::WithErrors);
 }
 
 bool Has(const ShellRun& run, const char* text) {
-    return run.out.find(text) != std::string::npos;
+    return run.err.find(text) != std::string::npos;
 }
 
 class Signing : public ::testing::Test {
@@ -68,20 +60,20 @@ TEST_F(Signing, ImportSaysTheSignatureBreaksAndUnsignRemovesIt) {
         ASSERT_EQ(Verify("signed.exe").status, 0);
 
         ShellRun kept = Shell("\"$Q\" import signed.exe de.lng -o kept.exe --language 1033", dir);
-        ASSERT_EQ(kept.status, 0) << kept.out;
+        ASSERT_EQ(kept.status, 0) << kept.err;
         EXPECT_TRUE(Has(kept, "the image is signed and its signature no longer matches"))
-            << kept.out;
+            << kept.err;
         ShellRun broken = Verify("kept.exe");
         EXPECT_NE(broken.status, 0);
-        EXPECT_TRUE(Has(broken, "MISMATCH")) << broken.out;
+        EXPECT_TRUE(Has(broken, "MISMATCH")) << broken.err;
         // Signed again as the README says, it verifies.
         ASSERT_EQ(Sign("kept.exe", "resigned.exe").status, 0);
         EXPECT_EQ(Verify("resigned.exe").status, 0);
 
         ShellRun gone =
             Shell("\"$Q\" import signed.exe de.lng -o gone.exe --language 1033 --unsign", dir);
-        ASSERT_EQ(gone.status, 0) << gone.out;
-        EXPECT_TRUE(Has(gone, "the image's signature was removed")) << gone.out;
+        ASSERT_EQ(gone.status, 0) << gone.err;
+        EXPECT_TRUE(Has(gone, "the image's signature was removed")) << gone.err;
         EXPECT_TRUE(Has(Verify("gone.exe"), "No signature found"));
         ASSERT_EQ(
             Shell(
@@ -94,7 +86,7 @@ TEST_F(Signing, ImportSaysTheSignatureBreaksAndUnsignRemovesIt) {
         // padded the image to 8 bytes (symbols at its end): those zeros stay.
         ShellRun plain = Shell("\"$Q\" import app.exe de.lng -o plain.exe --language 1033", dir);
         ASSERT_EQ(plain.status, 0);
-        EXPECT_FALSE(Has(plain, "sign")) << plain.out;
+        EXPECT_FALSE(Has(plain, "sign")) << plain.err;
         if (std::filesystem::file_size(dir / "app.exe") % 8 == 0) {
             EXPECT_EQ(test::ReadFileBytes(dir / "gone.exe"),
                       test::ReadFileBytes(dir / "plain.exe"));
