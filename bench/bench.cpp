@@ -168,6 +168,11 @@ constexpr const char* kRealImages[] = {
 };
 
 void Check(quelvar::Result r, const char* what);
+// The same for what the driver returns.
+template <class T>
+void Check(const quelvar::Outcome<T>& outcome, const char* what) {
+    Check(outcome ? quelvar::kSuccess : outcome.error().code, what);
+}
 
 Generated RealImage(const std::filesystem::path& dir, std::string& name) {
     Generated g;
@@ -198,7 +203,8 @@ Generated RealImage(const std::filesystem::path& dir, std::string& name) {
     auto exported = dir / "real.lng";
     quelvar::test::WriteFileBytes(image, g.image);
     g.source = 1033;  // English: shell32.dll has 49 languages
-    Check(quelvar::ProcessImage(image, exported, nullptr, g.source), "export of the real image");
+    Check(quelvar::Export(image, exported, quelvar::OfLanguage(g.source)),
+          "export of the real image");
     std::u16string text = quelvar::test::LanguageText(quelvar::test::ReadFileBytes(exported));
     std::u16string translated;
     for (size_t start = 0; start < text.size();) {
@@ -287,11 +293,13 @@ Timings TimeWorkload(const Generated& g, const std::filesystem::path& dir, int r
     std::vector<Time> copy, exports, imports;
     for (int i = 0; i < runs; ++i) {
         copy.push_back(Measure([&] { CopyFile(image, dir / "copy.exe"); }));
-        exports.push_back(Measure(
-            [&] { Check(quelvar::ProcessImage(image, exported, nullptr, g.source), "export"); }));
+        exports.push_back(Measure([&] {
+            Check(quelvar::Export(image, exported, quelvar::OfLanguage(g.source)), "export");
+        }));
         std::filesystem::remove(updated);
         imports.push_back(Measure([&] {
-            Check(quelvar::ProcessImage(image, translated, &updated, g.source), "import");
+            Check(quelvar::Import(image, translated, updated, quelvar::OfLanguage(g.source)),
+                  "import");
         }));
     }
     return Timings{Median(copy), Median(exports), Median(imports)};
@@ -407,7 +415,7 @@ void TimeBatch(const std::filesystem::path& dir, int runs) {
 pid_t StartImport(const std::filesystem::path& image, const std::filesystem::path& language) {
     pid_t child = fork();
     if (child == 0)
-        _exit(quelvar::ImportInPlace(image, language).result == quelvar::kSuccess ? 0 : 1);
+        _exit(quelvar::ImportInPlace(image, language).failure.code == quelvar::kSuccess ? 0 : 1);
     return child;
 }
 
@@ -434,7 +442,7 @@ void Stress(const std::filesystem::path& dir) {
     // The images a run can leave: each translation, and each over the other's.
     auto translate = [&](const Bytes& from, const std::filesystem::path& language) {
         quelvar::test::WriteFileBytes(image, from);
-        Check(quelvar::ImportInPlace(image, language).result, "import");
+        Check(quelvar::ImportInPlace(image, language).failure.code, "import");
         return quelvar::test::ReadFileBytes(image);
     };
     const Bytes a = translate(g.image, first), b = translate(g.image, second);
@@ -546,10 +554,10 @@ void TimePictures(const Generated& g, const std::filesystem::path& dir, int runs
         size_t dialogs = 0, drawn = 0, bytes = 0;
         for (int i = 0; i < runs; ++i) {
             times.push_back(Measure([&] {
-                std::vector<quelvar::LaidOutDialog> laidOut;
-                Check(quelvar::LayOutDialogs(image, pairs ? &translated : nullptr, options, {},
-                                             laidOut),
-                      "preview");
+                quelvar::Outcome<std::vector<quelvar::LaidOutDialog>> outcome =
+                    quelvar::LayOutDialogs(image, pairs ? &translated : nullptr, options, {});
+                Check(outcome, "preview");
+                const std::vector<quelvar::LaidOutDialog>& laidOut = *outcome;
                 dialogs = laidOut.size();
                 drawn = bytes = 0;
                 std::vector<uint8_t> png;

@@ -190,7 +190,6 @@ int RunBatchCommand(const BatchCommand& command, const Reporting& report) {
     Progress progress{command, report, plan.jobs};
     progress.terminal = !command.quiet && QUELVAR_ISATTY(stderr);
     Options options = command.options;
-    options.failure = nullptr;
     options.notify = {};
     std::vector<JobResult> results =
         RunBatch(plan.jobs, command.direction, options, command.threads,

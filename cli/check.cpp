@@ -303,20 +303,15 @@ int RunCheck(const Invocation& args, const Reporting& report) {
         if (!PicturesAvailable())
             return report.fail("check --html",
                                Failure{kErrorNotSupported, FailureCause::None, *args.html});
-        std::vector<LaidOutDialog> dialogs;
-        Failure failure;
-        options.failure = &failure;
-        if (Result r = LayOutDialogs(args.paths[0], &args.paths[1], options, layout, dialogs);
-            r != kSuccess)
-            return report.fail("check", failure.code != kSuccess
-                                            ? failure
-                                            : Failure{r, FailureCause::None, args.paths[0]});
+        Outcome<std::vector<LaidOutDialog>> dialogs =
+            LayOutDialogs(args.paths[0], &args.paths[1], options, layout);
+        if (!dialogs)
+            return report.fail("check", dialogs.error());
         std::string page =
-            HtmlReport(Utf8(args.paths[0]), Utf8(args.paths[1]), found, dialogs, layout);
+            HtmlReport(Utf8(args.paths[0]), Utf8(args.paths[1]), found, *dialogs, layout);
         std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(page.data()), page.size());
-        Failure wrote;
-        if (WriteOutputFile(*args.html, bytes, &wrote) != kSuccess)
-            return report.fail("check --html", wrote);
+        if (Outcome<> wrote = WriteOutputFile(*args.html, bytes); !wrote)
+            return report.fail("check --html", wrote.error());
     }
     size_t errors = 0, warnings = 0;
     const std::string file = Utf8(args.paths[1]);

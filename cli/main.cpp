@@ -552,7 +552,7 @@ int RunImport(Command& run) {
         outcome.failure.path.clear();  // the line above names both files
         return Fail("replacing the image", outcome.failure);
     }
-    if (outcome.result != quelvar::kSuccess)
+    if (outcome.failure.code != quelvar::kSuccess)
         return Fail("import", outcome.failure);
     run.Say("imported " + Show(args[1]) + " into " + Show(image));
     return kExitOk;

@@ -87,22 +87,18 @@ int RunPreview(const Invocation& args, const Reporting& report) {
         return 1;
     }
 
-    Failure failure;
     Options options;
     options.languageFilter = languageFilter;
-    options.failure = &failure;
     options.notify = report.tell;
-    std::vector<LaidOutDialog> dialogs;
     std::filesystem::path image = paths[0], translation;
     if (paths.size() == 2)
         translation = paths[1];
-    if (Result r = LayOutDialogs(image, paths.size() == 2 ? &translation : nullptr, options,
-                                 settings, dialogs);
-        r != kSuccess)
-        return report.fail(
-            "preview", failure.code != kSuccess ? failure : Failure{r, FailureCause::None, image});
+    Outcome<std::vector<LaidOutDialog>> dialogs =
+        LayOutDialogs(image, paths.size() == 2 ? &translation : nullptr, options, settings);
+    if (!dialogs)
+        return report.fail("preview", dialogs.error());
     std::vector<const LaidOutDialog*> chosen;
-    for (const LaidOutDialog& d : dialogs)
+    for (const LaidOutDialog& d : *dialogs)
         if (dialog.empty() || DialogMatches(d, dialog))
             chosen.push_back(&d);
     if (chosen.empty()) {
@@ -128,9 +124,8 @@ int RunPreview(const Invocation& args, const Reporting& report) {
             status = 1;
             continue;
         }
-        Failure wrote;
-        if (WriteOutputFile(target, bytes, &wrote) != kSuccess) {
-            report.fail("preview", wrote);
+        if (Outcome<> wrote = WriteOutputFile(target, bytes); !wrote) {
+            report.fail("preview", wrote.error());
             status = 1;
             continue;
         }

@@ -159,11 +159,8 @@ JobResult RunJob(const BatchJob& job, BatchDirection direction, const Options& o
         result.outcome = JobOutcome::NotAFile;
         return result;
     }
-    Failure failure;
     Options own = options;
-    own.failure = &failure;
     own.notify = [&result](const Notice& notice) { result.notices.push_back(notice); };
-    Result r = kSuccess;
     if (direction == BatchDirection::Import) {
         std::error_code ec;
         if (!fs::exists(job.exchange, ec)) {
@@ -180,23 +177,25 @@ JobResult RunJob(const BatchJob& job, BatchDirection direction, const Options& o
         }
         made = std::move(folder);
     }
+    Failure failure;
     if (direction == BatchDirection::Export) {
-        r = ProcessImage(job.image, job.exchange, nullptr, own);
+        if (Outcome<> done = Export(job.image, job.exchange, own); !done)
+            failure = std::move(done.error());
     } else if (job.output.empty()) {
         InPlaceImport outcome = ImportInPlace(job.image, job.exchange, own);
-        r = outcome.result;
+        failure = std::move(outcome.failure);
         result.copyLeft = outcome.copyLeft;
-    } else {
-        r = ProcessImage(job.image, job.exchange, &job.output, own);
+    } else if (Outcome<> done = Import(job.image, job.exchange, job.output, own); !done) {
+        failure = std::move(done.error());
     }
-    if (r == kSuccess)
+    if (failure.code == kSuccess)
         result.outcome = JobOutcome::Done;
-    else if (r == kErrorResourceDataNotFound)
+    else if (failure.code == kErrorResourceDataNotFound)
         result.outcome = JobOutcome::NoResources;
     else if (job.found && !MayBeImage(job.image))
         result.outcome = JobOutcome::NotImage;
     else
-        result.failure = failure.code != kSuccess ? failure : Failure{r, FailureCause::None, {}};
+        result.failure = std::move(failure);
     return result;
 }
 

@@ -84,8 +84,8 @@ struct BatchEvent {
 using BatchProgress = std::function<void(const BatchEvent& event, const JobResult* result)>;
 
 // Runs every job on `threads` worker threads (0: one a processor), each taking the next job
-// not yet taken, with `options` (its notify and failure are replaced per job: notices are kept
-// in the job's result). Folders that a text file or an output lies in are created, and those
+// not yet taken, with `options` (its notify is replaced per job: notices are kept in the job's
+// result). Folders that a text file or an output lies in are created, and those
 // of them that stay empty are removed at the end. Returns one result a job, in the jobs'
 // order. `progress` may be empty.
 std::vector<JobResult> RunBatch(std::span<const BatchJob> jobs, BatchDirection direction,

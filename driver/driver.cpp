@@ -814,22 +814,10 @@ Outcome<> Import(const std::filesystem::path& imagePath, const std::filesystem::
     return OutcomeOf(Process(imagePath, languagePath, &outputPath, options));
 }
 
-Result ProcessImage(const std::filesystem::path& imagePath,
-                    const std::filesystem::path& languagePath,
-                    const std::filesystem::path* outputPath, const Options& options) {
-    Failure failure = Process(imagePath, languagePath, outputPath, options);
-    if (options.failure != nullptr)
-        *options.failure = failure;
-    return failure.code;
-}
-
 InPlaceImport ImportInPlace(const std::filesystem::path& imagePath,
                             const std::filesystem::path& languagePath, const Options& options) {
     InPlaceImport outcome;
     auto fail = [&](Failure failure) {
-        if (options.failure != nullptr)
-            *options.failure = failure;
-        outcome.result = failure.code;
         outcome.failure = std::move(failure);
         return outcome;
     };
@@ -857,40 +845,28 @@ InPlaceImport ImportInPlace(const std::filesystem::path& imagePath,
     // the lock from here on reads the image this rename replaces, and its own check above
     // fails.
     lock = ImageLock{};
-    outcome.result = platform::ReplacePath(copy, image);
-    outcome.copyLeft = outcome.result != kSuccess;
-    if (outcome.copyLeft) {
-        outcome.failure = Failure{outcome.result, CauseOf(outcome.result), image};
-        if (options.failure != nullptr)
-            *options.failure = outcome.failure;
-        return outcome;
+    if (Result moved = platform::ReplacePath(copy, image); moved != kSuccess) {
+        outcome.copyLeft = true;
+        return fail(Failure{moved, CauseOf(moved), image});
     }
     // The new name lasts through a power loss: the file's bytes were written before it.
     platform::FlushFolder(image.parent_path());
-    if (options.failure != nullptr)
-        *options.failure = {};
     return outcome;
 }
 
-std::vector<LanguageTexts> TextLanguages(const std::filesystem::path& imagePath, Failure* failure) {
+Outcome<std::vector<LanguageTexts>> TextLanguages(const std::filesystem::path& imagePath) {
     OpenedImage opened;
-    Failure f;
     if (Result r = ReadImageForExport(imagePath, opened); r != kSuccess)
-        f = Fail(opened.reached ? r : kErrorFileNotFound, imagePath,
-                 opened.reached ? FailureCause::None : CauseOfReading(imagePath, CauseOf(r)));
-    else if (Result r = CheckResourceTree(opened.section); r != kSuccess)
-        f = Fail(r, imagePath);
-    std::vector<LanguageTexts> languages;
-    if (f.code == kSuccess) {
-        try {
-            languages = CountTextLanguages(opened.section);
-        } catch (const std::bad_alloc&) {
-            f = Fail(kErrorOutOfMemory, {});
-        }
+        return Failed(
+            Fail(opened.reached ? r : kErrorFileNotFound, imagePath,
+                 opened.reached ? FailureCause::None : CauseOfReading(imagePath, CauseOf(r))));
+    if (Result r = CheckResourceTree(opened.section); r != kSuccess)
+        return Failed(Fail(r, imagePath));
+    try {
+        return CountTextLanguages(opened.section);
+    } catch (const std::bad_alloc&) {
+        return Failed(Fail(kErrorOutOfMemory, {}));
     }
-    if (failure != nullptr)
-        *failure = f;
-    return languages;
 }
 
 bool IsCompleteImage(const std::filesystem::path& path) {

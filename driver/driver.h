@@ -167,8 +167,6 @@ struct Options {
     uint32_t languageFilter = kAllLanguages;
     // Receives what the operation has to say without failing; empty drops it.
     NoticeSink notify;
-    // Receives what failed, when not null: the code, the file and the cause.
-    Failure* failure = nullptr;
     // Export: write the pseudo-translation of every text (see PseudoTranslate), padded by this
     // many percent, with "LANG" set to the pseudo-locale, instead of the texts.
     std::optional<unsigned> pseudoExpand = std::nullopt;
@@ -199,7 +197,7 @@ struct Options {
 // Writes the texts of an image into a language file or a PO file (Options::format, else the
 // path's extension). Fails as Import does where that applies.
 Outcome<> Export(const std::filesystem::path& imagePath, const std::filesystem::path& languagePath,
-                 const Options& options);
+                 const Options& options = {});
 
 // Reads the language file and writes the translated image to `outputPath`.
 // An output is written under its name with ".QN" appended and put in place once complete; a
@@ -219,21 +217,7 @@ Outcome<> Export(const std::filesystem::path& imagePath, const std::filesystem::
 // none chosen) or addLanguage no target language to work with, 29 when an output cannot be
 // written, 14 without memory.
 Outcome<> Import(const std::filesystem::path& imagePath, const std::filesystem::path& languagePath,
-                 const std::filesystem::path& outputPath, const Options& options);
-
-// Export when `outputPath` is null, else Import, returning the failure's code alone (and the
-// failure through Options::failure): the form the tests and fuzz targets were written against.
-Result ProcessImage(const std::filesystem::path& imagePath,
-                    const std::filesystem::path& languagePath,
-                    const std::filesystem::path* outputPath, const Options& options);
-inline Result ProcessImage(const std::filesystem::path& imagePath,
-                           const std::filesystem::path& languagePath,
-                           const std::filesystem::path* outputPath,
-                           uint32_t languageFilter = kAllLanguages) {
-    Options options;
-    options.languageFilter = languageFilter;
-    return ProcessImage(imagePath, languagePath, outputPath, options);
-}
+                 const std::filesystem::path& outputPath, const Options& options = {});
 
 // Harvest: writes a PO file whose msgids are the texts of `original` (of `languageFilter`, else
 // its only language, else English, else the one of most texts) and whose msgstrs are the texts
@@ -252,11 +236,10 @@ Outcome<> ConvertTranslation(const std::filesystem::path& from, const std::files
                              const std::filesystem::path* image, const Options& options);
 
 struct InPlaceImport {
-    Result result = kSuccess;
+    Failure failure = {};  // what failed: the code (0 for success), its cause and the file
     // The update copy is complete but could not take the image's place: it stays at
-    // UpdateCopyPath(image), and `result` tells why.
+    // UpdateCopyPath(image), and `failure` tells why.
     bool copyLeft = false;
-    Failure failure = {};  // what failed: the code, its cause and the file
 };
 
 // The file an image path names: a symbolic link's target, else the path itself.
@@ -277,9 +260,10 @@ InPlaceImport ImportInPlace(const std::filesystem::path& imagePath,
                             const std::filesystem::path& languagePath, const Options& options = {});
 
 // Measures every dialog of an image (of the resources in `options.languageFilter`, all without
-// one) with the fonts of `settings`. Returns 0 or what export refuses the image with.
-Result MeasureDialogs(const std::filesystem::path& imagePath, const Options& options,
-                      const LayoutSettings& settings, std::vector<MeasuredDialog>& out);
+// one) with the fonts of `settings`, or fails as export refuses the image.
+Outcome<std::vector<MeasuredDialog>> MeasureDialogs(const std::filesystem::path& imagePath,
+                                                    const Options& options,
+                                                    const LayoutSettings& settings);
 
 // One dialog of an image laid out for a picture: its template, the translation's texts (when
 // a translation was given), the source's layout and the translated one's (the same when there
@@ -298,11 +282,12 @@ struct LaidOutDialog {
 };
 
 // Lays out every dialog of an image (of `options.languageFilter`), with the texts of a
-// translation (a language file or PO file) when `translationPath` is not null. Returns 0 or
-// what CheckImage refuses the files with.
-Result LayOutDialogs(const std::filesystem::path& imagePath,
-                     const std::filesystem::path* translationPath, const Options& options,
-                     const LayoutSettings& settings, std::vector<LaidOutDialog>& out);
+// translation (a language file or PO file) when `translationPath` is not null, or fails as
+// CheckImage refuses the files.
+Outcome<std::vector<LaidOutDialog>> LayOutDialogs(const std::filesystem::path& imagePath,
+                                                  const std::filesystem::path* translationPath,
+                                                  const Options& options,
+                                                  const LayoutSettings& settings);
 
 // Draws a laid-out dialog: the source, and the translation beside it when there is one, the
 // controls with a layout error outlined in red. False with `problem` set when it cannot.
@@ -310,10 +295,9 @@ bool DrawLaidOutDialog(const LaidOutDialog& dialog, PictureFormat format,
                        const LayoutSettings& settings, std::vector<uint8_t>& bytes,
                        std::string& problem);
 
-// Writes a picture or a report as every output is written (complete or not at all). Returns 0
-// or 29, `failure` set.
-Result WriteOutputFile(const std::filesystem::path& path, std::span<const uint8_t> bytes,
-                       Failure* failure);
+// Writes a picture or a report as every output is written (complete or not at all), or fails
+// with 29 (110 when it cannot be created).
+Outcome<> WriteOutputFile(const std::filesystem::path& path, std::span<const uint8_t> bytes);
 
 // Checks a translation against the texts of an image (of the resources in
 // `options.languageFilter`): what it finds, or what export and import refuse the files with.
@@ -326,9 +310,8 @@ struct LanguageTexts {
     size_t texts = 0;
 };
 // The languages of the image's translatable texts (resources whose type has a handler),
-// ascending, each with its number of texts.
-std::vector<LanguageTexts> TextLanguages(const std::filesystem::path& imagePath,
-                                         Failure* failure = nullptr);
+// ascending, each with its number of texts, or what export refuses the image with.
+Outcome<std::vector<LanguageTexts>> TextLanguages(const std::filesystem::path& imagePath);
 
 // The Windows pseudo-locale (qps-ploc) that a pseudo-translation gives its resources.
 constexpr uint32_t kPseudoLanguage = 0x0501;

@@ -203,30 +203,27 @@ void CheckDialogLayout(const ResourceSection& section, const WalkOptions& walk,
 }
 
 // Opens the image and checks its resource tree; the walk selects the dialogs of
-// `options.languageFilter`. A failure to open is also kept in `options.failure`.
-Result OpenForLayout(const std::filesystem::path& imagePath, const Options& options,
-                     OpenedImage& opened, WalkOptions& walk) {
-    if (Result r = OpenImage(imagePath, opened); r != kSuccess) {
-        Failure f = ImageFailure(imagePath, opened, r);
-        if (options.failure != nullptr)
-            *options.failure = f;
-        return f.code;
-    }
+// `options.languageFilter`.
+Failure OpenForLayout(const std::filesystem::path& imagePath, const Options& options,
+                      OpenedImage& opened, WalkOptions& walk) {
+    if (Result r = OpenImage(imagePath, opened); r != kSuccess)
+        return ImageFailure(imagePath, opened, r);
     if (Result r = CheckResourceTree(opened.section); r != kSuccess)
-        return r;
+        return Failure{r, FailureCause::None, imagePath};
     walk.languageFilter = options.languageFilter;
     walk.withNeutral = OnlySpokenLanguage(opened.section, walk.languageFilter);
-    return kSuccess;
+    return {};
 }
 
-Result MeasureDialogs(const std::filesystem::path& imagePath, const Options& options,
-                      const LayoutSettings& settings, std::vector<MeasuredDialog>& out) {
-    out.clear();
+Outcome<std::vector<MeasuredDialog>> MeasureDialogs(const std::filesystem::path& imagePath,
+                                                    const Options& options,
+                                                    const LayoutSettings& settings) {
     OpenedImage opened;
     WalkOptions walk;
-    if (Result r = OpenForLayout(imagePath, options, opened, walk); r != kSuccess)
-        return r;
+    if (Failure f = OpenForLayout(imagePath, options, opened, walk); f.code != kSuccess)
+        return Failed(std::move(f));
     try {
+        std::vector<MeasuredDialog> out;
         FontCache fonts;
         DialogTemplate t;
         for (const FoundDialog& dialog : FindDialogs(opened.section, walk)) {
@@ -238,10 +235,10 @@ Result MeasureDialogs(const std::filesystem::path& imagePath, const Options& opt
                 m.measure.problem = "the dialog template does not read";
             out.push_back(std::move(m));
         }
+        return out;
     } catch (const std::bad_alloc&) {
-        return kErrorOutOfMemory;
+        return Failed(Failure{kErrorOutOfMemory, FailureCause::None, imagePath});
     }
-    return kSuccess;
 }
 
 namespace {
@@ -257,14 +254,14 @@ std::vector<bool> Flagged(const std::vector<LayoutProblem>& problems, size_t con
 
 }  // namespace
 
-Result LayOutDialogs(const std::filesystem::path& imagePath,
-                     const std::filesystem::path* translationPath, const Options& options,
-                     const LayoutSettings& settings, std::vector<LaidOutDialog>& out) {
-    out.clear();
+Outcome<std::vector<LaidOutDialog>> LayOutDialogs(const std::filesystem::path& imagePath,
+                                                  const std::filesystem::path* translationPath,
+                                                  const Options& options,
+                                                  const LayoutSettings& settings) {
     OpenedImage opened;
     WalkOptions walk;
-    if (Result r = OpenForLayout(imagePath, options, opened, walk); r != kSuccess)
-        return r;
+    if (Failure f = OpenForLayout(imagePath, options, opened, walk); f.code != kSuccess)
+        return Failed(std::move(f));
     walk.notify = options.notify;
     LoadedTranslation loaded;
     TextSource translations;
@@ -276,11 +273,8 @@ Result LayOutDialogs(const std::filesystem::path& imagePath,
             loaded.format == TextFormat::Po
                 ? LoadPoTranslation(*translationPath, opened.section, options, walk, loaded.catalog)
                 : LoadLanguage(*translationPath, loaded.table, loaded.view, {});
-        if (f.code != kSuccess) {
-            if (options.failure != nullptr)
-                *options.failure = f;
-            return f.code;
-        }
+        if (f.code != kSuccess)
+            return Failed(std::move(f));
         if (loaded.format == TextFormat::Po) {
             translations = PoSource(loaded.catalog, loaded.useFuzzy);
         } else {
@@ -292,6 +286,7 @@ Result LayOutDialogs(const std::filesystem::path& imagePath,
         }
     }
     try {
+        std::vector<LaidOutDialog> out;
         FontCache fonts;
         std::u16string text;
         for (const FoundDialog& found : FindDialogs(opened.section, walk)) {
@@ -321,10 +316,10 @@ Result LayOutDialogs(const std::filesystem::path& imagePath,
                 d.problems = d.sourceProblems;
             }
         }
+        return out;
     } catch (const std::bad_alloc&) {
-        return kErrorOutOfMemory;
+        return Failed(Failure{kErrorOutOfMemory, FailureCause::None, imagePath});
     }
-    return kSuccess;
 }
 
 bool DrawLaidOutDialog(const LaidOutDialog& d, PictureFormat format, const LayoutSettings& settings,
@@ -348,18 +343,14 @@ bool DrawLaidOutDialog(const LaidOutDialog& d, PictureFormat format, const Layou
     }
 }
 
-Result WriteOutputFile(const std::filesystem::path& path, std::span<const uint8_t> bytes,
-                       Failure* failure) {
+Outcome<> WriteOutputFile(const std::filesystem::path& path, std::span<const uint8_t> bytes) {
     Result created = kSuccess;
     OutputPaths output = ChosenOutput(path);
     Result r = WriteOutput(output, std::span(&bytes, 1), created);
     if (r == kSuccess)
-        return kSuccess;
-    Failure f = created != kSuccess ? CreationFailure(kErrorOpenFailed, output, created)
-                                    : Failure{r, FailureCause::None, path};
-    if (failure != nullptr)
-        *failure = f;
-    return f.code;
+        return Done{};
+    return Failed(created != kSuccess ? CreationFailure(kErrorOpenFailed, output, created)
+                                      : Failure{r, FailureCause::None, path});
 }
 
 }  // namespace quelvar

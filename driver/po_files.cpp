@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <initializer_list>
 #include <iterator>
 #include <map>
 #include <new>
@@ -133,19 +134,23 @@ Failure Open(const std::filesystem::path& path, OpenedImage& image) {
     return {};
 }
 
-// Refuses an output of convert that would be written over one of its inputs, whatever the
-// paths' spelling (through a link too), a folder and a read-only file, as export does.
-Failure CheckConvertOutput(const std::filesystem::path& from, const std::filesystem::path* image,
-                           const std::filesystem::path& to) {
+// An input of convert or harvest, and what writing over it is refused as.
+struct Input {
+    const std::filesystem::path* path;  // null for none
+    FailureCause cause;
+};
+
+// Refuses an output of convert or harvest that would be written over one of its inputs,
+// whatever the paths' spelling (through a link too), a folder and a read-only file, as export
+// does.
+Failure CheckTextOutput(std::initializer_list<Input> inputs, const std::filesystem::path& to) {
     OutputPaths output = ChosenOutput(to);
     if (output.kind == OutputKind::Stream)
         return {};
-    for (const std::filesystem::path* out : {&output.file, &output.draft}) {
-        if (platform::SameFile(from, *out))
-            return Failure{kErrorSharingViolation, FailureCause::OverwritesLanguageFile, to};
-        if (image != nullptr && platform::SameFile(*image, *out))
-            return Failure{kErrorSharingViolation, FailureCause::OverwritesImage, to};
-    }
+    for (const std::filesystem::path* out : {&output.file, &output.draft})
+        for (const Input& input : inputs)
+            if (input.path != nullptr && platform::SameFile(*input.path, *out))
+                return Failure{kErrorSharingViolation, input.cause, to};
     std::error_code ec;
     std::filesystem::file_status status = std::filesystem::status(output.file, ec);
     if (!ec && status.type() == std::filesystem::file_type::directory)
@@ -282,8 +287,11 @@ Failure Harvest(const std::filesystem::path& original, const std::filesystem::pa
             return f;
         if (Failure f = Open(translated, target); f.code != kSuccess)
             return f;
-        if (platform::SameFile(original, poPath) || platform::SameFile(translated, poPath))
-            return Failure{kErrorSharingViolation, FailureCause::OverwritesImage, poPath};
+        if (Failure f = CheckTextOutput({{&original, FailureCause::OverwritesImage},
+                                         {&translated, FailureCause::OverwritesImage}},
+                                        poPath);
+            f.code != kSuccess)
+            return f;
         WalkOptions walk;
         walk.notify = options.notify;
         WalkOptions quiet;
@@ -356,7 +364,10 @@ Failure Convert(const std::filesystem::path& from, const std::filesystem::path& 
                 const std::filesystem::path* image, const Options& options) {
     TextFormat in = FormatOfPath(from);
     TextFormat out = ChosenFormat(options, to);
-    if (Failure f = CheckConvertOutput(from, image, to); f.code != kSuccess)
+    if (Failure f = CheckTextOutput(
+            {{&from, FailureCause::OverwritesLanguageFile}, {image, FailureCause::OverwritesImage}},
+            to);
+        f.code != kSuccess)
         return f;
     if (in == TextFormat::Lng && out == TextFormat::Po && image != nullptr) {
         LanguageTable table;

@@ -29,7 +29,7 @@ struct PoExport {
 PoExport MakePoExport(const std::filesystem::path& imagePath);
 
 // Writes the PO file of the texts of `section` in the walk's language, or in the language
-// chosen for it when the walk takes all. Returns what failed, as ProcessImage's export.
+// chosen for it when the walk takes all. Returns what failed, as Export does.
 Failure ExportPo(const ResourceSection& section, WalkOptions walk,
                  const std::filesystem::path& poPath, const PoExport& extra);
 

@@ -7,7 +7,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace quelvar;
     const fuzz::Scratch& s = fuzz::GetScratch();
     fuzz::WriteFile(s.image, data, size);
-    if (ProcessImage(s.image, s.exported, nullptr) == kSuccess)
+    if (Export(s.image, s.exported))
         fuzz::CheckExported(s.exported);
     return 0;
 }

@@ -38,14 +38,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::WriteFile(s.image, data, size);
 
     fuzz::WriteFile(s.language, fixed.data(), fixed.size());
-    if (ProcessImage(s.image, s.language, &s.output) == kSuccess)
+    if (Import(s.image, s.language, s.output))
         fuzz::CheckUpdateCopy(s);
 
-    if (ProcessImage(s.image, s.exported, nullptr) != kSuccess)
+    if (!Export(s.image, s.exported))
         return 0;
     std::vector<uint8_t> edited = fuzz::EditEveryValue(fuzz::ReadFile(s.exported));
     fuzz::WriteFile(s.language, edited.data(), edited.size());
-    if (ProcessImage(s.image, s.language, &s.output) == kSuccess)
+    if (Import(s.image, s.language, s.output))
         fuzz::CheckUpdateCopy(s);
     return 0;
 }

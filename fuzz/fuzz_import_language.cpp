@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }();
     (void)ready;
     fuzz::WriteFile(s.language, data, size);
-    if (ProcessImage(s.image, s.language, &s.output) == kSuccess)
+    if (Import(s.image, s.language, s.output))
         fuzz::CheckUpdateCopy(s);
     return 0;
 }

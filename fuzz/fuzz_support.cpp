@@ -73,9 +73,9 @@ void CheckExported(const std::filesystem::path& languageFile) {
 }
 
 void CheckUpdateCopy(const Scratch& scratch) {
-    Result r = ProcessImage(scratch.output, scratch.exported, nullptr);
-    if (r != kSuccess) {
-        std::fprintf(stderr, "export of the update copy returned %u\n", static_cast<unsigned>(r));
+    if (Outcome<> done = Export(scratch.output, scratch.exported); !done) {
+        std::fprintf(stderr, "export of the update copy returned %u\n",
+                     static_cast<unsigned>(done.error().code));
         Fail("the update copy is no image the driver reads");
     }
     CheckExported(scratch.exported);

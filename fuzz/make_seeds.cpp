@@ -49,8 +49,8 @@ int main(int argc, char** argv) {
         std::filesystem::path image = corpus / "images" / (name + ".exe");
         test::WriteFileBytes(image, test::BuildImage(resources));
         std::filesystem::path language = corpus / "languages" / (name + ".lng");
-        if (Result r = ProcessImage(image, language, nullptr); r != kSuccess) {
-            std::fprintf(stderr, "export of %s failed: %u\n", image.c_str(), r);
+        if (Outcome<> done = Export(image, language); !done) {
+            std::fprintf(stderr, "export of %s failed: %u\n", image.c_str(), done.error().code);
             return 1;
         }
         test::WriteFileBytes(corpus / "languages" / (name + "-edited.lng"),

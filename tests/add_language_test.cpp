@@ -146,17 +146,15 @@ TEST(AddLanguage, RefusedWithoutClearLanguages) {
         test::WriteFileBytes(dir / "t.lng", test::LanguageFile(c.lines));
         std::filesystem::path out = dir / "out.exe";
         std::u16string said;
-        Failure failure;
         Options options;
         options.addLanguage = true;
         options.languageFilter = c.source;
-        options.failure = &failure;
         options.notify = [&said](const Notice& n) {
             if (n.kind == NoticeKind::SeveralSourceLanguages)
                 said = n.key;
         };
-        EXPECT_EQ(ProcessImage(dir / "in.exe", dir / "t.lng", &out, options),
-                  kErrorInvalidParameter);
+        Failure failure = FailureOf(Import(dir / "in.exe", dir / "t.lng", out, options));
+        EXPECT_EQ(failure.code, kErrorInvalidParameter);
         EXPECT_EQ(failure.cause, c.cause);
         EXPECT_EQ(said, std::u16string(c.notice, c.notice + std::strlen(c.notice)));
         EXPECT_FALSE(std::filesystem::exists(out));
@@ -167,7 +165,7 @@ TEST(AddLanguage, RefusedWithoutClearLanguages) {
 TEST(AddLanguage, FromPoFile) {
     test::TempDir dir;
     test::WriteFileBytes(dir / "in.exe", test::BuildImage({{Id(6), Id(1), 1033, kOpen}}));
-    ASSERT_EQ(ProcessImage(dir / "in.exe", dir / "t.po", nullptr), kSuccess);
+    ASSERT_EQ(CodeOf(Export(dir / "in.exe", dir / "t.po")), kSuccess);
     Bytes po = test::ReadFileBytes(dir / "t.po");
     std::string text(po.begin(), po.end());
     auto replace = [&text](std::string_view from, std::string_view to, size_t after = 0) {
@@ -179,7 +177,7 @@ TEST(AddLanguage, FromPoFile) {
     Options options;
     options.addLanguage = true;
     std::filesystem::path out = dir / "out.exe";
-    ASSERT_EQ(ProcessImage(dir / "in.exe", dir / "t.po", &out, options), kSuccess);
+    ASSERT_EQ(CodeOf(Import(dir / "in.exe", dir / "t.po", out, options)), kSuccess);
     EXPECT_EQ(ListImage(test::ReadFileBytes(out)),
               (Listing{{u"6.1.1031", kNeu}, {u"6.1.1033", kOpen}}));
 }

@@ -428,6 +428,9 @@ TEST(Cli, MessagesNameTheFileAndTheCause) {
     test::WriteFileBytes(dir / "cr.lng", test::LanguageFile(u"LANG=1\r6.1.1=x\r"));
     test::WriteFileBytes(dir / "ro.lng", test::LanguageFile(u""));
     std::filesystem::permissions(dir / "ro.lng", std::filesystem::perms::owner_read);
+    std::filesystem::create_directory(dir / "folder.po");
+    test::WriteFileBytes(dir / "ro.po", {});
+    std::filesystem::permissions(dir / "ro.po", std::filesystem::perms::owner_read);
     const std::string po = "msgid \"\"\nmsgstr \"Language: de\\n\"\n";
     test::WriteFileBytes(dir / "de.po", std::vector<uint8_t>(po.begin(), po.end()));
     struct Case {
@@ -473,6 +476,11 @@ TEST(Cli, MessagesNameTheFileAndTheCause) {
         {"import app.exe folder -o out.exe",
          "import failed: folder: a folder, not a file (error 110)", ""},
         {"export app.exe folder", "export failed: folder: a folder, not a file (error 110)", ""},
+        // A harvest refuses the PO file it would replace as export does.
+        {"export --source app.exe app.exe ro.po",
+         "export failed: ro.po: the file is read-only (error 5)", ""},
+        {"export --source app.exe app.exe folder.po",
+         "export failed: folder.po: a folder, not a file (error 110)", ""},
     };
     for (const Case& c : cases) {
         CliRun r = Cli(c.args, dir);

@@ -470,11 +470,11 @@ TEST(CheckLayout, Comdlg32SourceCleanTranslationsClipped) {
     std::filesystem::path en = dir / "en.lng", de = dir / "de.lng", pseudo = dir / "pseudo.lng";
     Options exporting;
     exporting.languageFilter = 1033;
-    ASSERT_EQ(ProcessImage(Comdlg32(), en, nullptr, exporting), kSuccess);
+    ASSERT_EQ(CodeOf(Export(Comdlg32(), en, exporting)), kSuccess);
     exporting.pseudoExpand = 40;
-    ASSERT_EQ(ProcessImage(Comdlg32(), pseudo, nullptr, exporting), kSuccess);
+    ASSERT_EQ(CodeOf(Export(Comdlg32(), pseudo, exporting)), kSuccess);
     // German texts put into the English dialogs.
-    ASSERT_EQ(ProcessImage(Comdlg32(), de, nullptr, 7), kSuccess);
+    ASSERT_EQ(CodeOf(Export(Comdlg32(), de, OfLanguage(7))), kSuccess);
 
     auto layoutErrors = [&](const std::filesystem::path& translation, size_t& ofSource) {
         Options options;

@@ -356,7 +356,7 @@ class SampleDialogs : public testing::TestWithParam<const char*> {
 };
 
 TEST_P(SampleDialogs, ExportWritesTheLinesInTemplateOrder) {
-    ASSERT_EQ(ProcessImage(SampleImage(GetParam()), dir / "x.lng", nullptr), kSuccess);
+    ASSERT_EQ(CodeOf(quelvar::Export(SampleImage(GetParam()), dir / "x.lng")), kSuccess);
     EXPECT_EQ(ReadText(dir / "x.lng"),
               u"5.SETTINGS.HEAD=Settings\r\n5.SETTINGS.FONT=MS Shell Dlg,8\r\n"
               u"5.SETTINGS.5=Wide id\r\n5.SETTINGS.S0=Negative\r\n5.SETTINGS.S2=Last\r\n"
@@ -385,9 +385,9 @@ TEST(Dialogs, SampleImageImportGivesTemplatesWithTheNewTexts) {
                                             u"5.201.0=Null\r\n5.SETTINGS.FONT=Segoe UI\r\n"
                                             u"5.SETTINGS.5=Breit\r\n5.SETTINGS.S1=Leer\r\n"));
     std::filesystem::path same = dir / "same.exe", de = dir / "de.exe";
-    ASSERT_EQ(ProcessImage(image, dir / "none.lng", &same), kSuccess);
+    ASSERT_EQ(CodeOf(quelvar::Import(image, dir / "none.lng", same)), kSuccess);
     // The Chinese dialogs are translated; the English dialog 200 stays as it was.
-    ASSERT_EQ(ProcessImage(image, dir / "de.lng", &de, 2052), kSuccess);
+    ASSERT_EQ(CodeOf(quelvar::Import(image, dir / "de.lng", de, OfLanguage(2052))), kSuccess);
     auto source = test::ReadResources(test::ReadFileBytes(image));
     auto unchanged = test::ReadResources(test::ReadFileBytes(same));
     auto translated = test::ReadResources(test::ReadFileBytes(de));

@@ -114,14 +114,14 @@ struct Faults : ::testing::Test {
 TEST_F(Faults, NamesTakenByDirectories) {
     // The update copy's name and the language file's temporary name are taken.
     std::filesystem::create_directory(copy);
-    EXPECT_EQ(ProcessImage(image, translation, &copy), kErrorWriteFault);
+    EXPECT_EQ(CodeOf(Import(image, translation, copy)), kErrorWriteFault);
     std::filesystem::remove(copy);
     std::filesystem::create_directory(dir / "app.lng.QN");
-    EXPECT_EQ(ProcessImage(image, language, nullptr), kErrorOpenFailed);
+    EXPECT_EQ(CodeOf(Export(image, language)), kErrorOpenFailed);
     std::filesystem::remove(dir / "app.lng.QN");
     // The language file itself is a directory: it cannot be replaced.
     std::filesystem::create_directory(dir / "dir.lng");
-    EXPECT_EQ(ProcessImage(image, dir / "dir.lng", nullptr), kErrorOpenFailed);
+    EXPECT_EQ(CodeOf(Export(image, dir / "dir.lng")), kErrorOpenFailed);
     EXPECT_TRUE(std::filesystem::is_empty(dir / "dir.lng"));
     std::filesystem::remove(dir / "dir.lng");
     ExpectUntouched();
@@ -130,14 +130,14 @@ TEST_F(Faults, NamesTakenByDirectories) {
 // The limit counts every byte written, the header patches included: below the first limit
 // that lets an operation through, every one must fail and leave nothing behind.
 TEST_F(Faults, DiskFillsUpAtEveryByte) {
-    ASSERT_EQ(ProcessImage(image, translation, &copy), kSuccess);
+    ASSERT_EQ(CodeOf(Import(image, translation, copy)), kSuccess);
     Bytes full = test::ReadFileBytes(copy);
     std::filesystem::remove(copy);
     uint64_t limit = 0;
     Result r = kErrorWriteFault;
     for (; r != kSuccess && limit <= full.size() + 64; ++limit) {
         WriteLimit disk(limit);
-        r = ProcessImage(image, translation, &copy);
+        r = CodeOf(Import(image, translation, copy));
         if (r != kSuccess) {
             ASSERT_EQ(r, kErrorWriteFault) << limit;
             ASSERT_FALSE(std::filesystem::exists(copy)) << limit;
@@ -149,18 +149,18 @@ TEST_F(Faults, DiskFillsUpAtEveryByte) {
     std::filesystem::remove(copy);
     ExpectUntouched();
 
-    ASSERT_EQ(ProcessImage(image, dir / "fresh.lng", nullptr), kSuccess);
+    ASSERT_EQ(CodeOf(Export(image, dir / "fresh.lng")), kSuccess);
     Bytes exported = test::ReadFileBytes(dir / "fresh.lng");
     std::filesystem::remove(dir / "fresh.lng");
     for (limit = 0; limit < exported.size(); ++limit) {
         WriteLimit disk(limit);
-        ASSERT_EQ(ProcessImage(image, language, nullptr), kErrorWriteFault) << limit;
+        ASSERT_EQ(CodeOf(Export(image, language)), kErrorWriteFault) << limit;
         ASSERT_EQ(test::ReadFileBytes(language), earlier) << limit;
     }
     ExpectUntouched();
     {
         WriteLimit disk(exported.size());
-        ASSERT_EQ(ProcessImage(image, language, nullptr), kSuccess);
+        ASSERT_EQ(CodeOf(Export(image, language)), kSuccess);
     }
     EXPECT_EQ(test::ReadFileBytes(language), exported);
 }
@@ -171,13 +171,13 @@ TEST_F(Faults, ReplacedLanguageFileKeepsItsMode) {
     using std::filesystem::perms;
     const perms mode = perms::owner_read | perms::owner_write | perms::group_read;
     std::filesystem::permissions(language, mode);
-    ASSERT_EQ(ProcessImage(image, language, nullptr), kSuccess);
+    ASSERT_EQ(CodeOf(Export(image, language)), kSuccess);
     EXPECT_NE(test::ReadFileBytes(language), earlier);
 #ifndef _WIN32  // Windows keeps a read-only attribute, not modes
     EXPECT_EQ(std::filesystem::status(language).permissions(), mode);
 #endif
     std::filesystem::path fresh = dir / "new.lng";
-    ASSERT_EQ(ProcessImage(image, fresh, nullptr), kSuccess);
+    ASSERT_EQ(CodeOf(Export(image, fresh)), kSuccess);
     EXPECT_EQ(test::ReadFileBytes(fresh), test::ReadFileBytes(language));
     EXPECT_EQ(Listing(dir.path),
               (std::set<std::string>{"app.exe", "app.lng", "de.lng", "new.lng"}));
@@ -189,7 +189,7 @@ TEST_F(Faults, ReadOnlyLanguageFile) {
     std::filesystem::permissions(language, std::filesystem::perms::owner_read |
                                                std::filesystem::perms::group_read |
                                                std::filesystem::perms::others_read);
-    EXPECT_EQ(ProcessImage(image, language, nullptr), kErrorAccessDenied);
+    EXPECT_EQ(CodeOf(Export(image, language)), kErrorAccessDenied);
     ExpectUntouched();
 }
 
@@ -199,17 +199,16 @@ TEST_F(Faults, ReadOnlyTargets) {
     using std::filesystem::perms;
     const perms readOnly = perms::owner_read | perms::group_read | perms::others_read;
     std::filesystem::path other = dir / "other.exe";
-    ASSERT_EQ(ProcessImage(image, translation, &other), kSuccess);
+    ASSERT_EQ(CodeOf(Import(image, translation, other)), kSuccess);
     std::filesystem::permissions(image, readOnly);
-    Failure failure;
-    EXPECT_EQ(ImportInPlace(image, translation, Options{kAllLanguages, {}, &failure}).result,
-              kErrorAccessDenied);
+    Failure failure = ImportInPlace(image, translation).failure;
+    EXPECT_EQ(failure.code, kErrorAccessDenied);
     EXPECT_EQ(failure.cause, FailureCause::ReadOnly);
     EXPECT_EQ(failure.path, image);
-    EXPECT_EQ(ProcessImage(image, translation, &copy), kErrorAccessDenied);  // as the dialog does
-    EXPECT_EQ(ProcessImage(other, translation, &image), kErrorAccessDenied);
+    EXPECT_EQ(CodeOf(Import(image, translation, copy)), kErrorAccessDenied);  // as the dialog does
+    EXPECT_EQ(CodeOf(Import(other, translation, image)), kErrorAccessDenied);
     std::filesystem::remove(other);
-    EXPECT_EQ(ProcessImage(image, translation, &other), kSuccess);
+    EXPECT_EQ(CodeOf(Import(image, translation, other)), kSuccess);
     std::filesystem::remove(other);
     std::filesystem::permissions(image, perms::owner_read | perms::owner_write);
     ExpectUntouched();
@@ -224,27 +223,26 @@ TEST_F(Faults, OutputsOverInputs) {
     std::filesystem::create_directory(dir / "sub");
     std::filesystem::path around = dir / "sub" / ".." / "de.lng";
     for (const std::filesystem::path* out : {&hard, &around}) {
-        Failure failure;
-        EXPECT_EQ(ProcessImage(image, translation, out, Options{kAllLanguages, {}, &failure}),
-                  kErrorSharingViolation);
+        Failure failure = FailureOf(Import(image, translation, *out));
+        EXPECT_EQ(failure.code, kErrorSharingViolation);
         EXPECT_EQ(failure.cause, FailureCause::OverwritesLanguageFile) << *out;
     }
     std::filesystem::remove(hard);
     std::filesystem::remove(dir / "sub");
     Bytes translationBytes = test::ReadFileBytes(translation);
     std::filesystem::rename(translation, copy);
-    EXPECT_EQ(ImportInPlace(image, copy).result, kErrorSharingViolation);
+    EXPECT_EQ(ImportInPlace(image, copy).failure.code, kErrorSharingViolation);
     EXPECT_EQ(test::ReadFileBytes(copy), translationBytes);
     std::filesystem::rename(copy, translation);
     // The export draft's name is the image's.
     std::filesystem::create_hard_link(image, dir / "x.lng.QN");
-    EXPECT_EQ(ProcessImage(image, dir / "x.lng", nullptr), kErrorSharingViolation);
+    EXPECT_EQ(CodeOf(Export(image, dir / "x.lng")), kErrorSharingViolation);
     std::filesystem::remove(dir / "x.lng.QN");
     ExpectUntouched();
 
     // A stale update copy, a regular file, is replaced.
     test::WriteFileBytes(copy, {1, 2, 3});
-    EXPECT_EQ(ImportInPlace(image, translation).result, kSuccess);
+    EXPECT_EQ(ImportInPlace(image, translation).failure.code, kSuccess);
     EXPECT_FALSE(std::filesystem::exists(copy));
 }
 
@@ -270,11 +268,8 @@ TEST_F(Faults, FailuresNameTheFileAndTheCause) {
         {image, dir / "bin.lng", kErrorOpenFailed, FailureCause::NotUtf16, dir / "bin.lng"},
     };
     for (const Case& c : cases) {
-        Failure failure;
         std::filesystem::path out = dir / "out.exe";
-        EXPECT_EQ(ProcessImage(c.image, c.language, &out, Options{kAllLanguages, {}, &failure}),
-                  c.code)
-            << c.named;
+        Failure failure = FailureOf(Import(c.image, c.language, out));
         EXPECT_EQ(failure.code, c.code) << c.named;
         EXPECT_EQ(failure.cause, c.cause) << c.named;
         EXPECT_EQ(failure.path, c.named);
@@ -313,10 +308,10 @@ TEST_F(Faults, ReadOnlyDirectory) {
         if (!user.Works())
             GTEST_SKIP() << "cannot leave root";
         // The update copy cannot be created.
-        EXPECT_EQ(ProcessImage(image, translation, &copy), kErrorWriteFault);
+        EXPECT_EQ(CodeOf(Import(image, translation, copy)), kErrorWriteFault);
         // The language file can be neither replaced nor created.
-        EXPECT_EQ(ProcessImage(image, language, nullptr), kErrorOpenFailed);
-        EXPECT_EQ(ProcessImage(image, dir / "new.lng", nullptr), kErrorOpenFailed);
+        EXPECT_EQ(CodeOf(Export(image, language)), kErrorOpenFailed);
+        EXPECT_EQ(CodeOf(Export(image, dir / "new.lng")), kErrorOpenFailed);
     }
     std::filesystem::permissions(dir.path, std::filesystem::perms::owner_all);
     ExpectUntouched();
@@ -344,10 +339,10 @@ TEST_F(Faults, RealFullDisk) {
     test::WriteFileBytes(smallImage, big);
     test::WriteFileBytes(smallLanguage, earlier);
 
-    EXPECT_EQ(ProcessImage(smallImage, translation, &copy), kSuccess);  // elsewhere: fine
+    EXPECT_EQ(CodeOf(Import(smallImage, translation, copy)), kSuccess);  // elsewhere: fine
     std::filesystem::path smallCopy = small / "app.exe.QN";
-    EXPECT_EQ(ProcessImage(smallImage, translation, &smallCopy), kErrorWriteFault);
-    EXPECT_EQ(ProcessImage(smallImage, smallLanguage, nullptr), kErrorWriteFault);
+    EXPECT_EQ(CodeOf(Import(smallImage, translation, smallCopy)), kErrorWriteFault);
+    EXPECT_EQ(CodeOf(Export(smallImage, smallLanguage)), kErrorWriteFault);
     EXPECT_EQ(test::ReadFileBytes(smallImage), big);
     EXPECT_EQ(test::ReadFileBytes(smallLanguage), earlier);
     EXPECT_EQ(Listing(small), (std::set<std::string>{"app.exe", "app.lng"}));
@@ -357,7 +352,7 @@ TEST_F(Faults, LanguageFileOnAFullDevice) {
     if (!std::filesystem::is_character_file("/dev/full"))
         GTEST_SKIP() << "no /dev/full";
     // A device is written directly; it fails as a full disk does, and is not removed.
-    EXPECT_EQ(ProcessImage(image, "/dev/full", nullptr), kErrorWriteFault);
+    EXPECT_EQ(CodeOf(Export(image, "/dev/full")), kErrorWriteFault);
     EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
     ExpectUntouched();
 }
@@ -369,7 +364,7 @@ TEST_F(Faults, UpdateCopyOnAFullDevice) {
     std::filesystem::path full = dir / "full";
     if (mknod(full.c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0)
         GTEST_SKIP() << "cannot make a device here";
-    EXPECT_EQ(ProcessImage(image, translation, &full), kErrorWriteFault);
+    EXPECT_EQ(CodeOf(Import(image, translation, full)), kErrorWriteFault);
     EXPECT_TRUE(std::filesystem::is_character_file(full));
     std::filesystem::remove(full);
     // Through a link, the partial file that the link names is removed; the link stays.
@@ -377,7 +372,7 @@ TEST_F(Faults, UpdateCopyOnAFullDevice) {
     std::filesystem::create_symlink("target.exe", link);
     {
         WriteLimit disk(100);
-        EXPECT_EQ(ProcessImage(image, translation, &link), kErrorWriteFault);
+        EXPECT_EQ(CodeOf(Import(image, translation, link)), kErrorWriteFault);
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "target.exe"));
     std::filesystem::remove(link);
@@ -390,14 +385,14 @@ TEST_F(Faults, LanguageFileBehindALink) {
     std::filesystem::create_symlink("app.lng", link);
     {
         WriteLimit disk(10);
-        EXPECT_EQ(ProcessImage(image, link, nullptr), kErrorWriteFault);
+        EXPECT_EQ(CodeOf(Export(image, link)), kErrorWriteFault);
     }
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     std::filesystem::remove(link);
     ExpectUntouched();
 
     std::filesystem::create_symlink("app.lng", link);
-    ASSERT_EQ(ProcessImage(image, link, nullptr), kSuccess);
+    ASSERT_EQ(CodeOf(Export(image, link)), kSuccess);
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_NE(test::ReadFileBytes(language), earlier);
     EXPECT_EQ(Listing(dir.path),
@@ -442,7 +437,7 @@ TEST_F(Faults, TargetThatCannotBeReplaced) {
     EXPECT_EQ(test::ReadFileBytes(image), img);
     EXPECT_NE(message.find("stays at app.exe.QN"), std::string::npos) << message;
     std::filesystem::path expected = dir / "expected.QN";
-    ASSERT_EQ(ProcessImage(image, translation, &expected), kSuccess);
+    ASSERT_EQ(CodeOf(Import(image, translation, expected)), kSuccess);
     EXPECT_EQ(test::ReadFileBytes(copy), test::ReadFileBytes(expected));
 }
 

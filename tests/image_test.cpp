@@ -40,18 +40,18 @@ struct Fixture : ::testing::Test {
     Result Import(const Bytes& img, std::u16string_view lang = u"") {
         test::WriteFileBytes(image, img);
         test::WriteFileBytes(language, test::LanguageFile(lang));
-        return ProcessImage(image, language, &copy);
+        return CodeOf(quelvar::Import(image, language, copy));
     }
     Result Export(const Bytes& img) {
         test::WriteFileBytes(image, img);
-        return ProcessImage(image, language, nullptr);
+        return CodeOf(quelvar::Export(image, language));
     }
 };
 
 using Driver = Fixture;
 
 TEST_F(Driver, RefusesFilesThatAreNoImage) {
-    EXPECT_EQ(ProcessImage(dir / "missing.exe", language, nullptr), kErrorFileNotFound);
+    EXPECT_EQ(CodeOf(quelvar::Export(dir / "missing.exe", language)), kErrorFileNotFound);
     EXPECT_EQ(Export({}), kErrorFileNotFound);
 
     Bytes img = test::BuildImage(SomeResources());
@@ -228,10 +228,10 @@ TEST_F(Driver, LanguageFileProblems) {
     Bytes img = test::BuildImage(SomeResources());
     test::WriteFileBytes(image, img);
     test::WriteFileBytes(language, {'x', '=', 'y'});
-    EXPECT_EQ(ProcessImage(image, language, &copy), kErrorOpenFailed);
+    EXPECT_EQ(CodeOf(quelvar::Import(image, language, copy)), kErrorOpenFailed);
     EXPECT_EQ(Import(img, u"LANG=70000\r\n"), kErrorInvalidData);
     EXPECT_FALSE(std::filesystem::exists(copy));
-    EXPECT_EQ(ProcessImage(image, dir / "none" / "x.lng", nullptr), kErrorOpenFailed);
+    EXPECT_EQ(CodeOf(quelvar::Export(image, dir / "none" / "x.lng")), kErrorOpenFailed);
 }
 
 TEST_F(Driver, MalformedTreeWritesNothing) {
@@ -252,12 +252,12 @@ TEST_F(Driver, WriteFailuresLeaveNothingBehind) {
     test::WriteFileBytes(language, test::LanguageFile(u""));
     // The update copy cannot be created.
     std::filesystem::path inMissingDir = dir / "none" / "x.QN";
-    EXPECT_EQ(ProcessImage(image, language, &inMissingDir), kErrorWriteFault);
+    EXPECT_EQ(CodeOf(quelvar::Import(image, language, inMissingDir)), kErrorWriteFault);
     // The disk fills up while the update copy is written, at the head, the section or the
     // header patches.
     for (uint64_t limit : {uint64_t{100}, uint64_t{0x500}, uint64_t{0x400 + 0x200}}) {
         platform::SetWriteLimitForTesting(limit);
-        EXPECT_EQ(ProcessImage(image, language, &copy), kErrorWriteFault) << limit;
+        EXPECT_EQ(CodeOf(quelvar::Import(image, language, copy)), kErrorWriteFault) << limit;
         platform::SetWriteLimitForTesting(UINT64_MAX);
         EXPECT_FALSE(std::filesystem::exists(copy)) << limit;
     }
@@ -265,7 +265,7 @@ TEST_F(Driver, WriteFailuresLeaveNothingBehind) {
     // The disk fills up while the language file is written: the earlier one stays.
     Bytes earlier = test::ReadFileBytes(language);
     platform::SetWriteLimitForTesting(1);
-    EXPECT_EQ(ProcessImage(image, language, nullptr), kErrorWriteFault);
+    EXPECT_EQ(CodeOf(quelvar::Export(image, language)), kErrorWriteFault);
     platform::SetWriteLimitForTesting(UINT64_MAX);
     EXPECT_EQ(test::ReadFileBytes(language), earlier);
     EXPECT_FALSE(std::filesystem::exists(dir / "app.lng.QN"));
@@ -275,8 +275,8 @@ TEST_F(Driver, NeverWritesOverTheImage) {
     Bytes img = test::BuildImage(SomeResources());
     test::WriteFileBytes(image, img);
     test::WriteFileBytes(language, test::LanguageFile(u""));
-    EXPECT_EQ(ProcessImage(image, language, &image), kErrorSharingViolation);
-    EXPECT_EQ(ProcessImage(image, image, nullptr), kErrorSharingViolation);
+    EXPECT_EQ(CodeOf(quelvar::Import(image, language, image)), kErrorSharingViolation);
+    EXPECT_EQ(CodeOf(quelvar::Export(image, image)), kErrorSharingViolation);
     EXPECT_EQ(test::ReadFileBytes(image), img);
 }
 

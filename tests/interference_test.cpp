@@ -70,7 +70,7 @@ struct Interference : ::testing::Test {
     // The image as an import of `translation` makes it.
     Bytes Translated(const fs::path& translation) {
         fs::path out = dir / "expected.exe";
-        EXPECT_EQ(ProcessImage(image, translation, &out), kSuccess);
+        EXPECT_EQ(CodeOf(Import(image, translation, out)), kSuccess);
         Bytes bytes = test::ReadFileBytes(out);
         fs::remove(out);
         return bytes;
@@ -83,17 +83,16 @@ TEST_F(Interference, LockedImageIsLeftAlone) {
     platform::File held;
     ASSERT_EQ(platform::OpenForLocking(image, held), kSuccess);
     ASSERT_EQ(platform::LockExclusively(held), kSuccess);
-    Failure failure;
-    EXPECT_EQ(ImportInPlace(image, german, Options{kAllLanguages, {}, &failure}).result,
-              kErrorLockViolation);
+    Failure failure = ImportInPlace(image, german).failure;
+    EXPECT_EQ(failure.code, kErrorLockViolation);
     EXPECT_EQ(failure.cause, FailureCause::Busy);
     EXPECT_EQ(failure.path, image);
-    EXPECT_EQ(ProcessImage(image, german, &copy), kErrorLockViolation);
+    EXPECT_EQ(CodeOf(Import(image, german, copy)), kErrorLockViolation);
     EXPECT_EQ(test::ReadFileBytes(image), img);
     EXPECT_EQ(Listing(dir.path), (std::set<std::string>{"app.exe", "de.lng", "fr.lng"}));
     held = platform::File();
     Bytes expected = Translated(german);
-    EXPECT_EQ(ImportInPlace(image, german).result, kSuccess);
+    EXPECT_EQ(ImportInPlace(image, german).failure.code, kSuccess);
     EXPECT_EQ(test::ReadFileBytes(image), expected);
 }
 
@@ -109,7 +108,7 @@ TEST_F(Interference, ExportOfAnImageCutShortWarns) {
     options.notify = [&notices](const Notice& notice) { notices.push_back(notice); };
     for (const fs::path* exported : {&image, &cut}) {
         notices.clear();
-        ASSERT_EQ(ProcessImage(*exported, dir / "out.lng", nullptr, options), kSuccess);
+        ASSERT_EQ(CodeOf(Export(*exported, dir / "out.lng", options)), kSuccess);
         bool warned = exported == &cut;
         ASSERT_EQ(notices.size(), warned ? 1u : 0u) << *exported;
         if (warned) {

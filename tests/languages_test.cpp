@@ -43,7 +43,8 @@ const std::vector<Resource> kOneLanguage = {{Id(6), Id(1), 1033, test::StringBlo
 std::string PoOf(const test::TempDir& dir, const Bytes& image, uint32_t source,
                  std::string_view language, bool withSource) {
     test::WriteFileBytes(dir / "po.exe", image);
-    EXPECT_EQ(ProcessImage(dir / "po.exe", dir / "made.po", nullptr, source), kSuccess);
+    EXPECT_EQ(CodeOf(quelvar::Export(dir / "po.exe", dir / "made.po", OfLanguage(source))),
+              kSuccess);
     Bytes b = test::ReadFileBytes(dir / "made.po");
     std::string text(b.begin(), b.end());
     text.replace(text.find("\"Language: \\n\""), 14,
@@ -79,10 +80,9 @@ Outcome Import(const test::TempDir& dir, const std::vector<Resource>& resources,
     std::filesystem::path out = dir / "out.exe";
     std::filesystem::remove(out);
     Outcome o;
-    Failure failure;
-    options.failure = &failure;
     options.notify = [&o](const Notice& n) { o.notices.push_back(n); };
-    o.result = ProcessImage(dir / "in.exe", dir / name, &out, options);
+    Failure failure = FailureOf(quelvar::Import(dir / "in.exe", dir / name, out, options));
+    o.result = failure.code;
     o.cause = failure.cause;
     if (o.result == kSuccess)
         o.tables = Tables(test::ReadFileBytes(out));
@@ -197,19 +197,17 @@ TEST(OneSourceLanguage, SharedKeysSaidOnce) {
     std::vector<Notice> said;
     Options options;
     options.notify = [&said](const Notice& n) { said.push_back(n); };
-    ASSERT_EQ(ProcessImage(dir / "in.exe", dir / "all.lng", nullptr, options), kSuccess);
+    ASSERT_EQ(CodeOf(quelvar::Export(dir / "in.exe", dir / "all.lng", options)), kSuccess);
     ASSERT_EQ(said.size(), 1u);
     EXPECT_EQ(said[0].kind, NoticeKind::LanguageKeysCollide);
     EXPECT_EQ(said[0].key, u"0:1 1031:1 1033:1 1036:1");
     EXPECT_EQ(said[0].counts[0], 4u);
 
-    std::vector<LanguageTexts> languages = TextLanguages(dir / "in.exe");
+    std::vector<LanguageTexts> languages = TextLanguages(dir / "in.exe").value();
     ASSERT_EQ(languages.size(), 4u);
     EXPECT_EQ(languages[2].language, 1033u);
     EXPECT_EQ(languages[2].texts, 1u);
-    Failure failure;
-    EXPECT_TRUE(TextLanguages(dir / "missing.exe", &failure).empty());
-    EXPECT_EQ(failure.code, kErrorFileNotFound);
+    EXPECT_EQ(FailureOf(TextLanguages(dir / "missing.exe")).code, kErrorFileNotFound);
 }
 
 // A translation none of whose texts is the image's is refused; one that only relabels is not.

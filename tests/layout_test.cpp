@@ -118,7 +118,7 @@ struct Layout : ::testing::Test {
     Result Import(const Bytes& img, std::u16string_view lang, uint32_t filter = kAllLanguages) {
         test::WriteFileBytes(image, img);
         test::WriteFileBytes(language, test::LanguageFile(lang));
-        return ProcessImage(image, language, &copy, filter);
+        return CodeOf(quelvar::Import(image, language, copy, OfLanguage(filter)));
     }
     // Whatever the layout, the resource data directory describes the rebuilt section.
     Bytes Translated(const Bytes& img, std::u16string_view lang, uint32_t filter = kAllLanguages) {
@@ -139,7 +139,7 @@ struct Layout : ::testing::Test {
     }
     std::u16string Export(const Bytes& img, uint32_t filter = kAllLanguages) {
         test::WriteFileBytes(image, img);
-        EXPECT_EQ(ProcessImage(image, language, nullptr, filter), kSuccess);
+        EXPECT_EQ(CodeOf(quelvar::Export(image, language, OfLanguage(filter))), kSuccess);
         return test::LanguageText(test::ReadFileBytes(language));
     }
 };
@@ -251,7 +251,7 @@ TEST_F(Layout, UnsignRemovesTheCertificateTable) {
                 if (n.kind != NoticeKind::Imported)
                     said.push_back(n);
             };
-            ASSERT_EQ(ProcessImage(image, language, &copy, options), kSuccess);
+            ASSERT_EQ(CodeOf(quelvar::Import(image, language, copy, options)), kSuccess);
             out[unsign] = test::ReadFileBytes(copy);
             ASSERT_EQ(said.size(), 1u);
             EXPECT_EQ(said[0].kind, NoticeKind::SignedImage);
@@ -271,7 +271,7 @@ TEST_F(Layout, UnsignRemovesTheCertificateTable) {
     Options options;
     options.notify = [&said](const Notice& n) { said.push_back(n); };
     test::WriteFileBytes(image, test::BuildImage(OneDialog()));
-    ASSERT_EQ(ProcessImage(image, language, &copy, options), kSuccess);
+    ASSERT_EQ(CodeOf(quelvar::Import(image, language, copy, options)), kSuccess);
     EXPECT_TRUE(std::none_of(said.begin(), said.end(),
                              [](const Notice& n) { return n.kind == NoticeKind::SignedImage; }));
 }
@@ -361,7 +361,7 @@ TEST_F(Layout, CheckBeforeImport) {
             return goOn;
         };
         Result expected = goOn ? kErrorInvalidData : kErrorCancelled;
-        EXPECT_EQ(ProcessImage(image, language, &copy, options), expected);
+        EXPECT_EQ(CodeOf(quelvar::Import(image, language, copy, options)), expected);
         EXPECT_EQ(said, (goOn ? std::vector<std::string>{"check 1", "notice"}
                               : std::vector<std::string>{"check 1"}));
         EXPECT_FALSE(std::filesystem::exists(copy));
@@ -483,7 +483,7 @@ TEST_F(Layout, ResourcesLastInRealImages) {
             longer += std::u16string(line) + u" (longer)\r\n";
         }
         // An image of several languages translates its English texts.
-        bool several = TextLanguages(wine / name).size() > 1;
+        bool several = TextLanguages(wine / name).value().size() > 1;
         Bytes out =
             several ? Translated(img, longer, 1033) : Translated(img, u"LANG=1031\r\n" + longer);
         ASSERT_FALSE(out.empty());

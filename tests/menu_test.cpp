@@ -267,7 +267,7 @@ TEST(Menu, CheckNamesTheKeysImportIgnores) {
     // A line that no text takes is refused as a translation that applies nothing (13).
     auto import = [&](std::u16string_view lines) {
         test::WriteFileBytes(dir / "one.lng", test::LanguageFile(lines));
-        Result r = ProcessImage(image, dir / "one.lng", &out);
+        Result r = CodeOf(quelvar::Import(image, dir / "one.lng", out));
         EXPECT_TRUE(r == kSuccess || r == kErrorInvalidData) << r;
         return r == kSuccess ? test::ReadFileBytes(out) : Bytes{};
     };
@@ -438,7 +438,7 @@ TEST(MenuSample, ExportWritesEveryMenuInOrder) {
     if (MenuSample().empty())
         GTEST_SKIP() << "no mingw-w64";
     test::TempDir tmp;
-    ASSERT_EQ(ProcessImage(MenuSample(), tmp / "m.lng", nullptr), kSuccess);
+    ASSERT_EQ(CodeOf(quelvar::Export(MenuSample(), tmp / "m.lng")), kSuccess);
     EXPECT_EQ(test::LanguageText(test::ReadFileBytes(tmp / "m.lng")),
               u"4.EXMENU.400=&View\r\n4.EXMENU.9029=Big id\r\n4.EXMENU.65535=Minus one\r\n"
               u"4.EXMENU.P1=Exact FFFF\r\n4.EXMENU.0=One above\r\n4.EXMENU.P2=Sub\r\n"
@@ -457,7 +457,8 @@ TEST(MenuSample, ImportGivesNewTextsAndKeepsTheRest) {
     auto import = [&](std::u16string_view lines) {
         test::WriteFileBytes(tmp / "m.lng", test::LanguageFile(lines));
         std::filesystem::path copy = tmp / "m.exe.QN";
-        EXPECT_EQ(ProcessImage(MenuSample(), tmp / "m.lng", &copy, 1033), kSuccess);
+        EXPECT_EQ(CodeOf(quelvar::Import(MenuSample(), tmp / "m.lng", copy, OfLanguage(1033))),
+                  kSuccess);
         return test::ReadResources(test::ReadFileBytes(copy));
     };
     auto source = test::ReadResources(test::ReadFileBytes(MenuSample()));

@@ -222,7 +222,7 @@ TEST(MessageTable, AddedLanguagePseudoAndPo) {
     auto texts = [&](const std::filesystem::path& file, uint32_t language) {
         Options options;
         options.languageFilter = language;
-        EXPECT_EQ(ProcessImage(file, dir / "x.lng", nullptr, options), kSuccess);
+        EXPECT_EQ(CodeOf(Export(file, dir / "x.lng", options)), kSuccess);
         return test::LanguageText(test::ReadFileBytes(dir / "x.lng"));
     };
 
@@ -237,7 +237,7 @@ TEST(MessageTable, AddedLanguagePseudoAndPo) {
             notices.push_back(n);
     };
     std::filesystem::path out = dir / "b.exe";
-    ASSERT_EQ(ProcessImage(dir / "a.exe", dir / "de.lng", &out, adding), kSuccess);
+    ASSERT_EQ(CodeOf(Import(dir / "a.exe", dir / "de.lng", out, adding)), kSuccess);
     std::vector<std::u16string> listed;
     for (const auto& r : test::ReadResources(test::ReadFileBytes(out)))
         listed.push_back(r.type + u"." + r.name + u"." + r.language);
@@ -254,7 +254,7 @@ TEST(MessageTable, AddedLanguagePseudoAndPo) {
 
     Options pseudo;
     pseudo.pseudoExpand = 35;
-    ASSERT_EQ(ProcessImage(dir / "a.exe", dir / "qps.lng", nullptr, pseudo), kSuccess);
+    ASSERT_EQ(CodeOf(Export(dir / "a.exe", dir / "qps.lng", pseudo)), kSuccess);
     std::u16string qps = test::LanguageText(test::ReadFileBytes(dir / "qps.lng"));
     EXPECT_EQ(qps.find(u"9.1."), qps.npos);
     size_t disk = qps.find(u"11.1.0x00000002=");
@@ -263,7 +263,7 @@ TEST(MessageTable, AddedLanguagePseudoAndPo) {
     for (std::u16string_view kept : {u"%1", u"%n", u"\\r\\n"})
         EXPECT_NE(line.find(kept), line.npos);
 
-    ASSERT_EQ(ProcessImage(dir / "a.exe", dir / "a.pot", nullptr), kSuccess);
+    ASSERT_EQ(CodeOf(Export(dir / "a.exe", dir / "a.pot")), kSuccess);
     Bytes pot = test::ReadFileBytes(dir / "a.pot");
     std::string po(pot.begin(), pot.end());
     for (const char* comment :

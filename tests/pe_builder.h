@@ -9,7 +9,31 @@
 #include <string>
 #include <vector>
 
+#include "base/expected.h"
+#include "base/result.h"
+#include "driver/driver.h"
 #include "resources/handler.h"
+
+namespace quelvar {
+
+// The code an operation ended with: 0 when it returned a value, else its failure's.
+template <class T, class E>
+Result CodeOf(const Expected<T, E>& outcome) {
+    return outcome ? kSuccess : outcome.error().code;
+}
+// What an operation failed with; an empty failure (code 0) when it returned a value.
+template <class T, class E>
+E FailureOf(const Expected<T, E>& outcome) {
+    return outcome ? E{} : outcome.error();
+}
+// The options of an export or import that takes the resources of `language` alone.
+inline Options OfLanguage(uint32_t language) {
+    Options options;
+    options.languageFilter = language;
+    return options;
+}
+
+}  // namespace quelvar
 
 namespace quelvar::test {
 

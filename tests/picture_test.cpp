@@ -75,12 +75,11 @@ constexpr std::u16string_view kClipped =
     u"5.1.HEAD=Einstellungen\r\n5.1.100=Eine viel zu lange Beschriftung\r\n5.1.101=Name:\r\n";
 
 std::vector<LaidOutDialog> LaidOut(const Files& f, bool translated) {
-    std::vector<LaidOutDialog> out;
     Options options;
-    EXPECT_EQ(LayOutDialogs(f.image, translated ? &f.translation : nullptr, options,
-                            LayoutSettings{}, out),
-              kSuccess);
-    return out;
+    Outcome<std::vector<LaidOutDialog>> out =
+        LayOutDialogs(f.image, translated ? &f.translation : nullptr, options, LayoutSettings{});
+    EXPECT_EQ(CodeOf(out), kSuccess);
+    return out ? *out : std::vector<LaidOutDialog>{};
 }
 
 TEST(Pictures, DrawnAndReadBack) {

@@ -114,8 +114,9 @@ TEST(PoWriter, EveryEntrySaysItsPlace) {
                                                        {"dialogs32.exe", 2052},
                                                        {"versions32.exe", kAllLanguages}};
     for (const auto& [image, language] : images) {
-        ASSERT_EQ(ProcessImage(test::SampleImageDir() / image, dir / "t.pot", nullptr, language),
-                  kSuccess);
+        ASSERT_EQ(
+            CodeOf(Export(test::SampleImageDir() / image, dir / "t.pot", OfLanguage(language))),
+            kSuccess);
         std::string text = ReadText(dir / "t.pot");
         size_t entries = 0;
         for (size_t at = text.find("\n\n"); at != std::string::npos;

@@ -50,10 +50,10 @@ TEST(Regressions, EveryInputGivesItsResult) {
         ASSERT_NE(expected, kExpected.end()) << "a new regression input needs its results here";
         ++seen;
         std::filesystem::path out = dir / "out.exe";
-        Result exported = ProcessImage(entry.path(), dir / "own.lng", nullptr);
+        Result exported = CodeOf(Export(entry.path(), dir / "own.lng"));
         Result reimported =
-            exported == kSuccess ? ProcessImage(entry.path(), dir / "own.lng", &out) : exported;
-        Result fixed = ProcessImage(entry.path(), dir / "fixed.lng", &out);
+            exported == kSuccess ? CodeOf(Import(entry.path(), dir / "own.lng", out)) : exported;
+        Result fixed = CodeOf(Import(entry.path(), dir / "fixed.lng", out));
         EXPECT_EQ(exported, expected->second.exported);
         EXPECT_EQ(reimported, expected->second.reimported);
         EXPECT_EQ(fixed, expected->second.fixed);

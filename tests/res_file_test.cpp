@@ -204,7 +204,7 @@ TEST(ResFileDriver, SamplesReadAsTheirImagesAndImportBackEveryByte) {
                                    std::filesystem::copy_options::overwrite_existing);
         std::filesystem::copy_file(samples / exe, dir / "e/app",
                                    std::filesystem::copy_options::overwrite_existing);
-        std::vector<LanguageTexts> languages = TextLanguages(dir / "r/app");
+        std::vector<LanguageTexts> languages = TextLanguages(dir / "r/app").value();
         ASSERT_FALSE(languages.empty()) << res;
         for (const LanguageTexts& l : languages) {
             SCOPED_TRACE(std::string(res) + " " + std::to_string(l.language));
@@ -213,10 +213,8 @@ TEST(ResFileDriver, SamplesReadAsTheirImagesAndImportBackEveryByte) {
                 options.languageFilter = l.language;
                 if (name[0] == 'p')
                     options.pseudoExpand = 35;
-                ASSERT_EQ(ProcessImage(dir / "r/app", dir / "r" / name, nullptr, options),
-                          kSuccess);
-                ASSERT_EQ(ProcessImage(dir / "e/app", dir / "e" / name, nullptr, options),
-                          kSuccess);
+                ASSERT_EQ(CodeOf(Export(dir / "r/app", dir / "r" / name, options)), kSuccess);
+                ASSERT_EQ(CodeOf(Export(dir / "e/app", dir / "e" / name, options)), kSuccess);
                 Bytes exported = test::ReadFileBytes(dir / "r" / name);
                 EXPECT_EQ(exported, test::ReadFileBytes(dir / "e" / name)) << name;
                 if (name != std::string("texts.lng"))
@@ -227,7 +225,7 @@ TEST(ResFileDriver, SamplesReadAsTheirImagesAndImportBackEveryByte) {
                 EXPECT_EQ(ofRes->texts, ofExe->texts);
                 EXPECT_EQ(ofRes->findings.size(), ofExe->findings.size());
                 std::filesystem::path out = dir / "out.res";
-                ASSERT_EQ(ProcessImage(dir / "r/app", dir / "r" / name, &out, options), kSuccess);
+                ASSERT_EQ(CodeOf(Import(dir / "r/app", dir / "r" / name, out, options)), kSuccess);
                 EXPECT_EQ(test::ReadFileBytes(out), test::ReadFileBytes(samples / res)) << name;
             }
         }
@@ -258,7 +256,7 @@ TEST(ResFileDriver, BatchTakesResFiles) {
     results = RunBatch(plan.jobs, BatchDirection::Import, {}, 1, {});
     EXPECT_EQ(results[0].outcome, JobOutcome::Done);
     std::filesystem::path again = dir / "again.lng";
-    ASSERT_EQ(ProcessImage(dir / "tree/app.rsc", again, nullptr), kSuccess);
+    ASSERT_EQ(CodeOf(Export(dir / "tree/app.rsc", again)), kSuccess);
     EXPECT_NE(test::LanguageText(test::ReadFileBytes(again)).find(u"=Neu: "), std::u16string::npos);
 }
 
@@ -276,11 +274,10 @@ TEST(ResFileDriver, UnreadableRecordsAreSaidAndNothingIsWritten) {
         std::vector<Notice> notices;
         Options options;
         options.notify = [&](const Notice& n) { notices.push_back(n); };
-        Failure failure;
-        options.failure = &failure;
-        EXPECT_EQ(
-            ProcessImage(dir / "app.res", output ? dir / "de.lng" : dir / "x.lng", output, options),
-            kErrorBadFormat);
+        Failure failure =
+            FailureOf(output ? Import(dir / "app.res", dir / "de.lng", *output, options)
+                             : Export(dir / "app.res", dir / "x.lng", options));
+        EXPECT_EQ(failure.code, kErrorBadFormat);
         EXPECT_EQ(failure.path, dir / "app.res");
         ASSERT_EQ(notices.size(), 1u);
         EXPECT_EQ(notices[0].kind, NoticeKind::ResFileUnreadable);

@@ -392,7 +392,7 @@ TEST_F(RoundTrip, ImportWithoutLinesGivesBackEveryResource) {
         Bytes img = test::BuildImage(RandomTree(seed));
         test::WriteFileBytes(image, img);
         test::WriteFileBytes(edited, test::LanguageFile(u""));
-        ASSERT_EQ(ProcessImage(image, edited, &copy), kSuccess);
+        ASSERT_EQ(CodeOf(Import(image, edited, copy)), kSuccess);
         auto before = test::ReadResources(img);
         auto after = test::ReadResources(test::ReadFileBytes(copy));
         ASSERT_EQ(after.size(), before.size());
@@ -421,7 +421,7 @@ TEST_F(RoundTrip, EditedValuesComeBack) {
         test::WriteFileBytes(image, img);
         // One language is translated: the one of most texts, with the neutral resources when
         // it is the only other one.
-        std::vector<LanguageTexts> languages = TextLanguages(image);
+        std::vector<LanguageTexts> languages = TextLanguages(image).value();
         std::erase_if(languages, [](const LanguageTexts& l) { return l.language == 0; });
         if (languages.empty())
             continue;
@@ -431,7 +431,7 @@ TEST_F(RoundTrip, EditedValuesComeBack) {
                                            })
                               ->language;
         bool alone = languages.size() == 1;
-        ASSERT_EQ(ProcessImage(image, exported, nullptr, source), kSuccess);
+        ASSERT_EQ(CodeOf(Export(image, exported, OfLanguage(source))), kSuccess);
         auto lines = Lines(test::ReadFileBytes(exported));
         totalLines += lines.size();
 
@@ -449,8 +449,8 @@ TEST_F(RoundTrip, EditedValuesComeBack) {
         if (relanguage)
             text += u"LANG=1036\r\n";
         test::WriteFileBytes(edited, test::LanguageFile(text));
-        ASSERT_EQ(ProcessImage(image, edited, &copy, source), kSuccess);
-        ASSERT_EQ(ProcessImage(copy, again, nullptr, target), kSuccess);
+        ASSERT_EQ(CodeOf(Import(image, edited, copy, OfLanguage(source))), kSuccess);
+        ASSERT_EQ(CodeOf(Export(copy, again, OfLanguage(target))), kSuccess);
 
         // The same keys with the new values (a resource with a new language id may come at
         // another place among its languages).
@@ -502,8 +502,8 @@ TEST(SampleRoundTrip, UnchangedFileGivesBackEveryResource) {
             SCOPED_TRACE(std::string(name) + " " + std::to_string(language));
             std::filesystem::path image = samples / name, lines = dir / "x.lng",
                                   copy = dir / "x.exe";
-            ASSERT_EQ(ProcessImage(image, lines, nullptr, language), kSuccess);
-            ASSERT_EQ(ProcessImage(image, lines, &copy, language), kSuccess);
+            ASSERT_EQ(CodeOf(Export(image, lines, OfLanguage(language))), kSuccess);
+            ASSERT_EQ(CodeOf(Import(image, lines, copy, OfLanguage(language))), kSuccess);
             auto before = test::ReadResources(test::ReadFileBytes(image));
             auto after = test::ReadResources(test::ReadFileBytes(copy));
             ASSERT_EQ(after.size(), before.size());
@@ -515,7 +515,8 @@ TEST(SampleRoundTrip, UnchangedFileGivesBackEveryResource) {
         }
     }
     // The keys of repeated ids, and a message box font as windres writes it.
-    ASSERT_EQ(ProcessImage(samples / "duplicates32.exe", dir / "en.lng", nullptr, 1033), kSuccess);
+    ASSERT_EQ(CodeOf(Export(samples / "duplicates32.exe", dir / "en.lng", OfLanguage(1033))),
+              kSuccess);
     EXPECT_EQ(test::LanguageText(test::ReadFileBytes(dir / "en.lng")),
               u"4.144.30=&Open\r\n4.144.30#2=&Select\r\n4.144.31=E&xplore\r\n"
               u"4.144.30#3=&Select again\r\n5.210.HEAD=Twice\r\n5.210.FONT=MS Shell Dlg,8\r\n"
@@ -529,20 +530,19 @@ TEST(SampleRoundTrip, TextLanguagesCountEachLanguagesTexts) {
     if (samples.empty())
         GTEST_SKIP() << "built without mingw-w64";
     test::TempDir dir;
-    std::vector<LanguageTexts> languages = TextLanguages(samples / "languages64.exe");
+    std::vector<LanguageTexts> languages = TextLanguages(samples / "languages64.exe").value();
     ASSERT_EQ(languages.size(), 2u);
     for (size_t i = 0; i < languages.size(); ++i) {
         EXPECT_EQ(languages[i].language, i == 0 ? 1031u : 1033u);
-        ASSERT_EQ(ProcessImage(samples / "languages64.exe", dir / "x.lng", nullptr,
-                               languages[i].language),
+        ASSERT_EQ(CodeOf(Export(samples / "languages64.exe", dir / "x.lng",
+                                OfLanguage(languages[i].language))),
                   kSuccess);
         std::u16string text = test::LanguageText(test::ReadFileBytes(dir / "x.lng"));
         EXPECT_EQ(languages[i].texts,
                   static_cast<size_t>(std::count(text.begin(), text.end(), u'\n')));
     }
-    EXPECT_EQ(TextLanguages(samples / "versions64.exe").size(), 1u);
-    Failure failure;
-    EXPECT_TRUE(TextLanguages(dir / "missing.exe", &failure).empty());
+    EXPECT_EQ(TextLanguages(samples / "versions64.exe").value().size(), 1u);
+    Failure failure = FailureOf(TextLanguages(dir / "missing.exe"));
     EXPECT_EQ(failure.code, kErrorFileNotFound);
     EXPECT_EQ(failure.path, dir / "missing.exe");
 }

@@ -49,7 +49,7 @@ struct Runner {
 
     std::u16string Export(const Bytes& image) {
         test::WriteFileBytes(dir / "in.exe", image);
-        EXPECT_EQ(ProcessImage(dir / "in.exe", dir / "out.lng", nullptr), kSuccess);
+        EXPECT_EQ(CodeOf(quelvar::Export(dir / "in.exe", dir / "out.lng")), kSuccess);
         return test::LanguageText(test::ReadFileBytes(dir / "out.lng"));
     }
 
@@ -58,7 +58,8 @@ struct Runner {
         test::WriteFileBytes(dir / "in.exe", image);
         test::WriteFileBytes(dir / "in.lng", test::LanguageFile(language));
         std::filesystem::path out = dir / "out.exe";
-        EXPECT_EQ(ProcessImage(dir / "in.exe", dir / "in.lng", &out, source), kSuccess);
+        EXPECT_EQ(CodeOf(quelvar::Import(dir / "in.exe", dir / "in.lng", out, OfLanguage(source))),
+                  kSuccess);
         return test::ReadResources(test::ReadFileBytes(out));
     }
 };

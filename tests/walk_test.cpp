@@ -197,7 +197,7 @@ TEST(Walk, LanguageFileFailures) {
     test::WriteFileBytes(dir / "utf8.lng", {'L', 'A', 'N', 'G', '=', '1', '\r', '\n'});
     EXPECT_FALSE(LoadLanguageFile(dir / "utf8.lng", table, view));
     test::WriteFileBytes(dir / "app.exe", test::BuildImage({{Id(10), Id(1), 0, Data(2)}}));
-    EXPECT_EQ(ProcessImage(dir / "app.exe", dir / "no-such-dir" / "x.lng", nullptr),
+    EXPECT_EQ(CodeOf(quelvar::Export(dir / "app.exe", dir / "no-such-dir" / "x.lng")),
               kErrorOpenFailed);
 }
 

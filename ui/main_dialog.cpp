@@ -114,8 +114,11 @@ uint32_t ChosenLanguage(HWND dialog) {
 void UpdateLanguageChoice(HWND dialog) {
     std::wstring image = ResolvePath(Unquoted(FieldText(dialog, IDC_IMAGE_PATH)));
     std::vector<LanguageTexts> languages;
-    if (!image.empty() && FitsPathBuffer(image))
-        languages = TextLanguages(image);
+    if (!image.empty() && FitsPathBuffer(image)) {
+        // An image that does not read offers no choice: export or import says why.
+        if (Outcome<std::vector<LanguageTexts>> found = TextLanguages(image); found)
+            languages = std::move(*found);
+    }
     const uint32_t previous = ChosenLanguage(dialog);
     HWND combo = GetDlgItem(dialog, IDC_TEXT_LANGUAGE);
     SendMessageW(combo, CB_RESETCONTENT, 0, 0);
@@ -426,7 +429,7 @@ void ExportOrImport(HWND dialog, bool import) {
     if (failure.code != kSuccess && failure.path == copy)
         failure.path = image;
     ReportImport(dialog, outcome.copyLeft ? Failure{} : failure,
-                 outcome.copyLeft ? outcome.result : kSuccess, image, copy.wstring());
+                 outcome.copyLeft ? outcome.failure.code : kSuccess, image, copy.wstring());
 }
 
 void ShowAbout(HWND dialog) {

@@ -1226,7 +1226,7 @@ std::vector<std::wstring> LoaderStrings(const std::filesystem::path& image, int 
 // The lines of an export of every language, as the core writes it.
 std::vector<std::wstring> AllTexts(const std::filesystem::path& image,
                                    const std::filesystem::path& lines) {
-    EXPECT_EQ(ProcessImage(image, lines, nullptr), 0u);
+    EXPECT_EQ(CodeOf(Export(image, lines)), 0u);
     return LanguageLines(lines);
 }
 
@@ -1240,7 +1240,7 @@ TEST_F(DialogTest, MultiLanguageImageTranslatesTheChosenLanguage) {
     std::filesystem::path image = dir.path / "notepad.exe", language = dir.path / "notepad.lng";
     std::filesystem::copy_file(wineNotepad, image);
     const std::vector<std::wstring> before = AllTexts(image, dir.path / "before.lng");
-    std::vector<LanguageTexts> languages = TextLanguages(image);
+    std::vector<LanguageTexts> languages = TextLanguages(image).value();
     ASSERT_GT(languages.size(), 40u);
 
     Program program;
@@ -1327,7 +1327,7 @@ TEST_F(DialogTest, MultiLanguageImageTranslatesTheChosenLanguage) {
 std::filesystem::path ArabicProgram(const std::filesystem::path& exe) {
     std::filesystem::path arabic = exe.parent_path() / "arabic.exe";
     std::filesystem::path copy = arabic;
-    EXPECT_EQ(ProcessImage(exe, FromBuild(QUELVAR_EXAMPLES_DIR) / "quelvar.ar.lng", &copy), 0u);
+    EXPECT_EQ(CodeOf(Import(exe, FromBuild(QUELVAR_EXAMPLES_DIR) / "quelvar.ar.lng", copy)), 0u);
     return arabic;
 }
 

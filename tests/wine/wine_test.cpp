@@ -153,7 +153,7 @@ Texts Translate(const std::filesystem::path& image, uint16_t language,
                 const std::filesystem::path& translated, const std::filesystem::path& scratch) {
     std::filesystem::path exported = scratch / "exported.lng";
     std::filesystem::path edited = scratch / "edited.lng";
-    EXPECT_EQ(ProcessImage(image, exported, nullptr, language), kSuccess);
+    EXPECT_EQ(CodeOf(Export(image, exported, OfLanguage(language))), kSuccess);
     Texts edits;
     std::u16string text;
     for (auto& [key, value] : Lines(test::ReadFileBytes(exported))) {
@@ -166,7 +166,7 @@ Texts Translate(const std::filesystem::path& image, uint16_t language,
         text += key + u"=" + edits[key] + u"\r\n";
     }
     test::WriteFileBytes(edited, test::LanguageFile(text));
-    EXPECT_EQ(ProcessImage(image, edited, &translated, language), kSuccess);
+    EXPECT_EQ(CodeOf(Import(image, edited, translated, OfLanguage(language))), kSuccess);
     return edits;
 }
 
@@ -243,7 +243,7 @@ TEST(Loader, MessagesAndAcceleratorsReadBackTranslated) {
         SCOPED_TRACE(c.image.string() + " " + std::to_string(c.language));
         std::filesystem::path exported = dir / "exported.lng", edited = dir / "edited.lng",
                               translated = dir / "translated.exe";
-        ASSERT_EQ(ProcessImage(c.image, exported, nullptr, c.language), kSuccess);
+        ASSERT_EQ(CodeOf(Export(c.image, exported, OfLanguage(c.language))), kSuccess);
         Texts before = MessageTexts(c.image, c.language, dir.path);
         Texts expected = before;
         std::u16string text;
@@ -271,7 +271,7 @@ TEST(Loader, MessagesAndAcceleratorsReadBackTranslated) {
             text += key + u"=" + edit + u"\r\n";
         }
         test::WriteFileBytes(edited, test::LanguageFile(text));
-        ASSERT_EQ(ProcessImage(c.image, edited, &translated, c.language), kSuccess);
+        ASSERT_EQ(CodeOf(Import(c.image, edited, translated, OfLanguage(c.language))), kSuccess);
         EXPECT_EQ(Show(MessageTexts(translated, c.language, dir.path)), Show(expected));
     }
     if (messages + accelerators == 0)
@@ -317,7 +317,7 @@ TEST(Loader, TranslationReplacesTheTargetLanguage) {
         SCOPED_TRACE(name);
         std::filesystem::path exported = dir / "en.lng", edited = dir / "de.lng";
         std::filesystem::path translated = dir / "de.exe";
-        ASSERT_EQ(ProcessImage(Sample(name), exported, nullptr, 1033), kSuccess);
+        ASSERT_EQ(CodeOf(Export(Sample(name), exported, OfLanguage(1033))), kSuccess);
         Texts expected = LoaderTexts(Sample(name), 1031, dir.path);
         ASSERT_EQ(expected.count(u"6.3.40"), 1u);
         std::u16string text = u"LANG=1031\r\n";
@@ -327,7 +327,7 @@ TEST(Loader, TranslationReplacesTheTargetLanguage) {
             text += key + u"=" + expected[key] + u"\r\n";
         }
         test::WriteFileBytes(edited, test::LanguageFile(text));
-        ASSERT_EQ(ProcessImage(Sample(name), edited, &translated, 1033), kSuccess);
+        ASSERT_EQ(CodeOf(Import(Sample(name), edited, translated, OfLanguage(1033))), kSuccess);
         EXPECT_EQ(Show(LoaderTexts(translated, 1031, dir.path)), Show(expected));
     }
 }
@@ -348,7 +348,7 @@ TEST(Loader, AddedLanguageBesideTheOriginal) {
         std::filesystem::path image = Sample(c.image);
         std::filesystem::path exported = dir / "source.lng", edited = dir / "target.lng";
         std::filesystem::path added = dir / "added.exe";
-        ASSERT_EQ(ProcessImage(image, exported, nullptr, c.source), kSuccess);
+        ASSERT_EQ(CodeOf(Export(image, exported, OfLanguage(c.source))), kSuccess);
         // What the target language had that the source has not (a German-only block) stays.
         Texts expected = LoaderTexts(image, c.target, dir.path);
         std::string number = std::to_string(c.target);
@@ -365,7 +365,7 @@ TEST(Loader, AddedLanguageBesideTheOriginal) {
         Options options;
         options.languageFilter = c.source;
         options.addLanguage = true;
-        ASSERT_EQ(ProcessImage(image, edited, &added, options), kSuccess);
+        ASSERT_EQ(CodeOf(Import(image, edited, added, options)), kSuccess);
 
         EXPECT_EQ(Show(LoaderTexts(added, c.target, dir.path)), Show(expected));
         EXPECT_EQ(Show(LoaderTexts(added, c.source, dir.path)),
@@ -415,7 +415,7 @@ TEST(Loader, VersionInformationUnderANewLanguage) {
                                        {translation, u"040904B0 040704B0"}}));
     test::WriteFileBytes(edited, test::LanguageFile(u"LANG=1031\r\n"
                                                     u"16.1.FileDescription=Textbearbeitung\r\n"));
-    ASSERT_EQ(ProcessImage(sample, edited, &translated), kSuccess);
+    ASSERT_EQ(CodeOf(Import(sample, edited, translated)), kSuccess);
     EXPECT_EQ(read(translated), Show(Texts{{german + u"FileDescription", u"Textbearbeitung"},
                                            {german + u"CompanyName", u"Quelvar samples"},
                                            {translation, u"040704B0"}}));
@@ -448,14 +448,14 @@ TEST(Loader, EveryRouteTranslatesOneLanguage) {
     const std::string otherBefore = Show(LoaderTexts(image, other, dir.path));
     const std::string sourceBefore = Show(LoaderTexts(image, source, dir.path));
     std::filesystem::path exported = dir / "en.lng", edited = dir / "fr.lng";
-    ASSERT_EQ(ProcessImage(image, exported, nullptr, source), kSuccess);
+    ASSERT_EQ(CodeOf(Export(image, exported, OfLanguage(source))), kSuccess);
     Texts expected;
     test::WriteFileBytes(edited, Edited(exported, target, expected));
     Options fromSource;
     fromSource.languageFilter = source;
 
     std::filesystem::path refused = dir / "refused.exe";
-    EXPECT_EQ(ProcessImage(image, edited, &refused), kErrorInvalidParameter);
+    EXPECT_EQ(CodeOf(Import(image, edited, refused)), kErrorInvalidParameter);
     EXPECT_FALSE(std::filesystem::exists(refused));
 
     struct Route {
@@ -467,14 +467,14 @@ TEST(Loader, EveryRouteTranslatesOneLanguage) {
         {"language file",
          [&](Texts&) {
              std::filesystem::path out = dir / "lng.exe";
-             EXPECT_EQ(ProcessImage(image, edited, &out, fromSource), kSuccess);
+             EXPECT_EQ(CodeOf(Import(image, edited, out, fromSource)), kSuccess);
              return out;
          }},
         {"PO file, its source language from its header",
          [&](Texts&) {
              std::filesystem::path po = dir / "fr.po", out = dir / "po.exe";
              EXPECT_TRUE(ConvertTranslation(edited, po, &image, fromSource));
-             EXPECT_EQ(ProcessImage(image, po, &out, Options{}), kSuccess);
+             EXPECT_EQ(CodeOf(Import(image, po, out, Options{})), kSuccess);
              return out;
          }},
         {"pseudo-translation",
@@ -482,15 +482,15 @@ TEST(Loader, EveryRouteTranslatesOneLanguage) {
              std::filesystem::path po = dir / "qps.po", out = dir / "qps.exe";
              Options pseudo;
              pseudo.pseudoExpand = 35;
-             EXPECT_EQ(ProcessImage(image, po, nullptr, pseudo), kSuccess);
+             EXPECT_EQ(CodeOf(Export(image, po, pseudo)), kSuccess);
              // Under French: Wine's loader does not take the pseudo-locale as a UI language.
              Options french;
              french.targetLanguage = 1036;
-             EXPECT_EQ(ProcessImage(image, po, &out, french), kSuccess);
+             EXPECT_EQ(CodeOf(Import(image, po, out, french)), kSuccess);
              // Its texts are the pseudo-translations the translated image exports.
              expected.clear();
              std::filesystem::path back = dir / "qps.lng";
-             EXPECT_EQ(ProcessImage(out, back, nullptr, 1036), kSuccess);
+             EXPECT_EQ(CodeOf(Export(out, back, OfLanguage(1036))), kSuccess);
              for (auto& [key, value] : Lines(test::ReadFileBytes(back)))
                  expected[key] = value;
              return out;
@@ -525,7 +525,7 @@ TEST(Loader, EveryRouteTranslatesOneLanguage) {
              std::filesystem::path out = dir / "added.exe";
              Options adding = fromSource;
              adding.addLanguage = true;
-             EXPECT_EQ(ProcessImage(image, edited, &out, adding), kSuccess);
+             EXPECT_EQ(CodeOf(Import(image, edited, out, adding)), kSuccess);
              return out;
          }},
     };
@@ -579,10 +579,10 @@ TEST(Loader, NeutralVersionInformationGoesWithTheOnlyLanguage) {
     const std::string original = Show(Texts{{english, u"Wine DirectShow MCI Driver"}});
     const std::string translated = Show(Texts{{german, u"MCI-Treiber"}});
     std::filesystem::path replaced = dir / "replaced.dll", added = dir / "added.dll";
-    ASSERT_EQ(ProcessImage(dll, edited, &replaced), kSuccess);
+    ASSERT_EQ(CodeOf(Import(dll, edited, replaced)), kSuccess);
     Options adding;
     adding.addLanguage = true;
-    ASSERT_EQ(ProcessImage(dll, edited, &added, adding), kSuccess);
+    ASSERT_EQ(CodeOf(Import(dll, edited, added, adding)), kSuccess);
     EXPECT_EQ(languages(replaced), (std::set<std::u16string>{u"1031"}));
     EXPECT_EQ(languages(added), (std::set<std::u16string>{u"0", u"1031"}));
     for (const char* locale : {"de_DE.UTF-8", "en_US.UTF-8"}) {
@@ -608,11 +608,11 @@ TEST(Loader, WineNotepad) {
     // A two-line translation from English into German: refused without --language; with it,
     // German reads English's texts with the one translated, and Chinese keeps its own.
     std::filesystem::path en = dir / "en.lng", de = dir / "de.lng", out = dir / "de.exe";
-    ASSERT_EQ(ProcessImage(dir / "notepad.exe", en, nullptr, 1033), kSuccess);
+    ASSERT_EQ(CodeOf(Export(dir / "notepad.exe", en, OfLanguage(1033))), kSuccess);
     auto [key, value] = Lines(test::ReadFileBytes(en)).front();
     test::WriteFileBytes(de, test::LanguageFile(u"LANG=7\r\n" + key + u"=[de] " + value + u"\r\n"));
-    EXPECT_EQ(ProcessImage(dir / "notepad.exe", de, &out), kErrorInvalidParameter);
-    ASSERT_EQ(ProcessImage(dir / "notepad.exe", de, &out, 1033), kSuccess);
+    EXPECT_EQ(CodeOf(Import(dir / "notepad.exe", de, out)), kErrorInvalidParameter);
+    ASSERT_EQ(CodeOf(Import(dir / "notepad.exe", de, out, OfLanguage(1033))), kSuccess);
     Texts expected = LoaderTexts(dir / "notepad.exe", 7, dir.path);
     for (const auto& [k, v] : LoaderTexts(dir / "notepad.exe", 1033, dir.path))
         expected[k] = v;
@@ -645,8 +645,8 @@ TEST(Loader, StringLengthsFollowTheSource) {
         SCOPED_TRACE(image.filename().string());
         std::filesystem::path exported = dir / "own.lng", edited = dir / "edited.lng";
         std::filesystem::path same = dir / "same.exe", translated = dir / "translated.exe";
-        ASSERT_EQ(ProcessImage(image, exported, nullptr, 1033), kSuccess);
-        ASSERT_EQ(ProcessImage(image, exported, &same, 1033), kSuccess);
+        ASSERT_EQ(CodeOf(Export(image, exported, OfLanguage(1033))), kSuccess);
+        ASSERT_EQ(CodeOf(Import(image, exported, same, OfLanguage(1033))), kSuccess);
         std::u16string text;
         std::set<std::u16string> keys;
         for (auto& [key, value] : Lines(test::ReadFileBytes(exported))) {
@@ -656,7 +656,7 @@ TEST(Loader, StringLengthsFollowTheSource) {
             }
         }
         test::WriteFileBytes(edited, test::LanguageFile(text));
-        ASSERT_EQ(ProcessImage(image, edited, &translated, 1033), kSuccess);
+        ASSERT_EQ(CodeOf(Import(image, edited, translated, OfLanguage(1033))), kSuccess);
 
         // The lengths of the exported strings (a block that no reader can use is left out).
         auto lengths = [&](const std::filesystem::path& file, unsigned added) {
@@ -740,7 +740,7 @@ TEST(Wine, TranslatedWineProgramRuns) {
     test::TempDir dir;
     std::filesystem::path exported = dir / "reg.lng";
     std::filesystem::path edited = dir / "reg-de.lng";
-    ASSERT_EQ(ProcessImage(reg, exported, nullptr, 1033), kSuccess);
+    ASSERT_EQ(CodeOf(Export(reg, exported, OfLanguage(1033))), kSuccess);
     std::u16string text;
     for (auto& [key, value] : Lines(test::ReadFileBytes(exported)))
         text += key + u"=[de] " + value + u"\r\n";
@@ -748,7 +748,7 @@ TEST(Wine, TranslatedWineProgramRuns) {
     test::WriteFileBytes(edited, test::LanguageFile(text));
     // Under another name than reg.exe, so that Wine runs this file and not its own program.
     std::filesystem::path translated = dir / "reg-de.exe";
-    ASSERT_EQ(ProcessImage(reg, edited, &translated, 1033), kSuccess);
+    ASSERT_EQ(CodeOf(Import(reg, edited, translated, OfLanguage(1033))), kSuccess);
 
     std::string original, output;
     ASSERT_EQ(RunWine(Windows(reg) + " /?", "en_US.UTF-8", dir.path, &original), 0);
@@ -793,7 +793,7 @@ TEST(Loader, TranslatedResFileLinksAndReadsBack) {
         std::filesystem::path exported = dir / "exported.lng", edited = dir / "edited.lng",
                               translated = dir / "translated.res", object = dir / "translated.o",
                               program = dir / "translated.exe";
-        ASSERT_EQ(ProcessImage(Sample(c.res), exported, nullptr, c.source), kSuccess);
+        ASSERT_EQ(CodeOf(Export(Sample(c.res), exported, OfLanguage(c.source))), kSuccess);
         Texts texts = LoaderTexts(Sample(c.linked), c.source, dir.path);
         Texts messages = MessageTexts(Sample(c.linked), c.source, dir.path);
         std::string lang = "LANG=" + std::to_string(c.target) + "\r\n";
@@ -824,7 +824,7 @@ TEST(Loader, TranslatedResFileLinksAndReadsBack) {
         Options options;
         options.languageFilter = c.source;
         options.addLanguage = c.add;
-        ASSERT_EQ(ProcessImage(Sample(c.res), edited, &translated, options), kSuccess);
+        ASSERT_EQ(CodeOf(Import(Sample(c.res), edited, translated, options)), kSuccess);
         ASSERT_TRUE(RunHere(std::string(QUELVAR_WINDRES_X86_64) + " -i '" + translated.string() +
                             "' -o '" + object.string() + "'"));
         ASSERT_TRUE(RunHere(std::string(QUELVAR_GXX_X86_64) + " -O2 -static -mwindows '" +
