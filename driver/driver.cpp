@@ -604,65 +604,47 @@ Failure LockImage(const std::filesystem::path& image, ImageLock& lock) {
     return Fail(kErrorFileInvalid, image, FailureCause::Changed);
 }
 
-Failure Process(const std::filesystem::path& imagePath, const std::filesystem::path& languagePath,
-                const std::filesystem::path* outputPath, const Options& options,
-                const ImageLock* held = nullptr, platform::FileIdentity* written = nullptr) {
-    const bool import = outputPath != nullptr;
-    // The update copy is written under the image's lock: this run's own when the caller holds
-    // none.
-    const bool updateCopy = import && *outputPath == UpdateCopyPath(imagePath);
-    ImageLock own;
-    if (updateCopy && held == nullptr) {
-        if (Failure f = LockImage(imagePath, own); f.code != kSuccess)
-            return f;
-        held = &own;
-    }
-    OpenedImage opened;
-    if (Result r = import ? OpenImage(imagePath, opened) : ReadImageForExport(imagePath, opened);
+// Opens the image, the whole of it for an import and only what an export reads otherwise;
+// a .res file that cannot be read is said first.
+Failure OpenWorkImage(const std::filesystem::path& imagePath, bool whole, const Options& options,
+                      OpenedImage& opened) {
+    if (Result r = whole ? OpenImage(imagePath, opened) : ReadImageForExport(imagePath, opened);
         r != kSuccess) {
         TellUnreadableResFile(imagePath, opened, r, options.notify);
         return ImageFailure(imagePath, opened, r);
     }
-    platform::FileIdentity read;
-    if (held != nullptr && held->file.IsOpen() &&
-        (!platform::IdentityOf(opened.view.file, read) || read != held->identity))
-        return Fail(kErrorFileInvalid, imagePath, FailureCause::Changed);
-    if (!import) {
-        uint64_t needed = 0;
-        for (const pe::SectionHeader& s : opened.headers.sections)
-            if (s.rawSize != 0)
-                needed = std::max(needed, uint64_t{s.rawPointer} + s.rawSize);
-        if (needed > opened.fileSize && options.notify)
-            options.notify(Notice{NoticeKind::ImageCutShort, {}, {opened.fileSize, needed}});
-    }
-    std::span<const uint8_t> image = opened.bytes;
-    const pe::ImageHeaders& headers = opened.headers;
-    pe::RebuildPlan plan;
-    if (import && !opened.resFile) {
-        if (Result r = pe::PlanRebuild(image, headers, opened.location, plan); r != kSuccess)
-            return Fail(r, imagePath);
-    }
-    const ResourceSection& section = opened.section;
-    if (Result r = CheckResourceTree(section); r != kSuccess)
-        return Fail(r, imagePath);
+    return {};
+}
 
-    OutputPaths output;
-    if (!import)
-        output = ChosenOutput(languagePath);
-    else if (updateCopy)
-        output = UpdateCopyOutput(imagePath);
-    else
-        output = ChosenOutput(*outputPath);
-    if (Failure f = CheckOutputs(imagePath, import ? &languagePath : nullptr, output);
-        f.code != kSuccess)
-        return f;
-
+WalkOptions WalkOptionsOf(const Options& options) {
     WalkOptions walk;
     walk.languageFilter = options.languageFilter;
     walk.notify = options.notify;
     walk.rightToLeft = options.rightToLeft;
+    return walk;
+}
+
+Failure ExportImage(const std::filesystem::path& imagePath,
+                    const std::filesystem::path& languagePath, const Options& options) {
+    OpenedImage opened;
+    if (Failure f = OpenWorkImage(imagePath, false, options, opened); f.code != kSuccess)
+        return f;
+    uint64_t needed = 0;
+    for (const pe::SectionHeader& s : opened.headers.sections)
+        if (s.rawSize != 0)
+            needed = std::max(needed, uint64_t{s.rawPointer} + s.rawSize);
+    if (needed > opened.fileSize && options.notify)
+        options.notify(Notice{NoticeKind::ImageCutShort, {}, {opened.fileSize, needed}});
+    const ResourceSection& section = opened.section;
+    if (Result r = CheckResourceTree(section); r != kSuccess)
+        return Fail(r, imagePath);
+    OutputPaths output = ChosenOutput(languagePath);
+    if (Failure f = CheckOutputs(imagePath, nullptr, output); f.code != kSuccess)
+        return f;
+
+    WalkOptions walk = WalkOptionsOf(options);
     try {
-        if (!import && ChosenFormat(options, languagePath) == TextFormat::Po) {
+        if (ChosenFormat(options, languagePath) == TextFormat::Po) {
             PoExport extra = MakePoExport(imagePath);
             if (options.pseudoExpand) {
                 extra.pseudoExpand = options.pseudoExpand;
@@ -671,12 +653,50 @@ Failure Process(const std::filesystem::path& imagePath, const std::filesystem::p
             return ExportPo(section, walk, languagePath, extra);
         }
         // A pseudo-translation holds one language's texts: other languages share their keys.
-        if (!import && options.pseudoExpand && walk.languageFilter == kAllLanguages)
+        if (options.pseudoExpand && walk.languageFilter == kAllLanguages)
             walk.languageFilter = ChooseSourceLanguage(section, walk);
-        if (!import && walk.languageFilter != kAllLanguages)
+        if (walk.languageFilter != kAllLanguages)
             walk.withNeutral = OnlySpokenLanguage(section, walk.languageFilter);
-        if (!import)
-            return ExportSection(section, walk, output, options.pseudoExpand, opened, imagePath);
+        return ExportSection(section, walk, output, options.pseudoExpand, opened, imagePath);
+    } catch (const std::bad_alloc&) {
+        return Fail(kErrorOutOfMemory, {});
+    }
+}
+
+// Imports into `outputPath`; the image's update copy is written under the image's lock, the
+// caller's (`held`) or this run's own. `written` receives the identity of the file written.
+Failure ImportImage(const std::filesystem::path& imagePath,
+                    const std::filesystem::path& languagePath,
+                    const std::filesystem::path& outputPath, const Options& options,
+                    const ImageLock* held = nullptr, platform::FileIdentity* written = nullptr) {
+    const bool updateCopy = outputPath == UpdateCopyPath(imagePath);
+    ImageLock own;
+    if (updateCopy && held == nullptr) {
+        if (Failure f = LockImage(imagePath, own); f.code != kSuccess)
+            return f;
+        held = &own;
+    }
+    OpenedImage opened;
+    if (Failure f = OpenWorkImage(imagePath, true, options, opened); f.code != kSuccess)
+        return f;
+    platform::FileIdentity read;
+    if (held != nullptr && held->file.IsOpen() &&
+        (!platform::IdentityOf(opened.view.file, read) || read != held->identity))
+        return Fail(kErrorFileInvalid, imagePath, FailureCause::Changed);
+    pe::RebuildPlan plan;
+    if (!opened.resFile) {
+        if (Result r = pe::PlanRebuild(opened.bytes, opened.headers, opened.location, plan);
+            r != kSuccess)
+            return Fail(r, imagePath);
+    }
+    if (Result r = CheckResourceTree(opened.section); r != kSuccess)
+        return Fail(r, imagePath);
+    OutputPaths output = updateCopy ? UpdateCopyOutput(imagePath) : ChosenOutput(outputPath);
+    if (Failure f = CheckOutputs(imagePath, &languagePath, output); f.code != kSuccess)
+        return f;
+
+    WalkOptions walk = WalkOptionsOf(options);
+    try {
         OutputFile out;
         Failure f =
             ImportSection(opened, imagePath, plan, walk, languagePath, output, out, options);
@@ -806,12 +826,12 @@ bool PseudoTranslation(const TextItem& item, unsigned expandPercent, std::u16str
 
 Outcome<> Export(const std::filesystem::path& imagePath, const std::filesystem::path& languagePath,
                  const Options& options) {
-    return OutcomeOf(Process(imagePath, languagePath, nullptr, options));
+    return OutcomeOf(ExportImage(imagePath, languagePath, options));
 }
 
 Outcome<> Import(const std::filesystem::path& imagePath, const std::filesystem::path& languagePath,
                  const std::filesystem::path& outputPath, const Options& options) {
-    return OutcomeOf(Process(imagePath, languagePath, &outputPath, options));
+    return OutcomeOf(ImportImage(imagePath, languagePath, outputPath, options));
 }
 
 InPlaceImport ImportInPlace(const std::filesystem::path& imagePath,
@@ -828,7 +848,7 @@ InPlaceImport ImportInPlace(const std::filesystem::path& imagePath,
     if (Failure f = LockImage(image, lock); f.code != kSuccess)
         return fail(f);
     platform::FileIdentity written;
-    if (Failure f = Process(image, languagePath, &copy, options, &lock, &written);
+    if (Failure f = ImportImage(image, languagePath, copy, options, &lock, &written);
         f.code != kSuccess)
         return fail(f);
     platform::StopPointForTesting("update-copy-named");
