@@ -19,7 +19,6 @@ namespace quelvar {
 
 namespace {
 
-constexpr uint16_t kOrdinalMark = 0xFFFF;
 constexpr uint16_t kNoControlId = 0xFFFF;
 // A point size of 0x7FFF asks for the message box font: the system reads no further font
 // fields (no weight, italic, charset or typeface) from such a template, and templates built
