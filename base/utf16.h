@@ -98,6 +98,15 @@ size_t FindFirstUnit(Text text, size_t from, MatchLanes matchLanes, Match match)
 size_t FindUnit(std::u16string_view text, char16_t unit, size_t from = 0);
 size_t FindUnit(UnitsLE text, char16_t unit, size_t from = 0);
 
+// The text without the blanks (U+0020) it begins and ends with.
+inline std::u16string_view TrimSpaces(std::u16string_view text) {
+    while (!text.empty() && text.front() == u' ')
+        text.remove_prefix(1);
+    while (!text.empty() && text.back() == u' ')
+        text.remove_suffix(1);
+    return text;
+}
+
 // Converts `count` little-endian units at `bytes` into `out`.
 void CopyUnitsLE(const uint8_t* bytes, size_t count, char16_t* out);
 // Appends the units of `text` to `out`.

@@ -3,6 +3,7 @@
 #include <map>
 #include <string>
 
+#include "base/utf16.h"
 #include "checks/key_names.h"
 #include "formats/accelerator.h"
 
@@ -11,14 +12,6 @@ namespace quelvar {
 namespace {
 
 constexpr uint16_t kModifiers = kAccelControl | kAccelShift | kAccelAlt;
-
-std::u16string_view Trimmed(std::u16string_view text) {
-    while (!text.empty() && text.front() == u' ')
-        text.remove_prefix(1);
-    while (!text.empty() && text.back() == u' ')
-        text.remove_suffix(1);
-    return text;
-}
 
 bool IsAccelerator(const CheckedText& t) {
     return t.id != 0 && t.role == TextRole::Accelerator;
@@ -83,7 +76,7 @@ std::optional<ShortcutKey> AcceleratorKey(std::u16string_view value) {
 
 std::optional<ShortcutKey> MenuShortcutKey(std::u16string_view text) {
     // A quoted character is an accelerator table's spelling, not a menu's.
-    text = Trimmed(text);
+    text = TrimSpaces(text);
     if (text.empty() || text.find(u'\'') != std::u16string_view::npos)
         return std::nullopt;
     if (std::optional<ShortcutKey> key = AcceleratorKey(text))
@@ -93,8 +86,8 @@ std::optional<ShortcutKey> MenuShortcutKey(std::u16string_view text) {
     std::u16string english;
     for (size_t plus = text.find(u'+', 1); plus != std::u16string_view::npos;
          plus = text.find(u'+', 1)) {
-        std::u16string modifier = CanonicalShortcut(Trimmed(text.substr(0, plus)));
-        std::u16string_view after = Trimmed(text.substr(plus + 1));
+        std::u16string modifier = CanonicalShortcut(TrimSpaces(text.substr(0, plus)));
+        std::u16string_view after = TrimSpaces(text.substr(plus + 1));
         if (after.empty() || (modifier != u"Ctrl" && modifier != u"CONTROL" &&
                               modifier != u"Shift" && modifier != u"Alt"))
             break;

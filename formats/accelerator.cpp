@@ -81,14 +81,6 @@ bool ReadHex(std::u16string_view text, uint16_t& value) {
     return true;
 }
 
-std::u16string_view Trimmed(std::u16string_view text) {
-    while (!text.empty() && text.front() == u' ')
-        text.remove_prefix(1);
-    while (!text.empty() && text.back() == u' ')
-        text.remove_suffix(1);
-    return text;
-}
-
 // The virtual key a name stands for: a letter or digit, a name of the table, "F1" to "F24",
 // "Num0" to "Num9" or "0x" and hexadecimal digits.
 bool VirtualKey(std::u16string_view name, uint16_t& key) {
@@ -174,18 +166,18 @@ std::u16string AcceleratorText(uint16_t flags, uint16_t key) {
 
 bool ParseAccelerator(std::u16string_view text, uint16_t& flags, uint16_t& key) {
     flags = 0;
-    std::u16string_view rest = Trimmed(text);
+    std::u16string_view rest = TrimSpaces(text);
     // Modifiers, each followed by "+"; what remains is the key ("Ctrl++" names the key "+").
     for (bool more = true; more;) {
         more = false;
         for (const Modifier& m : kModifiers) {
             if (rest.size() <= m.name.size() || !SameName(rest.substr(0, m.name.size()), m.name))
                 continue;
-            std::u16string_view after = Trimmed(rest.substr(m.name.size()));
+            std::u16string_view after = TrimSpaces(rest.substr(m.name.size()));
             if (after.size() < 2 || after[0] != u'+')
                 continue;
             flags |= m.flag;
-            rest = Trimmed(after.substr(1));
+            rest = TrimSpaces(after.substr(1));
             more = true;
             break;
         }

@@ -18,6 +18,8 @@ namespace quelvar {
 namespace {
 
 using test::Bytes;
+using test::Put;
+using test::PutText;
 
 // ---- Templates built from the published layouts ----
 
@@ -29,16 +31,6 @@ struct TestControl {
     uint16_t id = 100;
     std::u16string className = u"";
 };
-
-void Put(Bytes& b, uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-void PutText(Bytes& b, std::u16string_view s) {
-    for (char16_t c : s)
-        Put(b, c, 2);
-    Put(b, 0, 2);
-}
 
 // A template at address 0, DS_SETFONT with `typeface` and `points` (no font block for an
 // empty typeface unless `points` is 0x7FFF), a dialog of 200 x 100 dialog units.

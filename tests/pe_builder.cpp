@@ -34,6 +34,16 @@ void Put32(Bytes& b, size_t at, uint32_t v) {
     Put16(b, at + 2, static_cast<uint16_t>(v >> 16));
 }
 
+void Put(Bytes& b, uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+        b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+void PutText(Bytes& b, std::u16string_view s) {
+    for (char16_t c : s)
+        Put(b, c, 2);
+    Put(b, 0, 2);
+}
+
 Bytes Utf16(std::u16string_view text) {
     Bytes out;
     for (char16_t u : text) {

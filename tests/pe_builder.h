@@ -104,6 +104,10 @@ uint32_t Get32(const Bytes& b, size_t at);
 void Put16(Bytes& b, size_t at, uint16_t v);
 void Put32(Bytes& b, size_t at, uint32_t v);
 
+// Appends the low `bytes` bytes of a value, little-endian; a text as UTF-16LE with its zero.
+void Put(Bytes& b, uint32_t v, int bytes);
+void PutText(Bytes& b, std::u16string_view s);
+
 // UTF-16LE bytes of a text, without a terminator.
 Bytes Utf16(std::u16string_view text);
 // A language file: the byte-order mark and the text as UTF-16LE.

@@ -18,16 +18,8 @@ namespace quelvar {
 namespace {
 
 using test::Bytes;
-
-void Put(Bytes& b, uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-void PutText(Bytes& b, std::u16string_view s) {
-    for (char16_t c : s)
-        Put(b, c, 2);
-    Put(b, 0, 2);
-}
+using test::Put;
+using test::PutText;
 
 constexpr uint32_t kCaptionFrame = 0x00C00000 | 0x80;  // WS_CAPTION | DS_MODALFRAME
 constexpr uint32_t kVisible = 0x10000000;
